@@ -1,0 +1,25 @@
+# Installs the Debian packages the build, the tests and the window need and
+# are missing. Sourced by ./run and ./test.
+
+KTV_PACKAGES=(
+  g++ cmake make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libqcustomplot-dev
+  libhidapi-dev libudev-dev
+  fonts-dejavu-core
+)
+KTV_RUN_PACKAGES=(xvfb xauth)
+
+ktv_install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}

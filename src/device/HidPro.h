@@ -1,0 +1,55 @@
+#pragma once
+// The USB HID transport: finds and opens the box, frames a payload into a
+// 65-byte output report with its checksum, reads the reply and validates it.
+// It knows nothing of what the payloads mean.
+
+#include "device/HidPlatform.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace ktv {
+
+// Identifies the box in an instance identifier or interface path
+// (exact, case-sensitive).
+inline constexpr std::string_view BoxIdentifier = "VID_2B5E&PID_61D3";
+
+enum class ReadResult : int { Ok = 0, BadChecksum = 2, ReadError = 3, BadLength = 4, BadDeviceId = 8 };
+
+std::uint8_t Checksum(const std::uint8_t* data, std::size_t count);
+
+class HidPro {
+public:
+    virtual ~HidPro() = default;
+
+    PlatformHandle Handle = InvalidHandle;
+    Report InReport{};
+    Report OutReport{};
+    bool Opened = false;
+    bool Linked = false;
+    std::uint8_t DeviceId = 1;
+
+    // The services used from now on (not owned). nullptr: every open finds
+    // no box and every write fails.
+    void SetPlatform(HidPlatform* platform);
+    HidPlatform* Platform() const { return platform_; }
+
+    void OpenDevice();
+    // L must be 1..60.
+    [[nodiscard]] bool WriteReport(const std::uint8_t* payload, std::size_t length);
+    [[nodiscard]] ReadResult ReadReport(std::size_t replySize);
+    void CloseDevice();
+
+    // Reply payload byte i (InReport[4 + i]); valid after ReadReport gave Ok.
+    std::uint8_t ReplyByte(std::size_t i) const { return InReport[4 + i]; }
+    const std::uint8_t* ReplyPayload() const { return InReport + 4; }
+
+private:
+    HidPlatform* platform_ = nullptr;
+};
+
+// The one transport of the run.
+HidPro& Hid();
+
+} // namespace ktv

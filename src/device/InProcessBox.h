@@ -1,0 +1,33 @@
+#pragma once
+// The virtual box as platform services inside the same process: the tests and
+// the benchmarks hand it to the transport in place of real hardware.
+
+#include "device/HidPlatform.h"
+#include "device/VirtualBox.h"
+
+namespace ktv {
+
+class InProcessBox final : public HidPlatform {
+public:
+    static constexpr const char* Path = "inproc:box";
+    static constexpr const char* InstanceId = "VIRTUAL\\VID_2B5E&PID_61D3\\inproc";
+
+    VirtualBox Box;
+    bool Present = true;                   // false: enumeration finds no box
+    std::vector<HidInterface> OtherDevices; // listed before the box
+
+    std::vector<HidInterface> ListInterfaces() override;
+    PlatformHandle Open(const std::string& path) override;
+    bool Write(PlatformHandle handle, const Report& report) override;
+    bool Read(PlatformHandle handle, Report& report, std::size_t& bytesRead, int timeoutMs) override;
+    void Close(PlatformHandle handle) override;
+    std::uint32_t LastError() override { return lastError_; }
+
+private:
+    bool open_ = false;
+    std::vector<std::uint8_t> pending_; // reply to the last write
+    bool hasPending_ = false;
+    std::uint32_t lastError_ = 0;
+};
+
+} // namespace ktv

@@ -1,0 +1,73 @@
+#pragma once
+// The box's side of the protocol, without hardware: takes a 65-byte output
+// report and answers with the input report a real box would send. It keeps
+// its own settings (system block, effects block, 39 band records) and eight
+// preset slots, logs every exchange, and can be told to misbehave.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ktv {
+
+class VirtualBox {
+public:
+    static constexpr int SlotCount = 8;
+    static constexpr std::size_t SystemBlockSize = 60;  // as the System payload
+    static constexpr std::size_t EffectsBlockSize = 58; // as the Effects payload
+    static constexpr std::size_t BandBlockSize = 39 * 9;
+
+    struct Settings {
+        std::array<std::uint8_t, SystemBlockSize> System{};   // byte 0 = 0x01
+        std::array<std::uint8_t, EffectsBlockSize> Effects{}; // byte 0 = 0x02
+        std::array<std::uint8_t, BandBlockSize> Bands{};      // 39 band records
+        bool operator==(const Settings&) const = default;
+    };
+
+    enum class Fault {
+        None,
+        Silent,          // no reply at all
+        BadChecksum,     // reply checksum off by one
+        WrongAddress,    // reply device address 2
+        WrongLength,     // reply length byte off by one
+        WrongReplyCode,  // first reply payload byte changed
+        ShortReport,     // reply datagram cut to 10 bytes
+        ForeignBandRun,  // band replies name first band + 1
+    };
+    struct FaultPlan {
+        Fault Kind = Fault::None;
+        int FromRequest = 1;                      // 1-based request number it starts at
+        std::optional<std::uint8_t> OnlyCommand;  // only requests with this command byte
+    };
+
+    struct Exchange {
+        std::vector<std::uint8_t> Request; // the 65 bytes received
+        std::vector<std::uint8_t> Reply;   // what was sent back (empty when silent)
+        bool Valid = false;                // request passed the box's checks
+    };
+
+    VirtualBox();
+
+    // Handles one output report; returns the input report to send back (empty:
+    // stay silent). A request that fails the box's checks gets no answer.
+    std::vector<std::uint8_t> Handle(const std::uint8_t* report, std::size_t size);
+
+    Settings Current;
+    std::array<Settings, SlotCount> Slots{};
+    bool Linked = false;
+    FaultPlan Faults;
+    std::vector<Exchange> Log;
+    int RequestCount = 0;
+
+    // Payloads (bytes 4..3+L) of the valid requests received, in order.
+    std::vector<std::vector<std::uint8_t>> ReceivedPayloads() const;
+
+    // Settings and slots as bytes, for --state files.
+    std::vector<std::uint8_t> SaveState() const;
+    bool LoadState(const std::vector<std::uint8_t>& bytes);
+};
+
+} // namespace ktv

@@ -1,0 +1,82 @@
+#pragma once
+// One send operation per write command: each copies its fields out of
+// DspParams, hands the payload to the transport, reads the reply and leaves
+// "Read:Ok!", "Read:fault!" or "Write:fault!" in status panel 1.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ktv {
+
+enum class DspCommand : std::uint8_t {
+    System = 0x01,
+    Effects = 0x02,
+    Mute = 0x1E,
+    MasterVolume = 0x1F,
+    PeqBands = 0x20,
+    Fbx = 0x21,
+    Pitch = 0x22,
+    Input = 0x23,
+    NoiseGate = 0x24,
+    EqBypass = 0x25,
+    Delay = 0x26,
+    Dynamics = 0x27,
+    FactoryMode = 0x28,
+    Link = 0x2A,
+    OutputMix = 0x2C,
+    MaxVolume = 0x2D,
+    Echo = 0x30,
+    Reverb = 0x31,
+    ReadSystem = 0x81,
+    ReadEffects = 0x82,
+    ReadPeqBands = 0xA0,
+};
+
+inline constexpr std::size_t SystemPayloadSize = 60;
+inline constexpr std::size_t EffectsPayloadSize = 58;
+inline constexpr int MaxBandsPerRequest = 6;
+
+// FactoryMode modes.
+inline constexpr std::uint8_t FactoryStore = 1;
+inline constexpr std::uint8_t FactoryRecall = 2;
+
+// The payloads as the box receives them, built from DspParams. The read-all
+// decodes the box's replies with the matching Decode functions.
+void BuildSystemPayload(std::uint8_t* payload);   // 60 bytes
+void BuildEffectsPayload(std::uint8_t* payload);  // 58 bytes
+void DecodeSystemReply(const std::uint8_t* payload);
+void DecodeEffectsReply(const std::uint8_t* payload);
+
+[[nodiscard]] bool SendSystem();
+[[nodiscard]] bool SendEffects();
+bool SendMute();
+bool SendMasterVolume();
+bool SendPeqBands(std::uint8_t first, std::uint8_t count);
+bool SendFbx();
+bool SendPitch();
+bool SendInput();
+bool SendNoiseGate(std::uint8_t i);
+bool SendEqBypass(std::uint8_t first, std::uint8_t count);
+bool SendDelay();
+bool SendDynamics(std::uint8_t i);
+bool SendFactoryMode(std::uint8_t mode, std::uint8_t slot);
+bool SendLink(std::uint8_t on);
+bool SendOutputMix(std::uint8_t group);
+bool SendMaxVolume();
+bool SendEcho();
+bool SendReverb();
+
+// Reads the whole state of the box into DspParams: nine exchanges, 10 ms
+// apart. False at the first failed exchange or unexpected reply.
+[[nodiscard]] bool ReadAllFromDevice();
+// Sends the whole image: nine requests, 20 ms apart. False at the first
+// failed request; nothing after it is sent.
+[[nodiscard]] bool WriteAllToDevice();
+
+// "Set factory mode": write-all, then FactoryMode (1, slot).
+enum class SlotOutcome { Ok, WriteAllFailed, CommandFailed, ReadAllFailed };
+[[nodiscard]] SlotOutcome StoreSlot(std::uint8_t slot);
+// "Reset factory mode": FactoryMode (2, slot), 100 ms, read-all.
+[[nodiscard]] SlotOutcome RecallSlot(std::uint8_t slot);
+
+} // namespace ktv

@@ -1,0 +1,149 @@
+#include "params/Gloable.h"
+
+#include <cmath>
+
+namespace ktv {
+
+void SetDefaultBand(PeqBand& band, int position)
+{
+    band.Flags = DefaultBandFlags;
+    band.Fc = float(DefaultFcTable[std::size_t(position)]);
+    band.Q = 0.7f;
+    band.Gain = 0.0f;
+}
+
+void LoadDefaults()
+{
+    DspParamsImage& p = DspParams;
+    // Array order of the groups: MIC, MUSIC, MAIN, SRS, SUB, CENTER, EFFECT.
+    for (const BandGroup& group : BandGroups)
+        for (int i = 0; i < group.BandCount; ++i)
+            SetDefaultBand(p.Band[std::size_t(group.FirstBand + i)], i);
+    p.MicVol = p.MusicVol = p.EffectVol = 0;
+    p.MaxVol.fill(100);
+    p.Pitch = 0;
+    p.Fbx = 0;
+    p.Input = 0;
+    p.OutMix.fill({});
+    p.NoiseGate = {-84, -84};
+    p.Dyn.fill({.Threshold = 0, .Attack = 1, .Release = 1, .Ratio = 1});
+    p.Delay.fill(0);
+    p.Reverb = {};
+    p.Echo = {};
+}
+
+std::int32_t Tenths(float value)
+{
+    // The product is formed in double so it keeps every bit of the float;
+    // the conversion truncates toward zero (0.7f travels as 6, not 7).
+    return std::int32_t(std::trunc(double(value) * 10.0));
+}
+
+void EncodeBandRecord(const PeqBand& band, std::uint8_t* r)
+{
+    r[0] = band.Flags;
+    PutU32(r + 1, std::uint32_t(Tenths(band.Fc)));
+    PutU16(r + 5, std::uint16_t(Tenths(band.Q)));
+    PutU16(r + 7, std::uint16_t(Tenths(band.Gain)));
+}
+
+void DecodeBandRecord(const std::uint8_t* r, PeqBand& band)
+{
+    band.Flags = r[0];
+    band.Fc = float(double(GetI32(r + 1)) / 10.0);
+    band.Q = float(double(GetI16(r + 5)) / 10.0);
+    band.Gain = float(double(GetI16(r + 7)) / 10.0);
+}
+
+void EncodeDynamics(const DynamicsParams& d, std::uint8_t* p)
+{
+    PutU16(p, std::uint16_t(d.Threshold));
+    PutU16(p + 2, d.Attack);
+    p[4] = d.Release;
+    p[5] = d.Ratio;
+}
+
+void DecodeDynamics(const std::uint8_t* p, DynamicsParams& d)
+{
+    d.Threshold = GetI16(p);
+    d.Attack = GetU16(p + 2);
+    d.Release = p[4];
+    d.Ratio = p[5];
+}
+
+// Reverb wire order: PreDelay travels before EarlyLate.
+void EncodeReverb(const ReverbParams& r, std::uint8_t* p)
+{
+    PutU16(p, r.Word1);
+    PutU16(p + 2, r.Word2);
+    p[4] = r.PreDelay;
+    p[5] = r.EarlyLate;
+    p[6] = r.Byte1;
+    p[7] = r.Byte2;
+    p[8] = r.Time;
+    p[9] = r.Damp;
+    p[10] = r.Byte3;
+}
+
+void DecodeReverb(const std::uint8_t* p, ReverbParams& r)
+{
+    r.Word1 = GetU16(p);
+    r.Word2 = GetU16(p + 2);
+    r.PreDelay = p[4];
+    r.EarlyLate = p[5];
+    r.Byte1 = p[6];
+    r.Byte2 = p[7];
+    r.Time = p[8];
+    r.Damp = p[9];
+    r.Byte3 = p[10];
+}
+
+void EncodeEcho(const EchoParams& e, std::uint8_t* p)
+{
+    PutU16(p, e.Word1);
+    PutU16(p + 2, e.Word2);
+    p[4] = e.PreDelay;
+    p[5] = e.Byte1;
+    PutU16(p + 6, e.Delay);
+    PutU16(p + 8, e.Word3);
+    p[10] = e.Repeat;
+    p[11] = e.Byte2;
+    p[12] = e.Damp;
+    p[13] = e.Byte3;
+    p[14] = e.Byte4;
+    p[15] = e.Byte5;
+}
+
+void DecodeEcho(const std::uint8_t* p, EchoParams& e)
+{
+    e.Word1 = GetU16(p);
+    e.Word2 = GetU16(p + 2);
+    e.PreDelay = p[4];
+    e.Byte1 = p[5];
+    e.Delay = GetU16(p + 6);
+    e.Word3 = GetU16(p + 8);
+    e.Repeat = p[10];
+    e.Byte2 = p[11];
+    e.Damp = p[12];
+    e.Byte3 = p[13];
+    e.Byte4 = p[14];
+    e.Byte5 = p[15];
+}
+
+void EncodeOutputMix(const OutputMixParams& m, std::uint8_t* p)
+{
+    p[0] = m.MicVol;
+    p[1] = m.MusicVol;
+    p[2] = m.EchoVol;
+    p[3] = m.ReverbVol;
+}
+
+void DecodeOutputMix(const std::uint8_t* p, OutputMixParams& m)
+{
+    m.MicVol = p[0];
+    m.MusicVol = p[1];
+    m.EchoVol = p[2];
+    m.ReverbVol = p[3];
+}
+
+} // namespace ktv

@@ -1,0 +1,174 @@
+#pragma once
+// The parameter image of the box: every setting the PC knows, filled with
+// defaults at start and overwritten by the box's replies and by preset files.
+// Transfers never copy this struct as memory; they copy named fields into the
+// byte formats of the commands, the replies and the .dap file.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace ktv {
+
+enum class EqChannel : std::uint8_t { MIC = 0, MUSIC = 1, EFFECT = 2, MAIN = 3, CENTER = 4, SUB = 5, SRS = 6 };
+inline constexpr int EqChannelCount = 7;
+
+enum class FilterType : std::uint8_t { LowPass = 0, HighPass = 1, Bell = 2, LowShelf = 3, HighShelf = 4, BandPass = 5, Notch = 6 };
+
+inline constexpr int BandTotal = 39;
+inline constexpr int OutputGroupCount = 4; // MAIN, CENTER, SUB, SRS = EqChannel - 3
+inline constexpr int OutputLineCount = 6;  // MAIN L, MAIN R, CENTER, SUB, SRS L, SRS R
+inline constexpr int DynamicsCount = 5;    // MIC, MAIN, CENTER, SUB, SRS
+
+// Bits of PeqBand::Flags.
+inline constexpr std::uint8_t FlagBandOn = 0x80;
+inline constexpr std::uint8_t FlagChannelEqOn = 0x40;
+inline constexpr std::uint8_t FlagTypeMask = 0x0F;
+inline constexpr std::uint8_t DefaultBandFlags = FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell); // 0xC2
+
+struct BandGroup {
+    int FirstBand;
+    int BandCount;
+};
+
+// The run of Band records each channel owns; indexed by EqChannel. The band
+// index travels to the box, so this assignment is part of the protocol.
+inline constexpr std::array<BandGroup, EqChannelCount> BandGroups{{
+    {0, 7},  // MIC
+    {7, 7},  // MUSIC
+    {34, 5}, // EFFECT
+    {14, 5}, // MAIN
+    {29, 5}, // CENTER
+    {24, 5}, // SUB
+    {19, 5}, // SRS
+}};
+
+constexpr BandGroup GroupOf(EqChannel channel) { return BandGroups[std::size_t(channel)]; }
+
+inline constexpr std::array<std::uint16_t, 7> DefaultFcTable{50, 125, 500, 1000, 2000, 5000, 10000};
+
+struct DynamicsParams {
+    std::int16_t Threshold = 0; // 0.1 dB, -300..0
+    std::uint16_t Attack = 0;   // ms, 1..100
+    std::uint8_t Release = 0;   // multiple of Attack, 1..100
+    std::uint8_t Ratio = 0;     // 1..100
+};
+
+// Each byte: bits 0..6 the level 0..100, bit 7 the sign (set = "-").
+struct OutputMixParams {
+    std::uint8_t MicVol = 0;
+    std::uint8_t MusicVol = 0;
+    std::uint8_t EchoVol = 0;
+    std::uint8_t ReverbVol = 0;
+};
+inline constexpr std::uint8_t MixSignBit = 0x80;
+inline constexpr std::uint8_t MixLevelMask = 0x7F;
+
+struct ReverbParams {
+    std::uint16_t Word1 = 0;
+    std::uint16_t Word2 = 0;
+    std::uint8_t EarlyLate = 0;
+    std::uint8_t Byte1 = 0;
+    std::uint8_t PreDelay = 0;
+    std::uint8_t Byte2 = 0;
+    std::uint8_t Time = 0;
+    std::uint8_t Damp = 0;
+    std::uint8_t Byte3 = 0;
+};
+
+struct EchoParams {
+    std::uint16_t Word1 = 0;
+    std::uint16_t Word2 = 0;
+    std::uint8_t PreDelay = 0;
+    std::uint8_t Byte1 = 0;
+    std::uint16_t Delay = 0;
+    std::uint16_t Word3 = 0;
+    std::uint8_t Repeat = 0;
+    std::uint8_t Byte2 = 0;
+    std::uint8_t Damp = 0;
+    std::uint8_t Byte3 = 0;
+    std::uint8_t Byte4 = 0;
+    std::uint8_t Byte5 = 0;
+};
+
+using Coefficients = std::array<float, 5>; // b0, b1, b2, a1, a2
+
+struct PeqBand {
+    std::uint8_t Flags = 0;
+    float Fc = 0;   // Hz
+    float Q = 0;
+    float Gain = 0; // dB
+    Coefficients Coef{};
+};
+
+struct DspParamsImage {
+    std::uint8_t MicVol = 0;
+    std::uint8_t MusicVol = 0;
+    std::uint8_t EffectVol = 0;
+    std::uint8_t Mute = 0;
+    std::array<std::uint16_t, OutputLineCount> Delay{};
+    std::array<std::int16_t, 2> NoiseGate{};
+    std::int8_t Pitch = 0;
+    std::uint8_t Fbx = 0;
+    std::uint8_t Input = 0;
+    std::uint16_t ReservedWord = 0;
+    std::array<std::uint8_t, 7> MaxVol{};
+    std::array<std::uint8_t, 6> ReservedBytes{};
+    std::array<DynamicsParams, DynamicsCount> Dyn{};
+    std::array<OutputMixParams, OutputGroupCount> OutMix{};
+    ReverbParams Reverb{};
+    EchoParams Echo{};
+    std::array<PeqBand, BandTotal> Band{};
+};
+
+// The one image of the whole run. Reset it with `DspParams = {}` (tests).
+inline DspParamsImage DspParams{};
+
+// Sets the band to the default band of position i in its group.
+void SetDefaultBand(PeqBand& band, int position);
+void LoadDefaults();
+
+// ---- byte helpers shared by the commands, the replies and the .dap file ----
+
+inline constexpr std::size_t BandRecordSize = 9;
+
+inline void PutU16(std::uint8_t* p, std::uint16_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+inline void PutU32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(v >> (8 * i));
+}
+inline std::uint16_t GetU16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+inline std::int16_t GetI16(const std::uint8_t* p) { return std::int16_t(GetU16(p)); }
+inline std::int32_t GetI32(const std::uint8_t* p)
+{
+    return std::int32_t(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                        std::uint32_t(p[3]) << 24);
+}
+
+// value x 10, formed in double and truncated toward zero.
+std::int32_t Tenths(float value);
+// The 9-byte band record: Flags, Fc x10 (i32), Q x10 (i16), Gain x10 (i16).
+void EncodeBandRecord(const PeqBand& band, std::uint8_t* record);
+// Overwrites Flags, Fc, Q and Gain; Coef stays.
+void DecodeBandRecord(const std::uint8_t* record, PeqBand& band);
+
+// Dynamics (6 bytes), reverb (11) and echo (16) in their wire order, as the
+// Effects command, the effects reply and the .dap file carry them.
+inline constexpr std::size_t DynamicsWireSize = 6;
+inline constexpr std::size_t ReverbWireSize = 11;
+inline constexpr std::size_t EchoWireSize = 16;
+void EncodeDynamics(const DynamicsParams& d, std::uint8_t* p);
+void DecodeDynamics(const std::uint8_t* p, DynamicsParams& d);
+void EncodeReverb(const ReverbParams& r, std::uint8_t* p);
+void DecodeReverb(const std::uint8_t* p, ReverbParams& r);
+void EncodeEcho(const EchoParams& e, std::uint8_t* p);
+void DecodeEcho(const std::uint8_t* p, EchoParams& e);
+void EncodeOutputMix(const OutputMixParams& m, std::uint8_t* p);
+void DecodeOutputMix(const std::uint8_t* p, OutputMixParams& m);
+
+} // namespace ktv

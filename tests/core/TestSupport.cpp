@@ -1,0 +1,65 @@
+#include "core/TestSupport.h"
+
+#include "dsp/StepTables.h"
+#include "params/Gloable.h"
+
+namespace ktv::test {
+
+void RecordingUi::ShowMessage(std::string_view text)
+{
+    events.push_back({Event::Message, std::string(text), 0});
+    messages.emplace_back(text);
+}
+
+void RecordingUi::SetStatus(StatusPanel panel, std::string_view text)
+{
+    events.push_back({Event::Status, std::string(text), int(panel)});
+    status[int(panel)] = std::string(text);
+}
+
+void RecordingUi::SetBusyCursor(bool busy) { events.push_back({Event::Busy, {}, busy ? 1 : 0}); }
+
+void RecordingUi::Sleep(int milliseconds)
+{
+    events.push_back({Event::Sleep, {}, milliseconds});
+    sleeps.push_back(milliseconds);
+}
+
+void RecordingUi::Clear()
+{
+    events.clear();
+    messages.clear();
+    sleeps.clear();
+    for (auto& s : status)
+        s.clear();
+}
+
+void CoreFixture::SetUp()
+{
+    SetUserInterface(&ui);
+    BuildStepTables();
+    DspParams = {};
+    LoadDefaults();
+    Hid() = HidPro{};
+    Hid().SetPlatform(&box);
+    Hid().OpenDevice();
+    ASSERT_TRUE(Hid().Opened);
+    ui.Clear();
+}
+
+void CoreFixture::TearDown()
+{
+    Hid().CloseDevice();
+    Hid().SetPlatform(nullptr);
+    SetUserInterface(nullptr);
+}
+
+std::vector<std::vector<std::uint8_t>> CoreFixture::TakeRequests()
+{
+    auto all = box.Box.ReceivedPayloads();
+    std::vector<std::vector<std::uint8_t>> fresh(all.begin() + std::ptrdiff_t(seen), all.end());
+    seen = all.size();
+    return fresh;
+}
+
+} // namespace ktv::test
