@@ -1,0 +1,264 @@
+#include "params/Gloable.h"
+#include "presets/DapFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+using namespace ktv;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class DapFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DspParams = {};
+        LoadDefaults();
+        dir = fs::temp_directory_path() / ("ktv-dap-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string PathOf(const std::string& name) const { return (dir / name).string(); }
+
+    static Bytes Load(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    static void Store(const std::string& path, const Bytes& bytes)
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+
+    // A non-default image whose every carried field has a telling value.
+    static void FillImage()
+    {
+        DspParamsImage& p = DspParams;
+        p.MicVol = 40;
+        p.MusicVol = 50;
+        p.EffectVol = 60;
+        p.Mute = 0x21;
+        for (int i = 0; i < 6; ++i)
+            p.Delay[std::size_t(i)] = std::uint16_t(300 * i + 7);
+        p.NoiseGate = {-72, -1000};
+        p.Pitch = -4;
+        p.Fbx = 3;
+        p.Input = 5;
+        p.ReservedWord = 0xBEEF;
+        p.MaxVol = {90, 80, 70, 60, 50, 40, 30};
+        p.ReservedBytes = {1, 2, 3, 4, 5, 6};
+        for (std::size_t d = 0; d < 5; ++d)
+            p.Dyn[d] = {std::int16_t(-300 + int(d)), std::uint16_t(1000 + d), std::uint8_t(25 + d), std::uint8_t(4 + d)};
+        for (std::size_t g = 0; g < 4; ++g)
+            p.OutMix[g] = {std::uint8_t(0x80 | g), std::uint8_t(10 + g), std::uint8_t(0x80 | (20 + g)), std::uint8_t(30 + g)};
+        p.Reverb = {0x1234, 0x5678, 11, 12, 13, 14, 15, 16, 17};
+        p.Echo = {0x1111, 0x2222, 31, 32, 0x0133, 0x4444, 35, 36, 37, 38, 39, 40};
+        for (std::size_t k = 0; k < 39; ++k) {
+            PeqBand& b = p.Band[k];
+            b.Flags = std::uint8_t(k & 1 ? 0x40 | (k % 7) : 0xC0 | (k % 5));
+            b.Fc = 19.7f + float(k) * 517.3f;
+            b.Q = 0.4f + float(k) * 3.1f;
+            b.Gain = -24.0f + float(k) * 0.9f;
+        }
+    }
+
+    fs::path dir;
+};
+
+TEST_F(DapFileTest, LayoutOfAWrittenFile)
+{
+    FillImage();
+    DspParams.Band[0] = {};
+    DspParams.Band[0].Flags = 0xC2;
+    DspParams.Band[0].Fc = 1000.0f;
+    DspParams.Band[0].Q = 0.7f;
+    DspParams.Band[0].Gain = -3.3f;
+    const std::string path = PathOf("a.dap");
+    ASSERT_TRUE(WriteDapFile(path));
+    const Bytes f = Load(path);
+    ASSERT_EQ(f.size(), 465u);
+
+    EXPECT_EQ(f[0], 0x53);
+    EXPECT_EQ(f[464], 0x45);
+    EXPECT_EQ((Bytes{f[1], f[2], f[3], f[4]}), (Bytes{40, 50, 60, 0x21}));
+    EXPECT_EQ((Bytes{f[5], f[6], f[15], f[16]}), (Bytes{7, 0, 0xE3, 0x05})); // Delay[0] = 7, Delay[5] = 1507
+    EXPECT_EQ(f[17], 0xFC);                                                 // Pitch -4
+    EXPECT_EQ((Bytes{f[18], f[19], f[20], f[21]}), (Bytes{3, 5, 0xEF, 0xBE}));
+    EXPECT_EQ((Bytes(f.begin() + 22, f.begin() + 35)), (Bytes{90, 80, 70, 60, 50, 40, 30, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ((Bytes(f.begin() + 35, f.begin() + 39)), (Bytes{0xB8, 0xFF, 0x18, 0xFC})); // -72, -1000
+    EXPECT_EQ((Bytes(f.begin() + 39, f.begin() + 43)), (Bytes{0x80, 10, 0x94, 30}));
+    EXPECT_EQ((Bytes(f.begin() + 55, f.begin() + 61)), (Bytes{0xD4, 0xFE, 0xE8, 0x03, 25, 4})); // Dyn[0]
+    // Reverb in wire order: PreDelay before EarlyLate.
+    EXPECT_EQ((Bytes(f.begin() + 85, f.begin() + 96)), (Bytes{0x34, 0x12, 0x78, 0x56, 13, 11, 12, 14, 15, 16, 17}));
+    EXPECT_EQ((Bytes(f.begin() + 96, f.begin() + 112)),
+              (Bytes{0x11, 0x11, 0x22, 0x22, 31, 32, 0x33, 0x01, 0x44, 0x44, 35, 36, 37, 38, 39, 40}));
+    // Band 0: 1000 Hz, Q 0.7 -> 6, gain -3.3 -> -32.
+    EXPECT_EQ((Bytes(f.begin() + 112, f.begin() + 121)), (Bytes{0xC2, 0x10, 0x27, 0, 0, 6, 0, 0xE0, 0xFF}));
+    unsigned sum = 0;
+    for (int i = 1; i <= 462; ++i)
+        sum += f[std::size_t(i)];
+    EXPECT_EQ(f[463], sum % 256);
+}
+
+TEST_F(DapFileTest, RoundTripTakesOverOnlyTheCarriedFields)
+{
+    FillImage();
+    const DspParamsImage written = DspParams;
+    const std::string path = PathOf("round.dap");
+    ASSERT_TRUE(WriteDapFile(path));
+
+    // Fields a preset does not restore keep the image's current values.
+    DspParams = {};
+    LoadDefaults();
+    DspParams.MicVol = 10;
+    DspParams.MusicVol = 20;
+    DspParams.EffectVol = 30;
+    DspParams.Mute = 0x02;
+    DspParams.Pitch = 2;
+    DspParams.Input = 1;
+    DspParams.ReservedWord = 7;
+    DspParams.ReservedBytes = {9, 9, 9, 9, 9, 9};
+    for (auto& b : DspParams.Band)
+        b.Coef = {0.5f, 0, 0, 0, 0};
+    DapReadError error = DapReadError::BadChecksum;
+    ASSERT_TRUE(ReadDapFile(path, &error));
+    EXPECT_EQ(error, DapReadError::None);
+
+    const DspParamsImage& p = DspParams;
+    EXPECT_EQ(p.MicVol, 10);
+    EXPECT_EQ(p.MusicVol, 20);
+    EXPECT_EQ(p.EffectVol, 30);
+    EXPECT_EQ(p.Mute, 0x02);
+    EXPECT_EQ(p.Pitch, 2);
+    EXPECT_EQ(p.Input, 1);
+    EXPECT_EQ(p.ReservedWord, 7);
+    EXPECT_EQ(p.ReservedBytes[0], 9);
+
+    EXPECT_EQ(p.Delay, written.Delay);
+    EXPECT_EQ(p.Fbx, written.Fbx);
+    EXPECT_EQ(p.MaxVol, written.MaxVol);
+    EXPECT_EQ(p.NoiseGate, written.NoiseGate);
+    for (std::size_t d = 0; d < 5; ++d) {
+        EXPECT_EQ(p.Dyn[d].Threshold, written.Dyn[d].Threshold);
+        EXPECT_EQ(p.Dyn[d].Attack, written.Dyn[d].Attack);
+        EXPECT_EQ(p.Dyn[d].Release, written.Dyn[d].Release);
+        EXPECT_EQ(p.Dyn[d].Ratio, written.Dyn[d].Ratio);
+    }
+    for (std::size_t g = 0; g < 4; ++g) {
+        EXPECT_EQ(p.OutMix[g].MicVol, written.OutMix[g].MicVol);
+        EXPECT_EQ(p.OutMix[g].ReverbVol, written.OutMix[g].ReverbVol);
+    }
+    EXPECT_EQ(p.Reverb.PreDelay, 13);
+    EXPECT_EQ(p.Reverb.EarlyLate, 11);
+    EXPECT_EQ(p.Echo.Delay, 0x0133);
+    EXPECT_EQ(p.Echo.Byte5, 40);
+    for (std::size_t k = 0; k < 39; ++k) {
+        const PeqBand& w = written.Band[k];
+        EXPECT_EQ(p.Band[k].Flags, w.Flags);
+        EXPECT_EQ(p.Band[k].Fc, float(double(Tenths(w.Fc)) / 10.0)) << k;
+        EXPECT_EQ(p.Band[k].Q, float(double(Tenths(w.Q)) / 10.0)) << k;
+        EXPECT_EQ(p.Band[k].Gain, float(double(Tenths(w.Gain)) / 10.0)) << k;
+        EXPECT_EQ(p.Band[k].Coef[0], 0.5f); // coefficients are not in the file
+    }
+}
+
+TEST_F(DapFileTest, RejectedFilesLeaveTheImageUntouched)
+{
+    FillImage();
+    const std::string good = PathOf("good.dap");
+    ASSERT_TRUE(WriteDapFile(good));
+    const Bytes valid = Load(good);
+
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        DapReadError error;
+    };
+    auto with = [&](auto change) {
+        Bytes b = valid;
+        change(b);
+        return b;
+    };
+    const Case cases[] = {
+        {"464 bytes", Bytes(valid.begin(), valid.end() - 1), DapReadError::TooShort},
+        {"empty", {}, DapReadError::TooShort},
+        {"lower-case s", with([](Bytes& b) { b[0] = 0x73; }), DapReadError::BadStartMarker},
+        {"lower-case e", with([](Bytes& b) { b[464] = 0x65; }), DapReadError::BadEndMarker},
+        {"body byte changed", with([](Bytes& b) { b[1] ^= 0x01; }), DapReadError::BadChecksum},
+        {"last body byte changed", with([](Bytes& b) { b[462] += 1; }), DapReadError::BadChecksum},
+        {"checksum changed", with([](Bytes& b) { b[463] += 1; }), DapReadError::BadChecksum},
+    };
+
+    DspParams = {};
+    LoadDefaults();
+    const DapBytes before = EncodeDap();
+    for (const Case& c : cases) {
+        const std::string path = PathOf("bad.dap");
+        Store(path, c.bytes);
+        DapReadError error = DapReadError::None;
+        EXPECT_FALSE(ReadDapFile(path, &error)) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(EncodeDap(), before) << c.name;
+    }
+    DapReadError error = DapReadError::None;
+    EXPECT_FALSE(ReadDapFile(PathOf("missing.dap"), &error));
+    EXPECT_EQ(error, DapReadError::CannotOpen);
+    EXPECT_EQ(EncodeDap(), before);
+}
+
+TEST_F(DapFileTest, BytesAfterTheFirst465AreIgnored)
+{
+    FillImage();
+    const std::string path = PathOf("long.dap");
+    ASSERT_TRUE(WriteDapFile(path));
+    Bytes b = Load(path);
+    b.insert(b.end(), {0xFF, 0x00, 0x53});
+    Store(path, b);
+    DspParams.Fbx = 0;
+    EXPECT_TRUE(ReadDapFile(path));
+    EXPECT_EQ(DspParams.Fbx, 3);
+}
+
+TEST_F(DapFileTest, FailedSaveLeavesTheOldFileIntact)
+{
+    FillImage();
+    const std::string path = PathOf("keep.dap");
+    ASSERT_TRUE(WriteDapFile(path));
+    const Bytes old = Load(path);
+
+    // A folder the save cannot create its temporary file in.
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    const bool canStillWrite = std::ofstream(PathOf("probe")).good(); // root ignores permissions
+    DspParams.Fbx = 1;
+    if (!canStillWrite) {
+        EXPECT_FALSE(WriteDapFile(path));
+    }
+    fs::permissions(dir, fs::perms::owner_all);
+    if (!canStillWrite) {
+        EXPECT_EQ(Load(path), old);
+    }
+
+    // A target that cannot be replaced (a folder of that name).
+    const std::string blocked = PathOf("folder.dap");
+    fs::create_directories(fs::path(blocked) / "inside");
+    EXPECT_FALSE(WriteDapFile(blocked));
+    EXPECT_TRUE(fs::is_directory(blocked));
+    // No temporary file is left behind.
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+
+    EXPECT_FALSE(WriteDapFile(PathOf("no-such-folder/x.dap")));
+}
+
+} // namespace
