@@ -11,6 +11,9 @@ namespace ktv {
 
 inline constexpr double TwoPi = 6.28;
 inline constexpr double SampleRate = 48000.0;
+// What MagnitudeDb gives where the response is exactly zero (log10 would be
+// -inf), far below anything the chart shows.
+inline constexpr double MagnitudeFloorDb = -400.0;
 
 // Display names of the types the editor offers, indexed by type code.
 inline constexpr std::array<std::string_view, 5> FilterTypeNames{"Low Pass", "High Pass", "Bell", "Low Shelf", "High Shelf"};
