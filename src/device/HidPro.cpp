@@ -1,1 +1,109 @@
-// placeholder
+#include "device/HidPro.h"
+
+#include "base/UserInterface.h"
+
+#include <algorithm>
+#include <string>
+
+namespace ktv {
+
+std::uint8_t Checksum(const std::uint8_t* data, std::size_t count)
+{
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        sum = std::uint8_t(sum + data[i]);
+    return sum;
+}
+
+void HidPro::SetPlatform(HidPlatform* platform) { platform_ = platform; }
+
+void HidPro::OpenDevice()
+{
+    if (Handle != InvalidHandle) {
+        if (platform_)
+            platform_->Close(Handle);
+        Handle = InvalidHandle;
+    }
+    Opened = false;
+
+    if (!platform_) {
+        Ui().ShowMessage("no usb device 2");
+        return;
+    }
+
+    const std::vector<HidInterface> interfaces = platform_->ListInterfaces();
+    // The first match in enumeration order wins; a second box is never seen.
+    const auto box = std::find_if(interfaces.begin(), interfaces.end(), [](const HidInterface& i) {
+        return i.InstanceId.find(BoxIdentifier) != std::string::npos;
+    });
+    if (box == interfaces.end()) {
+        Ui().ShowMessage("no usb device 2");
+        return;
+    }
+
+    Handle = platform_->Open(box->Path);
+    Opened = Handle != InvalidHandle;
+    if (!Opened && platform_->LastError() == PlatformError::AccessDenied) {
+        // Without this the user sees only "Connect:no!" and cannot tell a
+        // missing box from a missing permission.
+        Ui().ShowMessage("The DSP box was found but cannot be opened: permission denied.\n"
+                         "Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.");
+    }
+}
+
+bool HidPro::WriteReport(const std::uint8_t* payload, std::size_t length)
+{
+    if (length < 1 || length > 60) {
+        // Never reached by the commands; refusing keeps the frame inside the report.
+        Ui().SetStatus(StatusPanel::Exchange, "Write:error!");
+        return false;
+    }
+    OutReport[1] = 0xAA;
+    OutReport[2] = DeviceId;
+    OutReport[3] = std::uint8_t(length);
+    std::copy(payload, payload + length, OutReport + 4);
+    OutReport[4 + length] = Checksum(payload, length);
+    // Byte 0 and the bytes after the checksum keep what earlier reports left.
+
+    const bool ok = platform_ && platform_->Write(Handle, OutReport);
+    Ui().SetStatus(StatusPanel::Exchange, ok ? "Write:ok!" : "Write:error!");
+    return ok;
+}
+
+ReadResult HidPro::ReadReport(std::size_t n)
+{
+    std::size_t bytesRead = 0;
+    if (!platform_ || !platform_->Read(Handle, InReport, bytesRead, ReadTimeoutMs)) {
+        const std::uint32_t code = platform_ ? platform_->LastError() : PlatformError::InvalidHandle;
+        Ui().SetStatus(StatusPanel::Exchange, "ReadFile:error!" + std::to_string(code & 0xFFFF));
+        return ReadResult::ReadError;
+    }
+    // A reply size beyond the report can never be met; treat it as a length fault.
+    if (n < 4 || n >= ReportSize || bytesRead < n + 1 || InReport[3] != n - 4)
+        return ReadResult::BadLength;
+    if (Checksum(InReport + 4, n - 4) != InReport[n]) {
+        Ui().SetStatus(StatusPanel::Exchange, "CheckSum:error!" + std::to_string(n));
+        return ReadResult::BadChecksum;
+    }
+    if (InReport[2] != DeviceId)
+        return ReadResult::BadDeviceId;
+    return ReadResult::Ok;
+}
+
+void HidPro::CloseDevice()
+{
+    Opened = false;
+    if (Handle != InvalidHandle) {
+        if (platform_)
+            platform_->Close(Handle);
+        Handle = InvalidHandle;
+    }
+}
+
+HidPro& Hid()
+{
+    static HidPro transport;
+    return transport;
+}
+
+} // namespace ktv

@@ -14,6 +14,7 @@ public:
 
     VirtualBox Box;
     bool Present = true;                   // false: enumeration finds no box
+    bool DenyAccess = false;               // true: Open fails with AccessDenied
     std::vector<HidInterface> OtherDevices; // listed before the box
 
     std::vector<HidInterface> ListInterfaces() override;
@@ -24,7 +25,8 @@ public:
     std::uint32_t LastError() override { return lastError_; }
 
 private:
-    bool open_ = false;
+    PlatformHandle open_ = InvalidHandle; // the one handle handed out
+    PlatformHandle nextHandle_ = 1;
     std::vector<std::uint8_t> pending_; // reply to the last write
     bool hasPending_ = false;
     std::uint32_t lastError_ = 0;

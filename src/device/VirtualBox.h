@@ -36,6 +36,7 @@ public:
         WrongReplyCode,  // first reply payload byte changed
         ShortReport,     // reply datagram cut to 10 bytes
         ForeignBandRun,  // band replies name first band + 1
+        ForeignBandCount, // band replies name count + 1 (more records than they hold)
     };
     struct FaultPlan {
         Fault Kind = Fault::None;
@@ -47,9 +48,14 @@ public:
         std::vector<std::uint8_t> Request; // the 65 bytes received
         std::vector<std::uint8_t> Reply;   // what was sent back (empty when silent)
         bool Valid = false;                // request passed the box's checks
+        std::string Note;                  // why it was refused, or the fault applied
     };
 
     VirtualBox();
+
+    // The settings of a box fresh from the factory: the encoding of the
+    // default parameter image.
+    static Settings DefaultSettings();
 
     // Handles one output report; returns the input report to send back (empty:
     // stay silent). A request that fails the box's checks gets no answer.
@@ -64,6 +70,9 @@ public:
 
     // Payloads (bytes 4..3+L) of the valid requests received, in order.
     std::vector<std::vector<std::uint8_t>> ReceivedPayloads() const;
+
+    // One line for a log: request and reply in hex, and what the box made of it.
+    static std::string Describe(const Exchange& exchange);
 
     // Settings and slots as bytes, for --state files.
     std::vector<std::uint8_t> SaveState() const;

@@ -1,1 +1,111 @@
-// placeholder
+#include "params/Commands.h"
+
+#include "base/UserInterface.h"
+#include "device/HidPro.h"
+#include "params/Gloable.h"
+
+#include <array>
+
+namespace ktv {
+namespace {
+
+constexpr int ReadPauseMs = 10;
+constexpr int WritePauseMs = 20;
+constexpr int RecallPauseMs = 100;
+
+// Bands go in runs of six; the last run holds the three that are left.
+constexpr int FullBandRuns = 6;
+constexpr std::uint8_t LastRunFirst = 36;
+constexpr std::uint8_t LastRunCount = 3;
+
+constexpr std::uint8_t Code(DspCommand c) { return std::uint8_t(c); }
+
+// Writes a read request and takes a valid reply of n bytes carrying `code`
+// first. The transport has already left its own text in panel 1.
+bool Request(const std::uint8_t* payload, std::size_t length, std::size_t n, DspCommand code)
+{
+    HidPro& hid = Hid();
+    if (!hid.WriteReport(payload, length))
+        return false;
+    if (hid.ReadReport(n) != ReadResult::Ok)
+        return false;
+    return hid.ReplyByte(0) == Code(code);
+}
+
+bool ReadBands(std::uint8_t first, std::uint8_t count)
+{
+    const std::array<std::uint8_t, 3> request{Code(DspCommand::ReadPeqBands), first, count};
+    const std::size_t n = 7 + BandRecordSize * count;
+    if (!Request(request.data(), request.size(), n, DspCommand::PeqBands))
+        return false;
+
+    // The box names the run it answers with. A run reaching past band 38, or
+    // claiming more records than the reply holds, is refused as a bad reply
+    // so nothing is written outside Band or read from beyond the payload.
+    const std::uint8_t* p = Hid().ReplyPayload();
+    const std::size_t k0 = p[1], c = p[2];
+    const std::size_t held = (n - 7) / BandRecordSize;
+    if (c > held || k0 + c > std::size_t(BandTotal))
+        return false;
+    for (std::size_t j = 0; j < c; ++j)
+        DecodeBandRecord(p + 3 + BandRecordSize * j, DspParams.Band[k0 + j]);
+    return true;
+}
+
+} // namespace
+
+bool ReadAllFromDevice()
+{
+    const std::uint8_t readSystem = Code(DspCommand::ReadSystem);
+    if (!Request(&readSystem, 1, 4 + SystemPayloadSize, DspCommand::System))
+        return false;
+    DecodeSystemReply(Hid().ReplyPayload());
+
+    Ui().Sleep(ReadPauseMs);
+    const std::uint8_t readEffects = Code(DspCommand::ReadEffects);
+    if (!Request(&readEffects, 1, 4 + EffectsPayloadSize, DspCommand::Effects))
+        return false;
+    DecodeEffectsReply(Hid().ReplyPayload());
+
+    for (int i = 0; i < FullBandRuns; ++i) {
+        Ui().Sleep(ReadPauseMs);
+        if (!ReadBands(std::uint8_t(MaxBandsPerRequest * i), MaxBandsPerRequest))
+            return false;
+    }
+    Ui().Sleep(ReadPauseMs);
+    return ReadBands(LastRunFirst, LastRunCount);
+}
+
+bool WriteAllToDevice()
+{
+    if (!SendSystem())
+        return false;
+    Ui().Sleep(WritePauseMs);
+    if (!SendEffects())
+        return false;
+    for (int i = 0; i < FullBandRuns; ++i) {
+        Ui().Sleep(WritePauseMs);
+        if (!SendPeqBands(std::uint8_t(MaxBandsPerRequest * i), MaxBandsPerRequest))
+            return false;
+    }
+    Ui().Sleep(WritePauseMs);
+    return SendPeqBands(LastRunFirst, LastRunCount);
+}
+
+SlotOutcome StoreSlot(std::uint8_t slot)
+{
+    // The box stores what it holds, so first make it hold exactly the image.
+    if (!WriteAllToDevice())
+        return SlotOutcome::WriteAllFailed;
+    return SendFactoryMode(FactoryStore, slot) ? SlotOutcome::Ok : SlotOutcome::CommandFailed;
+}
+
+SlotOutcome RecallSlot(std::uint8_t slot)
+{
+    if (!SendFactoryMode(FactoryRecall, slot))
+        return SlotOutcome::CommandFailed;
+    Ui().Sleep(RecallPauseMs);
+    return ReadAllFromDevice() ? SlotOutcome::Ok : SlotOutcome::ReadAllFailed;
+}
+
+} // namespace ktv
