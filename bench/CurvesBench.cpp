@@ -1,0 +1,103 @@
+// The curve step of one editor refresh: seven active bands over a 1000-column
+// chart grid, per-point reference against the precomputed fast path. A refresh
+// runs on every mouse move of a drag, so this is the number that matters.
+
+#include "dsp/Curves.h"
+#include "dsp/Filter.h"
+#include "dsp/StepTables.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using namespace ktv;
+
+struct Setup {
+    FrequencyGrid grid;
+    std::vector<PeqBand> bands;
+    std::vector<std::vector<double>> curves;
+    std::vector<double> sum;
+
+    Setup()
+    {
+        BuildStepTables();
+        std::vector<std::int32_t> freq10(MaxGridColumns);
+        for (int i = 0; i < MaxGridColumns; ++i)
+            freq10[std::size_t(i)] = std::int32_t(190.0 * std::pow(210000.0 / 190.0, double(i) / MaxGridColumns));
+        grid.Build(freq10);
+
+        const struct {
+            FilterType type;
+            float fc, q, gain;
+        } shown[MaxShownBands] = {
+            {FilterType::LowShelf, 49.4f, 0.7f, 4.0f}, {FilterType::Bell, 125.0f, 1.4f, -3.0f},
+            {FilterType::Bell, 498.0f, 0.7f, 2.5f},    {FilterType::Bell, 1000.0f, 0.7f, 6.0f},
+            {FilterType::Notch, 2020.0f, 8.0f, 0.0f},  {FilterType::HighShelf, 4970.0f, 0.7f, -6.0f},
+            {FilterType::LowPass, 15000.0f, 0.7f, 0.0f},
+        };
+        for (const auto& s : shown) {
+            PeqBand band;
+            band.Flags = FlagBandOn | FlagChannelEqOn | std::uint8_t(s.type);
+            band.Fc = s.fc;
+            band.Q = s.q;
+            band.Gain = s.gain;
+            DesignBand(band);
+            bands.push_back(band);
+        }
+        curves.assign(MaxShownBands, std::vector<double>(MaxGridColumns + 1, 0.0));
+        sum.assign(MaxGridColumns + 1, 0.0);
+    }
+};
+
+Setup& Shared()
+{
+    static Setup setup;
+    return setup;
+}
+
+void BM_CurvesReference(benchmark::State& state)
+{
+    Setup& s = Shared();
+    for (auto _ : state) {
+        ComputeCurvesReference(s.grid, s.bands, s.curves, s.sum);
+        benchmark::DoNotOptimize(s.sum.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * MaxShownBands * MaxGridColumns);
+}
+BENCHMARK(BM_CurvesReference)->Unit(benchmark::kMicrosecond);
+
+void BM_CurvesFast(benchmark::State& state)
+{
+    Setup& s = Shared();
+    for (auto _ : state) {
+        ComputeCurves(s.grid, s.bands, s.curves, s.sum);
+        benchmark::DoNotOptimize(s.sum.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * MaxShownBands * MaxGridColumns);
+
+    // How far the fast curves stray from the reference, reported beside the timing.
+    Setup& r = Shared();
+    std::vector<std::vector<double>> refCurves(MaxShownBands, std::vector<double>(MaxGridColumns + 1, 0.0));
+    std::vector<double> refSum(MaxGridColumns + 1, 0.0);
+    ComputeCurvesReference(r.grid, r.bands, refCurves, refSum);
+    double worst = 0.0;
+    for (int b = 0; b < MaxShownBands; ++b)
+        for (int i = 0; i < MaxGridColumns; ++i)
+            worst = std::max(worst, std::abs(s.curves[std::size_t(b)][std::size_t(i)] -
+                                             refCurves[std::size_t(b)][std::size_t(i)]) / 10.0);
+    for (int i = 0; i < MaxGridColumns; ++i)
+        worst = std::max(worst, std::abs(s.sum[std::size_t(i)] - refSum[std::size_t(i)]) / 10.0);
+    state.counters["max_diff_dB"] = worst;
+}
+BENCHMARK(BM_CurvesFast)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
