@@ -1,0 +1,415 @@
+// ktvtune-cli: the tuning core for scripts. Lists boxes, reads or writes the
+// whole image through .dap files, stores and recalls the box's slots, and
+// shows a .dap as JSON. Messages and status texts are the window's, on stderr.
+
+#include "base/UserInterface.h"
+#include "common/ToolText.h"
+#include "device/HidPro.h"
+#include "device/platform/LinuxHidPlatform.h"
+#include "params/Commands.h"
+#include "params/Gloable.h"
+#include "presets/DapFile.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace ktv;
+
+namespace {
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailed = 1; // no box, or an exchange failed
+constexpr int ExitUsage = 2;  // wrong usage or a bad file
+
+constexpr const char* MainUsage =
+    "Usage: ktvtune-cli [--quiet] COMMAND [ARGS]\n"
+    "\n"
+    "Talks to the first KTV DSP box found (real boxes first, then virtual\n"
+    "boxes run by ktvtune-box).\n"
+    "\n"
+    "Commands:\n"
+    "  list               list every box found with identifier and path\n"
+    "  read -o FILE.dap   read the whole state of the box into FILE.dap\n"
+    "  write FILE.dap     send the preset in FILE.dap to the box\n"
+    "  store N            make the box store its current settings in slot N (1..8)\n"
+    "  recall N           make the box recall slot N (1..8) and read it back\n"
+    "  dump FILE.dap      print the preset as JSON (no box needed)\n"
+    "\n"
+    "Options:\n"
+    "  -q, --quiet        do not print the status texts of each exchange\n"
+    "  -h, --help         show this help ('ktvtune-cli COMMAND --help' for one command)\n"
+    "\n"
+    "Exit status: 0 success, 1 box missing or an exchange failed,\n"
+    "2 wrong usage or a bad file.\n";
+
+struct Command {
+    const char* Name;
+    const char* Usage;
+    int (*Run)(const std::vector<std::string>& args);
+};
+
+// Messages and status texts on stderr, as the window would show them.
+class ConsoleUi final : public UserInterface {
+public:
+    bool Quiet = false;
+    void ShowMessage(std::string_view text) override
+    {
+        std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
+    }
+    void SetStatus(StatusPanel, std::string_view text) override
+    {
+        if (!Quiet)
+            std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
+    }
+    void SetBusyCursor(bool) override {}
+    void Sleep(int milliseconds) override { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+};
+
+ConsoleUi ui;
+
+LinuxHidPlatform& Platform()
+{
+    static LinuxHidPlatform platform;
+    return platform;
+}
+
+int UsageError(const char* usage, const std::string& what)
+{
+    std::fprintf(stderr, "ktvtune-cli: %s\n\n%s", what.c_str(), usage);
+    return ExitUsage;
+}
+
+bool IsHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
+
+// Opens the first box and links to it, as the window's Connect does; runs
+// `work` and closes the link again whatever it gave.
+int WithBox(const std::function<int()>& work)
+{
+    HidPro& hid = Hid();
+    hid.SetPlatform(&Platform());
+    hid.OpenDevice();
+    if (hid.Opened && !hid.Linked)
+        hid.Linked = SendLink(1);
+    if (!hid.Linked) {
+        Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
+        hid.CloseDevice();
+        return ExitFailed;
+    }
+    Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
+    const int status = work();
+    (void)SendLink(0);
+    hid.Linked = false;
+    hid.CloseDevice();
+    return status;
+}
+
+std::optional<std::uint8_t> ParseSlot(const std::string& text)
+{
+    if (text.size() != 1 || text[0] < '1' || text[0] > '8')
+        return std::nullopt;
+    return std::uint8_t(text[0] - '0');
+}
+
+// ---- list ----
+
+constexpr const char* ListUsage = "Usage: ktvtune-cli list\n\nLists every box found (real and virtual): identifier, then path.\n";
+
+int RunList(const std::vector<std::string>& args)
+{
+    if (!args.empty())
+        return UsageError(ListUsage, "list takes no arguments");
+    int found = 0;
+    for (const HidInterface& i : Platform().ListInterfaces())
+        if (i.InstanceId.find(BoxIdentifier) != std::string::npos) {
+            std::printf("%s\t%s\n", i.InstanceId.c_str(), i.Path.c_str());
+            ++found;
+        }
+    if (!found) {
+        std::fprintf(stderr, "no box found\n");
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+// ---- read ----
+
+constexpr const char* ReadUsage =
+    "Usage: ktvtune-cli read -o FILE.dap\n\n"
+    "Reads the whole state of the box (nine exchanges) into a default image\n"
+    "and writes it as a preset file.\n";
+
+int RunRead(const std::vector<std::string>& args)
+{
+    std::string out;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size())
+            out = args[++i];
+        else
+            return UsageError(ReadUsage, "unexpected argument '" + args[i] + "'");
+    }
+    if (out.empty())
+        return UsageError(ReadUsage, "read needs -o FILE.dap");
+    LoadDefaults();
+    return WithBox([&] {
+        if (!ReadAllFromDevice()) {
+            Ui().ShowMessage("Read dsp fault!");
+            return ExitFailed;
+        }
+        Ui().ShowMessage("Read dsp ok!");
+        if (!WriteDapFile(out)) {
+            std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+            return ExitUsage;
+        }
+        return ExitOk;
+    });
+}
+
+// ---- write ----
+
+constexpr const char* WriteUsage =
+    "Usage: ktvtune-cli write FILE.dap\n\n"
+    "Loads the preset into a default image and sends the whole image to the\n"
+    "box (nine requests). A file that is missing or not a valid preset is\n"
+    "reported and nothing is sent.\n";
+
+int RunWrite(const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        return UsageError(WriteUsage, "write needs exactly one FILE.dap");
+    LoadDefaults();
+    DapReadError error = DapReadError::None;
+    if (!ReadDapFile(args[0], &error)) {
+        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", args[0].c_str(), DapReadErrorText(error));
+        return ExitUsage;
+    }
+    return WithBox([] {
+        const bool ok = WriteAllToDevice();
+        Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+        return ok ? ExitOk : ExitFailed;
+    });
+}
+
+// ---- store / recall ----
+
+constexpr const char* StoreUsage =
+    "Usage: ktvtune-cli store N\n\n"
+    "Makes the box store its current settings in slot N (1..8).\n";
+
+int RunStore(const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        return UsageError(StoreUsage, "store needs one slot number");
+    const auto slot = ParseSlot(args[0]);
+    if (!slot)
+        return UsageError(StoreUsage, "the slot must be 1..8, not '" + args[0] + "'");
+    return WithBox([&] {
+        const bool ok = SendFactoryMode(FactoryStore, *slot);
+        Ui().ShowMessage(ok ? "Set factory mode ok!" : "Set factory mode fault!");
+        return ok ? ExitOk : ExitFailed;
+    });
+}
+
+constexpr const char* RecallUsage =
+    "Usage: ktvtune-cli recall N [-o FILE.dap]\n\n"
+    "Makes the box recall slot N (1..8) into its current settings, waits\n"
+    "100 ms and reads the whole state back; with -o, writes it to FILE.dap.\n";
+
+int RunRecall(const std::vector<std::string>& args)
+{
+    std::string slotText, out;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size())
+            out = args[++i];
+        else if (slotText.empty())
+            slotText = args[i];
+        else
+            return UsageError(RecallUsage, "unexpected argument '" + args[i] + "'");
+    }
+    const auto slot = ParseSlot(slotText);
+    if (!slot)
+        return UsageError(RecallUsage, slotText.empty() ? "recall needs one slot number"
+                                                        : "the slot must be 1..8, not '" + slotText + "'");
+    LoadDefaults();
+    return WithBox([&] {
+        const bool ok = RecallSlot(*slot) == SlotOutcome::Ok;
+        Ui().ShowMessage(ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
+        if (!ok)
+            return ExitFailed;
+        if (!out.empty() && !WriteDapFile(out)) {
+            std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+            return ExitUsage;
+        }
+        return ExitOk;
+    });
+}
+
+// ---- dump ----
+
+constexpr const char* DumpUsage =
+    "Usage: ktvtune-cli dump FILE.dap\n\n"
+    "Prints the preset as JSON on stdout: every field by its name, and the 39\n"
+    "bands with channel, type, Fc, Q, gain and on/off. No box is needed.\n";
+
+std::string JsonNumber(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", v);
+    return text;
+}
+
+template <typename T, std::size_t N>
+std::string JsonArray(const std::array<T, N>& values)
+{
+    std::string text = "[";
+    for (std::size_t i = 0; i < N; ++i)
+        text += (i ? ", " : "") + std::to_string(values[i]);
+    return text + "]";
+}
+
+int RunDump(const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        return UsageError(DumpUsage, "dump needs exactly one FILE.dap");
+    std::vector<std::uint8_t> bytes;
+    {
+        std::ifstream in(args[0], std::ios::binary);
+        if (in)
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    LoadDefaults();
+    DapReadError error = DapReadError::None;
+    if (!ReadDapFile(args[0], &error)) {
+        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", args[0].c_str(), DapReadErrorText(error));
+        return ExitUsage;
+    }
+    // Loading a preset leaves the volumes, Mute, Pitch, Input and the reserved
+    // fields alone; a dump shows what the file holds, so take them as stored.
+    DspParamsImage& p = DspParams;
+    if (bytes.size() >= DapFileSize) {
+        p.MicVol = bytes[1];
+        p.MusicVol = bytes[2];
+        p.EffectVol = bytes[3];
+        p.Mute = bytes[4];
+        p.Pitch = std::int8_t(bytes[17]);
+        p.Input = bytes[19];
+        p.ReservedWord = GetU16(&bytes[20]);
+        for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
+            p.ReservedBytes[i] = bytes[29 + i];
+    }
+
+    std::string j = "{\n";
+    auto field = [&](const char* name, const std::string& value, bool last = false) {
+        j += std::string("  \"") + name + "\": " + value + (last ? "\n" : ",\n");
+    };
+    field("MicVol", std::to_string(p.MicVol));
+    field("MusicVol", std::to_string(p.MusicVol));
+    field("EffectVol", std::to_string(p.EffectVol));
+    field("Mute", std::to_string(p.Mute));
+    field("Delay", JsonArray(p.Delay));
+    field("Pitch", std::to_string(p.Pitch));
+    field("Fbx", std::to_string(p.Fbx));
+    field("Input", std::to_string(p.Input));
+    field("ReservedWord", std::to_string(p.ReservedWord));
+    field("MaxVol", JsonArray(p.MaxVol));
+    field("ReservedBytes", JsonArray(p.ReservedBytes));
+    field("NoiseGate", JsonArray(p.NoiseGate));
+
+    std::string mix = "[";
+    for (std::size_t g = 0; g < p.OutMix.size(); ++g) {
+        const OutputMixParams& m = p.OutMix[g];
+        mix += std::string(g ? ",\n" : "\n") + "    {\"MicVol\": " + std::to_string(m.MicVol) +
+               ", \"MusicVol\": " + std::to_string(m.MusicVol) + ", \"EchoVol\": " + std::to_string(m.EchoVol) +
+               ", \"ReverbVol\": " + std::to_string(m.ReverbVol) + "}";
+    }
+    field("OutMix", mix + "\n  ]");
+
+    std::string dyn = "[";
+    for (std::size_t d = 0; d < p.Dyn.size(); ++d) {
+        const DynamicsParams& x = p.Dyn[d];
+        dyn += std::string(d ? ",\n" : "\n") + "    {\"Threshold\": " + std::to_string(x.Threshold) +
+               ", \"Attack\": " + std::to_string(x.Attack) + ", \"Release\": " + std::to_string(x.Release) +
+               ", \"Ratio\": " + std::to_string(x.Ratio) + "}";
+    }
+    field("Dyn", dyn + "\n  ]");
+
+    const ReverbParams& r = p.Reverb;
+    field("Reverb", "{\"Word1\": " + std::to_string(r.Word1) + ", \"Word2\": " + std::to_string(r.Word2) +
+                        ", \"EarlyLate\": " + std::to_string(r.EarlyLate) + ", \"Byte1\": " + std::to_string(r.Byte1) +
+                        ", \"PreDelay\": " + std::to_string(r.PreDelay) + ", \"Byte2\": " + std::to_string(r.Byte2) +
+                        ", \"Time\": " + std::to_string(r.Time) + ", \"Damp\": " + std::to_string(r.Damp) +
+                        ", \"Byte3\": " + std::to_string(r.Byte3) + "}");
+    const EchoParams& e = p.Echo;
+    field("Echo", "{\"Word1\": " + std::to_string(e.Word1) + ", \"Word2\": " + std::to_string(e.Word2) +
+                      ", \"PreDelay\": " + std::to_string(e.PreDelay) + ", \"Byte1\": " + std::to_string(e.Byte1) +
+                      ", \"Delay\": " + std::to_string(e.Delay) + ", \"Word3\": " + std::to_string(e.Word3) +
+                      ", \"Repeat\": " + std::to_string(e.Repeat) + ", \"Byte2\": " + std::to_string(e.Byte2) +
+                      ", \"Damp\": " + std::to_string(e.Damp) + ", \"Byte3\": " + std::to_string(e.Byte3) +
+                      ", \"Byte4\": " + std::to_string(e.Byte4) + ", \"Byte5\": " + std::to_string(e.Byte5) + "}");
+
+    std::string bands = "[";
+    for (int k = 0; k < BandTotal; ++k) {
+        const PeqBand& b = p.Band[std::size_t(k)];
+        bands += std::string(k ? ",\n" : "\n") + "    {\"Band\": " + std::to_string(k) + ", \"Channel\": \"" +
+                 tools::ChannelName(tools::ChannelOfBand(k)) + "\", \"Type\": \"" + tools::FilterTypeName(b.Flags) +
+                 "\", \"Fc\": " + JsonNumber(double(b.Fc)) + ", \"Q\": " + JsonNumber(double(b.Q)) +
+                 ", \"Gain\": " + JsonNumber(double(b.Gain)) + ", \"On\": " + ((b.Flags & FlagBandOn) ? "true" : "false") +
+                 ", \"ChannelEqOn\": " + ((b.Flags & FlagChannelEqOn) ? "true" : "false") +
+                 ", \"Flags\": " + std::to_string(b.Flags) + "}";
+    }
+    field("Band", bands + "\n  ]", true);
+    j += "}\n";
+    std::fputs(j.c_str(), stdout);
+    return ExitOk;
+}
+
+constexpr Command Commands[] = {
+    {"list", ListUsage, RunList},       {"read", ReadUsage, RunRead},     {"write", WriteUsage, RunWrite},
+    {"store", StoreUsage, RunStore},    {"recall", RecallUsage, RunRecall}, {"dump", DumpUsage, RunDump},
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::size_t at = 0;
+    for (; at < args.size() && !args[at].empty() && args[at][0] == '-'; ++at) {
+        if (IsHelp(args[at])) {
+            std::fputs(MainUsage, stdout);
+            return ExitOk;
+        }
+        if (args[at] == "-q" || args[at] == "--quiet")
+            ui.Quiet = true;
+        else
+            return UsageError(MainUsage, "unknown option '" + args[at] + "'");
+    }
+    if (at == args.size())
+        return UsageError(MainUsage, "no command given");
+    const std::string name = args[at++];
+    if (name == "help") {
+        std::fputs(MainUsage, stdout);
+        return ExitOk;
+    }
+    for (const Command& c : Commands) {
+        if (name != c.Name)
+            continue;
+        std::vector<std::string> rest(args.begin() + std::ptrdiff_t(at), args.end());
+        for (const std::string& a : rest)
+            if (IsHelp(a)) {
+                std::fputs(c.Usage, stdout);
+                return ExitOk;
+            }
+        SetUserInterface(&ui);
+        return c.Run(rest);
+    }
+    return UsageError(MainUsage, "unknown command '" + name + "'");
+}
