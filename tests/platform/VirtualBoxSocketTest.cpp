@@ -14,6 +14,8 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -135,15 +137,26 @@ TEST_F(VirtualBoxSockets, OpenFailuresCarryTheirCodes)
 
 TEST_F(VirtualBoxSockets, NodeWithoutPermissionIsAccessDenied)
 {
-    LinuxHidPlatform platform(dir);
-    platform.UseHidapi = false;
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root opens any node; permission denial cannot be shown";
-    const std::string node = dir + "/hidraw-locked";
+    const std::string node = root + "/hidraw-locked";
     std::ofstream(node) << "";
-    ASSERT_EQ(chmod(node.c_str(), 0), 0);
-    EXPECT_EQ(platform.Open(node), InvalidHandle);
-    EXPECT_EQ(platform.LastError(), PlatformError::AccessDenied);
+    ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(node.c_str(), 0600), 0);
+    // Root opens any node, so the open runs as an unprivileged user.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        LinuxHidPlatform platform(root + "/unused");
+        const bool refused = platform.Open(node) == InvalidHandle;
+        _exit(!refused ? 1 : platform.LastError() == PlatformError::AccessDenied ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "cannot drop privileges here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // The transport finds a virtual box through the platform like a real one.
