@@ -1,0 +1,469 @@
+#include "device/VirtualBox.h"
+#include "device/platform/PlatformHelpers.h"
+#include "params/Commands.h"
+#include "params/Gloable.h"
+#include "presets/DapFile.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace ktv {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// Anything slower than this is a hang, not a slow run.
+constexpr auto HangLimit = std::chrono::seconds(10);
+
+Bytes ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+struct CliRun {
+    int Status = -1;
+    std::string Out, Err;
+    Clock::duration Took{};
+};
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(o, 1);
+        dup2(e, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits for pid; kills it and reports -1 if it outlives the hang limit.
+int WaitFor(pid_t pid)
+{
+    const auto start = Clock::now();
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() - start > HangLimit) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+}
+
+// The request frames (marker, address, length, payload, checksum) of the box log.
+std::vector<Bytes> LoggedRequests(const std::string& log)
+{
+    std::vector<Bytes> requests;
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto from = line.find("> ");
+        const auto to = line.find("  <");
+        if (line.find(" #") == std::string::npos || from == std::string::npos || to == std::string::npos)
+            continue;
+        std::istringstream hex(line.substr(from + 2, to - from - 2));
+        Bytes frame;
+        unsigned v;
+        while (hex >> std::hex >> v)
+            frame.push_back(std::uint8_t(v));
+        requests.push_back(frame);
+    }
+    return requests;
+}
+
+Bytes PayloadOf(const Bytes& frame) { return Bytes(frame.begin() + 3, frame.begin() + 3 + frame.at(2)); }
+
+class CliAndBox : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char base[] = "/tmp/ktv-e2e-XXXXXX";
+        ASSERT_TRUE(mkdtemp(base));
+        root = base;
+        setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
+        dir = platform::VirtualBoxDirectory(root.c_str(), 0);
+        socketPath = dir + "/box-1.sock";
+    }
+    void TearDown() override
+    {
+        if (boxPid > 0)
+            StopBox();
+        unsetenv("XDG_RUNTIME_DIR");
+        fs::remove_all(root);
+    }
+
+    void StartBox(std::vector<std::string> args = {})
+    {
+        args.insert(args.begin(), KTV_BOX_EXE);
+        boxPid = Spawn(args, root + "/box.log", root + "/box.err");
+        for (int i = 0; i < 400; ++i) {
+            struct stat st{};
+            if (lstat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+                ReadText(root + "/box.log").find("listening on") != std::string::npos)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        FAIL() << "box did not start: " << ReadText(root + "/box.err");
+    }
+
+    // SIGTERM; the box must end cleanly and take its socket with it.
+    void StopBox(int sig = SIGTERM)
+    {
+        kill(boxPid, sig);
+        EXPECT_EQ(WaitFor(boxPid), 0);
+        boxPid = -1;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(socketPath)));
+    }
+
+    CliRun Cli(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), KTV_CLI_EXE);
+        const auto start = Clock::now();
+        CliRun run;
+        run.Status = WaitFor(Spawn(args, root + "/cli.out", root + "/cli.err"));
+        run.Took = Clock::now() - start;
+        run.Out = ReadText(root + "/cli.out");
+        run.Err = ReadText(root + "/cli.err");
+        return run;
+    }
+
+    std::string BoxLog() { return ReadText(root + "/box.log"); }
+    std::vector<Bytes> Requests() { return LoggedRequests(BoxLog()); }
+    std::string File(const std::string& name) { return root + "/" + name; }
+
+    std::string root, dir, socketPath;
+    pid_t boxPid = -1;
+};
+
+// A preset unlike the defaults in every block.
+std::string WritePreset(const std::string& path, int variant)
+{
+    LoadDefaults();
+    DspParamsImage& p = DspParams;
+    p.Delay = {10, 20, 30, 40, 50, std::uint16_t(60 + variant)};
+    p.Fbx = 1;
+    p.MaxVol[3] = std::uint8_t(77 + variant);
+    p.NoiseGate = {-60, -70};
+    p.OutMix[2] = {5, 0x80 | 6, 7, 8};
+    p.Dyn[4] = {-120, 30, 4, 5};
+    p.Reverb.Time = 9;
+    p.Echo.Delay = 300;
+    for (int k = 0; k < BandTotal; ++k) {
+        PeqBand& b = p.Band[std::size_t(k)];
+        b.Fc = float(100 * (k + 1) + variant);
+        b.Q = 2.0f;
+        b.Gain = -3.5f;
+        b.Flags = std::uint8_t(FlagBandOn | FlagChannelEqOn | (k % 7));
+    }
+    EXPECT_TRUE(WriteDapFile(path));
+    return path;
+}
+
+// The nine write-all payloads a preset gives: what the box must receive.
+std::vector<Bytes> ExpectedWriteAll(const std::string& preset)
+{
+    LoadDefaults();
+    EXPECT_TRUE(ReadDapFile(preset));
+    std::vector<Bytes> payloads;
+    Bytes system(SystemPayloadSize), effects(EffectsPayloadSize);
+    BuildSystemPayload(system.data());
+    BuildEffectsPayload(effects.data());
+    payloads.push_back(system);
+    payloads.push_back(effects);
+    for (int first = 0; first < BandTotal; first += MaxBandsPerRequest) {
+        const int count = std::min(MaxBandsPerRequest, BandTotal - first);
+        Bytes bands{0x20, std::uint8_t(first), std::uint8_t(count)};
+        for (int j = 0; j < count; ++j) {
+            std::uint8_t record[BandRecordSize];
+            EncodeBandRecord(DspParams.Band[std::size_t(first + j)], record);
+            bands.insert(bands.end(), record, record + BandRecordSize);
+        }
+        payloads.push_back(bands);
+    }
+    return payloads;
+}
+
+TEST_F(CliAndBox, WriteSendsTheNineRequestsBetweenLinkOnAndOff)
+{
+    StartBox();
+    const std::string preset = WritePreset(File("a.dap"), 0);
+    const CliRun run = Cli({"write", preset});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Err.find("Connect:ok!"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("Write dsp ok!"), std::string::npos) << run.Err;
+
+    const std::vector<Bytes> requests = Requests();
+    const std::vector<Bytes> expected = ExpectedWriteAll(preset);
+    ASSERT_EQ(requests.size(), 11u) << BoxLog();
+    EXPECT_EQ(PayloadOf(requests.front()), (Bytes{0x2A, 1}));
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(PayloadOf(requests[1 + i]), expected[i]) << "request " << i + 1;
+    EXPECT_EQ(PayloadOf(requests.back()), (Bytes{0x2A, 0}));
+    // Every frame as the transport builds it: marker, address 1, length, sum.
+    for (const Bytes& frame : requests) {
+        EXPECT_EQ(frame[0], 0xAA);
+        EXPECT_EQ(frame[1], 1);
+        const Bytes payload = PayloadOf(frame);
+        std::uint8_t sum = 0;
+        for (std::uint8_t b : payload)
+            sum = std::uint8_t(sum + b);
+        EXPECT_EQ(frame.at(3 + payload.size()), sum);
+    }
+    // The log is readable too: command names and decoded fields.
+    EXPECT_NE(BoxLog().find("PeqBands first=36 count=3"), std::string::npos);
+    EXPECT_NE(BoxLog().find("Link on=1"), std::string::npos);
+}
+
+TEST_F(CliAndBox, ReadWritesTheBoxStateAsDap)
+{
+    // A box whose settings differ from the defaults everywhere.
+    VirtualBox box;
+    auto& s = box.Current;
+    s.System[1] = 33;  // MicVol
+    s.System[4] = 0x05; // Mute
+    s.System[10] = 0x34; // Delay[0]
+    s.System[22] = 0xFE; // Pitch -2
+    s.System[27] = 88;  // MaxVol[0]
+    s.System[44] = 0x83; // OutMix[0].MicVol
+    s.Effects[1] = 0x9C; // Dyn[0].Threshold
+    s.Effects[40] = 7;   // reverb byte
+    s.Effects[57] = 9;   // echo byte
+    for (int k = 0; k < BandTotal; ++k) {
+        std::uint8_t* r = &s.Bands[BandRecordSize * std::size_t(k)];
+        r[0] = std::uint8_t(0x80 | (k % 7));
+        PutU32(r + 1, std::uint32_t(12340 + 10 * k)); // whole Hz, exact through float
+        PutU16(r + 5, 20);                            // Q 2.0
+        PutU16(r + 7, std::uint16_t(std::int16_t(-35)));
+    }
+    WriteBytes(File("state.bin"), box.SaveState());
+    StartBox({"--state", File("state.bin")});
+
+    const CliRun run = Cli({"read", "-o", File("read.dap")});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Err.find("Read dsp ok!"), std::string::npos) << run.Err;
+
+    LoadDefaults();
+    DecodeSystemReply(s.System.data());
+    DecodeEffectsReply(s.Effects.data());
+    for (int k = 0; k < BandTotal; ++k)
+        DecodeBandRecord(&s.Bands[BandRecordSize * std::size_t(k)], DspParams.Band[std::size_t(k)]);
+    const DapBytes expected = EncodeDap();
+    const Bytes file = ReadBytes(File("read.dap"));
+    ASSERT_EQ(file.size(), DapFileSize);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), expected.begin()));
+    // The band records and the effects block travel byte for byte.
+    EXPECT_TRUE(std::equal(s.Bands.begin(), s.Bands.end(), file.begin() + 112));
+    EXPECT_TRUE(std::equal(s.Effects.begin() + 1, s.Effects.end(), file.begin() + 55));
+    EXPECT_EQ(file[1], 33);
+    EXPECT_EQ(file[17], 0xFE);
+
+    const std::vector<Bytes> requests = Requests();
+    ASSERT_EQ(requests.size(), 11u) << BoxLog();
+    const std::vector<Bytes> reads = {{0x81}, {0x82}, {0xA0, 0, 6}, {0xA0, 6, 6}, {0xA0, 12, 6},
+                                      {0xA0, 18, 6}, {0xA0, 24, 6}, {0xA0, 30, 6}, {0xA0, 36, 3}};
+    for (std::size_t i = 0; i < reads.size(); ++i)
+        EXPECT_EQ(PayloadOf(requests[1 + i]), reads[i]);
+}
+
+TEST_F(CliAndBox, StoreAndRecallRoundTripASlotAcrossRestarts)
+{
+    StartBox({"--state", File("state.bin")});
+    ASSERT_EQ(Cli({"write", WritePreset(File("a.dap"), 1)}).Status, 0);
+    const CliRun store = Cli({"store", "3"});
+    EXPECT_EQ(store.Status, 0) << store.Err;
+    EXPECT_NE(store.Err.find("Set factory mode ok!"), std::string::npos);
+    ASSERT_EQ(Cli({"read", "-o", File("stored.dap")}).Status, 0);
+
+    ASSERT_EQ(Cli({"write", WritePreset(File("b.dap"), 2)}).Status, 0);
+    ASSERT_EQ(Cli({"read", "-o", File("other.dap")}).Status, 0);
+    EXPECT_NE(ReadBytes(File("other.dap")), ReadBytes(File("stored.dap")));
+
+    const CliRun recall = Cli({"recall", "3", "-o", File("recalled.dap")});
+    EXPECT_EQ(recall.Status, 0) << recall.Err;
+    EXPECT_NE(recall.Err.find("Reset factory mode Ok!"), std::string::npos);
+    EXPECT_EQ(ReadBytes(File("recalled.dap")), ReadBytes(File("stored.dap")));
+
+    bool stored = false, recalled = false;
+    for (const Bytes& r : Requests()) {
+        stored = stored || PayloadOf(r) == Bytes{0x28, 1, 3};
+        recalled = recalled || PayloadOf(r) == Bytes{0x28, 2, 3};
+    }
+    EXPECT_TRUE(stored && recalled) << BoxLog();
+
+    // The box keeps its settings and slots across a restart, as across a power cycle.
+    StopBox();
+    StartBox({"--state", File("state.bin")});
+    ASSERT_EQ(Cli({"read", "-o", File("after.dap")}).Status, 0);
+    EXPECT_EQ(ReadBytes(File("after.dap")), ReadBytes(File("stored.dap")));
+}
+
+TEST_F(CliAndBox, EachMisbehaviourEndsInAClearFailure)
+{
+    struct Case {
+        std::vector<std::string> BoxArgs;
+        const char* Expected; // on stderr
+    };
+    const Case cases[] = {
+        {{"--fault", "silent", "--from", "2"}, "ReadFile:error!1460"},
+        {{"--fault", "bad-checksum", "--from", "2"}, "CheckSum:error!64"},
+        {{"--fault", "wrong-address", "--from", "2"}, "Read dsp fault!"},
+        {{"--fault", "short-report", "--from", "2"}, "Read dsp fault!"},
+        {{"--fault", "wrong-length", "--from", "2"}, "Read dsp fault!"},
+        {{"--fault", "wrong-reply-code", "--only", "ReadEffects"}, "Read dsp fault!"},
+        {{"--fault", "silent", "--only", "Link"}, "Connect:no!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.BoxArgs[1] + " " + c.BoxArgs[2] + " " + c.BoxArgs[3]);
+        StartBox(c.BoxArgs);
+        const CliRun run = Cli({"read", "-o", File("out.dap")});
+        EXPECT_EQ(run.Status, 1) << run.Err;
+        EXPECT_NE(run.Err.find(c.Expected), std::string::npos) << run.Err;
+        EXPECT_FALSE(fs::exists(File("out.dap")));
+        StopBox();
+    }
+}
+
+TEST_F(CliAndBox, BadFilesAndUsageAreRefusedBeforeAnythingIsSent)
+{
+    StartBox();
+    Bytes damaged(ReadBytes(WritePreset(File("good.dap"), 0)));
+    damaged[200] ^= 1;
+    WriteBytes(File("damaged.dap"), damaged);
+    WriteBytes(File("short.dap"), Bytes(464, 0x53));
+
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+        const char* Expected;
+    };
+    const Case cases[] = {
+        {{"write", File("missing.dap")}, 2, "cannot be opened"},
+        {{"write", File("damaged.dap")}, 2, "checksum"},
+        {{"write", File("short.dap")}, 2, "shorter than 465"},
+        {{"dump", File("damaged.dap")}, 2, "checksum"},
+        {{"store", "9"}, 2, "1..8"},
+        {{"recall", "0"}, 2, "1..8"},
+        {{"read"}, 2, "-o FILE.dap"},
+        {{"frobnicate"}, 2, "unknown command"},
+        {{}, 2, "no command"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = Cli(c.Args);
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        EXPECT_NE(run.Err.find(c.Expected), std::string::npos) << run.Err;
+    }
+    EXPECT_TRUE(Requests().empty()) << BoxLog();
+
+    for (const std::vector<std::string>& help :
+         {std::vector<std::string>{"--help"}, {"list", "--help"}, {"read", "--help"}, {"write", "-h"},
+          {"store", "--help"}, {"recall", "--help"}, {"dump", "--help"}}) {
+        const CliRun run = Cli(help);
+        EXPECT_EQ(run.Status, 0);
+        EXPECT_NE(run.Out.find("Usage: ktvtune-cli"), std::string::npos);
+    }
+}
+
+TEST_F(CliAndBox, NoBoxMeansExitOneWithTheWindowsTexts)
+{
+    const CliRun run = Cli({"write", WritePreset(File("a.dap"), 0)});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("no usb device 2"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("Connect:no!"), std::string::npos) << run.Err;
+    EXPECT_EQ(Cli({"list"}).Status, 1);
+}
+
+TEST_F(CliAndBox, ListAndDump)
+{
+    StartBox();
+    const CliRun list = Cli({"list"});
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_EQ(list.Out, "VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\t" + socketPath + "\n");
+
+    LoadDefaults();
+    DspParams.MicVol = 42;
+    DspParams.Band[9] = {std::uint8_t(FlagChannelEqOn | 4), 1234.0f, 2.0f, -3.5f, {}};
+    ASSERT_TRUE(WriteDapFile(File("d.dap")));
+    const CliRun dump = Cli({"dump", File("d.dap")});
+    EXPECT_EQ(dump.Status, 0) << dump.Err;
+    EXPECT_NE(dump.Out.find("\"MicVol\": 42,"), std::string::npos) << dump.Out;
+    EXPECT_NE(dump.Out.find("{\"Band\": 9, \"Channel\": \"MUSIC\", \"Type\": \"HighShelf\", \"Fc\": 1234, \"Q\": 2, "
+                            "\"Gain\": -3.5, \"On\": false, \"ChannelEqOn\": true, \"Flags\": 68}"),
+              std::string::npos)
+        << dump.Out;
+    EXPECT_NE(dump.Out.find("\"Band\": 38, \"Channel\": \"EFFECT\""), std::string::npos);
+    EXPECT_TRUE(Requests().empty()); // no box needed
+}
+
+TEST_F(CliAndBox, BoxReplacesAStaleSocketAndRefusesToDoubleALiveOne)
+{
+    ASSERT_TRUE(platform::EnsureVirtualBoxDirectory(dir));
+    {
+        // What a killed box leaves: a socket file nobody listens on.
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        close(fd);
+    }
+    StartBox();
+    EXPECT_NE(BoxLog().find("replacing stale socket"), std::string::npos);
+    EXPECT_EQ(Cli({"store", "1"}).Status, 0);
+
+    const pid_t second = Spawn({KTV_BOX_EXE}, File("second.log"), File("second.err"));
+    EXPECT_EQ(WaitFor(second), 1);
+    EXPECT_NE(ReadText(File("second.err")).find("already listening"), std::string::npos);
+    EXPECT_EQ(Cli({"store", "1"}).Status, 0); // the first box is untouched
+
+    StopBox(SIGINT);
+    EXPECT_NE(BoxLog().find("stopped by SIGINT"), std::string::npos);
+
+    WriteBytes(File("bad-state.bin"), Bytes(10, 1));
+    const pid_t damaged = Spawn({KTV_BOX_EXE, "--state", File("bad-state.bin")}, File("d.log"), File("d.err"));
+    EXPECT_EQ(WaitFor(damaged), 2);
+    EXPECT_NE(ReadText(File("d.err")).find("not a box state file"), std::string::npos);
+}
+
+} // namespace
+} // namespace ktv
