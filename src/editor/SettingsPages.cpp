@@ -35,6 +35,9 @@ const QStringList InputNames{"AUX", "BGM", "BT", "UDISK", "OPT", "COX"};
 QString DecimalPoint() { return QLocale().decimalPoint(); }
 
 QString OffOrNumber(int value) { return value == 0 ? QStringLiteral("OFF") : QString::number(value); }
+QString MsText(int value) { return QStringLiteral("%1ms").arg(value); }
+QString PercentText(int value) { return QStringLiteral("%1%").arg(value); }
+QString ReleaseText(int value) { return QStringLiteral("Attackx%1").arg(value); }
 
 QLabel* ValueLabel(const QString& name, const QString& text, QWidget* parent)
 {
@@ -360,7 +363,7 @@ void SettingsPages::TrackBarMicAttackChange()
 {
     const int v = TrackBarMicAttack->value();
     DspParams.Dyn[0].Attack = std::uint16_t(v);
-    LabelMicAttack->setText(QStringLiteral("%1ms").arg(v));
+    LabelMicAttack->setText(MsText(v));
     SendDynamics(0);
 }
 
@@ -368,7 +371,7 @@ void SettingsPages::TrackBarMicReleaseChange()
 {
     const int v = TrackBarMicRelease->value();
     DspParams.Dyn[0].Release = std::uint8_t(v);
-    LabelMicRelease->setText(QStringLiteral("Attackx%1").arg(v));
+    LabelMicRelease->setText(ReleaseText(v));
     SendDynamics(0);
 }
 
@@ -420,56 +423,56 @@ void SettingsPages::RadioGroupInputClick()
 void SettingsPages::TrackBarEchoPreLChange()
 {
     DspParams.Echo.PreDelay = std::uint8_t(TrackBarEchoPreL->value());
-    LabelEchoPreDelay->setText(QStringLiteral("%1ms").arg(DspParams.Echo.PreDelay));
+    LabelEchoPreDelay->setText(MsText(DspParams.Echo.PreDelay));
     SendEcho();
 }
 
 void SettingsPages::TrackBarDelayChange()
 {
     DspParams.Echo.Delay = std::uint16_t(TrackBarDelay->value());
-    LabelEchoDelay->setText(QStringLiteral("%1ms").arg(DspParams.Echo.Delay));
+    LabelEchoDelay->setText(MsText(DspParams.Echo.Delay));
     SendEcho();
 }
 
 void SettingsPages::TrackBarRepeatChange()
 {
     DspParams.Echo.Repeat = std::uint8_t(TrackBarRepeat->value());
-    LabelEchoRepeat->setText(QStringLiteral("%1%").arg(DspParams.Echo.Repeat));
+    LabelEchoRepeat->setText(PercentText(DspParams.Echo.Repeat));
     SendEcho();
 }
 
 void SettingsPages::TrackBarDampChange()
 {
     DspParams.Echo.Damp = std::uint8_t(TrackBarDamp->value());
-    LabelEchoDamp->setText(QStringLiteral("%1%").arg(DspParams.Echo.Damp));
+    LabelEchoDamp->setText(PercentText(DspParams.Echo.Damp));
     SendEcho();
 }
 
 void SettingsPages::TrackBarReverbPreDelayChange()
 {
     DspParams.Reverb.PreDelay = std::uint8_t(TrackBarReverbPreDelay->value());
-    LabelReverbPreDelay->setText(QStringLiteral("%1ms").arg(DspParams.Reverb.PreDelay));
+    LabelReverbPreDelay->setText(MsText(DspParams.Reverb.PreDelay));
     SendReverb();
 }
 
 void SettingsPages::TrackBarReverbEarlyVolChange()
 {
     DspParams.Reverb.EarlyLate = std::uint8_t(TrackBarReverbEarlyVol->value());
-    LabelReverbEarlyVol->setText(QStringLiteral("%1%").arg(DspParams.Reverb.EarlyLate));
+    LabelReverbEarlyVol->setText(PercentText(DspParams.Reverb.EarlyLate));
     SendReverb();
 }
 
 void SettingsPages::TrackBarReverbTimeChange()
 {
     DspParams.Reverb.Time = std::uint8_t(TrackBarReverbTime->value());
-    LabelReverbTime->setText(QStringLiteral("%1%").arg(DspParams.Reverb.Time));
+    LabelReverbTime->setText(PercentText(DspParams.Reverb.Time));
     SendReverb();
 }
 
 void SettingsPages::TrackBarReverbDampChange()
 {
     DspParams.Reverb.Damp = std::uint8_t(TrackBarReverbDamp->value());
-    LabelReverbDamp->setText(QStringLiteral("%1%").arg(DspParams.Reverb.Damp));
+    LabelReverbDamp->setText(PercentText(DspParams.Reverb.Damp));
     SendReverb();
 }
 
@@ -525,7 +528,7 @@ void SettingsPages::TrackBarOutATChange()
         return;
     const int v = TrackBarOutAT->value();
     DspParams.Dyn[std::size_t(*group + 1)].Attack = std::uint16_t(v);
-    LabelOutAT->setText(QStringLiteral("%1ms").arg(v));
+    LabelOutAT->setText(MsText(v));
     SendDynamics(std::uint8_t(*group + 1));
 }
 
@@ -536,7 +539,7 @@ void SettingsPages::TrackBarOutRTChange()
         return;
     const int v = TrackBarOutRT->value();
     DspParams.Dyn[std::size_t(*group + 1)].Release = std::uint8_t(v);
-    LabelOutRT->setText(QStringLiteral("Attackx%1").arg(v));
+    LabelOutRT->setText(ReleaseText(v));
     SendDynamics(std::uint8_t(*group + 1));
 }
 
@@ -665,8 +668,8 @@ void SettingsPages::RewriteShownLabels()
     switch (EqChannel(channel_)) {
     case EqChannel::MIC:
         LabelMicTH->setText(ThresholdText(TrackBarMicTH->value(), dp));
-        LabelMicAttack->setText(QStringLiteral("%1ms").arg(TrackBarMicAttack->value()));
-        LabelMicRelease->setText(QStringLiteral("Attackx%1").arg(TrackBarMicRelease->value()));
+        LabelMicAttack->setText(MsText(TrackBarMicAttack->value()));
+        LabelMicRelease->setText(ReleaseText(TrackBarMicRelease->value()));
         LabelMicRatio->setText(QString::number(TrackBarMicRatio->value()));
         LabelFS->setText(OffOrNumber(TrackBarFS->value()));
         LabelMicNS->setText(OffOrNumber(TrackBarMicNS->value()));
@@ -675,14 +678,14 @@ void SettingsPages::RewriteShownLabels()
         LabelPS->setText(PitchText(TrackBarPS->value()));
         break;
     case EqChannel::EFFECT:
-        LabelEchoPreDelay->setText(QStringLiteral("%1ms").arg(TrackBarEchoPreL->value()));
-        LabelEchoDelay->setText(QStringLiteral("%1ms").arg(TrackBarDelay->value()));
-        LabelEchoRepeat->setText(QStringLiteral("%1%").arg(TrackBarRepeat->value()));
-        LabelEchoDamp->setText(QStringLiteral("%1%").arg(TrackBarDamp->value()));
-        LabelReverbPreDelay->setText(QStringLiteral("%1ms").arg(TrackBarReverbPreDelay->value()));
-        LabelReverbEarlyVol->setText(QStringLiteral("%1%").arg(TrackBarReverbEarlyVol->value()));
-        LabelReverbTime->setText(QStringLiteral("%1%").arg(TrackBarReverbTime->value()));
-        LabelReverbDamp->setText(QStringLiteral("%1%").arg(TrackBarReverbDamp->value()));
+        LabelEchoPreDelay->setText(MsText(TrackBarEchoPreL->value()));
+        LabelEchoDelay->setText(MsText(TrackBarDelay->value()));
+        LabelEchoRepeat->setText(PercentText(TrackBarRepeat->value()));
+        LabelEchoDamp->setText(PercentText(TrackBarDamp->value()));
+        LabelReverbPreDelay->setText(MsText(TrackBarReverbPreDelay->value()));
+        LabelReverbEarlyVol->setText(PercentText(TrackBarReverbEarlyVol->value()));
+        LabelReverbTime->setText(PercentText(TrackBarReverbTime->value()));
+        LabelReverbDamp->setText(PercentText(TrackBarReverbDamp->value()));
         break;
     default:
         if (!group)
@@ -692,8 +695,8 @@ void SettingsPages::RewriteShownLabels()
             mix.label->setText(MixText(std::uint8_t(sign | mix.bar->value())));
         }
         LabelOutTH->setText(ThresholdText(TrackBarOutTH->value(), dp));
-        LabelOutAT->setText(QStringLiteral("%1ms").arg(TrackBarOutAT->value()));
-        LabelOutRT->setText(QStringLiteral("Attackx%1").arg(TrackBarOutRT->value()));
+        LabelOutAT->setText(MsText(TrackBarOutAT->value()));
+        LabelOutRT->setText(ReleaseText(TrackBarOutRT->value()));
         LabelOutRatio->setText(QString::number(TrackBarOutRatio->value()));
         WriteDelayLabel(false, TrackBarDelayL->value());
         if (RightLine[std::size_t(*group)] >= 0)
