@@ -1,0 +1,48 @@
+#include "app/About.h"
+
+#include "app/Theme.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+namespace ktv {
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
+{
+    setObjectName("AboutBox");
+    setWindowTitle("About");
+    setFixedSize(200, 185);
+    setModal(true);
+
+    auto* picture = new QLabel(this);
+    picture->setObjectName("Panel1");
+    picture->setGeometry(0, 0, 200, 185);
+    picture->setScaledContents(true);
+    picture->setPixmap(ProductPicture(200, 185));
+    picture->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    auto* name = new QLabel(ProductName, this);
+    name->setObjectName("ProductName");
+    name->setGeometry(0, 130, 200, 28);
+    name->setAlignment(Qt::AlignCenter);
+    QFont f = name->font();
+    f.setBold(true);
+    f.setPixelSize(16);
+    name->setFont(f);
+    name->setStyleSheet("QLabel { color: white; background: transparent; }");
+    name->setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void TAboutBox::Panel1Click() { accept(); }
+
+void TAboutBox::mousePressEvent(QMouseEvent*) { Panel1Click(); }
+
+void TAboutBox::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+} // namespace ktv

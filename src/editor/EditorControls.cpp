@@ -1,0 +1,88 @@
+#include "editor/EditorControls.h"
+
+#include <QAbstractItemView>
+#include <QFocusEvent>
+#include <QKeyEvent>
+
+namespace ktv {
+
+TypeSelector::TypeSelector(QWidget* parent) : QComboBox(parent)
+{
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+}
+
+void TypeSelector::showPopup()
+{
+    open_ = true;
+    QComboBox::showPopup();
+}
+
+void TypeSelector::hidePopup()
+{
+    QComboBox::hidePopup();
+    // Hiding the selector also hides its (closed) list; only a list that was
+    // open closes up.
+    if (open_) {
+        open_ = false;
+        emit closedUp();
+    }
+}
+
+void TypeSelector::keyPressEvent(QKeyEvent* event)
+{
+    QComboBox::keyPressEvent(event);
+    // The list drops down as soon as the user types a name.
+    const QString text = event->text();
+    if (!text.isEmpty() && text[0].isPrint() && !view()->isVisible())
+        showPopup();
+}
+
+NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {}
+
+void NumberEdit::keyPressEvent(QKeyEvent* event)
+{
+    const QString text = event->text();
+    char16_t key = 0;
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        key = 13;
+    else if (event->key() == Qt::Key_Backspace)
+        key = 8;
+    else if (text.size() == 1 && text[0].isPrint())
+        key = text[0].unicode();
+    // Navigation, Tab, Delete and shortcuts are not typed characters.
+    if (key != 0 && filter_ && !filter_(key)) {
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void NumberEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    // Another window becoming active (a message box, a popup) does not leave
+    // the edit; the focus comes back to it.
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        emit exited();
+}
+
+ArrowPair::ArrowPair(QWidget* parent) : QScrollBar(Qt::Vertical, parent)
+{
+    setRange(0, 10);
+    setValue(5);
+    connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        // The position means nothing: keep the thumb in the middle so both
+        // arrows always work.
+        setSliderPosition(5);
+        // On a vertical bar the upper arrow subtracts.
+        if (action == QAbstractSlider::SliderSingleStepSub)
+            emit arrow(ArrowAction::LineUp);
+        else if (action == QAbstractSlider::SliderSingleStepAdd)
+            emit arrow(ArrowAction::LineDown);
+        else
+            emit arrow(ArrowAction::Other);
+    });
+}
+
+} // namespace ktv

@@ -1,0 +1,63 @@
+#pragma once
+// Small widgets that give the band rows the events they react to: a type list
+// that reports closing, an edit that filters typed characters and reports
+// leaving the focus, and a scroll bar used only as an up/down arrow pair.
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScrollBar>
+
+#include <functional>
+
+namespace ktv {
+
+class TypeSelector : public QComboBox {
+    Q_OBJECT
+public:
+    explicit TypeSelector(QWidget* parent = nullptr);
+    void showPopup() override;
+    void hidePopup() override;
+
+signals:
+    void closedUp();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool open_ = false;
+};
+
+class NumberEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    // Called for every typed character before the edit takes it; false drops
+    // it. Enter arrives as 13 and Backspace as 8.
+    using KeyFilter = std::function<bool(char16_t key)>;
+
+    explicit NumberEdit(QWidget* parent = nullptr);
+    void SetKeyFilter(KeyFilter filter) { filter_ = std::move(filter); }
+
+signals:
+    void exited();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    KeyFilter filter_;
+};
+
+enum class ArrowAction { LineUp, LineDown, Other };
+
+class ArrowPair : public QScrollBar {
+    Q_OBJECT
+public:
+    explicit ArrowPair(QWidget* parent = nullptr);
+
+signals:
+    void arrow(ktv::ArrowAction action);
+};
+
+} // namespace ktv

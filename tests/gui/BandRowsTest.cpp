@@ -1,0 +1,418 @@
+// The band rows of the editor: every reaction with its request, the typed
+// values, the key filters, Reset, the channel bypass and the bypass boxes
+// that change during a refresh.
+
+#include "support/GuiHarness.h"
+
+#include "dsp/StepTables.h"
+#include "params/Commands.h"
+
+#include <qcustomplot.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+using namespace ktv;
+using namespace ktv::test;
+
+namespace {
+QString Name(const char* stem, int r) { return QString("%1%2").arg(stem).arg(r); }
+} // namespace
+
+class BandRowsTest : public QObject {
+    Q_OBJECT
+    GuiHarness h;
+
+    QLineEdit* Edit(const char* stem, int r) { return h.Find<QLineEdit>(qPrintable(Name(stem, r))); }
+    TypeSelector* Type(int r) { return h.Find<TypeSelector>(qPrintable(Name("FTypeSel", r))); }
+    QCheckBox* FEn(int r) { return h.Find<QCheckBox>(qPrintable(Name("FEn", r))); }
+    // which: 0 Fc, 1 gain, 2 Q.
+    QScrollBar* Arrows(int r, int which)
+    {
+        static const char* first[] = {"FcUpDown1", "FGainUpDown1", "FQUpDown1"};
+        const QString name = r == 1 ? QString(first[which]) : Name("ScrollBar", 3 * (r - 2) + which + 1);
+        return h.Find<QScrollBar>(qPrintable(name));
+    }
+    // The upper arrow of a vertical bar subtracts.
+    void Up(int r, int which) { Arrows(r, which)->triggerAction(QAbstractSlider::SliderSingleStepSub); }
+    void Down(int r, int which) { Arrows(r, which)->triggerAction(QAbstractSlider::SliderSingleStepAdd); }
+    void Type(QLineEdit* edit, const QString& text)
+    {
+        edit->setText(text);
+        LeaveFocus(edit);
+    }
+    PeqBand& Band(int k) { return DspParams.Band[std::size_t(k)]; }
+    void ExpectOneBandSent(int k) { QCOMPARE(h.TakeRequests(), std::vector<Bytes>{PeqBandsPayload(k)}); }
+
+private slots:
+    void init() { h.Start(); }
+    void cleanup() { h.Stop(); }
+
+    void rowsStartWithTheDefaultBands()
+    {
+        static const char* fc[] = {"50.0", "125.0", "500.0", "1000.0", "2000.0", "5000.0", "10000.0"};
+        for (int r = 1; r <= 7; ++r) {
+            QCOMPARE(Type(r)->currentText(), QString("Bell"));
+            QCOMPARE(Type(r)->count(), 5);
+            QCOMPARE(Edit("FcEdit", r)->text(), QString(fc[r - 1]));
+            QCOMPARE(Edit("FGainEdit", r)->text(), QString("0.0"));
+            QCOMPARE(Edit("FQEdit", r)->text(), QString("0.7"));
+            QCOMPARE(FEn(r)->text(), QString("Bypass"));
+            QVERIFY(!FEn(r)->isChecked());
+            QVERIFY(Arrows(r, 0) && Arrows(r, 1) && Arrows(r, 2));
+        }
+        QCOMPARE(h.Find<QPushButton>("BitBtnReset")->text(), QString("Reset"));
+        QCOMPARE(h.Find<QCheckBox>("FEnALL")->text(), QString("Bypass"));
+        QVERIFY(!h.Find<QCheckBox>("FEnALL")->isChecked());
+        auto* label = h.Find<QLabel>("LabelBypass");
+        QCOMPARE(label->text(), QString("EQ Bypass"));
+        QVERIFY(label->isHidden());
+        for (int r = 8; r <= 14; ++r)
+            QVERIFY(h.Find<QWidget>(qPrintable(Name("GroupBox", r)))->isHidden());
+    }
+
+    void eachReactionChangesItsFieldAndSendsTheBand()
+    {
+        // Type list closed on "Low Pass": bits 0..3 take the index, 4..7 stay.
+        Type(1)->setEditText("Low Pass");
+        Type(1)->showPopup();
+        Type(1)->hidePopup();
+        QCOMPARE(int(Band(0).Flags), 0xC0);
+        ExpectOneBandSent(0);
+
+        // Bypass box of row 2: bit 7 cleared.
+        FEn(2)->click();
+        QCOMPARE(int(Band(1).Flags), 0x42);
+        ExpectOneBandSent(1);
+        FEn(2)->click();
+        QCOMPARE(int(Band(1).Flags), 0xC2);
+        ExpectOneBandSent(1);
+
+        // Fc arrows of row 3 (500 Hz).
+        const int p = FcStepIndex(500.0f);
+        Up(3, 0);
+        QCOMPARE(Band(2).Fc, FcSteps[std::size_t(p + 1)]);
+        ExpectOneBandSent(2);
+        Down(3, 0);
+        Down(3, 0);
+        QCOMPARE(Band(2).Fc, FcSteps[std::size_t(p - 1)]);
+        QCOMPARE(h.TakeRequests().size(), std::size_t(2));
+
+        // Gain arrows of row 4.
+        Up(4, 1);
+        QCOMPARE(Band(3).Gain, float(0.0 + 0.1));
+        QCOMPARE(Edit("FGainEdit", 4)->text(), QString("0.1"));
+        ExpectOneBandSent(3);
+        Down(4, 1);
+        Down(4, 1);
+        QCOMPARE(Edit("FGainEdit", 4)->text(), QString("-0.1"));
+        QCOMPARE(h.TakeRequests().size(), std::size_t(2));
+
+        // Q arrows of row 7.
+        const int q = QStepIndex(Band(6).Q);
+        Up(7, 2);
+        QCOMPARE(Band(6).Q, QSteps[std::size_t(q + 1)]);
+        ExpectOneBandSent(6);
+
+        // Thumb moves and page clicks do nothing at all.
+        for (auto action : {QAbstractSlider::SliderPageStepAdd, QAbstractSlider::SliderPageStepSub,
+                            QAbstractSlider::SliderToMinimum, QAbstractSlider::SliderMove})
+            for (int which = 0; which < 3; ++which)
+                Arrows(5, which)->triggerAction(action);
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(Band(4).Fc, 2000.0f);
+    }
+
+    void typedFrequencies_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<float>("fc");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("below table") << "5" << 19.7f << "19.7";
+        QTest::newRow("above table") << "30000" << 20200.0f << "20200.0";
+        QTest::newRow("between") << "1019" << 1000.0f << "1000.0";
+        QTest::newRow("entry") << "1020" << 1020.0f << "1020.0";
+        QTest::newRow("10000") << "10000" << 9990.0f << "9990.0";
+    }
+    void typedFrequencies()
+    {
+        QFETCH(QString, typed);
+        QFETCH(float, fc);
+        QFETCH(QString, shown);
+        Type(Edit("FcEdit", 2), typed);
+        QCOMPARE(Band(1).Fc, fc);
+        QCOMPARE(Edit("FcEdit", 2)->text(), shown);
+        QCOMPARE(h.Editor().FcStepPos[2], FcStepIndex(fc));
+        ExpectOneBandSent(1);
+    }
+
+    void typedQ_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<float>("q");
+        QTest::newRow("below table") << "0.1" << 0.4f;
+        QTest::newRow("above table") << "200" << 124.0f;
+        QTest::newRow("124 searches to 118") << "124" << 118.0f;
+        QTest::newRow("123") << "123" << 118.0f;
+    }
+    void typedQ()
+    {
+        QFETCH(QString, typed);
+        QFETCH(float, q);
+        Type(Edit("FQEdit", 5), typed);
+        QCOMPARE(Band(4).Q, q);
+        ExpectOneBandSent(4);
+    }
+
+    void typedGain_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<float>("gain");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("below") << "-30" << -24.0f << "-24.0";
+        QTest::newRow("above") << "15" << 12.0f << "12.0";
+        QTest::newRow("kept as typed") << "3.14159" << 3.14159f << "3.1";
+        QTest::newRow("half up") << "-3.45" << -3.45f << "-3.5";
+    }
+    void typedGain()
+    {
+        QFETCH(QString, typed);
+        QFETCH(float, gain);
+        QFETCH(QString, shown);
+        Type(Edit("FGainEdit", 1), typed);
+        QCOMPARE(Band(0).Gain, gain);
+        QCOMPARE(Edit("FGainEdit", 1)->text(), shown);
+        ExpectOneBandSent(0);
+    }
+
+    void textThatIsNotANumberChangesNothing_data()
+    {
+        QTest::addColumn<QString>("stem");
+        QTest::addColumn<QString>("text");
+        for (const char* stem : {"FcEdit", "FGainEdit", "FQEdit"})
+            for (const char* text : {"", "-", ".", "1e999"})
+                QTest::newRow(qPrintable(QString("%1 '%2'").arg(stem, text))) << QString(stem) << QString(text);
+    }
+    void textThatIsNotANumberChangesNothing()
+    {
+        QFETCH(QString, stem);
+        QFETCH(QString, text);
+        const PeqBand before = Band(2);
+        Type(Edit(qPrintable(stem), 3), text);
+        QCOMPARE(h.ui.rec.messages.size(), std::size_t(1));
+        QCOMPARE(Edit(qPrintable(stem), 3)->text(), text);
+        QCOMPARE(Band(2).Fc, before.Fc);
+        QCOMPARE(Band(2).Gain, before.Gain);
+        QCOMPARE(Band(2).Q, before.Q);
+        QVERIFY(h.TakeRequests().empty());
+    }
+
+    void keyFiltersDropWhatIsNotPartOfANumber()
+    {
+        QLineEdit* fc = Edit("FcEdit", 1);
+        fc->clear();
+        QTest::keyClicks(fc, "1a2.3.4x-");
+        QCOMPARE(fc->text(), QString("12.34"));
+
+        QLineEdit* gain = Edit("FGainEdit", 1);
+        gain->setText("3.5");
+        gain->end(false);
+        QTest::keyClicks(gain, "-");
+        QCOMPARE(gain->text(), QString("-"));
+        QTest::keyClicks(gain, "6.5");
+        QCOMPARE(gain->text(), QString("-6.5"));
+
+        QLineEdit* q = Edit("FQEdit", 1);
+        q->setText("2.");
+        q->end(false);
+        QTest::keyClicks(q, ".-5");
+        QCOMPARE(q->text(), QString("2.5"));
+        QVERIFY(h.TakeRequests().empty());
+    }
+
+    void enterAppliesAndLeavingAppliesAgain()
+    {
+        QLineEdit* fc = Edit("FcEdit", 4);
+        fc->setText("1020");
+        QTest::keyClick(fc, Qt::Key_Return);
+        QCOMPARE(Band(3).Fc, 1020.0f);
+        ExpectOneBandSent(3);
+        LeaveFocus(fc);
+        ExpectOneBandSent(3);
+
+        // Enter on an empty edit does nothing.
+        fc->clear();
+        QTest::keyClick(fc, Qt::Key_Return);
+        QVERIFY(h.TakeRequests().empty());
+        QVERIFY(h.ui.rec.messages.empty());
+    }
+
+    void arrowsAtTheirEndsStillSend()
+    {
+        Type(Edit("FGainEdit", 1), "12");
+        Type(Edit("FcEdit", 1), "20200");
+        h.ClearTraffic();
+        Up(1, 1);
+        QCOMPARE(Band(0).Gain, 12.0f);
+        ExpectOneBandSent(0);
+        Up(1, 0);
+        QCOMPARE(Band(0).Fc, 20200.0f);
+        ExpectOneBandSent(0);
+        Type(Edit("FGainEdit", 1), "-24");
+        h.ClearTraffic();
+        Down(1, 1);
+        QCOMPARE(Band(0).Gain, -24.0f);
+        ExpectOneBandSent(0);
+    }
+
+    void gainStepsAccumulateFloatRounding()
+    {
+        for (int i = 0; i < 10; ++i)
+            Up(2, 1);
+        float expected = 0;
+        for (int i = 0; i < 10; ++i)
+            expected = float(double(expected) + 0.1);
+        QCOMPARE(Band(1).Gain, expected);
+        QVERIFY(Band(1).Gain != 1.0f);
+        QCOMPARE(Edit("FGainEdit", 2)->text(), QString("1.0"));
+    }
+
+    void stepStartsFromTheBandsOwnValue()
+    {
+        // Row 7 after a Reset holds 10000 Hz, not a table entry: the step
+        // starts from 9990, the entry at or below.
+        h.Find<QPushButton>("BitBtnReset")->click();
+        QCOMPARE(Band(6).Fc, 10000.0f);
+        Up(7, 0);
+        QCOMPARE(Band(6).Fc, 10200.0f);
+        h.Find<QPushButton>("BitBtnReset")->click();
+        Down(7, 0);
+        QCOMPARE(Band(6).Fc, 9800.0f);
+
+        // After MIC -> MUSIC the first arrow steps from the MUSIC band.
+        Up(1, 0); // MIC row 1 remembers its position
+        Band(7).Fc = 2000.0f;
+        h.SelectTab(1);
+        h.ClearTraffic();
+        Up(1, 0);
+        QCOMPARE(Band(7).Fc, FcSteps[std::size_t(FcStepIndex(2000.0f) + 1)]);
+        ExpectOneBandSent(7);
+    }
+
+    void resetOfAFiveBandGroupSendsFiveBands()
+    {
+        h.SelectTab(3); // MAIN: bands 14..18
+        for (int k = 14; k < 19; ++k) {
+            Band(k).Fc = 3000.0f;
+            Band(k).Gain = -6.0f;
+            Band(k).Q = 4.0f;
+            Band(k).Flags = 0x84;
+        }
+        h.ClearTraffic();
+        h.Find<QPushButton>("BitBtnReset")->click();
+        const float fc[] = {50, 125, 500, 1000, 2000};
+        std::vector<Bytes> expected;
+        for (int i = 0; i < 5; ++i) {
+            const PeqBand& b = Band(14 + i);
+            QCOMPARE(b.Fc, fc[i]);
+            QCOMPARE(int(b.Flags), 0xC2);
+            QCOMPARE(b.Gain, 0.0f);
+            QCOMPARE(b.Q, 0.7f);
+            expected.push_back(PeqBandsPayload(14 + i));
+        }
+        QCOMPARE(h.TakeRequests(), expected);
+        QCOMPARE(Band(19).Fc, DspParams.Band[19].Fc); // SRS untouched
+        QCOMPARE(Edit("FcEdit", 5)->text(), QString("2000.0"));
+    }
+
+    void channelBypassFlattensTheChartAndSendsOneRequest()
+    {
+        Type(Edit("FGainEdit", 3), "6");
+        h.ClearTraffic();
+        auto* all = h.Find<QCheckBox>("FEnALL");
+        all->click();
+        for (int k = 0; k < 7; ++k)
+            QCOMPARE(Band(k).Flags & FlagChannelEqOn, 0);
+        QVERIFY(h.Find<QLabel>("LabelBypass")->isVisible());
+        for (int i = 0; i < h.Editor().GridCount(); ++i)
+            QCOMPARE(h.Editor().SumCurve()[std::size_t(i)], 0.0);
+        // The points stay where the bands are.
+        QCOMPARE(h.Editor().Series(SeriesPoints)->data()->at(2)->value, 60.0);
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{EqBypassPayload(0, 7)});
+
+        all->click();
+        QVERIFY(h.Find<QLabel>("LabelBypass")->isHidden());
+        QCOMPARE(int(Band(0).Flags), 0xC2);
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{EqBypassPayload(0, 7)});
+    }
+
+    void mouseUpOnChannelBypassWritesTheDevicePanel()
+    {
+        QTest::mouseClick(h.Find<QCheckBox>("FEnALL"), Qt::LeftButton);
+        QCOMPARE(h.Form().StatusText(2), QString("1"));
+    }
+
+    void bypassBoxesThatChangeDuringARefreshResendTheirBand()
+    {
+        // MUSIC rows 2 and 5 hold bands that are off: loading them ticks
+        // their boxes and each runs its own reaction with its request. Row
+        // 2's reaction refreshes first, and that refresh ticks row 5 whose
+        // reaction completes, request included, before row 2 sends.
+        Band(8).Flags &= std::uint8_t(~FlagBandOn);
+        Band(11).Flags &= std::uint8_t(~FlagBandOn);
+        h.SelectTab(1);
+        auto requests = h.TakeRequests();
+        QVERIFY(requests.size() >= 2);
+        QCOMPARE(requests[0], PeqBandsPayload(11));
+        QCOMPARE(requests[1], PeqBandsPayload(8));
+        QVERIFY(FEn(2)->isChecked());
+        QVERIFY(FEn(5)->isChecked());
+        QVERIFY(!FEn(3)->isChecked());
+
+        // Back to MIC: the boxes untick and the MIC bands are sent again
+        // (their bit 7 is set already, so the bytes are unchanged).
+        h.SelectTab(0);
+        requests = h.TakeRequests();
+        QVERIFY(requests.size() >= 2);
+        QCOMPARE(requests[0], PeqBandsPayload(4));
+        QCOMPARE(requests[1], PeqBandsPayload(1));
+    }
+
+    void channelBypassFollowsTheFirstBandOnLoad()
+    {
+        // The first MUSIC band has its equaliser off: loading ticks FEnALL and
+        // the whole group follows, sent in one EqBypass.
+        Band(7).Flags &= std::uint8_t(~FlagChannelEqOn);
+        h.SelectTab(1);
+        for (int k = 7; k < 14; ++k)
+            QCOMPARE(Band(k).Flags & FlagChannelEqOn, 0);
+        QVERIFY(h.Find<QCheckBox>("FEnALL")->isChecked());
+        QVERIFY(h.Find<QLabel>("LabelBypass")->isVisible());
+        auto requests = h.TakeRequests();
+        QVERIFY(!requests.empty());
+        QCOMPARE(requests[0], EqBypassPayload(7, 7));
+    }
+
+    void unknownTypeCodesShowAnEmptySelector()
+    {
+        Band(9).Flags = 0xC5;
+        h.SelectTab(1);
+        QCOMPARE(Type(3)->currentText(), QString());
+        h.ClearTraffic();
+        Type(3)->showPopup();
+        Type(3)->hidePopup();
+        QCOMPARE(int(Band(9).Flags), 0xC5);
+        Type(3)->setEditText("Bel");
+        Type(3)->showPopup();
+        Type(3)->hidePopup();
+        QCOMPARE(int(Band(9).Flags), 0xC5);
+        QVERIFY(h.TakeRequests().empty());
+    }
+};
+
+QTEST_MAIN(BandRowsTest)
+#include "BandRowsTest.moc"

@@ -1,0 +1,94 @@
+#include "support/GuiHarness.h"
+
+#include "params/Commands.h"
+#include "params/Gloable.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QTabWidget>
+#include <QTest>
+
+namespace ktv::test {
+
+void GuiHarness::Start()
+{
+    SetUserInterface(&ui);
+    DspParams = {};
+    Hid() = HidPro{};
+    box = std::make_unique<InProcessBox>();
+    Hid().SetPlatform(box.get());
+    Hid().OpenDevice();
+    QVERIFY(Hid().Opened);
+    form = std::make_unique<TFormMain>();
+    ui.form = form.get();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QTRY_VERIFY(Editor().GridCount() > 0);
+    QApplication::processEvents();
+    seen = box->Box.ReceivedPayloads().size();
+    ui.rec.Clear();
+}
+
+void GuiHarness::Stop()
+{
+    if (form) {
+        form->close();
+        form.reset();
+    }
+    Hid().CloseDevice();
+    Hid().SetPlatform(nullptr);
+    SetUserInterface(nullptr);
+}
+
+std::vector<Bytes> GuiHarness::TakeRequests()
+{
+    auto all = box->Box.ReceivedPayloads();
+    std::vector<Bytes> fresh(all.begin() + std::ptrdiff_t(seen), all.end());
+    seen = all.size();
+    return fresh;
+}
+
+void GuiHarness::SelectTab(int tab) { form->PageControl1()->setCurrentIndex(tab); }
+
+Bytes PeqBandsPayload(int band)
+{
+    Bytes p{std::uint8_t(DspCommand::PeqBands), std::uint8_t(band), 1};
+    std::uint8_t record[BandRecordSize];
+    EncodeBandRecord(DspParams.Band[std::size_t(band)], record);
+    p.insert(p.end(), record, record + BandRecordSize);
+    return p;
+}
+
+Bytes EqBypassPayload(int first, int count)
+{
+    Bytes p{std::uint8_t(DspCommand::EqBypass), std::uint8_t(first), std::uint8_t(count)};
+    for (int i = 0; i < count; ++i)
+        p.push_back(DspParams.Band[std::size_t(first + i)].Flags);
+    return p;
+}
+
+Bytes MasterVolumePayload()
+{
+    return {std::uint8_t(DspCommand::MasterVolume), DspParams.MicVol, DspParams.MusicVol, DspParams.EffectVol};
+}
+
+Bytes MaxVolumePayload()
+{
+    Bytes p{std::uint8_t(DspCommand::MaxVolume)};
+    p.insert(p.end(), DspParams.MaxVol.begin(), DspParams.MaxVol.end());
+    return p;
+}
+
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, QPointF(pos), QPointF(widget->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+void LeaveFocus(QWidget* widget)
+{
+    QFocusEvent event(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(widget, &event);
+}
+
+} // namespace ktv::test

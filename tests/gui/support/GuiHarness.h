@@ -1,0 +1,75 @@
+#pragma once
+// The window under test: a fresh image, the in-process virtual box behind the
+// transport, a user interface that records messages (so no modal box ever
+// blocks) and still writes the status bar, and a shown main window.
+
+#include "app/Form.h"
+#include "core/TestSupport.h"
+#include "editor/Peqa.h"
+
+#include <QMouseEvent>
+#include <QPoint>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace ktv::test {
+
+class WindowUi final : public UserInterface {
+public:
+    RecordingUi rec;
+    TFormMain* form = nullptr;
+
+    void ShowMessage(std::string_view text) override { rec.ShowMessage(text); }
+    void SetStatus(StatusPanel panel, std::string_view text) override
+    {
+        rec.SetStatus(panel, text);
+        if (form)
+            form->SetStatus(panel, text);
+    }
+    void SetBusyCursor(bool busy) override { rec.SetBusyCursor(busy); }
+    void Sleep(int milliseconds) override { rec.Sleep(milliseconds); }
+};
+
+class GuiHarness {
+public:
+    // Builds and shows the window and waits until the chart has its grid.
+    void Start();
+    void Stop();
+
+    TFormMain& Form() { return *form; }
+    TFormPEQA& Editor() { return *form->FormPEQA(); }
+
+    template <class T> T* Find(const char* name)
+    {
+        if (T* w = form->findChild<T*>(name))
+            return w;
+        return form->FormPEQA()->findChild<T*>(name);
+    }
+
+    // Payloads of the valid requests the box received since the last call.
+    std::vector<Bytes> TakeRequests();
+    void ClearTraffic() { (void)TakeRequests(); }
+
+    // Selects a main tab the way a click on it does.
+    void SelectTab(int tab);
+
+    WindowUi ui;
+    std::unique_ptr<InProcessBox> box;
+    std::unique_ptr<TFormMain> form;
+    std::size_t seen = 0;
+};
+
+// Expected payloads, built from the current image.
+Bytes PeqBandsPayload(int band);
+Bytes EqBypassPayload(int first, int count);
+Bytes MasterVolumePayload();
+Bytes MaxVolumePayload();
+
+// Sends a mouse event straight to the widget (positions may lie outside it).
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons);
+// Focus leaves the widget as when the user tabs away.
+void LeaveFocus(QWidget* widget);
+
+} // namespace ktv::test
