@@ -98,7 +98,9 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     pages_ = new QTabWidget(this);
     pages_->setObjectName("PageControl1");
     pages_->setUsesScrollButtons(false);
-    pages_->setStyleSheet("QTabBar::tab { height: 25px; padding: 0 5px; }");
+    // Styled on the tab bar only: a style sheet on the tab control would
+    // override the palette of every page, the sky-blue ones included.
+    pages_->tabBar()->setStyleSheet("QTabBar::tab { height: 25px; padding: 0 5px; }");
     static const char* captions[] = {"MIC", "MUSIC", "EFECT", "MAIN", "CENTER", "SUB", "SRS"};
     static const char* panels[] = {"PanelPeqMic",  "PanelPeqMusic", "PanelRev",   "PanelPeqMain",
                                    "PanelPeqCenter", "PanelPeqSub", "PanelPeqSrs"};
@@ -206,9 +208,9 @@ QWidget* TFormMain::BuildSystemPage()
     auto* mode = new QGroupBox("Mode", page);
     mode->setObjectName("GroupBoxMode");
     mode->setGeometry(38, 216, 595, 265);
-    MakeButton("ButtonResh", "Refresh", QRect(14, 18, 70, 25), mode);
-    MakeButton("Button1", "Save to file", QRect(88, 18, 82, 25), mode);
-    MakeButton("Button2", "Recall from file", QRect(174, 18, 90, 25), mode)->setStyleSheet("padding: 0 2px;");
+    MakeButton("ButtonResh", "Refresh", QRect(14, 18, 66, 25), mode);
+    MakeButton("Button1", "Save to file", QRect(84, 18, 92, 25), mode);
+    MakeButton("Button2", "Recall from file", QRect(180, 18, 114, 25), mode);
     fileList_ = new QListWidget(mode);
     fileList_->setObjectName("FileListBox1");
     fileList_->setGeometry(14, 47, 250, 202);

@@ -25,8 +25,8 @@ void ApplyTheme(QApplication& app)
     p.setColor(QPalette::AlternateBase, QColor(232, 238, 250));
     p.setColor(QPalette::Text, Qt::black);
     p.setColor(QPalette::PlaceholderText, Qt::darkGray);
-    p.setColor(QPalette::Button, QColor(214, 222, 236));
-    p.setColor(QPalette::ButtonText, Qt::black);
+    p.setColor(QPalette::Button, QColor(44, 66, 140));
+    p.setColor(QPalette::ButtonText, Qt::white);
     p.setColor(QPalette::Highlight, QColor(40, 120, 210));
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::ToolTipBase, QColor(255, 255, 220));

@@ -3,6 +3,9 @@
 #include <QAbstractItemView>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOption>
 
 namespace ktv {
 
@@ -83,6 +86,49 @@ ArrowPair::ArrowPair(QWidget* parent) : QScrollBar(Qt::Vertical, parent)
         else
             emit arrow(ArrowAction::Other);
     });
+}
+
+} // namespace ktv
+
+namespace ktv {
+
+void ArrowPair::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const int half = height() / 2;
+    const QRect halves[2] = {QRect(0, 0, width(), half), QRect(0, half, width(), height() - half)};
+    for (int i = 0; i < 2; ++i) {
+        QStyleOptionButton button;
+        button.initFrom(this);
+        button.rect = halves[i];
+        button.state |= pressed_ == i + 1 ? QStyle::State_Sunken : QStyle::State_Raised;
+        style()->drawPrimitive(QStyle::PE_PanelButtonCommand, &button, &painter, this);
+        QStyleOption arrow;
+        arrow.initFrom(this);
+        arrow.rect = halves[i].adjusted(3, 3, -3, -3);
+        arrow.palette.setColor(QPalette::ButtonText, palette().color(QPalette::ButtonText));
+        style()->drawPrimitive(i == 0 ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &arrow,
+                               &painter, this);
+    }
+}
+
+void ArrowPair::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const bool upper = event->position().y() < height() / 2;
+    pressed_ = upper ? 1 : 2;
+    update();
+    const auto action = upper ? QAbstractSlider::SliderSingleStepSub : QAbstractSlider::SliderSingleStepAdd;
+    setRepeatAction(action, 400, 80);
+    triggerAction(action);
+}
+
+void ArrowPair::mouseReleaseEvent(QMouseEvent*)
+{
+    pressed_ = 0;
+    setRepeatAction(QAbstractSlider::SliderNoAction);
+    update();
 }
 
 } // namespace ktv

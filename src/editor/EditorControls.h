@@ -55,9 +55,21 @@ class ArrowPair : public QScrollBar {
     Q_OBJECT
 public:
     explicit ArrowPair(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {16, 30}; }
 
 signals:
     void arrow(ktv::ArrowAction action);
+
+protected:
+    // Drawn and clicked as two arrow buttons, upper and lower half: the
+    // groove and thumb of a scroll bar this short would hide the arrows.
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent*) override {}
+
+private:
+    int pressed_ = 0; // 1 upper, 2 lower
 };
 
 } // namespace ktv

@@ -28,8 +28,8 @@ namespace ktv {
 namespace {
 
 constexpr int LineHeight = 30;   // one control line of a band row
-constexpr int EditWidth = 62;
-constexpr int RowWidth = 104;
+constexpr int EditWidth = 60;
+constexpr int RowWidth = 92;
 
 constexpr int FcPrecision = 5;
 constexpr int GainPrecision = 3;
@@ -77,9 +77,10 @@ TFormPEQA::TFormPEQA(QWidget* parent) : QWidget(parent)
     auto* lowerLayout = new QHBoxLayout(lower);
     lowerLayout->setContentsMargins(0, 0, 0, 0);
     lowerLayout->setSpacing(6);
-    lowerLayout->addWidget(BuildBandArea(), 3);
+    lowerLayout->addWidget(BuildBandArea(), 0);
     pages_ = new SettingsPages(Channel, lower);
-    lowerLayout->addWidget(pages_, 2);
+    pages_->setMinimumWidth(330);
+    lowerLayout->addWidget(pages_, 1);
     splitter_->addWidget(lower);
     splitter_->setStretchFactor(0, 1);
     splitter_->setStretchFactor(1, 0);
@@ -116,7 +117,7 @@ QWidget* TFormPEQA::BuildBandArea()
     cl->setSpacing(0);
     reset_ = new QPushButton("Reset", captions);
     reset_->setObjectName("BitBtnReset");
-    reset_->setFixedHeight(24);
+    reset_->setFixedSize(64, 24);
     cl->addWidget(reset_);
     for (const char* text : {"Type", "Fc/Hz", "Gain/db", "Q"}) {
         auto* label = new QLabel(text, captions);
@@ -129,6 +130,7 @@ QWidget* TFormPEQA::BuildBandArea()
     fenAll_->installEventFilter(this);
     cl->addWidget(fenAll_);
     cl->addStretch(1);
+    captions->setFixedWidth(84);
     layout->addWidget(captions);
 
     auto* scroll = new QScrollArea(area);
@@ -149,6 +151,7 @@ QWidget* TFormPEQA::BuildBandArea()
     }
     sl->addStretch(1);
     scroll->setWidget(strip);
+    scroll_ = scroll;
     layout->addWidget(scroll, 1);
     return area;
 }
@@ -259,6 +262,8 @@ void TFormPEQA::ConfigureBands(std::uint8_t first, std::uint8_t count)
         curveLayer_->replot();
     for (int r = 1; r <= ShownRows; ++r)
         rows_[std::size_t(r)].box->setVisible(r <= count);
+    // The rows take the room they need; the settings page gets the rest.
+    scroll_->setFixedWidth(std::min<int>(count, ShownRows) * (RowWidth + 4) + 2);
 }
 
 void TFormPEQA::LoadSettings() { pages_->LoadSettings(); }

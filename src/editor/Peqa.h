@@ -130,6 +130,7 @@ private:
     QLabel* labelBypass_ = nullptr;
     SettingsPages* pages_ = nullptr;
     QSplitter* splitter_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
 
     QCustomPlot* chart_ = nullptr;
     QCPLayer* curveLayer_ = nullptr;
