@@ -123,6 +123,7 @@ private:
     void SetBandPoints(bool relabel);
     void HandOverCurves();
     int HitRow(const QPoint& pos) const;
+    void SetSmoothCurve(bool smooth);
 
     std::array<BandRow, FormRows + 1> rows_{};
     QCheckBox* fenAll_ = nullptr;

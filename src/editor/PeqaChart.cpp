@@ -108,8 +108,9 @@ void TFormPEQA::BuildChart()
     y->setRange(GainLow, GainHigh);
     StyleAxis(y, "Gain/db");
 
-    // The curves live in their own buffered layer so a drag redraws only them.
-    chart_->addLayer("curves", chart_->layer("main"), QCustomPlot::limAbove);
+    // The curves live in their own buffered layer on top, so a drag redraws
+    // only them and the widget blends just one buffer over the rest.
+    chart_->addLayer("curves", chart_->layer("overlay"), QCustomPlot::limAbove);
     curveLayer_ = chart_->layer("curves");
     curveLayer_->setMode(QCPLayer::lmBuffered);
 
@@ -319,6 +320,9 @@ void TFormPEQA::ChartFRMouseDown(QMouseEvent* event)
         return;
     dragging_ = true;
     dragRow_ = row;
+    // A smooth 2-pixel curve costs more than a mouse move may take; it is
+    // drawn smooth again when the point is let go.
+    SetSmoothCurve(false);
     lastX_ = pos.x();
     lastY_ = pos.y();
     if (event->button() == Qt::LeftButton)
@@ -373,9 +377,18 @@ void TFormPEQA::ChartFRMouseMove(QMouseEvent* event)
 void TFormPEQA::ChartFRMouseUp(QMouseEvent*)
 {
     chart_->setCursor(Qt::ArrowCursor);
-    if (dragging_)
+    if (dragging_) {
         SendPeqBands(std::uint8_t(FirstBand + dragRow_ - 1), 1);
+        SetSmoothCurve(true);
+        curveLayer_->replot();
+    }
     dragging_ = false;
+}
+
+void TFormPEQA::SetSmoothCurve(bool smooth)
+{
+    series_[SeriesSum]->setAntialiased(smooth);
+    series_[SeriesSum]->setAntialiasedFill(smooth);
 }
 
 } // namespace ktv
