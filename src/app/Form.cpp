@@ -3,11 +3,13 @@
 #include "app/About.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
+#include "device/platform/DeviceWatcher.h"
 #include "dsp/StepTables.h"
 #include "editor/Peqa.h"
 #include "editor/SettingsPages.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
+#include "presets/DapFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,6 +17,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QSocketNotifier>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -88,8 +94,10 @@ CaptionPanel::CaptionPanel(const QString& name, const QString& caption, int widt
 QString CaptionPanel::Caption() const { return caption_->text(); }
 void CaptionPanel::SetCaption(const QString& caption) { caption_->setText(caption); }
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
+TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(parent), watcher_(watcher)
 {
+    // The file list shows the directory we were started in, for the whole run.
+    presetDir_ = QDir::currentPath();
     setObjectName("FormMain");
     setWindowTitle(ProductName);
     resize(1120, 650);
@@ -125,8 +133,15 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     BuildMenu();
     BuildStatusBar();
 
-    // Device-interface notifications come from the device watcher once it is
-    // part of the build; until then the window only talks to Hid().
+    // Device arrival and removal reach us through the event loop: the
+    // watcher's descriptor becomes readable, no thread involved.
+    if (watcher_ && watcher_->Register([this](const DeviceEvent& e) { DeviceChange(e.Kind, e.Path); })) {
+        auto* notifier = new QSocketNotifier(watcher_->Fd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            if (watcher_ && watcher_->Registered())
+                watcher_->ProcessPendingEvents();
+        });
+    }
     BuildStepTables();
     LoadDefaults();
 
@@ -140,6 +155,20 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     connect(trackBarMicMaxVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMicMaxVolChange);
     connect(trackBarMusicMaxVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMusicMaxVolChange);
     connect(pages_, &QTabWidget::currentChanged, this, &TFormMain::PageControl1Change);
+    connect(connectBtn_, &QPushButton::clicked, this, &TFormMain::ConnectBitBtnClick);
+    auto button = [this](const char* name) { return findChild<QPushButton*>(name); };
+    connect(button("UpdatePc2Dsp"), &QPushButton::clicked, this, &TFormMain::UpdatePc2DspClick);
+    connect(button("UpdateDsp2Pc"), &QPushButton::clicked, this, &TFormMain::UpdateDsp2PcClick);
+    connect(button("BitBtnSave"), &QPushButton::clicked, this, &TFormMain::BitBtnSaveClick);
+    connect(button("BitBtnRecall"), &QPushButton::clicked, this, &TFormMain::BitBtnRecallClick);
+    connect(button("ButtonResh"), &QPushButton::clicked, this, &TFormMain::ButtonReshClick);
+    connect(button("Button1"), &QPushButton::clicked, this, &TFormMain::Button1Click);
+    connect(button("Button2"), &QPushButton::clicked, this, &TFormMain::Button2Click);
+    comboBoxSave_->lineEdit()->installEventFilter(this);
+
+    const QString filter = QStringLiteral("DAP files (*.dap)");
+    ChooseOpenFile = [this, filter] { return QFileDialog::getOpenFileName(this, "Open", QString(), filter); };
+    ChooseSaveFile = [this, filter] { return QFileDialog::getSaveFileName(this, "Save", QString(), filter); };
 }
 
 TFormMain::~TFormMain()
@@ -217,9 +246,9 @@ QWidget* TFormMain::BuildSystemPage()
     MakeButton("UpdatePc2Dsp", "Write to dsp", QRect(300, 47, 150, 28), mode);
     MakeButton("UpdateDsp2Pc", "Read from dsp", QRect(300, 87, 150, 28), mode);
     MakeButton("BitBtnSave", "Set   factory   mode:", QRect(300, 147, 170, 28), mode);
-    MakeSlotCombo("ComboBoxSave", QRect(478, 147, 56, 28), mode);
+    comboBoxSave_ = MakeSlotCombo("ComboBoxSave", QRect(478, 147, 56, 28), mode);
     MakeButton("BitBtnRecall", "Reset factory mode:", QRect(300, 187, 170, 28), mode);
-    MakeSlotCombo("ComboBoxRecall", QRect(478, 187, 56, 28), mode);
+    comboBoxRecall_ = MakeSlotCombo("ComboBoxRecall", QRect(478, 187, 56, 28), mode);
     FillFileList();
     return page;
 }
@@ -228,7 +257,7 @@ void TFormMain::FillFileList()
 {
     fileList_->clear();
     const QIcon glyph = style()->standardIcon(QStyle::SP_FileIcon);
-    for (const QString& name : QDir::current().entryList({"*.dap"}, QDir::Files, QDir::Name))
+    for (const QString& name : QDir(presetDir_).entryList({"*.dap"}, QDir::Files, QDir::Name))
         fileList_->addItem(new QListWidgetItem(glyph, name));
 }
 
@@ -239,9 +268,11 @@ void TFormMain::BuildMenu()
     QAction* open = file->addAction("Open");
     open->setObjectName("Open1");
     open->setShortcut(QKeySequence::Open);
+    connect(open, &QAction::triggered, this, &TFormMain::Open1Click);
     QAction* save = file->addAction("Save");
     save->setObjectName("Save1");
     save->setShortcut(QKeySequence::Save);
+    connect(save, &QAction::triggered, this, &TFormMain::Save1Click);
     file->addSeparator();
     QAction* exit = file->addAction("Exit");
     exit->setObjectName("Exit1");
@@ -399,6 +430,8 @@ void TFormMain::FormClose()
         Hid().Linked = false;
     }
     Hid().CloseDevice();
+    if (watcher_)
+        watcher_->Unregister();
 }
 
 void TFormMain::closeEvent(QCloseEvent* event)
@@ -410,6 +443,214 @@ void TFormMain::closeEvent(QCloseEvent* event)
 void TFormMain::Exit1Click() { close(); }
 
 void TFormMain::About1Click() { about_->exec(); }
+
+// ---- connection ----
+
+void TFormMain::SetConnectGlyph(int index) { connectBtn_->setIcon(QIcon(ConnectGlyph(index))); }
+
+void TFormMain::ConnectBitBtnClick()
+{
+    HidPro& hid = Hid();
+    if (hid.Linked) {
+        SendLink(0);
+        hid.Linked = false;
+        hid.CloseDevice();
+    } else {
+        hid.OpenDevice();
+    }
+    if (hid.Opened && !hid.Linked)
+        hid.Linked = SendLink(1);
+    else if (!hid.Opened)
+        hid.Linked = false;
+
+    if (hid.Linked) {
+        Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
+        SetConnectGlyph(1);
+        if (checkBoxAuto_->isChecked())
+            UpdateDsp2PcClick();
+    } else {
+        Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
+        SetConnectGlyph(0);
+        hid.CloseDevice();
+    }
+}
+
+void TFormMain::DeviceChange(DeviceEventKind kind, const std::string& path)
+{
+    if (path.find(BoxIdentifier) == std::string::npos)
+        return;
+    if (kind == DeviceEventKind::Arrival) {
+        Ui().ShowMessage("DSP USB Plugin!");
+        return;
+    }
+    Ui().ShowMessage("DSP USB Plugout!");
+    Hid().Linked = false;
+    Hid().CloseDevice();
+    Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
+    SetConnectGlyph(0);
+}
+
+// ---- whole image and slots ----
+
+void TFormMain::UpdatePc2DspClick()
+{
+    Ui().SetBusyCursor(true);
+    const bool ok = WriteAllToDevice();
+    Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+    Ui().SetBusyCursor(false);
+}
+
+void TFormMain::UpdateDsp2PcClick()
+{
+    Ui().SetBusyCursor(true);
+    if (ReadAllFromDevice()) {
+        editor_->RefreshBands();
+        editor_->LoadSettings();
+        RefreshVolumeControls();
+        Ui().ShowMessage("Read dsp ok!");
+    } else {
+        Ui().ShowMessage("Read dsp fault!");
+    }
+    Ui().SetBusyCursor(false);
+}
+
+bool TFormMain::SlotNumber(QComboBox* box, int& slot)
+{
+    bool ok = false;
+    const QString text = box->currentText();
+    slot = text.trimmed().toInt(&ok);
+    if (!ok) {
+        Ui().ShowMessage(QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+        return false;
+    }
+    return true;
+}
+
+void TFormMain::BitBtnSaveClick()
+{
+    int slot = 0;
+    if (!SlotNumber(comboBoxSave_, slot))
+        return;
+    if (slot >= 9) {
+        Ui().ShowMessage("Set factory mode error!");
+        return;
+    }
+    Ui().SetBusyCursor(true);
+    const SlotOutcome outcome = StoreSlot(std::uint8_t(slot));
+    Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Set factory mode ok!" : "Set factory mode fault!");
+    Ui().SetBusyCursor(false);
+}
+
+void TFormMain::BitBtnRecallClick()
+{
+    int slot = 0;
+    if (!SlotNumber(comboBoxRecall_, slot))
+        return;
+    if (slot >= 9) {
+        Ui().ShowMessage("Reset factory mode error!");
+        return;
+    }
+    Ui().SetBusyCursor(true);
+    const SlotOutcome outcome = RecallSlot(std::uint8_t(slot));
+    Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
+    Ui().SetBusyCursor(false);
+}
+
+bool TFormMain::ComboBoxSaveKeyPress(QChar key) { return key >= u'1' && key <= u'8'; }
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == comboBoxSave_->lineEdit() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const QString text = key->text();
+        const bool typed = key->key() == Qt::Key_Backspace || (text.size() == 1 && text[0].isPrint());
+        if (typed) {
+            if (!ComboBoxSaveKeyPress(key->key() == Qt::Key_Backspace ? QChar(8) : text[0]))
+                return true;
+            // The list drops down as the user types.
+            comboBoxSave_->lineEdit()->selectAll();
+            comboBoxSave_->lineEdit()->insert(text);
+            comboBoxSave_->showPopup();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- presets ----
+
+void TFormMain::LoadTail()
+{
+    editor_->RefreshBands();
+    editor_->LoadSettings();
+    RefreshVolumeControls();
+    Ui().SetBusyCursor(true);
+    const bool ok = WriteAllToDevice();
+    Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+    Ui().SetBusyCursor(false);
+}
+
+bool TFormMain::LoadPreset(const QString& path)
+{
+    DapReadError error = DapReadError::None;
+    if (!ReadDapFile(path.toStdString(), &error)) {
+        // A refused file changes nothing and sends nothing; saying "Write dsp
+        // ok!" here would tell the user a preset was applied when it was not.
+        Ui().ShowMessage(QStringLiteral("Preset not loaded: %1: %2.")
+                             .arg(QDir::toNativeSeparators(path), QString::fromUtf8(DapReadErrorText(error)))
+                             .toStdString());
+        return false;
+    }
+    LoadTail();
+    return true;
+}
+
+void TFormMain::SavePreset(const QString& path)
+{
+    if (!WriteDapFile(path.toStdString()))
+        Ui().ShowMessage(
+            QStringLiteral("Preset not saved: %1 cannot be written.").arg(QDir::toNativeSeparators(path)).toStdString());
+}
+
+void TFormMain::Open1Click()
+{
+    const QString path = ChooseOpenFile ? ChooseOpenFile() : QString();
+    if (path.isEmpty())
+        return;
+    LoadPreset(QFileInfo(path).absoluteFilePath());
+}
+
+void TFormMain::Save1Click()
+{
+    QString path = ChooseSaveFile ? ChooseSaveFile() : QString();
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(".dap", Qt::CaseInsensitive))
+        path += ".dap";
+    SavePreset(path);
+}
+
+void TFormMain::ButtonReshClick() { FillFileList(); }
+
+void TFormMain::Button1Click()
+{
+    QListWidgetItem* item = fileList_->currentItem();
+    if (!item || !item->isSelected()) {
+        Ui().ShowMessage("File name error!");
+        return;
+    }
+    SavePreset(QDir(presetDir_).filePath(item->text()));
+}
+
+void TFormMain::Button2Click()
+{
+    QListWidgetItem* item = fileList_->currentItem();
+    if (!item || !item->isSelected()) {
+        Ui().ShowMessage("File name error!");
+        return;
+    }
+    LoadPreset(QDir(presetDir_).filePath(item->text()));
+}
 
 // ---- UserInterface ----
 

@@ -10,6 +10,8 @@
 #include <QMainWindow>
 
 #include <array>
+#include <functional>
+#include <string>
 
 class QAction;
 class QCheckBox;
@@ -22,6 +24,8 @@ class QTabWidget;
 
 namespace ktv {
 
+class DeviceWatcher;
+enum class DeviceEventKind;
 class TAboutBox;
 class TFormPEQA;
 
@@ -42,7 +46,9 @@ private:
 class TFormMain : public QMainWindow, public UserInterface {
     Q_OBJECT
 public:
-    explicit TFormMain(QWidget* parent = nullptr);
+    // `watcher` (not owned) reports the arrival and removal of devices; the
+    // window registers with it while it is built and unregisters at close.
+    explicit TFormMain(QWidget* parent = nullptr, DeviceWatcher* watcher = nullptr);
     ~TFormMain() override;
 
     TFormPEQA* FormPEQA() const { return editor_; }
@@ -64,6 +70,29 @@ public:
     void Exit1Click();
     void About1Click();
 
+    // Connection and device events.
+    void ConnectBitBtnClick();
+    void DeviceChange(DeviceEventKind kind, const std::string& path);
+
+    // Whole-image commands and slots.
+    void UpdatePc2DspClick();
+    void UpdateDsp2PcClick();
+    void BitBtnSaveClick();
+    void BitBtnRecallClick();
+    [[nodiscard]] bool ComboBoxSaveKeyPress(QChar key);
+
+    // Presets.
+    void Open1Click();
+    void Save1Click();
+    void ButtonReshClick();
+    void Button1Click();
+    void Button2Click();
+    // The file dialogs; tests put their own choice in. An empty name is a
+    // cancelled dialog.
+    std::function<QString()> ChooseOpenFile;
+    std::function<QString()> ChooseSaveFile;
+    QString PresetDirectory() const { return presetDir_; }
+
     // UserInterface
     void ShowMessage(std::string_view text) override;
     void SetStatus(StatusPanel panel, std::string_view text) override;
@@ -71,6 +100,7 @@ public:
     void Sleep(int milliseconds) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -81,6 +111,12 @@ private:
     void BuildStatusBar();
     void DockEditor(QWidget* panel);
     void FillFileList();
+    void SetConnectGlyph(int index);
+    // Converts a slot box's text; false after telling the user.
+    bool SlotNumber(QComboBox* box, int& slot);
+    bool LoadPreset(const QString& path);
+    void LoadTail();
+    void SavePreset(const QString& path);
 
     QTabWidget* pages_ = nullptr;
     std::array<QWidget*, 7> dockPanels_{};
@@ -97,6 +133,10 @@ private:
     QCheckBox* checkBoxAuto_ = nullptr;
     QPushButton* connectBtn_ = nullptr;
     QListWidget* fileList_ = nullptr;
+    QComboBox* comboBoxSave_ = nullptr;
+    QComboBox* comboBoxRecall_ = nullptr;
+    QString presetDir_;
+    DeviceWatcher* watcher_ = nullptr;
     std::array<QLabel*, 3> statusPanels_{};
 
     TFormPEQA* editor_ = nullptr;

@@ -3,6 +3,7 @@
 #include "app/Form.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
+#include "device/platform/DeviceWatcher.h"
 #include "device/platform/LinuxHidPlatform.h"
 
 #include <QApplication>
@@ -18,7 +19,8 @@ int main(int argc, char** argv)
     ktv::LinuxHidPlatform platform;
     ktv::Hid().SetPlatform(&platform);
 
-    ktv::TFormMain form;
+    ktv::DeviceWatcher watcher;
+    ktv::TFormMain form(nullptr, &watcher);
     ktv::SetUserInterface(&form);
     form.show();
     const int code = app.exec();

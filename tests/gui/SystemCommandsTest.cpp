@@ -1,0 +1,438 @@
+// The main window's commands: Connect with AUTO, device arrival and removal,
+// write-all, read-all, storing and recalling slots, and the preset files.
+
+#include "support/GuiHarness.h"
+
+#include "device/platform/DeviceWatcher.h"
+#include "params/Commands.h"
+#include "presets/DapFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ktv;
+using namespace ktv::test;
+using Event = RecordingUi::Event;
+
+namespace {
+
+constexpr const char* BoxPath = "HID\\VID_2B5E&PID_61D3\\/dev/hidraw3";
+
+std::uint8_t Command(const Bytes& payload) { return payload.empty() ? 0 : payload[0]; }
+
+// The nine requests of a write-all, as command byte and first band.
+std::vector<std::pair<int, int>> Shape(const std::vector<Bytes>& requests)
+{
+    std::vector<std::pair<int, int>> shape;
+    for (const Bytes& p : requests)
+        shape.emplace_back(p[0], p[0] == 0x20 ? p[1] * 100 + p[2] : -1);
+    return shape;
+}
+
+const std::vector<std::pair<int, int>> WriteAllShape{{0x01, -1},  {0x02, -1},  {0x20, 6},    {0x20, 606},
+                                                     {0x20, 1206}, {0x20, 1806}, {0x20, 2406}, {0x20, 3006},
+                                                     {0x20, 3603}};
+
+} // namespace
+
+class SystemCommandsTest : public QObject {
+    Q_OBJECT
+    GuiHarness h;
+    std::unique_ptr<QTemporaryDir> dir;
+    QString startDir;
+
+    QPushButton* Button(const char* name) { return h.Find<QPushButton>(name); }
+    QComboBox* Combo(const char* name) { return h.Find<QComboBox>(name); }
+    std::vector<std::string>& Messages() { return h.ui.rec.messages; }
+    void FailFrom(int requestsFromNow, VirtualBox::Fault kind = VirtualBox::Fault::Silent)
+    {
+        h.box->Box.Faults = {kind, h.box->Box.RequestCount + requestsFromNow, std::nullopt};
+    }
+    QString PathOf(const char* name) { return QDir(dir->path()).filePath(name); }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        startDir = QDir::currentPath();
+        QDir::setCurrent(dir->path());
+        h.Start();
+    }
+    void cleanup()
+    {
+        h.Stop();
+        QDir::setCurrent(startDir);
+        dir.reset();
+    }
+
+    // ---- Connect and device events ----
+
+    void connectLinksAndASecondClickDisconnects()
+    {
+        h.Form().ConnectBitBtnClick();
+        QVERIFY(Hid().Linked);
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:ok!"));
+        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 1}}));
+        QVERIFY(Messages().empty()); // AUTO unticked: nothing read
+
+        Button("ConnectBitBtn")->click();
+        QVERIFY(!Hid().Linked);
+        QVERIFY(!Hid().Opened);
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 0}}));
+    }
+
+    void connectWithoutABox()
+    {
+        Hid().CloseDevice();
+        h.box->Present = false;
+        h.Form().ConnectBitBtnClick();
+        QCOMPARE(Messages(), std::vector<std::string>{"no usb device 2"});
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+        QVERIFY(!Hid().Linked);
+        QVERIFY(!Hid().Opened);
+    }
+
+    void connectToASilentBoxClosesIt()
+    {
+        FailFrom(1);
+        h.Form().ConnectBitBtnClick();
+        QVERIFY(!Hid().Linked);
+        QVERIFY(!Hid().Opened);
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+        QCOMPARE(h.Form().StatusText(1), QString("Read:fault!"));
+    }
+
+    void connectWithAutoReadsTheBox()
+    {
+        h.box->Box.Current.System[1] = 0; // nothing special: the box's own image
+        DspParams.Band[0].Gain = 7.0f;    // differs from the box
+        h.Find<QCheckBox>("CheckBoxAuto")->setChecked(true);
+        h.Form().ConnectBitBtnClick();
+        const auto requests = h.TakeRequests();
+        QVERIFY(requests.size() > 2);
+        QCOMPARE(requests[0], (Bytes{0x2A, 1}));
+        QCOMPARE(int(Command(requests[1])), 0x81);
+        QCOMPARE(Messages(), std::vector<std::string>{"Read dsp ok!"});
+        QCOMPARE(DspParams.Band[0].Gain, 0.0f);
+        QCOMPARE(h.Find<QLineEdit>("FGainEdit1")->text(), QString("0.0"));
+    }
+
+    void deviceEventsOfTheBox()
+    {
+        h.Form().ConnectBitBtnClick();
+        h.ClearTraffic();
+        h.Form().DeviceChange(DeviceEventKind::Arrival, BoxPath);
+        QCOMPARE(Messages(), std::vector<std::string>{"DSP USB Plugin!"});
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:ok!"));
+        QVERIFY(Hid().Linked);
+
+        // Another device, or the identifier in lower case: nothing.
+        Messages().clear();
+        h.Form().DeviceChange(DeviceEventKind::Removal, "HID\\VID_046D&PID_C077\\/dev/hidraw1");
+        h.Form().DeviceChange(DeviceEventKind::Arrival, "HID\\vid_2b5e&pid_61d3\\/dev/hidraw4");
+        h.Form().DeviceChange(DeviceEventKind::Removal, "HID\\vid_2b5e&pid_61d3\\/dev/hidraw4");
+        QVERIFY(Messages().empty());
+        QVERIFY(Hid().Linked);
+
+        h.Form().DeviceChange(DeviceEventKind::Removal, BoxPath);
+        QCOMPARE(Messages(), std::vector<std::string>{"DSP USB Plugout!"});
+        QVERIFY(!Hid().Linked);
+        QVERIFY(!Hid().Opened);
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+        QVERIFY(h.TakeRequests().empty());
+
+        // Afterwards every command fails until the next Connect.
+        h.Find<QSlider>("TrackBarEffectVol")->setValue(5);
+        QCOMPARE(h.Form().StatusText(1), QString("Write:fault!"));
+    }
+
+    void removalWhileNotConnectedStillReports()
+    {
+        h.Form().DeviceChange(DeviceEventKind::Removal, BoxPath);
+        QCOMPARE(Messages(), std::vector<std::string>{"DSP USB Plugout!"});
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+    }
+
+    // ---- whole image ----
+
+    void writeToDspSendsNineRequestsUnderTheBusyCursor()
+    {
+        Button("UpdatePc2Dsp")->click();
+        QCOMPARE(Shape(h.TakeRequests()), WriteAllShape);
+        QCOMPARE(Messages(), std::vector<std::string>{"Write dsp ok!"});
+        QCOMPARE(h.ui.rec.sleeps, std::vector<int>(8, 20));
+        const auto& events = h.ui.rec.events;
+        QCOMPARE(int(events.front().kind), int(Event::Busy));
+        QCOMPARE(events.front().value, 1);
+        QCOMPARE(int(events.back().kind), int(Event::Busy));
+        QCOMPARE(events.back().value, 0);
+        QCOMPARE(int(events[events.size() - 2].kind), int(Event::Message));
+    }
+
+    void writeToDspStopsAtTheFirstFailure()
+    {
+        FailFrom(5); // the third band request
+        Button("UpdatePc2Dsp")->click();
+        QCOMPARE(h.TakeRequests().size(), std::size_t(5));
+        QCOMPARE(Messages(), std::vector<std::string>{"Write dsp fault!"});
+        QCOMPARE(h.ui.rec.events.back().value, 0);
+    }
+
+    void readFromDspRefreshesTheWindow()
+    {
+        DspParams.MusicVol = 30;
+        DspParams.Band[2].Gain = 5.0f;
+        QVERIFY(WriteAllToDevice());
+        DspParams.MusicVol = 0;
+        DspParams.Band[2].Gain = 0.0f;
+        h.ClearTraffic();
+        h.ui.rec.Clear();
+
+        Button("UpdateDsp2Pc")->click();
+        QCOMPARE(Messages(), std::vector<std::string>{"Read dsp ok!"});
+        QCOMPARE(DspParams.Band[2].Gain, 5.0f);
+        QCOMPARE(h.Find<QLineEdit>("FGainEdit3")->text(), QString("5.0"));
+        QCOMPARE(h.Find<QSlider>("TrackBarMusicVol")->value(), 30);
+        QCOMPARE(h.Find<CaptionPanel>("PanelMusicVol")->Caption(), QString("Music:30"));
+        // The moved bar sent its request after the nine reads.
+        const auto requests = h.TakeRequests();
+        QCOMPARE(requests.back(), (Bytes{0x1F, 0, 30, 0}));
+        QCOMPARE(h.ui.rec.events.front().value, 1);
+        QCOMPARE(h.ui.rec.events.back().value, 0);
+    }
+
+    void readFromDspFailureRefreshesNothing()
+    {
+        DspParams.Band[2].Gain = 4.0f; // not shown yet
+        FailFrom(1);
+        Button("UpdateDsp2Pc")->click();
+        QCOMPARE(Messages(), std::vector<std::string>{"Read dsp fault!"});
+        QCOMPARE(h.Find<QLineEdit>("FGainEdit3")->text(), QString("0.0"));
+    }
+
+    void storingASlotWritesAllThenTheSlot()
+    {
+        Combo("ComboBoxSave")->setEditText("8");
+        Button("BitBtnSave")->click();
+        auto requests = h.TakeRequests();
+        QCOMPARE(requests.size(), std::size_t(10));
+        QCOMPARE(requests.back(), (Bytes{0x28, 1, 8}));
+        requests.pop_back();
+        QCOMPARE(Shape(requests), WriteAllShape);
+        QCOMPARE(Messages(), std::vector<std::string>{"Set factory mode ok!"});
+
+        // A failing write-all sends no FactoryMode.
+        Messages().clear();
+        FailFrom(2);
+        Button("BitBtnSave")->click();
+        QCOMPARE(h.TakeRequests().size(), std::size_t(2));
+        QCOMPARE(Messages(), std::vector<std::string>{"Set factory mode fault!"});
+    }
+
+    void recallingASlotReadsItBackWithoutRefreshing()
+    {
+        DspParams.Band[0].Gain = 3.0f;
+        Combo("ComboBoxSave")->setEditText("3");
+        Button("BitBtnSave")->click(); // slot 3 holds gain 3
+        DspParams.Band[0].Gain = 0.0f;
+        h.ClearTraffic();
+        h.ui.rec.Clear();
+
+        Combo("ComboBoxRecall")->setEditText("3");
+        Button("BitBtnRecall")->click();
+        const auto requests = h.TakeRequests();
+        QCOMPARE(requests.front(), (Bytes{0x28, 2, 3}));
+        QCOMPARE(int(Command(requests[1])), 0x81);
+        QCOMPARE(h.ui.rec.sleeps.front(), 100);
+        QCOMPARE(Messages(), std::vector<std::string>{"Reset factory mode Ok!"});
+        QCOMPARE(DspParams.Band[0].Gain, 3.0f);
+        QCOMPARE(h.Find<QLineEdit>("FGainEdit1")->text(), QString("0.0"));
+    }
+
+    void slotTextsThatDoNotPass_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("combo");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("recall 9") << "BitBtnRecall" << "ComboBoxRecall" << "9" << "Reset factory mode error!";
+        QTest::newRow("recall letter") << "BitBtnRecall" << "ComboBoxRecall" << "x" << "'x' is not a valid integer value";
+        QTest::newRow("recall empty") << "BitBtnRecall" << "ComboBoxRecall" << "" << "'' is not a valid integer value";
+        QTest::newRow("store 9") << "BitBtnSave" << "ComboBoxSave" << "9" << "Set factory mode error!";
+        QTest::newRow("store minus") << "BitBtnSave" << "ComboBoxSave" << "-" << "'-' is not a valid integer value";
+    }
+    void slotTextsThatDoNotPass()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, combo);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        Combo(qPrintable(combo))->setEditText(text);
+        Button(qPrintable(button))->click();
+        QCOMPARE(Messages(), std::vector<std::string>{message.toStdString()});
+        QVERIFY(h.TakeRequests().empty());
+        for (const Event& e : h.ui.rec.events)
+            QVERIFY(e.kind != Event::Busy);
+    }
+
+    void recallAcceptsSlotZero()
+    {
+        Combo("ComboBoxRecall")->setEditText("0");
+        Button("BitBtnRecall")->click();
+        QCOMPARE(h.TakeRequests().front(), (Bytes{0x28, 2, 0}));
+    }
+
+    void storeSlotBoxTakesOnlyOneToEight()
+    {
+        QComboBox* box = Combo("ComboBoxSave");
+        QLineEdit* edit = box->lineEdit();
+        QTest::keyClicks(edit, "9");
+        QTest::keyClicks(edit, "0");
+        QTest::keyClicks(edit, "a");
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(box->currentText(), QString("1"));
+        QTest::keyClicks(edit, "5");
+        QCOMPARE(box->currentText(), QString("5"));
+        box->hidePopup();
+    }
+
+    // ---- presets ----
+
+    void saveAppendsTheExtensionOnlyWhenMissing()
+    {
+        for (const char* typed : {"live", "other.dap", "LOUD.DAP"}) {
+            h.Form().ChooseSaveFile = [&] { return PathOf(typed); };
+            h.Form().Save1Click();
+        }
+        QVERIFY(QFile::exists(PathOf("live.dap")));
+        QVERIFY(QFile::exists(PathOf("other.dap")));
+        QVERIFY(!QFile::exists(PathOf("other.dap.dap")));
+        QVERIFY(QFile::exists(PathOf("LOUD.DAP")));
+        QCOMPARE(QFile(PathOf("live.dap")).size(), qint64(DapFileSize));
+        QVERIFY(Messages().empty());
+        QVERIFY(h.TakeRequests().empty());
+
+        // Cancelled: nothing.
+        h.Form().ChooseSaveFile = [] { return QString(); };
+        h.Form().Save1Click();
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files).size(), 3);
+    }
+
+    void saveThatCannotWriteSaysSo()
+    {
+        h.Form().ChooseSaveFile = [&] { return PathOf("missing-folder/live"); };
+        h.Form().Save1Click();
+        QCOMPARE(Messages().size(), std::size_t(1));
+        QVERIFY(QString::fromStdString(Messages()[0]).contains("live.dap"));
+    }
+
+    void openLoadsRefreshesAndWritesAll()
+    {
+        DspParams.Band[1].Gain = -6.0f;
+        DspParams.MaxVol[1] = 40;
+        QVERIFY(WriteDapFile(PathOf("a.dap").toStdString()));
+        DspParams.Band[1].Gain = 0.0f;
+        DspParams.MaxVol[1] = 100;
+
+        h.Form().ChooseOpenFile = [&] { return PathOf("a.dap"); };
+        h.Form().Open1Click();
+        QCOMPARE(DspParams.Band[1].Gain, -6.0f);
+        QCOMPARE(h.Find<QLineEdit>("FGainEdit2")->text(), QString("-6.0"));
+        QCOMPARE(h.Find<QSlider>("TrackBarMusicMaxVol")->value(), 40);
+        QCOMPARE(Messages(), std::vector<std::string>{"Write dsp ok!"});
+        // Single requests of the refreshed controls, then the write-all.
+        auto requests = h.TakeRequests();
+        QVERIFY(requests.size() >= 9);
+        std::vector<Bytes> tail(requests.end() - 9, requests.end());
+        QCOMPARE(Shape(tail), WriteAllShape);
+        QCOMPARE(h.ui.rec.events.back().value, 0);
+
+        // Cancelled: nothing.
+        h.ui.rec.Clear();
+        h.Form().ChooseOpenFile = [] { return QString(); };
+        h.Form().Open1Click();
+        QVERIFY(Messages().empty());
+        QVERIFY(h.TakeRequests().empty());
+    }
+
+    void aRejectedPresetChangesAndSendsNothing()
+    {
+        QFile bad(PathOf("bad.dap"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(QByteArray(DapFileSize, 'x'));
+        bad.close();
+        const DspParamsImage before = DspParams;
+        h.Form().ChooseOpenFile = [&] { return PathOf("bad.dap"); };
+        h.Form().Open1Click();
+        QCOMPARE(Messages().size(), std::size_t(1));
+        const QString message = QString::fromStdString(Messages()[0]);
+        QVERIFY2(message.contains("bad.dap") && message.contains("marker"), qPrintable(message));
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(DspParams.Band[5].Fc, before.Band[5].Fc);
+        QCOMPARE(DspParams.MaxVol, before.MaxVol);
+    }
+
+    void fileListCommands()
+    {
+        auto* list = h.Find<QListWidget>("FileListBox1");
+        QCOMPARE(h.Form().PresetDirectory(), dir->path());
+        QCOMPARE(list->count(), 0);
+
+        Button("Button1")->click();
+        QCOMPARE(Messages(), std::vector<std::string>{"File name error!"});
+        Button("Button2")->click();
+        QCOMPARE(Messages().size(), std::size_t(2));
+        QVERIFY(h.TakeRequests().empty());
+
+        // Saved through the menu: listed after Refresh only.
+        h.Form().ChooseSaveFile = [&] { return PathOf("b"); };
+        h.Form().Save1Click();
+        h.Form().ChooseSaveFile = [&] { return PathOf("a"); };
+        h.Form().Save1Click();
+        QCOMPARE(list->count(), 0);
+        Button("ButtonResh")->click();
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->item(0)->text(), QString("a.dap"));
+        QVERIFY(!list->item(0)->icon().isNull());
+
+        // Save to file rewrites the selected file with the image.
+        list->setCurrentRow(1);
+        DspParams.Band[3].Fc = 1500.0f;
+        Button("Button1")->click();
+        DspParams.Band[3].Fc = 1000.0f;
+        Messages().clear();
+
+        // Recall from file loads it and writes all.
+        Button("Button2")->click();
+        QCOMPARE(DspParams.Band[3].Fc, 1500.0f);
+        QCOMPARE(h.Find<QLineEdit>("FcEdit4")->text(), QString("1500.0"));
+        QCOMPARE(Messages(), std::vector<std::string>{"Write dsp ok!"});
+        auto requests = h.TakeRequests();
+        QVERIFY(requests.size() >= 9);
+    }
+
+    void loadingWithoutABoxStillUpdatesTheWindow()
+    {
+        DspParams.Band[0].Q = 2.0f;
+        QVERIFY(WriteDapFile(PathOf("q.dap").toStdString()));
+        DspParams.Band[0].Q = 0.7f;
+        Hid().CloseDevice();
+        h.box->Present = false;
+        h.Form().ChooseOpenFile = [&] { return PathOf("q.dap"); };
+        h.Form().Open1Click();
+        QCOMPARE(h.Find<QLineEdit>("FQEdit1")->text(), QString("2.0"));
+        QCOMPARE(Messages(), std::vector<std::string>{"Write dsp fault!"});
+    }
+};
+
+QTEST_MAIN(SystemCommandsTest)
+#include "SystemCommandsTest.moc"
