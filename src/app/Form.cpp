@@ -136,8 +136,8 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     // Device arrival and removal reach us through the event loop: the
     // watcher's descriptor becomes readable, no thread involved.
     if (watcher_ && watcher_->Register([this](const DeviceEvent& e) { DeviceChange(e.Kind, e.Path); })) {
-        auto* notifier = new QSocketNotifier(watcher_->Fd(), QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [this] {
+        notifier_ = new QSocketNotifier(watcher_->Fd(), QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] {
             if (watcher_ && watcher_->Registered())
                 watcher_->ProcessPendingEvents();
         });
@@ -430,6 +430,9 @@ void TFormMain::FormClose()
         Hid().Linked = false;
     }
     Hid().CloseDevice();
+    // The notifier goes before the descriptor it watches is closed.
+    delete notifier_;
+    notifier_ = nullptr;
     if (watcher_)
         watcher_->Unregister();
 }

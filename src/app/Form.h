@@ -20,6 +20,7 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QSlider;
+class QSocketNotifier;
 class QTabWidget;
 
 namespace ktv {
@@ -137,6 +138,7 @@ private:
     QComboBox* comboBoxRecall_ = nullptr;
     QString presetDir_;
     DeviceWatcher* watcher_ = nullptr;
+    QSocketNotifier* notifier_ = nullptr;
     std::array<QLabel*, 3> statusPanels_{};
 
     TFormPEQA* editor_ = nullptr;

@@ -28,7 +28,7 @@ namespace ktv {
 namespace {
 
 constexpr int LineHeight = 30;   // one control line of a band row
-constexpr int EditWidth = 60;
+constexpr int EditWidth = 66;
 constexpr int RowWidth = 92;
 
 constexpr int FcPrecision = 5;
@@ -114,6 +114,7 @@ QWidget* TFormPEQA::BuildBandArea()
     auto* captions = new QGroupBox(area);
     captions->setObjectName("GroupBoxCaptions");
     auto* cl = new QVBoxLayout(captions);
+    cl->setContentsMargins(4, 4, 4, 4);
     cl->setSpacing(0);
     reset_ = new QPushButton("Reset", captions);
     reset_->setObjectName("BitBtnReset");
@@ -163,6 +164,7 @@ QGroupBox* TFormPEQA::BuildRow(int r, QWidget* parent)
     row.box->setObjectName(QStringLiteral("GroupBox%1").arg(r));
     row.box->setFixedWidth(RowWidth);
     auto* v = new QVBoxLayout(row.box);
+    v->setContentsMargins(4, 4, 4, 4);
     v->setSpacing(0);
 
     auto* number = new QLabel(QString::number(r), row.box);
