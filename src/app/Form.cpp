@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
@@ -129,7 +130,13 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     }
     pages_->addTab(BuildSystemPage(), "SYSTEM");
     pages_->setCornerWidget(BuildStrip(), Qt::TopRightCorner);
-    setCentralWidget(pages_);
+    // A window made smaller than its content scrolls it.
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName("ScrollBoxMain");
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(pages_);
+    setCentralWidget(scroller);
     BuildMenu();
     BuildStatusBar();
 
