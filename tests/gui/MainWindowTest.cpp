@@ -265,6 +265,25 @@ private slots:
         QVERIFY(h.Find<QCheckBox>("FEn2")->isChecked());
     }
 
+    void bandsAreRefreshedBeforeTheSettingsLoad()
+    {
+        // On MAIN a band to resend (refresh) and a delay that moves its
+        // track bar (settings load): the band request goes first, and the
+        // delay request addresses MAIN's line.
+        DspParams.Band[15].Flags &= std::uint8_t(~FlagBandOn);
+        DspParams.Delay[0] = 100;
+        h.SelectTab(3);
+        const auto requests = h.TakeRequests();
+        QVERIFY(requests.size() >= 2);
+        QCOMPARE(requests[0], PeqBandsPayload(15));
+        std::size_t delay = 0;
+        while (delay < requests.size() && requests[delay][0] != std::uint8_t(DspCommand::Delay))
+            ++delay;
+        QVERIFY2(delay < requests.size(), "no Delay request");
+        QVERIFY(delay > 0);
+        QCOMPARE(int(GetU16(&requests[delay][1])), 100);
+    }
+
     void systemTabLeavesTheEditorAlone()
     {
         h.SelectTab(3);
