@@ -79,7 +79,6 @@ TFormPEQA::TFormPEQA(QWidget* parent) : QWidget(parent)
     lowerLayout->setSpacing(6);
     lowerLayout->addWidget(BuildBandArea(), 0);
     pages_ = new SettingsPages(Channel, lower);
-    pages_->setMinimumWidth(330);
     lowerLayout->addWidget(pages_, 1);
     splitter_->addWidget(lower);
     splitter_->setStretchFactor(0, 1);

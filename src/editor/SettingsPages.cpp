@@ -43,7 +43,9 @@ QLabel* ValueLabel(const QString& name, const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("Delay L:50.0ms")) / 2);
+    // Wide enough for the longest value any row shows, so a growing text never
+    // runs into its track bar.
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("Attackx100")) + 4);
     return label;
 }
 
@@ -110,7 +112,7 @@ QSlider* MakeTrackBar(SettingsPages* pages, QWidget* parent, const char* name, i
     bar->setSingleStep(1);
     bar->setTickPosition(QSlider::NoTicks);
     bar->setValue(initial);
-    bar->setMinimumWidth(120);
+    bar->setMinimumWidth(70);
     QObject::connect(bar, &QSlider::valueChanged, pages, [pages, reaction] { (pages->*reaction)(); });
     return bar;
 }
@@ -270,6 +272,7 @@ void SettingsPages::BuildOutPage()
         QSlider* bar = MakeTrackBar(this, box, r.bar, 0, 100, 0, r.change);
         auto* label = new ClickLabel("+0", box);
         label->setObjectName(r.label);
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("-100")) + 6);
         label->setCursor(Qt::PointingHandCursor);
         label->setToolTip("Click to invert the sign");
         connect(label, &ClickLabel::clicked, this, [this, click = r.click] { (this->*click)(); });
@@ -332,7 +335,13 @@ void SettingsPages::BuildOutPage()
 void SettingsPages::ShowPageFor(EqChannel channel)
 {
     int page = channel <= EqChannel::EFFECT ? int(channel) : 3;
+    // Only the shown page claims room: the wide OUT page must not push the
+    // seven-band channels' rows out of the window.
+    for (int i = 0; i < count(); ++i)
+        widget(i)->setSizePolicy(i == page ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                                 i == page ? QSizePolicy::Preferred : QSizePolicy::Ignored);
     setCurrentIndex(page);
+    updateGeometry();
 }
 
 void SettingsPages::ShowRightLine(bool visible)
