@@ -1,6 +1,8 @@
 #include "params/Gloable.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ktv {
 
@@ -36,7 +38,15 @@ std::int32_t Tenths(float value)
 {
     // The product is formed in double so it keeps every bit of the float;
     // the conversion truncates toward zero (0.7f travels as 6, not 7).
-    return std::int32_t(std::trunc(double(value) * 10.0));
+    const double t = std::trunc(double(value) * 10.0);
+    // An Fc near the edge of the 32-bit range (a box reply or preset file can
+    // carry one) rounds to a float whose tenths no longer fit: saturate rather
+    // than let the conversion overflow and flip the sign on the way back.
+    if (std::isnan(t))
+        return 0;
+    constexpr double lo = std::numeric_limits<std::int32_t>::min();
+    constexpr double hi = std::numeric_limits<std::int32_t>::max();
+    return std::int32_t(std::clamp(t, lo, hi));
 }
 
 void EncodeBandRecord(const PeqBand& band, std::uint8_t* r)

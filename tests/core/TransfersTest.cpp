@@ -174,6 +174,29 @@ TEST_F(TransfersTest, ReadAllStopsAtEachKindOfBadReply)
     }
 }
 
+TEST_F(TransfersTest, ExtremeBandFrequenciesGoBackWithTheirSign)
+{
+    // Band 7 reports the largest and band 8 the smallest Fc a record holds.
+    std::uint8_t* b7 = &box.Box.Current.Bands[BandRecordSize * 7];
+    std::uint8_t* b8 = &box.Box.Current.Bands[BandRecordSize * 8];
+    PutU32(b7 + 1, 0x7FFFFFFF);
+    PutU32(b8 + 1, 0x80000000);
+    ASSERT_TRUE(ReadAllFromDevice());
+    TakeRequests();
+
+    ASSERT_TRUE(WriteAllToDevice());
+    const auto sent = TakeRequests();
+    ASSERT_EQ(sent.size(), 9u);
+    const Bytes& run = sent[3]; // bands 6..11
+    ASSERT_EQ(Head(run), (Bytes{0x20, 6, 6}));
+    const auto record = [&](int k) {
+        const auto at = run.begin() + 3 + std::ptrdiff_t(BandRecordSize) * (k - 6);
+        return Bytes(at + 1, at + 5);
+    };
+    EXPECT_EQ(record(7), (Bytes{0xFF, 0xFF, 0xFF, 0x7F}));
+    EXPECT_EQ(record(8), (Bytes{0x00, 0x00, 0x00, 0x80}));
+}
+
 TEST_F(TransfersTest, BandReplyNamingItsOwnRunIsTakenWhereItSays)
 {
     FillImage(1);
