@@ -145,9 +145,10 @@ bool WriteDapFile(const std::string& path)
         if (!out)
             return false;
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        out.flush();
+        // Closing can still report a failed write; only a complete file may
+        // replace the old preset.
+        out.close();
         if (!out) {
-            out.close();
             std::error_code ignored;
             fs::remove(temp, ignored);
             return false;
