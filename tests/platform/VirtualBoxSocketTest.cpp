@@ -67,6 +67,7 @@ TEST_F(VirtualBoxSockets, ListedByNameWithVirtualIdentifier)
 {
     Listen("box-b.sock");
     Listen("box-a.sock");
+    Listen("box-0.sock", false); // left by a killed box: nobody answers
     Listen("other.sock");
     std::ofstream(dir + "/box-file.sock") << "not a socket";
 
@@ -162,6 +163,7 @@ TEST_F(VirtualBoxSockets, NodeWithoutPermissionIsAccessDenied)
 // The transport finds a virtual box through the platform like a real one.
 TEST_F(VirtualBoxSockets, TransportOpensTheFirstBox)
 {
+    Listen("box-0.sock", false); // stale, sorts first, must not shadow the live box
     const int listener = Listen("box-1.sock");
     LinuxHidPlatform platform(dir);
     platform.UseHidapi = false;
@@ -171,13 +173,20 @@ TEST_F(VirtualBoxSockets, TransportOpensTheFirstBox)
     ASSERT_TRUE(hid.Opened);
 
     std::thread box([&] {
-        const int peer = accept(listener, nullptr, nullptr);
-        std::uint8_t request[65];
-        if (recv(peer, request, sizeof request, 0) == 65) {
-            request[0] = 0;
-            send(peer, request, sizeof request, 0); // Link echoed
+        // The listing's probe connects and leaves at once; the transport's
+        // connection is the one that sends.
+        for (int tries = 0; tries < 4; ++tries) {
+            const int peer = accept(listener, nullptr, nullptr);
+            std::uint8_t request[65];
+            const bool sent = recv(peer, request, sizeof request, 0) == 65;
+            if (sent) {
+                request[0] = 0;
+                send(peer, request, sizeof request, 0); // Link echoed
+            }
+            close(peer);
+            if (sent)
+                break;
         }
-        close(peer);
     });
     const std::uint8_t link[] = {0x2A, 0x01};
     ASSERT_TRUE(hid.WriteReport(link, 2));

@@ -19,6 +19,35 @@ namespace ktv {
 
 using namespace platform;
 
+namespace {
+
+bool FillAddress(sockaddr_un& addr, const std::string& path)
+{
+    if (path.size() >= sizeof addr.sun_path)
+        return false;
+    addr = {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// A socket left behind by a killed box refuses connections. Listing it would
+// let it shadow a live box behind it, since the first box found is opened.
+bool SomeoneListens(const std::string& path)
+{
+    sockaddr_un addr;
+    if (!FillAddress(addr, path))
+        return false;
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool listening = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return listening;
+}
+
+} // namespace
+
 LinuxHidPlatform::LinuxHidPlatform()
     : LinuxHidPlatform(std::string())
 {
@@ -68,8 +97,9 @@ std::vector<HidInterface> LinuxHidPlatform::ListInterfaces()
         }
     }
     if (EnsureVirtualBoxDirectory(virtualBoxDir_)) {
-        const auto boxes = ListVirtualBoxes(virtualBoxDir_);
-        interfaces.insert(interfaces.end(), boxes.begin(), boxes.end());
+        for (const HidInterface& box : ListVirtualBoxes(virtualBoxDir_))
+            if (SomeoneListens(box.Path))
+                interfaces.push_back(box);
     }
     lastError_ = PlatformError::None;
     return interfaces;
@@ -84,13 +114,11 @@ PlatformHandle LinuxHidPlatform::Open(const std::string& path)
         return InvalidHandle;
     }
     if (S_ISSOCK(st.st_mode)) {
-        sockaddr_un addr{};
-        if (path.size() >= sizeof addr.sun_path) {
+        sockaddr_un addr;
+        if (!FillAddress(addr, path)) {
             Fail(PlatformError::IoError);
             return InvalidHandle;
         }
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
         const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             Fail(ErrnoToPlatformError(errno));

@@ -22,7 +22,8 @@ public:
     LinuxHidPlatform(const LinuxHidPlatform&) = delete;
     LinuxHidPlatform& operator=(const LinuxHidPlatform&) = delete;
 
-    // Real boxes and other HID devices first, then the virtual boxes.
+    // Real boxes and other HID devices first, then the virtual boxes that
+    // answer (a socket left by a killed box is not a box).
     std::vector<HidInterface> ListInterfaces() override;
     PlatformHandle Open(const std::string& path) override;
     bool Write(PlatformHandle handle, const Report& report) override;
