@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -113,6 +115,153 @@ std::vector<Bytes> LoggedRequests(const std::string& log)
 }
 
 Bytes PayloadOf(const Bytes& frame) { return Bytes(frame.begin() + 3, frame.begin() + 3 + frame.at(2)); }
+
+// Just enough JSON to check what `dump` prints: a strict parser (no trailing
+// commas, no bare words, nothing after the document) into a small tree.
+struct Json {
+    enum Kind { Null, Bool, Number, String, Array, Object } Type = Null;
+    bool Flag = false;
+    double Value = 0;
+    std::string Text;
+    std::vector<Json> Items;
+    std::vector<std::pair<std::string, Json>> Members;
+
+    const Json* Find(const std::string& key) const
+    {
+        for (const auto& [k, v] : Members)
+            if (k == key)
+                return &v;
+        return nullptr;
+    }
+    const Json& operator[](const std::string& key) const
+    {
+        static const Json missing;
+        const Json* v = Find(key);
+        return v ? *v : missing;
+    }
+};
+
+class JsonParser {
+public:
+    explicit JsonParser(const std::string& text) : s_(text) {}
+    std::optional<Json> Document()
+    {
+        Json v;
+        if (!ParseValue(v))
+            return std::nullopt;
+        Skip();
+        return at_ == s_.size() ? std::optional<Json>(v) : std::nullopt;
+    }
+
+private:
+    void Skip()
+    {
+        while (at_ < s_.size() && std::strchr(" \t\r\n", s_[at_]))
+            ++at_;
+    }
+    bool Eat(char c)
+    {
+        Skip();
+        if (at_ < s_.size() && s_[at_] == c) {
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+    bool Word(const char* w)
+    {
+        const std::size_t n = std::strlen(w);
+        if (s_.compare(at_, n, w) != 0)
+            return false;
+        at_ += n;
+        return true;
+    }
+    bool ParseString(std::string& out)
+    {
+        if (!Eat('"'))
+            return false;
+        while (at_ < s_.size() && s_[at_] != '"') {
+            if (s_[at_] == '\\' || static_cast<unsigned char>(s_[at_]) < 0x20)
+                return false; // dump never needs escapes
+            out += s_[at_++];
+        }
+        return Eat('"');
+    }
+    bool ParseValue(Json& v)
+    {
+        Skip();
+        if (at_ >= s_.size())
+            return false;
+        const char c = s_[at_];
+        if (c == '{') {
+            v.Type = Json::Object;
+            ++at_;
+            if (Eat('}'))
+                return true;
+            do {
+                std::string key;
+                Json member;
+                if (!ParseString(key) || !Eat(':') || !ParseValue(member))
+                    return false;
+                v.Members.emplace_back(key, member);
+            } while (Eat(','));
+            return Eat('}');
+        }
+        if (c == '[') {
+            v.Type = Json::Array;
+            ++at_;
+            if (Eat(']'))
+                return true;
+            do {
+                Json item;
+                if (!ParseValue(item))
+                    return false;
+                v.Items.push_back(item);
+            } while (Eat(','));
+            return Eat(']');
+        }
+        if (c == '"') {
+            v.Type = Json::String;
+            return ParseString(v.Text);
+        }
+        if (Word("true") || Word("false")) {
+            v.Type = Json::Bool;
+            v.Flag = c == 't';
+            return true;
+        }
+        if (Word("null"))
+            return true;
+        // JSON's number grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+        const std::size_t start = at_;
+        auto digits = [&] {
+            const std::size_t from = at_;
+            while (at_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[at_])))
+                ++at_;
+            return at_ > from;
+        };
+        if (at_ < s_.size() && s_[at_] == '-')
+            ++at_;
+        if (at_ < s_.size() && s_[at_] == '0')
+            ++at_;
+        else if (!digits())
+            return false;
+        if (at_ < s_.size() && s_[at_] == '.' && (++at_, !digits()))
+            return false;
+        if (at_ < s_.size() && (s_[at_] == 'e' || s_[at_] == 'E')) {
+            ++at_;
+            if (at_ < s_.size() && (s_[at_] == '+' || s_[at_] == '-'))
+                ++at_;
+            if (!digits())
+                return false;
+        }
+        v.Type = Json::Number;
+        v.Value = std::strtod(s_.substr(start, at_ - start).c_str(), nullptr);
+        return true;
+    }
+
+    const std::string& s_;
+    std::size_t at_ = 0;
+};
 
 class CliAndBox : public ::testing::Test {
 protected:
@@ -300,27 +449,51 @@ TEST_F(CliAndBox, ReadWritesTheBoxStateAsDap)
 
     const std::vector<Bytes> requests = Requests();
     ASSERT_EQ(requests.size(), 11u) << BoxLog();
+    EXPECT_EQ(PayloadOf(requests.front()), (Bytes{0x2A, 1}));
+    EXPECT_EQ(PayloadOf(requests.back()), (Bytes{0x2A, 0}));
     const std::vector<Bytes> reads = {{0x81}, {0x82}, {0xA0, 0, 6}, {0xA0, 6, 6}, {0xA0, 12, 6},
                                       {0xA0, 18, 6}, {0xA0, 24, 6}, {0xA0, 30, 6}, {0xA0, 36, 3}};
     for (std::size_t i = 0; i < reads.size(); ++i)
         EXPECT_EQ(PayloadOf(requests[1 + i]), reads[i]);
+
+    // A file that cannot be written is a bad file; the link is still closed.
+    const CliRun unwritable = Cli({"read", "-o", File("no-such-dir/read.dap")});
+    EXPECT_EQ(unwritable.Status, 2) << unwritable.Err;
+    EXPECT_NE(unwritable.Err.find("cannot write"), std::string::npos) << unwritable.Err;
+    EXPECT_EQ(PayloadOf(Requests().back()), (Bytes{0x2A, 0}));
 }
 
 TEST_F(CliAndBox, StoreAndRecallRoundTripASlotAcrossRestarts)
 {
     StartBox({"--state", File("state.bin")});
     ASSERT_EQ(Cli({"write", WritePreset(File("a.dap"), 1)}).Status, 0);
+    std::size_t before = Requests().size();
     const CliRun store = Cli({"store", "3"});
     EXPECT_EQ(store.Status, 0) << store.Err;
     EXPECT_NE(store.Err.find("Set factory mode ok!"), std::string::npos);
+    // The box already holds what was written: only the slot command, between Link on and off.
+    std::vector<Bytes> sent = Requests();
+    ASSERT_EQ(sent.size(), before + 3) << BoxLog();
+    EXPECT_EQ(PayloadOf(sent[before]), (Bytes{0x2A, 1}));
+    EXPECT_EQ(PayloadOf(sent[before + 1]), (Bytes{0x28, 1, 3}));
+    EXPECT_EQ(PayloadOf(sent[before + 2]), (Bytes{0x2A, 0}));
     ASSERT_EQ(Cli({"read", "-o", File("stored.dap")}).Status, 0);
 
     ASSERT_EQ(Cli({"write", WritePreset(File("b.dap"), 2)}).Status, 0);
     ASSERT_EQ(Cli({"read", "-o", File("other.dap")}).Status, 0);
     EXPECT_NE(ReadBytes(File("other.dap")), ReadBytes(File("stored.dap")));
 
+    before = Requests().size();
     const CliRun recall = Cli({"recall", "3", "-o", File("recalled.dap")});
     EXPECT_EQ(recall.Status, 0) << recall.Err;
+    // Recall, then the nine reads of the whole state, between Link on and off.
+    sent = Requests();
+    ASSERT_EQ(sent.size(), before + 12) << BoxLog();
+    EXPECT_EQ(PayloadOf(sent[before]), (Bytes{0x2A, 1}));
+    EXPECT_EQ(PayloadOf(sent[before + 1]), (Bytes{0x28, 2, 3}));
+    EXPECT_EQ(PayloadOf(sent[before + 2]), (Bytes{0x81}));
+    EXPECT_EQ(PayloadOf(sent[before + 10]), (Bytes{0xA0, 36, 3}));
+    EXPECT_EQ(PayloadOf(sent[before + 11]), (Bytes{0x2A, 0}));
     EXPECT_NE(recall.Err.find("Reset factory mode Ok!"), std::string::npos);
     EXPECT_EQ(ReadBytes(File("recalled.dap")), ReadBytes(File("stored.dap")));
 
@@ -340,23 +513,32 @@ TEST_F(CliAndBox, StoreAndRecallRoundTripASlotAcrossRestarts)
 
 TEST_F(CliAndBox, EachMisbehaviourEndsInAClearFailure)
 {
+    const std::string preset = WritePreset(File("a.dap"), 0);
+    const std::vector<std::string> readArgs = {"read", "-o", File("out.dap")};
     struct Case {
         std::vector<std::string> BoxArgs;
+        std::vector<std::string> CliArgs;
         const char* Expected; // on stderr
     };
     const Case cases[] = {
-        {{"--fault", "silent", "--from", "2"}, "ReadFile:error!1460"},
-        {{"--fault", "bad-checksum", "--from", "2"}, "CheckSum:error!64"},
-        {{"--fault", "wrong-address", "--from", "2"}, "Read dsp fault!"},
-        {{"--fault", "short-report", "--from", "2"}, "Read dsp fault!"},
-        {{"--fault", "wrong-length", "--from", "2"}, "Read dsp fault!"},
-        {{"--fault", "wrong-reply-code", "--only", "ReadEffects"}, "Read dsp fault!"},
-        {{"--fault", "silent", "--only", "Link"}, "Connect:no!"},
+        {{"--fault", "silent", "--from", "2"}, readArgs, "ReadFile:error!1460"},
+        {{"--fault", "bad-checksum", "--from", "2"}, readArgs, "CheckSum:error!64"},
+        {{"--fault", "wrong-address", "--from", "2"}, readArgs, "Read dsp fault!"},
+        {{"--fault", "short-report", "--from", "2"}, readArgs, "Read dsp fault!"},
+        {{"--fault", "wrong-length", "--from", "2"}, readArgs, "Read dsp fault!"},
+        {{"--fault", "wrong-reply-code", "--only", "ReadEffects"}, readArgs, "Read dsp fault!"},
+        {{"--fault", "foreign-band-run", "--only", "ReadPeqBands"}, readArgs, "Read dsp fault!"},
+        {{"--fault", "foreign-band-count", "--only", "ReadPeqBands"}, readArgs, "Read dsp fault!"},
+        {{"--fault", "silent", "--only", "Link"}, readArgs, "Connect:no!"},
+        {{"--fault", "silent", "--from", "4"}, {"write", preset}, "Write dsp fault!"},
+        {{"--fault", "bad-checksum", "--only", "FactoryMode"}, {"store", "2"}, "Set factory mode fault!"},
+        {{"--fault", "silent", "--only", "FactoryMode"}, {"recall", "2"}, "Reset factory mode fault!"},
+        {{"--fault", "wrong-address", "--only", "ReadSystem"}, {"recall", "2"}, "Reset factory mode fault!"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.BoxArgs[1] + " " + c.BoxArgs[2] + " " + c.BoxArgs[3]);
+        SCOPED_TRACE(c.BoxArgs[1] + " " + c.BoxArgs[2] + " " + c.BoxArgs[3] + " / " + c.CliArgs[0]);
         StartBox(c.BoxArgs);
-        const CliRun run = Cli({"read", "-o", File("out.dap")});
+        const CliRun run = Cli(c.CliArgs);
         EXPECT_EQ(run.Status, 1) << run.Err;
         EXPECT_NE(run.Err.find(c.Expected), std::string::npos) << run.Err;
         EXPECT_FALSE(fs::exists(File("out.dap")));
@@ -435,6 +617,111 @@ TEST_F(CliAndBox, ListAndDump)
     EXPECT_TRUE(Requests().empty()); // no box needed
 }
 
+TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
+{
+    LoadDefaults();
+    DspParamsImage& p = DspParams;
+    // Fields a preset load leaves alone still show as the file holds them.
+    p.MicVol = 11;
+    p.MusicVol = 12;
+    p.EffectVol = 13;
+    p.Mute = 0x21;
+    p.Pitch = -3;
+    p.Input = 4;
+    p.ReservedWord = 0xBEEF;
+    p.ReservedBytes = {1, 2, 3, 4, 5, 6};
+    p.Delay = {1, 2, 3, 4, 5, 2205};
+    p.Fbx = 2;
+    p.MaxVol = {90, 91, 92, 93, 94, 95, 96};
+    p.NoiseGate = {-72, -66};
+    p.OutMix[3] = {0x85, 6, 7, 8};
+    p.Dyn[2] = {-300, 100, 7, 9};
+    p.Reverb = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    p.Echo = {1, 2, 3, 4, 300, 6, 7, 8, 9, 10, 11, 12};
+    for (int k = 0; k < BandTotal; ++k) {
+        PeqBand& b = p.Band[std::size_t(k)];
+        b.Flags = std::uint8_t((k % 2 ? 0 : FlagBandOn) | FlagChannelEqOn | (k % 7));
+        b.Fc = float(100 + k);
+        b.Q = 1.5f;
+        b.Gain = -3.3f; // filed as -32 tenths
+    }
+    p.Band[20].Fc = 123456.7f;
+    ASSERT_TRUE(WriteDapFile(File("d.dap")));
+
+    const CliRun run = Cli({"dump", File("d.dap")});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::optional<Json> doc = JsonParser(run.Out).Document();
+    ASSERT_TRUE(doc && doc->Type == Json::Object) << run.Out;
+    const Json& j = *doc;
+
+    for (const char* name : {"MicVol", "MusicVol", "EffectVol", "Mute", "Delay", "NoiseGate", "Pitch", "Fbx", "Input",
+                             "ReservedWord", "MaxVol", "ReservedBytes", "Dyn", "OutMix", "Reverb", "Echo", "Band"})
+        EXPECT_TRUE(j.Find(name)) << name;
+    EXPECT_EQ(j.Members.size(), 17u);
+
+    struct Scalar {
+        const char* Name;
+        double Value;
+    };
+    for (const Scalar& f : {Scalar{"MicVol", 11}, {"MusicVol", 12}, {"EffectVol", 13}, {"Mute", 0x21}, {"Pitch", -3},
+                            {"Fbx", 2}, {"Input", 4}, {"ReservedWord", 0xBEEF}})
+        EXPECT_EQ(j[f.Name].Value, f.Value) << f.Name;
+    auto numbers = [](const Json& a) {
+        std::vector<double> v;
+        for (const Json& i : a.Items)
+            v.push_back(i.Value);
+        return v;
+    };
+    EXPECT_EQ(numbers(j["Delay"]), (std::vector<double>{1, 2, 3, 4, 5, 2205}));
+    EXPECT_EQ(numbers(j["MaxVol"]), (std::vector<double>{90, 91, 92, 93, 94, 95, 96}));
+    EXPECT_EQ(numbers(j["ReservedBytes"]), (std::vector<double>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(numbers(j["NoiseGate"]), (std::vector<double>{-72, -66}));
+
+    auto fields = [](const Json& o) {
+        std::vector<std::pair<std::string, double>> v;
+        for (const auto& [k, m] : o.Members)
+            v.emplace_back(k, m.Value);
+        return v;
+    };
+    using Fields = std::vector<std::pair<std::string, double>>;
+    ASSERT_EQ(j["OutMix"].Items.size(), 4u);
+    EXPECT_EQ(fields(j["OutMix"].Items[3]), (Fields{{"MicVol", 0x85}, {"MusicVol", 6}, {"EchoVol", 7}, {"ReverbVol", 8}}));
+    ASSERT_EQ(j["Dyn"].Items.size(), 5u);
+    EXPECT_EQ(fields(j["Dyn"].Items[2]), (Fields{{"Threshold", -300}, {"Attack", 100}, {"Release", 7}, {"Ratio", 9}}));
+    EXPECT_EQ(fields(j["Reverb"]), (Fields{{"Word1", 1}, {"Word2", 2}, {"EarlyLate", 3}, {"Byte1", 4}, {"PreDelay", 5},
+                                           {"Byte2", 6}, {"Time", 7}, {"Damp", 8}, {"Byte3", 9}}));
+    EXPECT_EQ(fields(j["Echo"]), (Fields{{"Word1", 1}, {"Word2", 2}, {"PreDelay", 3}, {"Byte1", 4}, {"Delay", 300},
+                                         {"Word3", 6}, {"Repeat", 7}, {"Byte2", 8}, {"Damp", 9}, {"Byte3", 10},
+                                         {"Byte4", 11}, {"Byte5", 12}}));
+
+    // Bands in array order, each with its channel by band group.
+    const char* channelOf[BandTotal];
+    struct Group {
+        const char* Name;
+        int First, Count;
+    };
+    for (const Group& g : {Group{"MIC", 0, 7}, {"MUSIC", 7, 7}, {"MAIN", 14, 5}, {"SRS", 19, 5}, {"SUB", 24, 5},
+                           {"CENTER", 29, 5}, {"EFFECT", 34, 5}})
+        for (int k = g.First; k < g.First + g.Count; ++k)
+            channelOf[k] = g.Name;
+    const char* typeNames[] = {"LowPass", "HighPass", "Bell", "LowShelf", "HighShelf", "BandPass", "Notch"};
+    const Json& bands = j["Band"];
+    ASSERT_EQ(bands.Items.size(), std::size_t(BandTotal));
+    for (int k = 0; k < BandTotal; ++k) {
+        SCOPED_TRACE("band " + std::to_string(k));
+        const Json& b = bands.Items[std::size_t(k)];
+        EXPECT_EQ(b["Band"].Value, k);
+        EXPECT_EQ(b["Channel"].Text, channelOf[k]);
+        EXPECT_EQ(b["Type"].Text, typeNames[k % 7]);
+        EXPECT_EQ(b["Fc"].Value, k == 20 ? 123456.7 : 100 + k);
+        EXPECT_EQ(b["Q"].Value, 1.5);
+        EXPECT_EQ(b["Gain"].Value, -3.2);
+        EXPECT_EQ(b["On"].Type, Json::Bool);
+        EXPECT_EQ(b["On"].Flag, k % 2 == 0);
+        EXPECT_TRUE(b["ChannelEqOn"].Flag);
+    }
+}
+
 TEST_F(CliAndBox, BoxReplacesAStaleSocketAndRefusesToDoubleALiveOne)
 {
     ASSERT_TRUE(platform::EnsureVirtualBoxDirectory(dir));
@@ -447,8 +734,21 @@ TEST_F(CliAndBox, BoxReplacesAStaleSocketAndRefusesToDoubleALiveOne)
         ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
         close(fd);
     }
+    // Another killed box's socket sorting first must not hide the live box.
+    {
+        const std::string stale = dir + "/box-0.sock";
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, stale.c_str(), sizeof addr.sun_path - 1);
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        close(fd);
+    }
     StartBox();
     EXPECT_NE(BoxLog().find("replacing stale socket"), std::string::npos);
+    const CliRun list = Cli({"list"});
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_EQ(list.Out, "VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\t" + socketPath + "\n");
     EXPECT_EQ(Cli({"store", "1"}).Status, 0);
 
     const pid_t second = Spawn({KTV_BOX_EXE}, File("second.log"), File("second.err"));

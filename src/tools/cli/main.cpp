@@ -259,11 +259,18 @@ constexpr const char* DumpUsage =
     "Prints the preset as JSON on stdout: every field by its name, and the 39\n"
     "bands with channel, type, Fc, Q, gain and on/off. No box is needed.\n";
 
+// Band values come from tenths: one decimal shows them exactly (six
+// significant digits would round a 123456.7 Hz corner to 123457).
 std::string JsonNumber(double v)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", v);
+    std::string s = text;
+    if (s.ends_with(".0"))
+        s.resize(s.size() - 2);
+    if (s == "-0")
+        s = "0";
+    return s;
 }
 
 template <typename T, std::size_t N>
