@@ -171,6 +171,9 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     connect(button("ButtonResh"), &QPushButton::clicked, this, &TFormMain::ButtonReshClick);
     connect(button("Button1"), &QPushButton::clicked, this, &TFormMain::Button1Click);
     connect(button("Button2"), &QPushButton::clicked, this, &TFormMain::Button2Click);
+    // Typed keys arrive at the combo box, which holds the focus for its edit
+    // and hands them on without passing the edit's filters: watch both.
+    comboBoxSave_->installEventFilter(this);
     comboBoxSave_->lineEdit()->installEventFilter(this);
 
     const QString filter = QStringLiteral("DAP files (*.dap)");
@@ -570,7 +573,7 @@ bool TFormMain::ComboBoxSaveKeyPress(QChar key) { return key >= u'1' && key <= u
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == comboBoxSave_->lineEdit() && event->type() == QEvent::KeyPress) {
+    if ((watched == comboBoxSave_ || watched == comboBoxSave_->lineEdit()) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const QString text = key->text();
         const bool typed = key->key() == Qt::Key_Backspace || (text.size() == 1 && text[0].isPrint());

@@ -103,6 +103,10 @@ private slots:
             if (!a->isSeparator())
                 items << a->text();
         QCOMPARE(items, QStringList({"Open", "Save", "Exit"}));
+        const std::pair<const char*, QKeySequence> shortcuts[] = {
+            {"Open1", QKeySequence("Ctrl+O")}, {"Save1", QKeySequence("Ctrl+S")}, {"Exit1", QKeySequence("Ctrl+Q")}};
+        for (auto [name, keys] : shortcuts)
+            QCOMPARE(f.findChild<QAction*>(name)->shortcut(), keys);
         items.clear();
         for (QAction* a : f.menuBar()->actions()[1]->menu()->actions())
             items << a->text();
@@ -320,6 +324,15 @@ private slots:
         h.Form().close();
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{std::uint8_t(DspCommand::Link), 0}}));
         QVERIFY(!Hid().Linked);
+        QVERIFY(!Hid().Opened);
+    }
+
+    void closingWithoutALinkSendsNothing()
+    {
+        QVERIFY(Hid().Opened);
+        h.Find<QAction>("Exit1")->trigger();
+        QVERIFY(!h.Form().isVisible());
+        QVERIFY(h.TakeRequests().empty());
         QVERIFY(!Hid().Opened);
     }
 };

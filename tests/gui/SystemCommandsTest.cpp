@@ -3,6 +3,8 @@
 
 #include "support/GuiHarness.h"
 
+#include "app/Theme.h"
+
 #include "device/platform/DeviceWatcher.h"
 #include "params/Commands.h"
 #include "presets/DapFile.h"
@@ -17,6 +19,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 using namespace ktv;
 using namespace ktv::test;
@@ -27,6 +30,14 @@ namespace {
 constexpr const char* BoxPath = "HID\\VID_2B5E&PID_61D3\\/dev/hidraw3";
 
 std::uint8_t Command(const Bytes& payload) { return payload.empty() ? 0 : payload[0]; }
+
+// Whether the Connect button shows glyph `index`.
+bool ShowsGlyph(const QPushButton* button, int index)
+{
+    const QPixmap glyph = ConnectGlyph(index);
+    const QImage want = glyph.toImage().convertToFormat(QImage::Format_ARGB32);
+    return button->icon().pixmap(glyph.size()).toImage().convertToFormat(QImage::Format_ARGB32) == want;
+}
 
 // The nine requests of a write-all, as command byte and first band.
 std::vector<std::pair<int, int>> Shape(const std::vector<Bytes>& requests)
@@ -82,21 +93,27 @@ private slots:
         QCOMPARE(h.Form().StatusText(0), QString("Connect:ok!"));
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 1}}));
         QVERIFY(Messages().empty()); // AUTO unticked: nothing read
+        QVERIFY(ConnectGlyph(0).toImage() != ConnectGlyph(1).toImage());
+        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 1));
 
         Button("ConnectBitBtn")->click();
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 0}}));
+        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
     }
 
     void connectWithoutABox()
     {
         Hid().CloseDevice();
         h.box->Present = false;
+        h.Find<QCheckBox>("CheckBoxAuto")->setChecked(true); // a failed connect reads nothing
         h.Form().ConnectBitBtnClick();
         QCOMPARE(Messages(), std::vector<std::string>{"no usb device 2"});
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(h.TakeRequests().empty());
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
     }
@@ -148,6 +165,7 @@ private slots:
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
         QVERIFY(h.TakeRequests().empty());
 
         // Afterwards every command fails until the next Connect.
@@ -160,6 +178,40 @@ private slots:
         h.Form().DeviceChange(DeviceEventKind::Removal, BoxPath);
         QCOMPARE(Messages(), std::vector<std::string>{"DSP USB Plugout!"});
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+    }
+
+    void deviceEventsArriveThroughTheEventLoop()
+    {
+        // A window built with a watcher over its own virtual-box directory:
+        // a box socket appearing and leaving reaches it as the event loop runs.
+        QTemporaryDir boxes;
+        DeviceWatcher watcher(boxes.path().toStdString());
+        watcher.UseUdev = false;
+        auto form = std::make_unique<TFormMain>(nullptr, &watcher);
+        QVERIFY(watcher.Registered());
+
+        const QString socket = QDir(boxes.path()).filePath("box-w.sock");
+        QFile other(QDir(boxes.path()).filePath("notes.txt"));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.close();
+        QFile file(socket);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QTRY_COMPARE(Messages(), std::vector<std::string>{"DSP USB Plugin!"});
+
+        QVERIFY(QFile::remove(socket));
+        QTRY_COMPARE(Messages(), (std::vector<std::string>{"DSP USB Plugin!", "DSP USB Plugout!"}));
+        QCOMPARE(h.ui.rec.status[0], std::string("Connect:no!"));
+        QVERIFY(!Hid().Opened);
+
+        // Closed: the window no longer listens.
+        form->close();
+        QVERIFY(!watcher.Registered());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QTest::qWait(50);
+        QCOMPARE(Messages().size(), std::size_t(2));
+        form.reset();
     }
 
     // ---- whole image ----
@@ -303,6 +355,36 @@ private slots:
         QTest::keyClicks(edit, "5");
         QCOMPARE(box->currentText(), QString("5"));
         box->hidePopup();
+    }
+
+    void storeSlotBoxFiltersKeysTypedIntoTheWindow()
+    {
+        // Keys go to the focused widget as they do for a user, not straight
+        // to the box's edit.
+        QComboBox* box = Combo("ComboBoxSave");
+        h.SelectTab(7);
+        h.Form().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&h.Form()));
+        box->setFocus();
+        QVERIFY(box->hasFocus());
+        QWindow* window = h.Form().windowHandle();
+        box->setEditText("2");
+        for (Qt::Key key : {Qt::Key_9, Qt::Key_0, Qt::Key_A, Qt::Key_Space, Qt::Key_Backspace})
+            QTest::keyClick(window, key);
+        QCOMPARE(box->currentText(), QString("2"));
+        QVERIFY(!box->view()->isVisible());
+
+        QTest::keyClick(window, Qt::Key_7);
+        QCOMPARE(box->currentText(), QString("7"));
+        QVERIFY(box->view()->isVisible()); // drops down as the user types
+        box->hidePopup();
+
+        // Only the store box is filtered: the recall box takes any character.
+        QComboBox* recall = Combo("ComboBoxRecall");
+        recall->setFocus();
+        recall->setEditText("");
+        QTest::keyClick(window, Qt::Key_9);
+        QCOMPARE(recall->currentText(), QString("9"));
     }
 
     // ---- presets ----
