@@ -17,19 +17,23 @@ TypeSelector::TypeSelector(QWidget* parent) : QComboBox(parent)
 
 void TypeSelector::showPopup()
 {
-    open_ = true;
     QComboBox::showPopup();
+    QWidget* list = view()->window();
+    if (list != list_ && list != window()) {
+        list_ = list;
+        list_->installEventFilter(this);
+    }
 }
 
-void TypeSelector::hidePopup()
+bool TypeSelector::eventFilter(QObject* watched, QEvent* event)
 {
-    QComboBox::hidePopup();
-    // Hiding the selector also hides its (closed) list; only a list that was
-    // open closes up.
-    if (open_) {
-        open_ = false;
-        emit closedUp();
-    }
+    // The list closes in every way (a pick, Escape, a click elsewhere, the
+    // selector being hidden) by hiding its window; a list that never opened
+    // does not close up. A picked item is taken over only after the list has
+    // hidden, so the reaction waits for the event that closed it to finish.
+    if (watched == list_ && event->type() == QEvent::Hide)
+        QMetaObject::invokeMethod(this, &TypeSelector::closedUp, Qt::QueuedConnection);
+    return QComboBox::eventFilter(watched, event);
 }
 
 void TypeSelector::keyPressEvent(QKeyEvent* event)

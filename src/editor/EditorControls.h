@@ -16,16 +16,16 @@ class TypeSelector : public QComboBox {
 public:
     explicit TypeSelector(QWidget* parent = nullptr);
     void showPopup() override;
-    void hidePopup() override;
 
 signals:
     void closedUp();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool open_ = false;
+    QWidget* list_ = nullptr; // the drop-down window, once it exists
 };
 
 class NumberEdit : public QLineEdit {

@@ -9,6 +9,8 @@
 
 #include <qcustomplot.h>
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +83,7 @@ private slots:
         Type(1)->setEditText("Low Pass");
         Type(1)->showPopup();
         Type(1)->hidePopup();
+        QCoreApplication::processEvents();
         QCOMPARE(int(Band(0).Flags), 0xC0);
         ExpectOneBandSent(0);
 
@@ -397,6 +400,59 @@ private slots:
         QCOMPARE(requests[0], EqBypassPayload(7, 7));
     }
 
+    void typeListTakesWhatWasPickedWhenItCloses()
+    {
+        TypeSelector* t = Type(1);
+        QAbstractItemView* list = t->view();
+
+        // Picked with the keyboard.
+        t->showPopup();
+        list->setCurrentIndex(list->model()->index(0, 0));
+        QTest::keyClick(list, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(t->currentText(), QString("Low Pass"));
+        QCOMPARE(int(Band(0).Flags), 0xC0);
+        ExpectOneBandSent(0);
+
+        // Picked with the mouse (the list ignores a release right after it
+        // opened, as a click that only opened it).
+        t->showPopup();
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        const QRect item = list->visualRect(list->model()->index(4, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+        QCoreApplication::processEvents();
+        QCOMPARE(t->currentText(), QString("High Shelf"));
+        QCOMPARE(int(Band(0).Flags), 0xC4);
+        ExpectOneBandSent(0);
+
+        // Closed with Escape: the text is unchanged, still a type, and the
+        // band goes out again as it is.
+        t->showPopup();
+        QTest::keyClick(list, Qt::Key_Escape);
+        QCoreApplication::processEvents();
+        QVERIFY(!list->isVisible());
+        QCOMPARE(int(Band(0).Flags), 0xC4);
+        ExpectOneBandSent(0);
+    }
+
+    void arrowClickLeavesAnEditBeingTyped()
+    {
+        // The typed value is applied first and the arrow steps from it.
+        h.Form().activateWindow();
+        QLineEdit* fc = Edit("FcEdit", 2);
+        fc->setFocus(Qt::MouseFocusReason);
+        QVERIFY(fc->hasFocus());
+        fc->setText("1020");
+        QScrollBar* arrows = Arrows(2, 0);
+        QTest::mouseClick(arrows, Qt::LeftButton, {}, QPoint(arrows->width() / 2, 3));
+        QCOMPARE(Band(1).Fc, FcSteps[std::size_t(FcStepIndex(1020.0f) + 1)]);
+        auto requests = h.TakeRequests();
+        QCOMPARE(requests.size(), std::size_t(2));
+        QCOMPARE(requests[0], (Bytes{0x20, 1, 1, 0xC2, 0xD8, 0x27, 0, 0, 6, 0, 0, 0})); // 1020.0 Hz
+        QCOMPARE(requests[1], PeqBandsPayload(1));
+        QCOMPARE(fc->text(), FormatBandValue(Band(1).Fc, 5));
+    }
+
     void unknownTypeCodesShowAnEmptySelector()
     {
         Band(9).Flags = 0xC5;
@@ -405,10 +461,12 @@ private slots:
         h.ClearTraffic();
         Type(3)->showPopup();
         Type(3)->hidePopup();
+        QCoreApplication::processEvents();
         QCOMPARE(int(Band(9).Flags), 0xC5);
         Type(3)->setEditText("Bel");
         Type(3)->showPopup();
         Type(3)->hidePopup();
+        QCoreApplication::processEvents();
         QCOMPARE(int(Band(9).Flags), 0xC5);
         QVERIFY(h.TakeRequests().empty());
     }
