@@ -593,6 +593,14 @@ TEST_F(CliAndBox, NoBoxMeansExitOneWithTheWindowsTexts)
     EXPECT_NE(run.Err.find("no usb device 2"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("Connect:no!"), std::string::npos) << run.Err;
     EXPECT_EQ(Cli({"list"}).Status, 1);
+
+    // A running box in a directory open to others is not trusted, and list says why.
+    StartBox();
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    const CliRun list = Cli({"list"});
+    EXPECT_EQ(list.Status, 1);
+    EXPECT_NE(list.Err.find("virtual boxes ignored: " + dir + ": open to other users"), std::string::npos) << list.Err;
+    ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
 }
 
 TEST_F(CliAndBox, ListAndDump)

@@ -6,6 +6,7 @@
 #include "common/ToolText.h"
 #include "device/HidPro.h"
 #include "device/platform/LinuxHidPlatform.h"
+#include "device/platform/PlatformHelpers.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
@@ -135,6 +136,11 @@ int RunList(const std::vector<std::string>& args)
         }
     if (!found) {
         std::fprintf(stderr, "no box found\n");
+        // Virtual boxes in a directory others could tamper with are ignored;
+        // say so, or the user is left guessing why a running box is missing.
+        std::string why;
+        if (!platform::EnsureVirtualBoxDirectory(Platform().VirtualBoxDir(), &why))
+            std::fprintf(stderr, "ktvtune-cli: virtual boxes ignored: %s\n", why.c_str());
         return ExitFailed;
     }
     return ExitOk;
