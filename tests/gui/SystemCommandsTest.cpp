@@ -310,6 +310,35 @@ private slots:
         QCOMPARE(h.Find<QLineEdit>("FGainEdit1")->text(), QString("0.0"));
     }
 
+    void slotCommandFailures_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("failingRequest");
+        QTest::addColumn<int>("requestsSent");
+        QTest::addColumn<QString>("message");
+        // Recall: FactoryMode (2, 1) unanswered, then a read-all failing midway.
+        QTest::newRow("recall command") << "BitBtnRecall" << 1 << 1 << "Reset factory mode fault!";
+        QTest::newRow("recall read-all") << "BitBtnRecall" << 4 << 4 << "Reset factory mode fault!";
+        // Store: the write-all goes through, FactoryMode (1, 1) is unanswered.
+        QTest::newRow("store command") << "BitBtnSave" << 10 << 10 << "Set factory mode fault!";
+    }
+    void slotCommandFailures()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, failingRequest);
+        QFETCH(int, requestsSent);
+        QFETCH(QString, message);
+        FailFrom(failingRequest);
+        Button(qPrintable(button))->click();
+        const auto requests = h.TakeRequests();
+        QCOMPARE(int(requests.size()), requestsSent);
+        const Bytes slotRequest{0x28, std::uint8_t(button == "BitBtnSave" ? 1 : 2), 1};
+        QCOMPARE(requests[button == "BitBtnSave" ? 9 : 0], slotRequest);
+        QCOMPARE(Messages(), std::vector<std::string>{message.toStdString()});
+        QCOMPARE(h.ui.rec.events.back().value, 0);
+        QCOMPARE(int(h.ui.rec.events.back().kind), int(Event::Busy));
+    }
+
     void slotTextsThatDoNotPass_data()
     {
         QTest::addColumn<QString>("button");
