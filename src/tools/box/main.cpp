@@ -6,6 +6,7 @@
 #include "common/ToolText.h"
 #include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
+#include "device/platform/UnixSocket.h"
 
 #include <cerrno>
 #include <chrono>
@@ -175,31 +176,6 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
-bool FillAddress(sockaddr_un& addr, const std::string& path)
-{
-    if (path.size() >= sizeof addr.sun_path)
-        return false;
-    addr = {};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
-// Whether a box answers at path. A socket nobody listens on (left by a
-// killed box) refuses the connection.
-bool SomeoneListens(const std::string& path)
-{
-    sockaddr_un addr;
-    if (!FillAddress(addr, path))
-        return false;
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const bool listening = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return listening;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -251,7 +227,7 @@ int main(int argc, char** argv)
     const std::string path = dir + "/" + fileName;
     const std::string temp = dir + "/.box-" + options.Name + ".sock." + std::to_string(getpid());
     sockaddr_un addr;
-    if (!FillAddress(addr, temp)) {
+    if (!platform::FillAddress(addr, temp)) {
         std::fprintf(stderr, "ktvtune-box: socket path too long: %s\n", path.c_str());
         return 1;
     }
@@ -262,7 +238,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "ktvtune-box: %s exists and is not a socket\n", path.c_str());
             return 1;
         }
-        if (SomeoneListens(path)) {
+        if (platform::SomeoneListens(path)) {
             std::fprintf(stderr, "ktvtune-box: another box is already listening on %s (try --name)\n",
                          path.c_str());
             return 1;
