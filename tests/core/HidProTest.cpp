@@ -47,17 +47,7 @@ public:
     std::uint32_t LastError() override { return lastError; }
 };
 
-// A well-formed 65-byte reply with payload `payload`.
-Bytes Reply(const Bytes& payload)
-{
-    Bytes r(ReportSize, 0);
-    r[1] = 0xAA;
-    r[2] = 1;
-    r[3] = std::uint8_t(payload.size());
-    std::copy(payload.begin(), payload.end(), r.begin() + 4);
-    r[4 + payload.size()] = Checksum(payload.data(), payload.size());
-    return r;
-}
+Bytes Reply(const Bytes& payload) { return Frame(payload); }
 
 class HidProTest : public ::testing::Test {
 protected:

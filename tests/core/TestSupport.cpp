@@ -1,5 +1,7 @@
 #include "core/TestSupport.h"
 
+#include <algorithm>
+
 #include "dsp/StepTables.h"
 #include "params/Gloable.h"
 
@@ -52,6 +54,17 @@ void CoreFixture::TearDown()
     Hid().CloseDevice();
     Hid().SetPlatform(nullptr);
     SetUserInterface(nullptr);
+}
+
+Bytes Frame(const Bytes& payload)
+{
+    Bytes r(ReportSize, 0);
+    r[1] = 0xAA;
+    r[2] = 1;
+    r[3] = std::uint8_t(payload.size());
+    std::copy(payload.begin(), payload.end(), r.begin() + 4);
+    r[4 + payload.size()] = Checksum(payload.data(), payload.size());
+    return r;
 }
 
 std::vector<std::vector<std::uint8_t>> CoreFixture::TakeRequests()

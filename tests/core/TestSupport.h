@@ -51,4 +51,7 @@ protected:
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A well-formed 65-byte report (request or reply) carrying `payload`.
+Bytes Frame(const Bytes& payload);
+
 } // namespace ktv::test

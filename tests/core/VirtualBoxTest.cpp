@@ -11,17 +11,7 @@
 namespace ktv::test {
 namespace {
 
-// A well-formed 65-byte request carrying `payload`.
-Bytes Request(const Bytes& payload)
-{
-    Bytes r(ReportSize, 0);
-    r[1] = 0xAA;
-    r[2] = 1;
-    r[3] = std::uint8_t(payload.size());
-    std::copy(payload.begin(), payload.end(), r.begin() + 4);
-    r[4 + payload.size()] = Checksum(payload.data(), payload.size());
-    return r;
-}
+Bytes Request(const Bytes& payload) { return Frame(payload); }
 
 Bytes Send(VirtualBox& box, const Bytes& report) { return box.Handle(report.data(), report.size()); }
 
