@@ -1,6 +1,7 @@
 #include "editor/EditorControls.h"
 
 #include <QAbstractItemView>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,6 +14,11 @@ TypeSelector::TypeSelector(QWidget* parent) : QComboBox(parent)
 {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
+    // The text is exactly what was typed: the list that opens marks the
+    // matching item instead of the text being completed to it.
+    setCompleter(nullptr);
+    // The list's view has the keyboard while it is shown.
+    view()->installEventFilter(this);
 }
 
 void TypeSelector::showPopup()
@@ -33,7 +39,40 @@ bool TypeSelector::eventFilter(QObject* watched, QEvent* event)
     // hidden, so the reaction waits for the event that closed it to finish.
     if (watched == list_ && event->type() == QEvent::Hide)
         QMetaObject::invokeMethod(this, &TypeSelector::closedUp, Qt::QueuedConnection);
+    if (watched == view() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (ForwardTyping(key))
+            return true;
+        // With no item marked Enter closes the list on the typed text, the
+        // way Escape does; with one it is picked as usual.
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !view()->currentIndex().isValid()) {
+            hidePopup();
+            return true;
+        }
+    }
     return QComboBox::eventFilter(watched, event);
+}
+
+bool TypeSelector::ForwardTyping(QKeyEvent* event)
+{
+    const QString text = event->text();
+    const bool typed = event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete
+                       || (!text.isEmpty() && text[0].isPrint()
+                           && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)));
+    if (!typed || !lineEdit() || !view()->isVisible())
+        return false;
+    QKeyEvent copy(event->type(), event->key(), event->modifiers(), text, event->isAutoRepeat(), ushort(event->count()));
+    QCoreApplication::sendEvent(lineEdit(), &copy);
+    FollowText();
+    return true;
+}
+
+void TypeSelector::FollowText()
+{
+    // The list marks the first item the text begins with, or none, so that
+    // Enter takes over that item and never one the text has left behind.
+    const int i = lineEdit()->text().isEmpty() ? -1 : findText(lineEdit()->text(), Qt::MatchStartsWith);
+    view()->setCurrentIndex(i < 0 ? QModelIndex() : model()->index(i, modelColumn(), rootModelIndex()));
 }
 
 void TypeSelector::keyPressEvent(QKeyEvent* event)
@@ -41,8 +80,10 @@ void TypeSelector::keyPressEvent(QKeyEvent* event)
     QComboBox::keyPressEvent(event);
     // The list drops down as soon as the user types a name.
     const QString text = event->text();
-    if (!text.isEmpty() && text[0].isPrint() && !view()->isVisible())
+    if (!text.isEmpty() && text[0].isPrint() && !view()->isVisible() && lineEdit()) {
         showPopup();
+        FollowText();
+    }
 }
 
 NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {}

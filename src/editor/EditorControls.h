@@ -25,6 +25,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // While the list is shown the typing goes on into the text, as in an
+    // edit with its list dropped down; the list keeps the navigation keys.
+    bool ForwardTyping(QKeyEvent* event);
+    void FollowText();
+
     QWidget* list_ = nullptr; // the drop-down window, once it exists
 };
 

@@ -435,6 +435,65 @@ private slots:
         ExpectOneBandSent(0);
     }
 
+    void typingGoesOnIntoTheTextWhileTheListIsShown()
+    {
+        // The first typed character opens the list; the rest, Backspace
+        // included, still edit the text, and the list marks the item the
+        // text begins with. Closing applies the text only when it names a
+        // type. Keys go where the keyboard sends them: to the shown list,
+        // else to the focused selector.
+        enum Close { Escape, Enter, ClickOutside };
+        struct Case {
+            const char* keys; // '\b' is Backspace
+            const char* text;
+            Close close;
+            int flags;  // band 0 afterwards
+            Bytes sent; // empty: nothing sent
+        };
+        const Case cases[] = {
+            {"Low Shelf", "Low Shelf", Escape, 0xC3, {0x20, 0, 1, 0xC3, 0xF4, 0x01, 0, 0, 6, 0, 0, 0}},
+            {"High Shelg\bf", "High Shelf", Enter, 0xC4, {0x20, 0, 1, 0xC4, 0xF4, 0x01, 0, 0, 6, 0, 0, 0}},
+            {"Lo Pass", "Lo Pass", ClickOutside, 0xC4, {}},
+            {"low shelf", "low shelf", Escape, 0xC4, {}},
+            {"xyz", "xyz", Enter, 0xC4, {}},
+        };
+        TypeSelector* t = Type(1);
+        QAbstractItemView* list = t->view();
+        h.Form().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&h.Form()));
+        for (const Case& c : cases) {
+            t->setFocus(Qt::MouseFocusReason);
+            t->lineEdit()->selectAll();
+            for (const char* k = c.keys; *k; ++k) {
+                if (*k == '\b')
+                    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Backspace);
+                else
+                    QTest::keyClick(static_cast<QWidget*>(nullptr), *k);
+            }
+            QVERIFY2(list->isVisible(), c.keys);
+            QCOMPARE(t->currentText(), QString(c.text));
+            const int marked = t->findText(c.text, Qt::MatchStartsWith);
+            QCOMPARE(list->currentIndex().row(), marked);
+            QVERIFY(h.TakeRequests().empty());
+            if (c.close == Escape) {
+                QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape);
+            } else if (c.close == Enter) {
+                QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Return);
+            } else {
+                // A press outside the shown list closes it.
+                QWidget* popup = list->window();
+                QWidget* fc = Edit("FcEdit", 3);
+                QTest::mouseClick(popup, Qt::LeftButton, {}, popup->mapFromGlobal(fc->mapToGlobal(fc->rect().center())));
+            }
+            QCoreApplication::processEvents();
+            QVERIFY2(!list->isVisible(), c.keys);
+            QCOMPARE(t->currentText(), QString(c.text));
+            QCOMPARE(int(Band(0).Flags), c.flags);
+            const auto requests = h.TakeRequests();
+            QCOMPARE(requests, c.sent.empty() ? std::vector<Bytes>{} : std::vector<Bytes>{c.sent});
+        }
+    }
+
     void arrowClickLeavesAnEditBeingTyped()
     {
         // The typed value is applied first and the arrow steps from it.
