@@ -155,6 +155,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     editor_ = new TFormPEQA(nullptr);
     editor_->hide();
     about_ = new TAboutBox(this);
+    StartHistory();
 
     connect(trackBarMicVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMicVolChange);
     connect(trackBarMusicVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMusicVolChange);
@@ -183,6 +184,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
 
 TFormMain::~TFormMain()
 {
+    StopHistory();
     // The editor may sit in a tab or float; delete it while the window exists.
     delete editor_;
 }
@@ -216,7 +218,18 @@ QWidget* TFormMain::BuildStrip()
     h->addWidget(panelMicVol_);
     h->addWidget(panelMusicVol_);
     h->addWidget(panelEffectVol_);
+    for (int slot = 0; slot < 2; ++slot) {
+        auto* b = new QPushButton(slot == 0 ? tr("A") : tr("B"), strip);
+        b->setObjectName(slot == 0 ? "ButtonCompareA" : "ButtonCompareB");
+        b->setCheckable(true);
+        b->setFixedSize(26, 24);
+        b->setToolTip(tr("Compare: switch the window and the box to setting %1").arg(b->text()));
+        connect(b, &QPushButton::clicked, this, [this, slot] { CompareSlotClick(slot); });
+        slotButtons_[std::size_t(slot)] = b;
+    }
     h->addWidget(checkBoxAuto_);
+    h->addWidget(slotButtons_[0]);
+    h->addWidget(slotButtons_[1]);
     h->addWidget(connectBtn_);
     return strip;
 }
@@ -284,10 +297,20 @@ void TFormMain::BuildMenu()
     save->setShortcut(QKeySequence::Save);
     connect(save, &QAction::triggered, this, &TFormMain::Save1Click);
     file->addSeparator();
+    QAction* comparePreset = file->addAction(tr("Compare with preset..."));
+    comparePreset->setObjectName("ComparePreset1");
+    connect(comparePreset, &QAction::triggered, this, &TFormMain::ComparePreset1Click);
+    QAction* compareBox = file->addAction(tr("Compare with box"));
+    compareBox->setObjectName("CompareBox1");
+    connect(compareBox, &QAction::triggered, this, &TFormMain::CompareBox1Click);
+    file->addSeparator();
     QAction* exit = file->addAction("Exit");
     exit->setObjectName("Exit1");
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &TFormMain::Exit1Click);
+
+    BuildEditMenu();
+    BuildViewMenu();
 
     QMenu* help = menuBar()->addMenu("Help");
     help->setObjectName("Help1");
@@ -316,6 +339,12 @@ void TFormMain::BuildStatusBar()
         statusPanels_[std::size_t(i)] = label;
         bar->addWidget(label);
     }
+    statusCompare_ = new QLabel(bar);
+    statusCompare_->setObjectName("StatusCompare");
+    statusCompare_->setFrameShape(QFrame::Panel);
+    statusCompare_->setFrameShadow(QFrame::Sunken);
+    statusCompare_->hide(); // until the first A/B switch
+    bar->addWidget(statusCompare_);
     setStatusBar(bar);
 }
 
@@ -515,16 +544,18 @@ void TFormMain::UpdatePc2DspClick()
 
 void TFormMain::UpdateDsp2PcClick()
 {
-    Ui().SetBusyCursor(true);
-    if (ReadAllFromDevice()) {
-        editor_->RefreshBands();
-        editor_->LoadSettings();
-        RefreshVolumeControls();
-        Ui().ShowMessage("Read dsp ok!");
-    } else {
-        Ui().ShowMessage("Read dsp fault!");
-    }
-    Ui().SetBusyCursor(false);
+    RecordStep(tr("Read from dsp"), true, [this] {
+        Ui().SetBusyCursor(true);
+        if (ReadAllFromDevice()) {
+            editor_->RefreshBands();
+            editor_->LoadSettings();
+            RefreshVolumeControls();
+            Ui().ShowMessage("Read dsp ok!");
+        } else {
+            Ui().ShowMessage("Read dsp fault!");
+        }
+        Ui().SetBusyCursor(false);
+    });
 }
 
 bool TFormMain::SlotNumber(QComboBox* box, int& slot)
@@ -563,10 +594,12 @@ void TFormMain::BitBtnRecallClick()
         Ui().ShowMessage("Reset factory mode error!");
         return;
     }
-    Ui().SetBusyCursor(true);
-    const SlotOutcome outcome = RecallSlot(std::uint8_t(slot));
-    Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
-    Ui().SetBusyCursor(false);
+    RecordStep(tr("Recall slot %1").arg(slot), true, [slot] {
+        Ui().SetBusyCursor(true);
+        const SlotOutcome outcome = RecallSlot(std::uint8_t(slot));
+        Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
+        Ui().SetBusyCursor(false);
+    });
 }
 
 bool TFormMain::ComboBoxSaveKeyPress(QChar key) { return key >= u'1' && key <= u'8'; }
@@ -606,7 +639,13 @@ void TFormMain::LoadTail()
 bool TFormMain::LoadPreset(const QString& path)
 {
     DapReadError error = DapReadError::None;
-    if (!ReadDapFile(path.toStdString(), &error)) {
+    bool read = false;
+    RecordStep(tr("Open %1").arg(QFileInfo(path).fileName()), true, [&] {
+        read = ReadDapFile(path.toStdString(), &error);
+        if (read)
+            LoadTail();
+    });
+    if (!read) {
         // A refused file changes nothing and sends nothing; saying "Write dsp
         // ok!" here would tell the user a preset was applied when it was not.
         Ui().ShowMessage(QStringLiteral("Preset not loaded: %1: %2.")
@@ -614,7 +653,6 @@ bool TFormMain::LoadPreset(const QString& path)
                              .toStdString());
         return false;
     }
-    LoadTail();
     return true;
 }
 

@@ -5,6 +5,8 @@
 // application's UserInterface (message boxes, status panels, busy cursor).
 
 #include "base/UserInterface.h"
+#include "params/History.h"
+#include "params/ImageDiff.h"
 
 #include <QFrame>
 #include <QMainWindow>
@@ -16,7 +18,10 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QDialog;
 class QLabel;
+class QMenu;
+class QTableWidget;
 class QListWidget;
 class QPushButton;
 class QSlider;
@@ -94,6 +99,30 @@ public:
     std::function<QString()> ChooseSaveFile;
     QString PresetDirectory() const { return presetDir_; }
 
+    // Undo and redo. Edits between two returns to the event loop form one
+    // step, a slider held down or a chart drag one step until released.
+    void Undo1Click();
+    void Redo1Click();
+    // Runs `change` as one named step (a preset load, a read, a copy, an
+    // import); a whole-image step is undone and redone with a write-all.
+    void RecordStep(const QString& name, bool wholeImage, const std::function<void()>& change);
+    // Records the edits made since the last step, if any.
+    void CommitPendingStep();
+    const ImageHistory& History() const { return history_; }
+
+    // A/B comparison: slot 0 is A, 1 is B; -1 before the first switch.
+    void CompareSlotClick(int slot);
+    int ActiveSlot() const { return activeSlot_; }
+
+    // Copies the shown channel's bands to `target` (same band count).
+    void CopyEqTo(EqChannel target);
+
+    // What differs between the window's image and a preset file or the box.
+    void ComparePreset1Click();
+    void CompareBox1Click();
+    std::function<QString()> ChooseCompareFile;
+    QDialog* CompareDialog() const { return compareDialog_; }
+
     // UserInterface
     void ShowMessage(std::string_view text) override;
     void SetStatus(StatusPanel panel, std::string_view text) override;
@@ -118,6 +147,18 @@ private:
     bool LoadPreset(const QString& path);
     void LoadTail();
     void SavePreset(const QString& path);
+    void StartHistory();
+    void StopHistory();
+    void BuildEditMenu();
+    void BuildViewMenu();
+    void FillCopyEqMenu();
+    void UpdateUndoItems();
+    void UpdateCompareControls();
+    // Shows `target` in the window; the box, holding `from`, gets what
+    // differs (or everything, for a whole-image step) when linked.
+    void RestoreImage(const DspParamsImage& from, const DspParamsImage& target, bool wholeImage);
+    void RefreshFromImage();
+    void ShowDifferences(const QString& title, const QString& otherColumn, const std::vector<ImageDifference>& rows);
 
     QTabWidget* pages_ = nullptr;
     std::array<QWidget*, 7> dockPanels_{};
@@ -140,6 +181,24 @@ private:
     DeviceWatcher* watcher_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
     std::array<QLabel*, 3> statusPanels_{};
+
+    ImageHistory history_;
+    bool stepPending_ = false;
+    QAction* undo_ = nullptr;
+    QAction* redo_ = nullptr;
+    QMenu* copyEqMenu_ = nullptr;
+    struct CompareSlot {
+        DspParamsImage Image;
+        ImageHistory History; // only kept while the slot is not active
+    };
+    std::array<CompareSlot, 2> compareSlots_{};
+    int activeSlot_ = -1;
+    std::array<QPushButton*, 2> slotButtons_{};
+    std::array<QAction*, 2> slotActions_{};
+    QLabel* statusCompare_ = nullptr;
+    QDialog* compareDialog_ = nullptr;
+    QLabel* compareSummary_ = nullptr;
+    QTableWidget* compareTable_ = nullptr;
 
     TFormPEQA* editor_ = nullptr;
     TAboutBox* about_ = nullptr;

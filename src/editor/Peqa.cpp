@@ -517,12 +517,19 @@ bool TFormPEQA::FilterGainKey(int r, char16_t key)
 
 void TFormPEQA::BitBtnResetClick()
 {
-    const int count = BandCount;
-    for (int i = 0; i < count; ++i)
-        SetDefaultBand(DspParams.Band[std::size_t(FirstBand + i)], i);
-    RefreshBands();
-    for (int i = 0; i < count; ++i)
-        SendPeqBands(std::uint8_t(FirstBand + i), 1);
+    const auto reset = [this] {
+        const int count = BandCount;
+        for (int i = 0; i < count; ++i)
+            SetDefaultBand(DspParams.Band[std::size_t(FirstBand + i)], i);
+        RefreshBands();
+        for (int i = 0; i < count; ++i)
+            SendPeqBands(std::uint8_t(FirstBand + i), 1);
+    };
+    static constexpr const char* names[] = {"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
+    if (StepRecorder && Channel < EqChannelCount)
+        StepRecorder(tr("Reset %1 EQ").arg(QLatin1String(names[Channel])), reset);
+    else
+        reset();
 }
 
 void TFormPEQA::FEnALLClick()

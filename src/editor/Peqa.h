@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class QCheckBox;
@@ -51,6 +52,9 @@ public:
     // Indexed by row 1..7; entry 0 unused.
     std::array<int, ShownRows + 1> FcStepPos{};
     std::array<int, ShownRows + 1> QStepPos{};
+
+    // Set by the main window: runs a change as one named undo step.
+    std::function<void(const QString& name, const std::function<void()>& change)> StepRecorder;
 
     void ConfigureBands(std::uint8_t first, std::uint8_t count);
     void LoadSettings();

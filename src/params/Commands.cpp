@@ -6,15 +6,23 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace ktv {
 namespace {
 
 constexpr std::uint8_t Code(DspCommand c) { return std::uint8_t(c); }
 
+int heldSends = 0;
+std::function<void()>& SendListener()
+{
+    static std::function<void()> listener;
+    return listener;
+}
+
 // One exchange: write the request, read a reply as long as the request
 // payload, and leave the outcome in panel 1.
-bool Exchange(const std::uint8_t* payload, std::size_t length)
+bool ExchangeOnce(const std::uint8_t* payload, std::size_t length)
 {
     HidPro& hid = Hid();
     if (!hid.WriteReport(payload, length)) {
@@ -29,6 +37,16 @@ bool Exchange(const std::uint8_t* payload, std::size_t length)
     return true;
 }
 
+bool Exchange(const std::uint8_t* payload, std::size_t length)
+{
+    if (heldSends > 0)
+        return true;
+    const bool ok = ExchangeOnce(payload, length);
+    if (SendListener())
+        SendListener()();
+    return ok;
+}
+
 template <std::size_t N>
 bool Exchange(const std::array<std::uint8_t, N>& payload)
 {
@@ -36,6 +54,11 @@ bool Exchange(const std::array<std::uint8_t, N>& payload)
 }
 
 } // namespace
+
+void SetSendListener(std::function<void()> listener) { SendListener() = std::move(listener); }
+
+HoldSends::HoldSends() { ++heldSends; }
+HoldSends::~HoldSends() { --heldSends; }
 
 void BuildSystemPayload(std::uint8_t* p)
 {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace ktv {
 
@@ -65,6 +66,21 @@ bool SendOutputMix(std::uint8_t group);
 bool SendMaxVolume();
 bool SendEcho();
 bool SendReverb();
+
+// Runs after every write request, whatever its outcome: the window gathers
+// the edits between two returns to its event loop into one undo step.
+void SetSendListener(std::function<void()> listener);
+
+// While one lives, write commands send nothing and report success: the
+// window reloads its controls from a restored image, and their reactions
+// must not reach the box (the restore sends what it needs itself).
+class HoldSends {
+public:
+    HoldSends();
+    ~HoldSends();
+    HoldSends(const HoldSends&) = delete;
+    HoldSends& operator=(const HoldSends&) = delete;
+};
 
 // Reads the whole state of the box into DspParams: nine exchanges, 10 ms
 // apart. False at the first failed exchange or unexpected reply.

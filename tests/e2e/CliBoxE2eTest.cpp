@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -728,6 +729,72 @@ TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
         EXPECT_EQ(b["On"].Flag, k % 2 == 0);
         EXPECT_TRUE(b["ChannelEqOn"].Flag);
     }
+}
+
+TEST_F(CliAndBox, DiffPrintsTheFieldsThatDifferAndExitsByTheOutcome)
+{
+    LoadDefaults();
+    ASSERT_TRUE(WriteDapFile(File("base.dap")));
+    WriteBytes(File("short.dap"), Bytes(100, 0x53));
+
+    struct Case {
+        const char* what;
+        std::function<void(DspParamsImage&)> change; // nullptr: compare with a bad file
+        std::string out;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {"equal", [](DspParamsImage&) {}, "", 0},
+        {"a band", [](DspParamsImage& p) { p.Band[15].Fc = 1234.5f; }, "MAIN band 2 Fc\t125\t1234.5\n", 1},
+        {"mute and echo", [](DspParamsImage& p) { p.Mute = 0x01, p.Echo.Delay = 120; },
+         "Mute MAIN L\tno\tyes\nEcho delay\t0\t120\n", 1},
+        // A load would leave the volume alone; a diff shows what the file holds.
+        {"a volume", [](DspParamsImage& p) { p.MicVol = 42; }, "Mic volume\t0\t42\n", 1},
+        {"type and bypass", [](DspParamsImage& p) { p.Band[34].Flags = FlagChannelEqOn | 0x03; },
+         "EFFECT band 1 type\tBell\tLow Shelf\nEFFECT band 1 bypass\tno\tyes\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LoadDefaults();
+        c.change(DspParams);
+        ASSERT_TRUE(WriteDapFile(File("other.dap")));
+        const CliRun run = Cli({"diff", File("base.dap"), File("other.dap")});
+        EXPECT_EQ(run.Status, c.status) << run.Err;
+        EXPECT_EQ(run.Out, c.out);
+    }
+    for (const auto& [a, b] : {std::pair{"base.dap", "short.dap"}, {"missing.dap", "base.dap"}}) {
+        const CliRun run = Cli({"diff", File(a), File(b)});
+        EXPECT_EQ(run.Status, 2) << a << " " << b;
+        EXPECT_TRUE(run.Out.empty());
+        EXPECT_FALSE(run.Err.empty());
+    }
+    EXPECT_EQ(Cli({"diff", File("base.dap")}).Status, 2);
+    EXPECT_TRUE(Requests().empty()); // no box needed
+}
+
+TEST_F(CliAndBox, DumpBoxPrintsTheBoxStateWithoutWritingAFile)
+{
+    StartBox();
+    ASSERT_EQ(Cli({"write", WritePreset(File("a.dap"), 3)}).Status, 0);
+    const auto filesBefore = std::distance(fs::directory_iterator(root), fs::directory_iterator());
+    const std::size_t requestsBefore = Requests().size();
+
+    const CliRun run = Cli({"dump", "--box"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::optional<Json> doc = JsonParser(run.Out).Document();
+    ASSERT_TRUE(doc && doc->Type == Json::Object) << run.Out;
+    EXPECT_EQ((*doc)["Echo"]["Delay"].Value, 300);
+    EXPECT_EQ((*doc)["MaxVol"].Items.at(3).Value, 80);
+    EXPECT_EQ((*doc)["Band"].Items.at(38)["Fc"].Value, 3903);
+
+    const std::vector<Bytes> requests = Requests();
+    std::vector<Bytes> sent;
+    for (std::size_t i = requestsBefore; i < requests.size(); ++i)
+        sent.push_back(PayloadOf(requests[i]));
+    EXPECT_EQ(sent, (std::vector<Bytes>{{0x2A, 1}, {0x81}, {0x82}, {0xA0, 0, 6}, {0xA0, 6, 6}, {0xA0, 12, 6},
+                                        {0xA0, 18, 6}, {0xA0, 24, 6}, {0xA0, 30, 6}, {0xA0, 36, 3}, {0x2A, 0}}));
+    // cli.out and cli.err existed already; nothing else appears.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), filesBefore);
 }
 
 TEST_F(CliAndBox, BoxReplacesAStaleSocketAndRefusesToDoubleALiveOne)

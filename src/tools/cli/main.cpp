@@ -9,6 +9,7 @@
 #include "device/platform/PlatformHelpers.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
+#include "params/ImageDiff.h"
 #include "presets/DapFile.h"
 
 #include <array>
@@ -44,13 +45,15 @@ constexpr const char* MainUsage =
     "  store N            make the box store its current settings in slot N (1..8)\n"
     "  recall N           make the box recall slot N (1..8) and read it back\n"
     "  dump FILE.dap      print the preset as JSON (no box needed)\n"
+    "  dump --box         print the box's state as JSON\n"
+    "  diff A.dap B.dap   print every field that differs between two presets\n"
     "\n"
     "Options:\n"
     "  -q, --quiet        do not print the status texts of each exchange\n"
     "  -h, --help         show this help ('ktvtune-cli COMMAND --help' for one command)\n"
     "\n"
     "Exit status: 0 success, 1 box missing or an exchange failed,\n"
-    "2 wrong usage or a bad file.\n";
+    "2 wrong usage or a bad file; diff exits 1 when the presets differ.\n";
 
 struct Command {
     const char* Name;
@@ -261,9 +264,11 @@ int RunRecall(const std::vector<std::string>& args)
 // ---- dump ----
 
 constexpr const char* DumpUsage =
-    "Usage: ktvtune-cli dump FILE.dap\n\n"
-    "Prints the preset as JSON on stdout: every field by its name, and the 39\n"
-    "bands with channel, type, Fc, Q, gain and on/off. No box is needed.\n";
+    "Usage: ktvtune-cli dump FILE.dap\n"
+    "       ktvtune-cli dump --box\n\n"
+    "Prints the preset, or with --box the state read from the box, as JSON on\n"
+    "stdout: every field by its name, and the 39 bands with channel, type, Fc,\n"
+    "Q, gain and on/off. A file needs no box; --box writes no file.\n";
 
 // Band values come from tenths: one decimal shows them exactly (six
 // significant digits would round a 123456.7 Hz corner to 123457).
@@ -288,24 +293,23 @@ std::string JsonArray(const std::array<T, N>& values)
     return text + "]";
 }
 
-int RunDump(const std::vector<std::string>& args)
+// The whole content of a preset file. A load leaves the volumes, Mute,
+// Pitch, Input and the reserved fields alone; here they are taken as stored,
+// so a dump or a diff shows what the file holds.
+bool LoadFileAsStored(const std::string& path, DspParamsImage& image)
 {
-    if (args.size() != 1)
-        return UsageError(DumpUsage, "dump needs exactly one FILE.dap");
     std::vector<std::uint8_t> bytes;
     {
-        std::ifstream in(args[0], std::ios::binary);
+        std::ifstream in(path, std::ios::binary);
         if (in)
             bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     LoadDefaults();
     DapReadError error = DapReadError::None;
-    if (!ReadDapFile(args[0], &error)) {
-        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", args[0].c_str(), DapReadErrorText(error));
-        return ExitUsage;
+    if (!ReadDapFile(path, &error)) {
+        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", path.c_str(), DapReadErrorText(error));
+        return false;
     }
-    // Loading a preset leaves the volumes, Mute, Pitch, Input and the reserved
-    // fields alone; a dump shows what the file holds, so take them as stored.
     DspParamsImage& p = DspParams;
     if (bytes.size() >= DapFileSize) {
         p.MicVol = bytes[1];
@@ -318,7 +322,12 @@ int RunDump(const std::vector<std::string>& args)
         for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
             p.ReservedBytes[i] = bytes[29 + i];
     }
+    image = p;
+    return true;
+}
 
+void PrintJson(const DspParamsImage& p)
+{
     std::string j = "{\n";
     auto field = [&](const char* name, const std::string& value, bool last = false) {
         j += std::string("  \"") + name + "\": " + value + (last ? "\n" : ",\n");
@@ -381,12 +390,55 @@ int RunDump(const std::vector<std::string>& args)
     field("Band", bands + "\n  ]", true);
     j += "}\n";
     std::fputs(j.c_str(), stdout);
+}
+
+int RunDump(const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        return UsageError(DumpUsage, "dump needs exactly one FILE.dap, or --box");
+    if (args[0] == "--box") {
+        LoadDefaults();
+        return WithBox([] {
+            if (!ReadAllFromDevice()) {
+                Ui().ShowMessage("Read dsp fault!");
+                return ExitFailed;
+            }
+            PrintJson(DspParams);
+            return ExitOk;
+        });
+    }
+    DspParamsImage image;
+    if (!LoadFileAsStored(args[0], image))
+        return ExitUsage;
+    PrintJson(image);
     return ExitOk;
+}
+
+// ---- diff ----
+
+constexpr const char* DiffUsage =
+    "Usage: ktvtune-cli diff A.dap B.dap\n\n"
+    "Prints one line per field that differs between the two presets: its\n"
+    "name, the value in A and the value in B, separated by tabs. No box is\n"
+    "needed. Exit status: 0 equal, 1 different, 2 a file is missing or bad.\n";
+
+int RunDiff(const std::vector<std::string>& args)
+{
+    if (args.size() != 2)
+        return UsageError(DiffUsage, "diff needs exactly two .dap files");
+    DspParamsImage a, b;
+    if (!LoadFileAsStored(args[0], a) || !LoadFileAsStored(args[1], b))
+        return ExitUsage;
+    const std::vector<ImageDifference> rows = DiffImages(a, b);
+    for (const ImageDifference& row : rows)
+        std::printf("%s\t%s\t%s\n", row.Name.c_str(), row.Before.c_str(), row.After.c_str());
+    return rows.empty() ? ExitOk : ExitFailed;
 }
 
 constexpr Command Commands[] = {
     {"list", ListUsage, RunList},       {"read", ReadUsage, RunRead},     {"write", WriteUsage, RunWrite},
     {"store", StoreUsage, RunStore},    {"recall", RecallUsage, RunRecall}, {"dump", DumpUsage, RunDump},
+    {"diff", DiffUsage, RunDiff},
 };
 
 } // namespace

@@ -1,0 +1,344 @@
+// The main window's safety net: undo and redo over whole-image steps, the
+// A/B comparison, copying a channel's EQ, and the tables of what differs.
+
+#include "app/Form.h"
+
+#include "device/HidPro.h"
+#include "editor/Peqa.h"
+#include "params/Commands.h"
+#include "params/Gloable.h"
+#include "presets/DapFile.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace ktv {
+
+namespace {
+
+constexpr std::array<const char*, EqChannelCount> ChannelCaptions{"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
+
+// The window that gathers sends into undo steps; tests may build a second
+// window for a moment, and only the one that installed the listener clears it.
+TFormMain* gatherer = nullptr;
+
+} // namespace
+
+void TFormMain::StartHistory()
+{
+    history_.Start(DspParams);
+    gatherer = this;
+    // Every edit ends in a send. The step is taken when control returns to
+    // the event loop, so an edit that sends twice (a maximum volume pulling a
+    // volume down) is one step.
+    SetSendListener([this] {
+        if (stepPending_)
+            return;
+        stepPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            if (stepPending_)
+                CommitPendingStep();
+        });
+    });
+    // A slider moved from press to release is one step.
+    QList<QSlider*> sliders = findChildren<QSlider*>();
+    sliders += editor_->findChildren<QSlider*>();
+    for (QSlider* slider : sliders)
+        connect(slider, &QSlider::sliderReleased, this, [this] {
+            stepPending_ = false;
+            CommitPendingStep();
+        });
+    editor_->StepRecorder = [this](const QString& name, const std::function<void()>& change) {
+        RecordStep(name, false, change);
+    };
+    UpdateUndoItems();
+}
+
+void TFormMain::StopHistory()
+{
+    if (gatherer == this) {
+        SetSendListener(nullptr);
+        gatherer = nullptr;
+    }
+}
+
+void TFormMain::CommitPendingStep()
+{
+    if (stepPending_) {
+        // A slider still held waits for its release.
+        QList<QSlider*> sliders = findChildren<QSlider*>();
+        sliders += editor_->findChildren<QSlider*>();
+        for (QSlider* slider : sliders)
+            if (slider->isSliderDown())
+                return;
+    }
+    stepPending_ = false;
+    if (history_.Record(DescribeChange(history_.Current(), DspParams), DspParams))
+        UpdateUndoItems();
+}
+
+void TFormMain::RecordStep(const QString& name, bool wholeImage, const std::function<void()>& change)
+{
+    stepPending_ = false;
+    CommitPendingStep(); // earlier edits are steps of their own
+    change();
+    stepPending_ = false;
+    if (history_.Record(name.toStdString(), DspParams, wholeImage))
+        UpdateUndoItems();
+}
+
+void TFormMain::Undo1Click()
+{
+    stepPending_ = false;
+    CommitPendingStep();
+    const DspParamsImage from = DspParams;
+    if (const HistoryStep* step = history_.Undo())
+        RestoreImage(from, history_.Current(), step->WholeImage);
+}
+
+void TFormMain::Redo1Click()
+{
+    stepPending_ = false;
+    CommitPendingStep();
+    const DspParamsImage from = DspParams;
+    if (const HistoryStep* step = history_.Redo())
+        RestoreImage(from, history_.Current(), step->WholeImage);
+}
+
+void TFormMain::RefreshFromImage()
+{
+    editor_->RefreshBands();
+    editor_->LoadSettings();
+    RefreshVolumeControls();
+}
+
+void TFormMain::RestoreImage(const DspParamsImage& from, const DspParamsImage& target, bool wholeImage)
+{
+    DspParams = target;
+    {
+        // The controls take the image over; their reactions would each send
+        // their whole command, so the box hears only what follows.
+        HoldSends hold;
+        RefreshFromImage();
+    }
+    if (Hid().Linked) {
+        Ui().SetBusyCursor(true);
+        if (wholeImage)
+            (void)WriteAllToDevice();
+        else
+            (void)SendChanges(from);
+        Ui().SetBusyCursor(false);
+    }
+    stepPending_ = false;
+    UpdateUndoItems();
+}
+
+void TFormMain::UpdateUndoItems()
+{
+    if (!undo_)
+        return;
+    const HistoryStep* undo = history_.NextUndo();
+    const HistoryStep* redo = history_.NextRedo();
+    undo_->setEnabled(undo != nullptr);
+    redo_->setEnabled(redo != nullptr);
+    undo_->setText(undo ? tr("Undo %1").arg(QString::fromStdString(undo->Name)) : tr("Undo"));
+    redo_->setText(redo ? tr("Redo %1").arg(QString::fromStdString(redo->Name)) : tr("Redo"));
+}
+
+void TFormMain::BuildEditMenu()
+{
+    QMenu* edit = menuBar()->addMenu(tr("Edit"));
+    edit->setObjectName("Edit1");
+    undo_ = edit->addAction(tr("Undo"));
+    undo_->setObjectName("Undo1");
+    undo_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    connect(undo_, &QAction::triggered, this, &TFormMain::Undo1Click);
+    redo_ = edit->addAction(tr("Redo"));
+    redo_->setObjectName("Redo1");
+    redo_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(redo_, &QAction::triggered, this, &TFormMain::Redo1Click);
+    edit->addSeparator();
+    copyEqMenu_ = edit->addMenu(tr("Copy EQ to"));
+    copyEqMenu_->setObjectName("CopyEq1");
+    connect(copyEqMenu_, &QMenu::aboutToShow, this, &TFormMain::FillCopyEqMenu);
+    FillCopyEqMenu();
+    UpdateUndoItems();
+}
+
+void TFormMain::FillCopyEqMenu()
+{
+    // Only channels with as many bands as the shown one are offered.
+    copyEqMenu_->clear();
+    const int source = editor_ ? editor_->Channel : 0;
+    for (int c = 0; c < EqChannelCount; ++c) {
+        if (c == source || BandGroups[std::size_t(c)].BandCount != BandGroups[std::size_t(source)].BandCount)
+            continue;
+        QAction* a = copyEqMenu_->addAction(QString::fromLatin1(ChannelCaptions[std::size_t(c)]));
+        a->setObjectName(QStringLiteral("CopyEqTo%1").arg(ChannelCaptions[std::size_t(c)]));
+        connect(a, &QAction::triggered, this, [this, c] { CopyEqTo(EqChannel(c)); });
+    }
+}
+
+void TFormMain::CopyEqTo(EqChannel target)
+{
+    const auto source = EqChannel(editor_->Channel);
+    const BandGroup from = GroupOf(source), to = GroupOf(target);
+    if (target == source || from.BandCount != to.BandCount)
+        return;
+    const QString name = tr("Copy %1 EQ to %2")
+                             .arg(QString::fromLatin1(ChannelCaptions[std::size_t(source)]),
+                                  QString::fromLatin1(ChannelCaptions[std::size_t(target)]));
+    RecordStep(name, false, [&] {
+        for (int i = 0; i < from.BandCount; ++i)
+            DspParams.Band[std::size_t(to.FirstBand + i)] = DspParams.Band[std::size_t(from.FirstBand + i)];
+        // One run; a seven-band channel needs a second request, as a run
+        // holds at most six records.
+        for (int i = 0; i < to.BandCount; i += MaxBandsPerRequest)
+            SendPeqBands(std::uint8_t(to.FirstBand + i), std::uint8_t(std::min(MaxBandsPerRequest, to.BandCount - i)));
+    });
+}
+
+// ---- A/B ----
+
+void TFormMain::BuildViewMenu()
+{
+    QMenu* view = menuBar()->addMenu(tr("View"));
+    view->setObjectName("View1");
+    QMenu* compare = view->addMenu(tr("Compare"));
+    compare->setObjectName("Compare1");
+    for (int slot = 0; slot < 2; ++slot) {
+        QAction* a = compare->addAction(slot == 0 ? tr("A") : tr("B"));
+        a->setObjectName(slot == 0 ? "CompareA1" : "CompareB1");
+        a->setCheckable(true);
+        a->setShortcut(QKeySequence(Qt::CTRL | (slot == 0 ? Qt::Key_1 : Qt::Key_2)));
+        connect(a, &QAction::triggered, this, [this, slot] { CompareSlotClick(slot); });
+        slotActions_[std::size_t(slot)] = a;
+    }
+}
+
+void TFormMain::CompareSlotClick(int slot)
+{
+    stepPending_ = false;
+    CommitPendingStep();
+    if (activeSlot_ < 0) {
+        // The first switch starts both settings from what the window holds.
+        compareSlots_[0] = compareSlots_[1] = {DspParams, history_};
+        activeSlot_ = slot;
+    } else if (slot != activeSlot_) {
+        CompareSlot& left = compareSlots_[std::size_t(activeSlot_)];
+        CompareSlot& entered = compareSlots_[std::size_t(slot)];
+        left = {DspParams, std::move(history_)};
+        history_ = std::move(entered.History);
+        activeSlot_ = slot;
+        RestoreImage(left.Image, entered.Image, false);
+    }
+    UpdateCompareControls();
+}
+
+void TFormMain::UpdateCompareControls()
+{
+    for (int slot = 0; slot < 2; ++slot) {
+        slotButtons_[std::size_t(slot)]->setChecked(slot == activeSlot_);
+        slotActions_[std::size_t(slot)]->setChecked(slot == activeSlot_);
+    }
+    statusCompare_->setText(activeSlot_ == 0 ? tr("Compare: A") : tr("Compare: B"));
+    statusCompare_->setVisible(activeSlot_ >= 0);
+    UpdateUndoItems();
+}
+
+// ---- what differs ----
+
+void TFormMain::ComparePreset1Click()
+{
+    const QString path = ChooseCompareFile ? ChooseCompareFile()
+                                           : QFileDialog::getOpenFileName(this, tr("Compare with preset"), QString(),
+                                                                          tr("DAP files (*.dap)"));
+    if (path.isEmpty())
+        return;
+    // The file goes into a scratch copy; the window's image stays as it is.
+    // A load keeps the volumes, mute, pitch and input, so they never differ.
+    const DspParamsImage mine = DspParams;
+    DapReadError error = DapReadError::None;
+    const bool read = ReadDapFile(path.toStdString(), &error);
+    const DspParamsImage other = DspParams;
+    DspParams = mine;
+    if (!read) {
+        Ui().ShowMessage(tr("Cannot compare with %1: %2.")
+                             .arg(QDir::toNativeSeparators(path), QString::fromUtf8(DapReadErrorText(error)))
+                             .toStdString());
+        return;
+    }
+    ShowDifferences(tr("Compare with %1").arg(QFileInfo(path).fileName()), tr("File"), DiffImages(mine, other));
+}
+
+void TFormMain::CompareBox1Click()
+{
+    if (!Hid().Linked) {
+        Ui().ShowMessage(tr("Connect to a box first.").toStdString());
+        return;
+    }
+    const DspParamsImage mine = DspParams;
+    Ui().SetBusyCursor(true);
+    const bool read = ReadAllFromDevice();
+    Ui().SetBusyCursor(false);
+    const DspParamsImage other = DspParams;
+    DspParams = mine;
+    if (!read) {
+        Ui().ShowMessage("Read dsp fault!");
+        return;
+    }
+    ShowDifferences(tr("Compare with box"), tr("Box"), DiffImages(mine, other));
+}
+
+void TFormMain::ShowDifferences(const QString& title, const QString& otherColumn,
+                                const std::vector<ImageDifference>& rows)
+{
+    if (!compareDialog_) {
+        compareDialog_ = new QDialog(this);
+        compareDialog_->setObjectName("CompareDialog");
+        compareDialog_->resize(520, 480);
+        auto* v = new QVBoxLayout(compareDialog_);
+        compareSummary_ = new QLabel(compareDialog_);
+        compareSummary_->setObjectName("LabelDifferences");
+        compareTable_ = new QTableWidget(compareDialog_);
+        compareTable_->setObjectName("TableDifferences");
+        compareTable_->setColumnCount(3);
+        compareTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        compareTable_->verticalHeader()->hide();
+        compareTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, compareDialog_);
+        connect(buttons, &QDialogButtonBox::rejected, compareDialog_, &QDialog::close);
+        v->addWidget(compareSummary_);
+        v->addWidget(compareTable_, 1);
+        v->addWidget(buttons);
+    }
+    compareDialog_->setWindowTitle(title);
+    compareSummary_->setText(rows.empty() ? tr("No differences.") : tr("%n field(s) differ.", nullptr, int(rows.size())));
+    compareTable_->setHorizontalHeaderLabels({tr("Field"), tr("Window"), otherColumn});
+    compareTable_->setRowCount(int(rows.size()));
+    for (int r = 0; r < int(rows.size()); ++r) {
+        const ImageDifference& d = rows[std::size_t(r)];
+        compareTable_->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(d.Name)));
+        compareTable_->setItem(r, 1, new QTableWidgetItem(QString::fromStdString(d.Before)));
+        compareTable_->setItem(r, 2, new QTableWidgetItem(QString::fromStdString(d.After)));
+    }
+    compareDialog_->show();
+    compareDialog_->raise();
+}
+
+} // namespace ktv
