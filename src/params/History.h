@@ -21,7 +21,8 @@ class ImageHistory {
 public:
     static constexpr std::size_t DefaultDepth = 500;
 
-    explicit ImageHistory(std::size_t depth = DefaultDepth) : depth_(depth < 1 ? 1 : depth) {}
+    ImageHistory() = default;
+    explicit ImageHistory(std::size_t depth) : depth_(depth < 1 ? 1 : depth) {}
 
     // Forgets every step; `image` is where the history now stands.
     void Start(const DspParamsImage& image);
@@ -48,7 +49,7 @@ public:
     const HistoryStep* Redo();
 
 private:
-    std::size_t depth_;
+    std::size_t depth_ = DefaultDepth;
     // steps_[i] leads from images_[i] to images_[i + 1].
     std::deque<DspParamsImage> images_{DspParamsImage{}};
     std::deque<HistoryStep> steps_;

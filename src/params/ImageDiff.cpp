@@ -146,6 +146,16 @@ const std::vector<Field>& Fields()
     return table;
 }
 
+// Band values are compared as they travel and are filed, in tenths: a Q of
+// 0.7 in the window and the 0.6 it comes back as from the box are the same.
+bool Same(const Field& f, const DspParamsImage& a, const DspParamsImage& b)
+{
+    const double x = f.Get(a), y = f.Get(b);
+    if (f.Show == Shown::Decimal)
+        return Tenths(float(x)) == Tenths(float(y));
+    return x == y;
+}
+
 std::string Show(Shown show, double v)
 {
     char text[48];
@@ -188,9 +198,12 @@ int ChannelOfBand(int k)
 
 enum class BandChange { None, EqBit, Record };
 
+// As Same: a band whose records would be equal needs no request.
+
 BandChange ChangeOf(const PeqBand& from, const PeqBand& to)
 {
-    const bool values = from.Fc != to.Fc || from.Q != to.Q || from.Gain != to.Gain;
+    const bool values =
+        Tenths(from.Fc) != Tenths(to.Fc) || Tenths(from.Q) != Tenths(to.Q) || Tenths(from.Gain) != Tenths(to.Gain);
     if (!values && from.Flags == to.Flags)
         return BandChange::None;
     // The channel bypass goes out as EqBypass, as the editor sends it.
@@ -225,18 +238,16 @@ bool SendGroupCommand(SendGroup group, int index)
 std::vector<ImageDifference> DiffImages(const DspParamsImage& a, const DspParamsImage& b)
 {
     std::vector<ImageDifference> rows;
-    for (const Field& f : Fields()) {
-        const double x = f.Get(a), y = f.Get(b);
-        if (x != y)
-            rows.push_back({f.Name(), Show(f.Show, x), Show(f.Show, y)});
-    }
+    for (const Field& f : Fields())
+        if (!Same(f, a, b))
+            rows.push_back({f.Name(), Show(f.Show, f.Get(a)), Show(f.Show, f.Get(b))});
     return rows;
 }
 
 bool SameSettings(const DspParamsImage& a, const DspParamsImage& b)
 {
     for (const Field& f : Fields())
-        if (f.Get(a) != f.Get(b))
+        if (!Same(f, a, b))
             return false;
     return true;
 }
@@ -245,7 +256,7 @@ std::string DescribeChange(const DspParamsImage& before, const DspParamsImage& a
 {
     std::vector<const Field*> changed;
     for (const Field& f : Fields())
-        if (f.Get(before) != f.Get(after))
+        if (!Same(f, before, after))
             changed.push_back(&f);
     if (changed.empty())
         return {};
@@ -280,7 +291,7 @@ bool SendChanges(const DspParamsImage& box)
     const DspParamsImage& to = DspParams;
     std::array<std::array<bool, MaxGroupIndex + 1>, SendGroupCount> due{};
     for (const Field& f : Fields())
-        if (f.Group != SendGroup::Band && f.Get(box) != f.Get(to))
+        if (f.Group != SendGroup::Band && !Same(f, box, to))
             due[std::size_t(f.Group)][std::size_t(f.Index)] = true;
 
     // System carries the volumes, mute, delays, pitch, FBX, input, noise
