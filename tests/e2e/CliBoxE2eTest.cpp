@@ -733,6 +733,7 @@ TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
 
 TEST_F(CliAndBox, DiffPrintsTheFieldsThatDifferAndExitsByTheOutcome)
 {
+    DspParams = {};
     LoadDefaults();
     ASSERT_TRUE(WriteDapFile(File("base.dap")));
     WriteBytes(File("short.dap"), Bytes(100, 0x53));
@@ -755,6 +756,7 @@ TEST_F(CliAndBox, DiffPrintsTheFieldsThatDifferAndExitsByTheOutcome)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        DspParams = {}; // LoadDefaults leaves Mute as it was
         LoadDefaults();
         c.change(DspParams);
         ASSERT_TRUE(WriteDapFile(File("other.dap")));

@@ -97,18 +97,18 @@ private slots:
         QStringList menus;
         for (QAction* a : f.menuBar()->actions())
             menus << a->text();
-        QCOMPARE(menus, QStringList({"File", "Help"}));
+        QCOMPARE(menus, QStringList({"File", "Edit", "View", "Help"}));
         QStringList items;
         for (QAction* a : f.menuBar()->actions()[0]->menu()->actions())
             if (!a->isSeparator())
                 items << a->text();
-        QCOMPARE(items, QStringList({"Open", "Save", "Exit"}));
+        QCOMPARE(items, QStringList({"Open", "Save", "Compare with preset...", "Compare with box", "Exit"}));
         const std::pair<const char*, QKeySequence> shortcuts[] = {
             {"Open1", QKeySequence("Ctrl+O")}, {"Save1", QKeySequence("Ctrl+S")}, {"Exit1", QKeySequence("Ctrl+Q")}};
         for (auto [name, keys] : shortcuts)
             QCOMPARE(f.findChild<QAction*>(name)->shortcut(), keys);
         items.clear();
-        for (QAction* a : f.menuBar()->actions()[1]->menu()->actions())
+        for (QAction* a : f.menuBar()->actions()[3]->menu()->actions())
             items << a->text();
         QCOMPARE(items, QStringList({"Help", "About"}));
 
