@@ -184,6 +184,7 @@ private:
 
     ImageHistory history_;
     bool stepPending_ = false;
+    int recordingStep_ = 0; // inside RecordStep: its sends belong to it
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QMenu* copyEqMenu_ = nullptr;

@@ -79,6 +79,9 @@ void TFormMain::StopHistory()
 
 void TFormMain::CommitPendingStep()
 {
+    // A named step's message box runs the event loop before the step ends.
+    if (recordingStep_ > 0)
+        return;
     if (stepPending_) {
         // A slider still held waits for its release.
         QList<QSlider*> sliders = findChildren<QSlider*>();
@@ -96,7 +99,9 @@ void TFormMain::RecordStep(const QString& name, bool wholeImage, const std::func
 {
     stepPending_ = false;
     CommitPendingStep(); // earlier edits are steps of their own
+    ++recordingStep_;
     change();
+    --recordingStep_;
     stepPending_ = false;
     if (history_.Record(name.toStdString(), DspParams, wholeImage))
         UpdateUndoItems();

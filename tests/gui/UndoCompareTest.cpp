@@ -177,8 +177,12 @@ private slots:
         QVERIFY(WriteDapFile(Path("live.dap").toStdString()));
         DspParams = start;
         Link();
+        // "Write dsp ok!" is a modal box: the event loop runs before the load
+        // is over, and the load must still be one whole step.
+        h.ui.whileMessageShown = [] { QApplication::processEvents(); };
         h.Form().ChooseOpenFile = [this] { return Path("live.dap"); };
         h.Form().Open1Click();
+        h.ui.whileMessageShown = nullptr;
         Settle();
         const DspParamsImage loaded = DspParams;
         QCOMPARE(DspParams.Echo.Delay, std::uint16_t(120));

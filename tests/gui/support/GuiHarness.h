@@ -11,6 +11,7 @@
 #include <QPoint>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -21,7 +22,16 @@ public:
     RecordingUi rec;
     TFormMain* form = nullptr;
 
-    void ShowMessage(std::string_view text) override { rec.ShowMessage(text); }
+    // Runs while a message is "shown"; a test may spin the event loop here
+    // as a modal message box would.
+    std::function<void()> whileMessageShown;
+
+    void ShowMessage(std::string_view text) override
+    {
+        rec.ShowMessage(text);
+        if (whileMessageShown)
+            whileMessageShown();
+    }
     void SetStatus(StatusPanel panel, std::string_view text) override
     {
         rec.SetStatus(panel, text);
