@@ -316,11 +316,13 @@ int main(int argc, char** argv)
                 continue;
             }
             const std::vector<std::uint8_t> reply = box.Handle(request, std::size_t(n));
-            if (!reply.empty())
-                send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+            // Logged before the reply goes: a client that has its reply may
+            // end at once, and whoever reads the log then must find the line.
             std::printf("%s #%d %s | %s\n", Now().c_str(), box.RequestCount,
                         tools::DescribeRequest(request, std::size_t(n)).c_str(),
                         VirtualBox::Describe(box.Log.back()).c_str());
+            if (!reply.empty())
+                send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
             // The log is printed; the box itself need not keep it.
             box.Log.clear();
             saveState();
