@@ -185,6 +185,7 @@ private:
     ImageHistory history_;
     bool stepPending_ = false;
     int recordingStep_ = 0; // inside RecordStep: its sends belong to it
+    QList<QSlider*> sliders_; // every slider of the window and the editor
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QMenu* copyEqMenu_ = nullptr;

@@ -31,7 +31,7 @@ namespace ktv {
 
 namespace {
 
-constexpr std::array<const char*, EqChannelCount> ChannelCaptions{"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
+QString ChannelCaption(int channel) { return QString::fromLatin1(EqChannelName(EqChannel(channel))); }
 
 // The window that gathers sends into undo steps; tests may build a second
 // window for a moment, and only the one that installed the listener clears it.
@@ -56,9 +56,9 @@ void TFormMain::StartHistory()
         });
     });
     // A slider moved from press to release is one step.
-    QList<QSlider*> sliders = findChildren<QSlider*>();
-    sliders += editor_->findChildren<QSlider*>();
-    for (QSlider* slider : sliders)
+    sliders_ = findChildren<QSlider*>();
+    sliders_ += editor_->findChildren<QSlider*>();
+    for (QSlider* slider : sliders_)
         connect(slider, &QSlider::sliderReleased, this, [this] {
             stepPending_ = false;
             CommitPendingStep();
@@ -84,9 +84,7 @@ void TFormMain::CommitPendingStep()
         return;
     if (stepPending_) {
         // A slider still held waits for its release.
-        QList<QSlider*> sliders = findChildren<QSlider*>();
-        sliders += editor_->findChildren<QSlider*>();
-        for (QSlider* slider : sliders)
+        for (QSlider* slider : sliders_)
             if (slider->isSliderDown())
                 return;
     }
@@ -193,8 +191,8 @@ void TFormMain::FillCopyEqMenu()
     for (int c = 0; c < EqChannelCount; ++c) {
         if (c == source || BandGroups[std::size_t(c)].BandCount != BandGroups[std::size_t(source)].BandCount)
             continue;
-        QAction* a = copyEqMenu_->addAction(QString::fromLatin1(ChannelCaptions[std::size_t(c)]));
-        a->setObjectName(QStringLiteral("CopyEqTo%1").arg(ChannelCaptions[std::size_t(c)]));
+        QAction* a = copyEqMenu_->addAction(ChannelCaption(c));
+        a->setObjectName(QStringLiteral("CopyEqTo") + ChannelCaption(c));
         connect(a, &QAction::triggered, this, [this, c] { CopyEqTo(EqChannel(c)); });
     }
 }
@@ -205,9 +203,7 @@ void TFormMain::CopyEqTo(EqChannel target)
     const BandGroup from = GroupOf(source), to = GroupOf(target);
     if (target == source || from.BandCount != to.BandCount)
         return;
-    const QString name = tr("Copy %1 EQ to %2")
-                             .arg(QString::fromLatin1(ChannelCaptions[std::size_t(source)]),
-                                  QString::fromLatin1(ChannelCaptions[std::size_t(target)]));
+    const QString name = tr("Copy %1 EQ to %2").arg(ChannelCaption(int(source)), ChannelCaption(int(target)));
     RecordStep(name, false, [&] {
         for (int i = 0; i < from.BandCount; ++i)
             DspParams.Band[std::size_t(to.FirstBand + i)] = DspParams.Band[std::size_t(from.FirstBand + i)];

@@ -5,6 +5,7 @@
 #include "dsp/StepTables.h"
 #include "editor/SettingsPages.h"
 #include "params/Commands.h"
+#include "params/ImageDiff.h"
 
 #include <qcustomplot.h>
 
@@ -525,9 +526,8 @@ void TFormPEQA::BitBtnResetClick()
         for (int i = 0; i < count; ++i)
             SendPeqBands(std::uint8_t(FirstBand + i), 1);
     };
-    static constexpr const char* names[] = {"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
     if (StepRecorder && Channel < EqChannelCount)
-        StepRecorder(tr("Reset %1 EQ").arg(QLatin1String(names[Channel])), reset);
+        StepRecorder(tr("Reset %1 EQ").arg(QLatin1String(EqChannelName(EqChannel(Channel)))), reset);
     else
         reset();
 }

@@ -235,6 +235,8 @@ bool SendGroupCommand(SendGroup group, int index)
 
 } // namespace
 
+const char* EqChannelName(EqChannel channel) { return ChannelNames.at(std::size_t(channel)); }
+
 std::vector<ImageDifference> DiffImages(const DspParamsImage& a, const DspParamsImage& b)
 {
     std::vector<ImageDifference> rows;

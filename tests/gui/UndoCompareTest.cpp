@@ -316,6 +316,25 @@ private slots:
         QCOMPARE(menu->actions()[0]->text(), QString("MIC"));
     }
 
+    void resetIsOneNamedStep()
+    {
+        h.SelectTab(3); // MAIN
+        Link();
+        for (int r : {1, 3}) {
+            h.Editor().StepGain(r, ArrowAction::LineUp);
+            Settle();
+        }
+        h.ClearTraffic();
+        h.Find<QPushButton>("BitBtnReset")->click();
+        Settle();
+        QCOMPARE(h.TakeRequests().size(), std::size_t(5)); // one PeqBands per band, as ever
+        QCOMPARE(Action("Undo1")->text(), QString("Undo Reset MAIN EQ"));
+        Undo();
+        QCOMPARE(DspParams.Band[16].Gain, 0.1f);
+        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{PeqBandsPayload(14), PeqBandsPayload(16)}));
+        QCOMPARE(Action("Undo1")->text(), QString("Undo Gain of MAIN band 3"));
+    }
+
     void compareTableForAChangedBandAndDelay()
     {
         const DspParamsImage mine = DspParams;
