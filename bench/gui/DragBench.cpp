@@ -1,6 +1,8 @@
 // One mouse move of a left drag on a seven-band channel: band edit, full
-// refresh (design, curves, rows) and the chart repaint, on the offscreen
-// platform against the in-process virtual box.
+// refresh (design, curves, rows) and the chart repaint, against the
+// in-process virtual box, for windows of three sizes (the argument is the
+// window's width). Runs on the platform QT_QPA_PLATFORM names (offscreen when
+// unset), so the same moves can be timed on an X server with xcb.
 
 #include "app/Form.h"
 #include "app/Theme.h"
@@ -16,6 +18,8 @@
 
 #include <qcustomplot.h>
 
+#include <memory>
+
 namespace {
 
 class QuietUi final : public ktv::UserInterface {
@@ -26,17 +30,48 @@ public:
     void Sleep(int) override {}
 };
 
-ktv::TFormMain* form = nullptr;
-
 void Send(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons)
 {
     QMouseEvent event(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(w, &event);
 }
 
+void Settle(int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms)
+        QApplication::processEvents();
+}
+
+// A window of the given width, built at that size as on a screen of that
+// size (the chart lays out its columns when first shown).
+std::unique_ptr<ktv::TFormMain> window;
+int shownWidth = 0;
+
+ktv::TFormMain& Window(int width)
+{
+    if (!window || shownWidth != width) {
+        window.reset();
+        ktv::Hid().CloseDevice();
+        ktv::Hid().OpenDevice();
+        window = std::make_unique<ktv::TFormMain>();
+        window->resize(width, width == 1120 ? 650 : width * 9 / 16);
+        window->show();
+        QElapsedTimer waited;
+        waited.start();
+        while (window->FormPEQA()->GridCount() == 0 && waited.elapsed() < 5000)
+            QApplication::processEvents();
+        Settle(300); // let the first drawing settle before measuring
+        shownWidth = width;
+    }
+    return *window;
+}
+
 void BM_DragMove(benchmark::State& state)
 {
-    ktv::TFormPEQA* editor = form->FormPEQA();
+    ktv::TFormMain& window = Window(int(state.range(0)));
+    ktv::TFormPEQA* editor = window.FormPEQA();
     QCustomPlot* chart = editor->ChartFR();
     const QPoint start = editor->PointPixel(4);
     Send(chart, QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
@@ -51,8 +86,10 @@ void BM_DragMove(benchmark::State& state)
         QApplication::processEvents(); // the repaint the move asked for
     }
     Send(chart, QEvent::MouseButtonRelease, start, Qt::LeftButton, Qt::NoButton);
+    QApplication::processEvents();
+    state.counters["chart_px"] = double(chart->width()) * chart->height();
 }
-BENCHMARK(BM_DragMove)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_DragMove)->Arg(1120)->Arg(1920)->Arg(3840)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -67,25 +104,12 @@ int main(int argc, char** argv)
     ktv::SetUserInterface(&ui);
     ktv::InProcessBox box;
     ktv::Hid().SetPlatform(&box);
-    ktv::Hid().OpenDevice();
-
-    ktv::TFormMain window;
-    form = &window;
-    window.show();
-    QElapsedTimer waited;
-    waited.start();
-    while (window.FormPEQA()->GridCount() == 0 && waited.elapsed() < 5000)
-        QApplication::processEvents();
-
-    // Let the first drawing settle before measuring.
-    waited.restart();
-    while (waited.elapsed() < 300)
-        QApplication::processEvents();
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
+    window.reset();
     ktv::Hid().CloseDevice();
     ktv::Hid().SetPlatform(nullptr);
     ktv::SetUserInterface(nullptr);

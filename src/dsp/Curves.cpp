@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 
 namespace ktv {
@@ -12,6 +13,11 @@ namespace ktv {
 namespace {
 
 constexpr std::uint8_t PlateauFlags = 0xC2; // on, channel EQ on, Bell, bits 4-5 clear
+
+// The curve step runs over blocks of this many columns: a fixed trip count
+// lets the compiler turn every loop below into whole vectors, and a block's
+// scratch stays in the first-level cache.
+constexpr std::size_t Block = 64;
 
 bool IsUnity(const Coefficients& c)
 {
@@ -31,22 +37,117 @@ void EnsureSize(std::vector<double>& v, std::size_t n)
         v.resize(n, 0.0);
 }
 
+// 100 * log10(n2 / d2) for normal, finite n2 and d2, without a division
+// before the logarithm and without a library call, so that it vectorises:
+// n2 = 2^en * mn and d2 = 2^ed * md with mn, md in [1, 2), the mantissa
+// ratio is brought into [1/sqrt2, sqrt2] by a factor of two, and its
+// logarithm is 2 atanh(t), t = (mn - md) / (mn + md), |t| < 0.1716, with the
+// minimax series of the classic fdlibm log (error below 2^-58).
+inline double TenthsDb(double n2, double d2)
+{
+    constexpr std::uint64_t MantissaBits = 0x000FFFFFFFFFFFFFull;
+    constexpr std::uint64_t One = 0x3FF0000000000000ull;
+    // 2^52 + e read back as a double gives the biased exponent e exactly.
+    constexpr std::uint64_t Magic = 0x4330000000000000ull;
+    constexpr double Sqrt2 = 1.41421356237309504880;
+    constexpr double Ln2 = 6.93147180559945286227e-01;
+    constexpr double TenthsPerLn = 100.0 / 2.30258509299404568402; // 100 / ln 10
+    constexpr double Lg1 = 6.666666666666735130e-01, Lg2 = 3.999999999940941908e-01, Lg3 = 2.857142874366239149e-01,
+                     Lg4 = 2.222219843214978396e-01, Lg5 = 1.818357216161805012e-01, Lg6 = 1.531383769920937332e-01,
+                     Lg7 = 1.479819860511658591e-01;
+
+    const std::uint64_t u = std::bit_cast<std::uint64_t>(n2);
+    const std::uint64_t v = std::bit_cast<std::uint64_t>(d2);
+    double k = std::bit_cast<double>((u >> 52) | Magic) - std::bit_cast<double>((v >> 52) | Magic);
+    double mn = std::bit_cast<double>((u & MantissaBits) | One);
+    double md = std::bit_cast<double>((v & MantissaBits) | One);
+    // Shifts and masks instead of branches or selects, so that the loop is
+    // one straight vector body even on the plain instruction set: the sign
+    // of a difference says which way the ratio is out of range.
+    const std::uint64_t high = std::bit_cast<std::uint64_t>(md * Sqrt2 - mn) >> 63;
+    const std::uint64_t low = std::bit_cast<std::uint64_t>(mn * Sqrt2 - md) >> 63;
+    md *= std::bit_cast<double>(One + (high << 52));
+    mn *= std::bit_cast<double>(One + (low << 52));
+    k += std::bit_cast<double>(Magic | high) - std::bit_cast<double>(Magic | low);
+
+    const double t = (mn - md) / (mn + md); // the difference is exact: the ratio lies in [1/2, 2]
+    const double z = t * t;
+    const double r = z * (Lg1 + z * (Lg2 + z * (Lg3 + z * (Lg4 + z * (Lg5 + z * (Lg6 + z * Lg7))))));
+    return (k * Ln2 + (2.0 * t + t * r)) * TenthsPerLn;
+}
+
+// Non-zero when x is zero, subnormal, infinite, negative or not a number:
+// TenthsDb's exponent trick does not hold there.
+inline std::uint64_t Unusual(double x)
+{
+    const std::uint64_t e = std::bit_cast<std::uint64_t>(x) >> 52; // sign and exponent
+    return ((e - 1) >> 63) | ((e + 1) >> 11);
+}
+
+struct BandCoefficients {
+    double b0, b1, b2, a1, a2;
+};
+
+// One band over one block of columns: out[i] = the response in dB x 10.
+// Built for the plain instruction set and, where the processor has them,
+// for wider vectors; every clone gives the same bits, as the arithmetic is
+// the same and nothing is contracted into fused multiply-adds.
+[[gnu::target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")]] bool BandBlock(
+    const BandCoefficients& c, const double* __restrict c1, const double* __restrict s1, const double* __restrict c2,
+    const double* __restrict s2, double* __restrict out)
+{
+    std::uint64_t unusual = 0;
+    for (std::size_t i = 0; i < Block; ++i) {
+        const double nr = c.b0 + c.b1 * c1[i] + c.b2 * c2[i];
+        const double ni = c.b1 * s1[i] + c.b2 * s2[i];
+        const double dr = 1.0 + c.a1 * c1[i] + c.a2 * c2[i];
+        const double di = c.a1 * s1[i] + c.a2 * s2[i];
+        const double n2 = nr * nr + ni * ni;
+        const double d2 = dr * dr + di * di;
+        unusual |= Unusual(n2) | Unusual(d2);
+        out[i] = TenthsDb(n2, d2);
+    }
+    return unusual != 0;
+}
+
+// The few columns where |N|^2 or |D|^2 is zero, tiny or not finite: the
+// plain formula with the floor for an exact zero.
+void FixUnusual(const BandCoefficients& c, const double* c1, const double* s1, const double* c2, const double* s2,
+                double* out)
+{
+    for (std::size_t i = 0; i < Block; ++i) {
+        const double nr = c.b0 + c.b1 * c1[i] + c.b2 * c2[i];
+        const double ni = c.b1 * s1[i] + c.b2 * s2[i];
+        const double dr = 1.0 + c.a1 * c1[i] + c.a2 * c2[i];
+        const double di = c.a1 * s1[i] + c.a2 * s2[i];
+        const double n2 = nr * nr + ni * ni;
+        const double d2 = dr * dr + di * di;
+        if (Unusual(n2) || Unusual(d2)) {
+            const double h2 = n2 / d2;
+            out[i] = h2 > 0.0 ? 100.0 * std::log10(h2) : MagnitudeFloorDb * 10.0;
+        }
+    }
+}
+
 } // namespace
 
-void FrequencyGrid::Build(std::span<const std::int32_t> freq10)
+void FrequencyGrid::Build(std::span<const std::int32_t> freq10, int capacity)
 {
-    const std::size_t n = std::min(freq10.size(), std::size_t(MaxGridColumns));
+    const std::size_t n = std::min(freq10.size(), std::size_t(std::max(capacity, 0)));
+    const std::size_t padded = (n + Block - 1) / Block * Block;
     freq10_.assign(freq10.begin(), freq10.begin() + std::ptrdiff_t(n));
     fcPos_.resize(n);
     freq_.resize(n);
-    cos1_.resize(n);
-    sin1_.resize(n);
-    cos2_.resize(n);
-    sin2_.resize(n);
+    cos1_.resize(padded);
+    sin1_.resize(padded);
+    cos2_.resize(padded);
+    sin2_.resize(padded);
+    fcStep_.resize(padded);
     for (std::size_t i = 0; i < n; ++i) {
         const float f = float(double(freq10_[i]) / 10.0);
         freq_[i] = f;
         fcPos_[i] = FcStepIndex(f);
+        fcStep_[i] = FcSteps[std::size_t(fcPos_[i])];
         // The very values MagnitudeDb forms for this frequency, so the fast
         // curves match it to the last few bits.
         const double w = TwoPi * double(f) / SampleRate;
@@ -55,6 +156,13 @@ void FrequencyGrid::Build(std::span<const std::int32_t> freq10)
         cos2_[i] = std::cos(-2.0 * w);
         sin2_[i] = std::sin(-2.0 * w);
     }
+    for (std::size_t i = n; i < padded; ++i) {
+        cos1_[i] = cos1_[n - 1];
+        sin1_[i] = sin1_[n - 1];
+        cos2_[i] = cos2_[n - 1];
+        sin2_[i] = sin2_[n - 1];
+        fcStep_[i] = fcStep_[n - 1];
+    }
 }
 
 void ComputeCurves(const FrequencyGrid& grid, std::span<const PeqBand> bands, std::span<std::vector<double>> bandCurves,
@@ -62,55 +170,39 @@ void ComputeCurves(const FrequencyGrid& grid, std::span<const PeqBand> bands, st
 {
     const std::size_t n = std::size_t(grid.Count());
     EnsureSize(sumCurve, n);
-    double* sum = sumCurve.data();
-    std::fill(sum, sum + n, 0.0);
+    for (std::size_t r = 0; r < bands.size() && r < bandCurves.size(); ++r)
+        EnsureSize(bandCurves[r], n);
 
-    const double* c1 = grid.cos1_.data();
-    const double* s1 = grid.sin1_.data();
-    const double* c2 = grid.cos2_.data();
-    const double* s2 = grid.sin2_.data();
-    const std::int32_t* fcPos = grid.fcPos_.data();
+    for (std::size_t start = 0; start < n; start += Block) {
+        const std::size_t count = std::min(Block, n - start);
+        const double* c1 = grid.cos1_.data() + start;
+        const double* s1 = grid.sin1_.data() + start;
+        const double* c2 = grid.cos2_.data() + start;
+        const double* s2 = grid.sin2_.data() + start;
+        const float* fcStep = grid.fcStep_.data() + start;
 
-    std::array<double, MaxGridColumns> scratch;
-    std::array<double, MaxGridColumns> ratio;
-
-    for (std::size_t r = 0; r < bands.size(); ++r) {
-        const PeqBand& band = bands[r];
-        double* out = scratch.data();
-        if (r < bandCurves.size()) {
-            EnsureSize(bandCurves[r], n);
-            out = bandCurves[r].data();
-        }
-
-        if (IsUnity(band.Coef)) {
-            std::fill(out, out + n, 0.0);
-        } else {
-            const double b0 = band.Coef[0], b1 = band.Coef[1], b2 = band.Coef[2];
-            const double a1 = band.Coef[3], a2 = band.Coef[4];
-            // |H|^2 = |N|^2 / |D|^2: plain multiply-adds the compiler vectorises.
-            for (std::size_t i = 0; i < n; ++i) {
-                const double nr = b0 + b1 * c1[i] + b2 * c2[i];
-                const double ni = b1 * s1[i] + b2 * s2[i];
-                const double dr = 1.0 + a1 * c1[i] + a2 * c2[i];
-                const double di = a1 * s1[i] + a2 * s2[i];
-                ratio[i] = (nr * nr + ni * ni) / (dr * dr + di * di);
+        std::array<double, Block> sum{};
+        for (std::size_t r = 0; r < bands.size(); ++r) {
+            const PeqBand& band = bands[r];
+            std::array<double, Block> curve;
+            if (IsUnity(band.Coef)) {
+                curve.fill(0.0);
+            } else {
+                const BandCoefficients c{band.Coef[0], band.Coef[1], band.Coef[2], band.Coef[3], band.Coef[4]};
+                if (BandBlock(c, c1, s1, c2, s2, curve.data()))
+                    FixUnusual(c, c1, s1, c2, s2, curve.data());
             }
-            // One logarithm per point: 10 * log10(|H|^2) dB, times 10 for tenths.
-            for (std::size_t i = 0; i < n; ++i) {
-                const double h2 = ratio[i];
-                out[i] = h2 > 0.0 ? 100.0 * std::log10(h2) : MagnitudeFloorDb * 10.0;
+            if (band.Flags == PlateauFlags) {
+                const double plateau = double(band.Gain) * 10.0;
+                for (std::size_t i = 0; i < Block; ++i)
+                    curve[i] = fcStep[i] == band.Fc ? plateau : curve[i];
             }
+            for (std::size_t i = 0; i < Block; ++i)
+                sum[i] += curve[i];
+            if (r < bandCurves.size())
+                std::copy_n(curve.begin(), count, bandCurves[r].begin() + std::ptrdiff_t(start));
         }
-
-        if (band.Flags == PlateauFlags) {
-            const double plateau = double(band.Gain) * 10.0;
-            for (std::size_t i = 0; i < n; ++i)
-                if (OnPlateau(band, fcPos[i]))
-                    out[i] = plateau;
-        }
-
-        for (std::size_t i = 0; i < n; ++i)
-            sum[i] += out[i];
+        std::copy_n(sum.begin(), count, sumCurve.begin() + std::ptrdiff_t(start));
     }
 }
 

@@ -19,9 +19,9 @@ inline constexpr int MaxShownBands = 7;
 // w and 2w that the response needs.
 class FrequencyGrid {
 public:
-    // freq10: each column's frequency in tenths of Hz (at most MaxGridColumns).
-    // Needs the step tables.
-    void Build(std::span<const std::int32_t> freq10);
+    // freq10: each column's frequency in tenths of Hz, cut at `capacity`
+    // columns. Needs the step tables.
+    void Build(std::span<const std::int32_t> freq10, int capacity = MaxGridColumns);
     int Count() const { return int(freq10_.size()); }
     std::span<const std::int32_t> Freq10() const { return freq10_; }
     std::span<const std::int32_t> FcPos() const { return fcPos_; }
@@ -34,7 +34,9 @@ private:
     std::vector<std::int32_t> freq10_;
     std::vector<std::int32_t> fcPos_;
     std::vector<float> freq_;
+    // Padded to whole blocks of the curve step with copies of the last column.
     std::vector<double> cos1_, sin1_, cos2_, sin2_;
+    std::vector<float> fcStep_; // FcSteps[fcPos]: the Fc a bell needs to sit on its plateau here
 };
 
 // bands: the shown bands in row order, their Coef designed. bandCurves[r] and

@@ -3,6 +3,7 @@
 #include "base/UserInterface.h"
 #include "dsp/Filter.h"
 #include "dsp/StepTables.h"
+#include "editor/ChartPlot.h"
 #include "editor/SettingsPages.h"
 #include "params/Commands.h"
 #include "params/ImageDiff.h"
@@ -261,7 +262,7 @@ void TFormPEQA::ConfigureBands(std::uint8_t first, std::uint8_t count)
     FirstBand = first;
     SetBandPoints(true);
     if (chart_->graphCount() > 0)
-        curveLayer_->replot();
+        chart_->ReplotLayer(curveLayer_);
     for (int r = 1; r <= ShownRows; ++r)
         rows_[std::size_t(r)].box->setVisible(r <= count);
     // The rows take the room they need; the settings page gets the rest.

@@ -29,6 +29,7 @@ class QSplitter;
 
 namespace ktv {
 
+class ChartPlot;
 class SettingsPages;
 
 inline constexpr int ShownRows = 7;  // rows 1..7 are the ones ever addressed
@@ -81,7 +82,7 @@ public:
     void ChartFRMouseDown(QMouseEvent* event);
     void ChartFRMouseMove(QMouseEvent* event);
     void ChartFRMouseUp(QMouseEvent* event);
-    QCustomPlot* ChartFR() const { return chart_; }
+    QCustomPlot* ChartFR() const;
     QCPGraph* Series(int position) const { return series_[std::size_t(position)]; }
     int GridX0() const { return gridX0_; }
     // The grid column under a pixel column of the chart, held to the grid.
@@ -137,7 +138,7 @@ private:
     QSplitter* splitter_ = nullptr;
     QScrollArea* scroll_ = nullptr;
 
-    QCustomPlot* chart_ = nullptr;
+    ChartPlot* chart_ = nullptr;
     QCPLayer* curveLayer_ = nullptr;
     std::array<QCPGraph*, ChartSeriesCount> series_{};
     std::array<QCPItemText*, ShownRows> pointLabels_{};
