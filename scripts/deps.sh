@@ -4,7 +4,7 @@
 KTV_PACKAGES=(
   g++ cmake make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libqcustomplot-dev
+  qt6-base-dev libqcustomplot-dev libfontconfig-dev
   libhidapi-dev libudev-dev
   fonts-dejavu-core
 )

@@ -23,6 +23,7 @@
 #include <QSocketNotifier>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIconEngine>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -75,6 +76,42 @@ QComboBox* MakeSlotCombo(const QString& name, QRect geometry, QWidget* parent)
     c->setGeometry(geometry);
     return c;
 }
+
+// An icon that asks for the real one the first time it is drawn or sized.
+class LazyIconEngine : public QIconEngine {
+public:
+    explicit LazyIconEngine(std::function<QIcon()> make) : make_(std::move(make)) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        Icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().availableSizes(mode, state);
+    }
+    QIconEngine* clone() const override { return new LazyIconEngine(*this); }
+
+private:
+    const QIcon& Icon()
+    {
+        if (!made_) {
+            icon_ = make_();
+            made_ = true;
+        }
+        return icon_;
+    }
+    std::function<QIcon()> make_;
+    QIcon icon_;
+    bool made_ = false;
+};
 
 } // namespace
 
@@ -279,7 +316,11 @@ QWidget* TFormMain::BuildSystemPage()
 void TFormMain::FillFileList()
 {
     fileList_->clear();
-    const QIcon glyph = style()->standardIcon(QStyle::SP_FileIcon);
+    // Looking the style's file glyph up in the icon theme is slow, and the
+    // list starts hidden: the glyph is fetched when first drawn.
+    if (fileGlyph_.isNull())
+        fileGlyph_ = QIcon(new LazyIconEngine([this] { return style()->standardIcon(QStyle::SP_FileIcon); }));
+    const QIcon& glyph = fileGlyph_;
     for (const QString& name : QDir(presetDir_).entryList({"*.dap"}, QDir::Files, QDir::Name))
         fileList_->addItem(new QListWidgetItem(glyph, name));
 }

@@ -9,6 +9,7 @@
 #include "params/ImageDiff.h"
 
 #include <QFrame>
+#include <QIcon>
 #include <QMainWindow>
 
 #include <array>
@@ -178,6 +179,7 @@ private:
     QComboBox* comboBoxSave_ = nullptr;
     QComboBox* comboBoxRecall_ = nullptr;
     QString presetDir_;
+    QIcon fileGlyph_;
     DeviceWatcher* watcher_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
     std::array<QLabel*, 3> statusPanels_{};

@@ -18,4 +18,9 @@ void PaintSkyBlue(QWidget* page);
 QPixmap ConnectGlyph(int index);
 QPixmap ProductPicture(int width, int height);
 
+// Loads the system's font configuration on a thread of its own, so that it
+// is ready, or nearly, when the window first measures a text. Call first
+// thing in main, before the application object exists.
+void WarmUpFonts();
+
 } // namespace ktv

@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv)
 {
+    ktv::WarmUpFonts();
     QApplication app(argc, argv);
     ktv::ApplyTheme(app);
     QApplication::setApplicationName("ktvtune");

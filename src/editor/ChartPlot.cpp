@@ -110,6 +110,11 @@ QCPLayer* ChartPlot::AddTrackedLayer(const QString& name, QCPLayer* below)
 
 void ChartPlot::ReplotLayer(QCPLayer* layer)
 {
+    // Nothing to show yet: the whole chart is drawn once it is shown.
+    if (!isVisible()) {
+        replotWhenShown_ = true;
+        return;
+    }
     auto* partial = dynamic_cast<PartialLayer*>(layer);
     if (!partial || !shots_.contains(layer) || hasInvalidatedPaintBuffers()) {
         replot();
@@ -130,6 +135,15 @@ void ChartPlot::ReplotLayer(QCPLayer* layer)
     }
     shots_.insert(layer, std::move(now));
     lastDamage_ = damage;
+}
+
+void ChartPlot::showEvent(QShowEvent* event)
+{
+    QCustomPlot::showEvent(event);
+    if (replotWhenShown_) {
+        replotWhenShown_ = false;
+        replot(rpQueuedReplot);
+    }
 }
 
 void ChartPlot::TakeAll()

@@ -37,6 +37,9 @@ public:
     // The region the last ReplotLayer redrew (empty after a whole replot).
     QRegion LastDamage() const { return lastDamage_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     struct GraphShot {
         bool visible = false;
@@ -80,6 +83,7 @@ private:
 
     QHash<const QCPLayer*, LayerShot> shots_;
     QRegion lastDamage_;
+    bool replotWhenShown_ = false;
 };
 
 } // namespace ktv

@@ -17,12 +17,17 @@ TypeSelector::TypeSelector(QWidget* parent) : QComboBox(parent)
     // The text is exactly what was typed: the list that opens marks the
     // matching item instead of the text being completed to it.
     setCompleter(nullptr);
-    // The list's view has the keyboard while it is shown.
-    view()->installEventFilter(this);
 }
 
 void TypeSelector::showPopup()
 {
+    // The list's view has the keyboard while it is shown. Asking for the
+    // view builds the drop-down, so that waits until it is first needed:
+    // building fourteen of them made the window slow to appear.
+    if (!viewWatched_) {
+        view()->installEventFilter(this);
+        viewWatched_ = true;
+    }
     QComboBox::showPopup();
     QWidget* list = view()->window();
     if (list != list_ && list != window()) {

@@ -31,6 +31,7 @@ private:
     void FollowText();
 
     QWidget* list_ = nullptr; // the drop-down window, once it exists
+    bool viewWatched_ = false;
 };
 
 class NumberEdit : public QLineEdit {

@@ -146,12 +146,12 @@ QWidget* TFormPEQA::BuildBandArea()
     auto* sl = new QHBoxLayout(strip);
     sl->setContentsMargins(0, 0, 0, 0);
     sl->setSpacing(4);
-    for (int r = 1; r <= FormRows; ++r) {
+    // Rows 8..14 are never shown; they are built after the first paint
+    // (BuildHiddenRows) so that the window appears sooner.
+    for (int r = 1; r <= ShownRows; ++r)
         sl->addWidget(BuildRow(r, strip));
-        if (r > ShownRows)
-            rows_[std::size_t(r)].box->hide();
-    }
     sl->addStretch(1);
+    rowStrip_ = sl;
     scroll->setWidget(strip);
     scroll_ = scroll;
     layout->addWidget(scroll, 1);
@@ -218,6 +218,17 @@ QGroupBox* TFormPEQA::BuildRow(int r, QWidget* parent)
     v->addWidget(row.en);
     v->addStretch(1);
     return row.box;
+}
+
+void TFormPEQA::BuildHiddenRows()
+{
+    if (rows_[FormRows].box)
+        return;
+    for (int r = ShownRows + 1; r <= FormRows; ++r) {
+        QGroupBox* box = BuildRow(r, rowStrip_->parentWidget());
+        box->hide();
+        rowStrip_->insertWidget(r - 1, box);
+    }
 }
 
 void TFormPEQA::WireRow(int r)
@@ -556,6 +567,7 @@ bool TFormPEQA::eventFilter(QObject* watched, QEvent* event)
         // Splitter1Paint: the first paint of the laid-out chart gets one more
         // replot, so the data added after the first drawing are shown.
         firstPaintSeen_ = true;
+        QMetaObject::invokeMethod(this, &TFormPEQA::BuildHiddenRows, Qt::QueuedConnection);
         chart_->replot(QCustomPlot::rpQueuedReplot);
     }
     return QWidget::eventFilter(watched, event);

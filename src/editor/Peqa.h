@@ -21,6 +21,7 @@ class QCPItemText;
 class QCPLayer;
 class QCustomPlot;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QMouseEvent;
 class QPushButton;
@@ -115,6 +116,7 @@ private:
     void BuildChart();
     QWidget* BuildBandArea();
     QGroupBox* BuildRow(int r, QWidget* parent);
+    void BuildHiddenRows();
     void WireRow(int r);
     void FillRowsAtCreation();
     PeqBand& RowBand(int r) { return DspParams.Band[std::size_t(FirstBand + r - 1)]; }
@@ -137,6 +139,7 @@ private:
     SettingsPages* pages_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QScrollArea* scroll_ = nullptr;
+    QHBoxLayout* rowStrip_ = nullptr;
 
     ChartPlot* chart_ = nullptr;
     QCPLayer* curveLayer_ = nullptr;
