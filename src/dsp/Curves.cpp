@@ -72,7 +72,10 @@ inline double TenthsDb(double n2, double d2)
 
     const double t = (mn - md) / (mn + md); // the difference is exact: the ratio lies in [1/2, 2]
     const double z = t * t;
-    const double r = z * (Lg1 + z * (Lg2 + z * (Lg3 + z * (Lg4 + z * (Lg5 + z * (Lg6 + z * Lg7))))));
+    const double w = z * z;
+    // Odd and even halves apart, as fdlibm does: two short chains instead of
+    // one long one.
+    const double r = z * (Lg1 + w * (Lg3 + w * (Lg5 + w * Lg7))) + w * (Lg2 + w * (Lg4 + w * Lg6));
     return (k * Ln2 + (2.0 * t + t * r)) * TenthsPerLn;
 }
 
