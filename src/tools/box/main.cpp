@@ -53,6 +53,7 @@ constexpr const char* Usage =
     "  --from N         misbehave from the N-th request on (default: 1)\n"
     "  --only COMMAND   misbehave only for this command, by name (Link, PeqBands,\n"
     "                   ReadSystem, ...) or code (0x2a)\n"
+    "  --idle SECONDS   close a connection quiet for this long (default: 60)\n"
     "  -h, --help       show this help\n"
     "\n"
     "Ends on SIGINT or SIGTERM and removes its socket.\n";
@@ -77,6 +78,8 @@ struct Options {
     std::string Dir;
     std::string StateFile;
     VirtualBox::FaultPlan Faults;
+    // A connection quiet for this long is closed, so forgotten ones do not pile up.
+    std::chrono::seconds IdleLimit{60};
 };
 
 int UsageError(const std::string& what)
@@ -101,7 +104,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& help)
         }
         std::optional<std::string> v;
         if (arg == "--name" || arg == "--dir" || arg == "--state" || arg == "--fault" || arg == "--from" ||
-            arg == "--only") {
+            arg == "--only" || arg == "--idle") {
             v = value();
             if (!v)
                 return UsageError(arg + " needs a value");
@@ -131,6 +134,12 @@ int ParseOptions(int argc, char** argv, Options& o, bool& help)
             if (v->empty() || *end || n < 1 || n > 1000000000)
                 return UsageError("--from needs a request number of 1 or more");
             o.Faults.FromRequest = int(n);
+        } else if (arg == "--idle") {
+            char* end = nullptr;
+            const long n = std::strtol(v->c_str(), &end, 10);
+            if (v->empty() || *end || n < 1 || n > 86400)
+                return UsageError("--idle needs a number of seconds from 1 to 86400");
+            o.IdleLimit = std::chrono::seconds(n);
         } else if (arg == "--only") {
             const auto code = tools::ParseCommand(*v);
             if (!code)
@@ -164,8 +173,6 @@ struct Client {
 // Replies a client may leave unread before it is dropped: a client that
 // sends and never reads must not hold the box for the others.
 constexpr std::size_t MaxPendingReplies = 16;
-// A connection quiet for this long is closed, so forgotten ones do not pile up.
-constexpr auto IdleLimit = std::chrono::seconds(60);
 // Requests taken from one client per round, so a busy one cannot starve the rest.
 constexpr int RequestsPerRound = 8;
 
@@ -360,14 +367,14 @@ int main(int argc, char** argv)
     while (!exitSignal) {
         const auto now = std::chrono::steady_clock::now();
         for (std::size_t i = clients.size(); i-- > 0;)
-            if (now - clients[i].LastActive > IdleLimit)
+            if (now - clients[i].LastActive > options.IdleLimit)
                 closeClient(i);
         int timeoutMs = -1;
         if (!clients.empty()) {
             auto oldest = clients.front().LastActive;
             for (const Client& c : clients)
                 oldest = std::min(oldest, c.LastActive);
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(oldest + IdleLimit - now);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(oldest + options.IdleLimit - now);
             timeoutMs = int(std::max<std::int64_t>(left.count(), 0) + 1);
         }
 
