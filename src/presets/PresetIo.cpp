@@ -119,6 +119,18 @@ FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::s
     return FileReadError::None;
 }
 
+const char* FileReadErrorText(FileReadError error)
+{
+    switch (error) {
+    case FileReadError::None: return "no error";
+    case FileReadError::CannotOpen: return "the file cannot be opened";
+    case FileReadError::IsDirectory: return "it is a directory";
+    case FileReadError::NotRegularFile: return "it is not a regular file";
+    case FileReadError::CannotRead: return "the file cannot be read";
+    }
+    return "unknown error";
+}
+
 const char* FileWriteErrorText(FileWriteError error)
 {
     switch (error) {

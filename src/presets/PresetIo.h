@@ -10,6 +10,7 @@
 namespace ktv {
 
 enum class FileReadError { None, CannotOpen, IsDirectory, NotRegularFile, CannotRead };
+const char* FileReadErrorText(FileReadError error);
 
 // Reads at most `capacity` bytes from the start of a regular file into
 // `buffer`; `size` is how many came. Directories, devices, FIFOs and sockets

@@ -18,7 +18,6 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -190,22 +189,6 @@ bool Flush(Client& c)
     return true;
 }
 
-// Through a temporary file, so a box killed mid-write never leaves half a state.
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        out.flush();
-        if (!out)
-            return false;
-    }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -229,10 +212,7 @@ int main(int argc, char** argv)
         std::size_t size = 0;
         const FileReadError error = ReadFileHead(options.StateFile, bytes.data(), bytes.size(), size);
         if (error != FileReadError::None && error != FileReadError::CannotOpen) {
-            std::fprintf(stderr, "ktvtune-box: --state %s: %s\n", options.StateFile.c_str(),
-                         error == FileReadError::IsDirectory       ? "it is a directory"
-                         : error == FileReadError::NotRegularFile ? "it is not a regular file"
-                                                                   : "it cannot be read");
+            std::fprintf(stderr, "ktvtune-box: --state %s: %s\n", options.StateFile.c_str(), FileReadErrorText(error));
             return 2;
         }
         if (error == FileReadError::None) {
@@ -251,11 +231,13 @@ int main(int argc, char** argv)
         std::vector<std::uint8_t> state = box.SaveState();
         if (state == savedState)
             return;
-        if (WriteFileAtomically(options.StateFile, state))
+        // Through a temporary file, so a box killed mid-write never leaves half a state.
+        const FileWriteError error = ReplaceFile(options.StateFile, state.data(), state.size());
+        if (error == FileWriteError::None)
             savedState = std::move(state);
         else
             std::fprintf(stderr, "ktvtune-box: cannot write %s: %s\n", options.StateFile.c_str(),
-                         std::strerror(errno));
+                         FileWriteErrorText(error));
     };
 
     const std::string dir = options.Dir.empty() ? platform::VirtualBoxDirectory() : options.Dir;
