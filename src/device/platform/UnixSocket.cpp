@@ -3,9 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include <sys/time.h>
-
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace ktv::platform {

@@ -18,8 +18,8 @@ inline constexpr int ConnectTimeoutMs = 500;
 // on it give up after the same time, so a box that stops reading cannot
 // hold the caller either.
 int ConnectWithin(const std::string& path, int timeoutMs);
-// Whether a box answers at path within ConnectTimeoutMs. A socket left by a killed box refuses the
-// connection.
+// Whether a box takes a connection at path within ConnectTimeoutMs. A socket
+// left by a killed box refuses the connection.
 bool SomeoneListens(const std::string& path);
 
 } // namespace ktv::platform
