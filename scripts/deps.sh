@@ -7,6 +7,7 @@ KTV_PACKAGES=(
   qt6-base-dev libqcustomplot-dev libfontconfig-dev
   libhidapi-dev libudev-dev
   fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 KTV_RUN_PACKAGES=(xvfb xauth)
 

@@ -699,9 +699,11 @@ bool TFormMain::LoadPreset(const QString& path)
 
 void TFormMain::SavePreset(const QString& path)
 {
-    if (!WriteDapFile(path.toStdString()))
-        Ui().ShowMessage(
-            QStringLiteral("Preset not saved: %1 cannot be written.").arg(QDir::toNativeSeparators(path)).toStdString());
+    FileWriteError error = FileWriteError::None;
+    if (!WriteDapFile(path.toStdString(), &error))
+        Ui().ShowMessage(tr("Preset not saved: %1: %2.")
+                             .arg(QDir::toNativeSeparators(path), QString::fromUtf8(FileWriteErrorText(error)))
+                             .toStdString());
 }
 
 void TFormMain::Open1Click()

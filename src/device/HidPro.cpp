@@ -65,9 +65,23 @@ bool HidPro::WriteReport(const std::uint8_t* payload, std::size_t length)
     OutReport[4 + length] = Checksum(payload, length);
     // Byte 0 and the bytes after the checksum keep what earlier reports left.
 
+    DrainStaleInput();
     const bool ok = platform_ && platform_->Write(Handle, OutReport);
     Ui().SetStatus(StatusPanel::Exchange, ok ? "Write:ok!" : "Write:error!");
     return ok;
+}
+
+void HidPro::DrainStaleInput()
+{
+    // A reply that came after its wait ran out would otherwise be taken as
+    // the answer to this request, and every later exchange would be off by
+    // one. The bound keeps a babbling device from holding us here.
+    if (!platform_)
+        return;
+    Report stale;
+    std::size_t bytesRead = 0;
+    for (int i = 0; i < MaxStaleReports && platform_->Read(Handle, stale, bytesRead, 0); ++i) {
+    }
 }
 
 ReadResult HidPro::ReadReport(std::size_t n)

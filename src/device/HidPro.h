@@ -36,7 +36,8 @@ public:
     HidPlatform* Platform() const { return platform_; }
 
     void OpenDevice();
-    // L must be 1..60.
+    // L must be 1..60. Input reports still waiting from earlier exchanges
+    // are discarded first.
     [[nodiscard]] bool WriteReport(const std::uint8_t* payload, std::size_t length);
     [[nodiscard]] ReadResult ReadReport(std::size_t replySize);
     void CloseDevice();
@@ -46,6 +47,10 @@ public:
     const std::uint8_t* ReplyPayload() const { return InReport + 4; }
 
 private:
+    static constexpr int MaxStaleReports = 64;
+    // Discards the input reports already waiting, without blocking.
+    void DrainStaleInput();
+
     HidPlatform* platform_ = nullptr;
 };
 

@@ -90,6 +90,8 @@ std::vector<std::uint8_t> VirtualBox::Handle(const std::uint8_t* report, std::si
 
     if (size < ReportSize)
         return refuse("short request");
+    if (size > ReportSize)
+        return refuse("long request");
     if (report[1] != 0xAA)
         return refuse("bad marker");
     if (report[2] != 1)

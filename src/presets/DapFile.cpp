@@ -2,11 +2,6 @@
 
 #include "params/Gloable.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <system_error>
 
 namespace ktv {
 namespace {
@@ -126,63 +121,42 @@ const char* DapReadErrorText(DapReadError error)
     case DapReadError::BadStartMarker: return "the file does not start with the preset marker";
     case DapReadError::BadEndMarker: return "the file does not end with the preset marker";
     case DapReadError::BadChecksum: return "the checksum does not match (the file is damaged)";
+    case DapReadError::IsDirectory: return "it is a directory";
+    case DapReadError::NotRegularFile: return "it is not a regular file";
+    case DapReadError::CannotRead: return "the file cannot be read";
     }
     return "unknown error";
 }
 
-bool WriteDapFile(const std::string& path)
+bool WriteDapFile(const std::string& path, FileWriteError* error)
 {
-    namespace fs = std::filesystem;
     const DapBytes bytes = EncodeDap();
-    const fs::path target(path);
-    // A temporary name in the target's own folder, so the final rename stays
-    // on one file system and replaces the old preset in one step.
-    std::random_device rd;
-    fs::path temp = target;
-    temp += ".tmp-" + std::to_string(rd());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        // Closing can still report a failed write; only a complete file may
-        // replace the old preset.
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-            return false;
-        }
+    const FileWriteError result = ReplaceFile(path, bytes.data(), bytes.size());
+    if (error)
+        *error = result;
+    return result == FileWriteError::None;
+}
+
+DapReadError LoadDapFile(const std::string& path, DapBytes& bytes)
+{
+    std::size_t got = 0;
+    switch (ReadFileHead(path, bytes.data(), bytes.size(), got)) {
+    case FileReadError::None: return Check(bytes.data(), got);
+    case FileReadError::CannotOpen: return DapReadError::CannotOpen;
+    case FileReadError::IsDirectory: return DapReadError::IsDirectory;
+    case FileReadError::NotRegularFile: return DapReadError::NotRegularFile;
+    case FileReadError::CannotRead: return DapReadError::CannotRead;
     }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return false;
-    }
-    return true;
+    return DapReadError::CannotRead;
 }
 
 bool ReadDapFile(const std::string& path, DapReadError* error)
 {
-    DapReadError result = DapReadError::None;
     DapBytes bytes{};
-    std::size_t got = 0;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            result = DapReadError::CannotOpen;
-        } else {
-            in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-            got = std::size_t(in.gcount());
-        }
-    }
-    if (result == DapReadError::None)
-        result = Check(bytes.data(), got);
+    const DapReadError result = LoadDapFile(path, bytes);
     if (error)
         *error = result;
-    return result == DapReadError::None && ApplyDap(bytes.data(), got);
+    return result == DapReadError::None && ApplyDap(bytes.data(), bytes.size());
 }
 
 } // namespace ktv

@@ -2,6 +2,8 @@
 // The .dap preset file: 465 bytes, "S", the settings, 39 band records, an
 // 8-bit sum of bytes 1..462, "E".
 
+#include "presets/PresetIo.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -18,12 +20,25 @@ DapBytes EncodeDap();
 // False (image untouched) when the bytes are not a valid preset.
 [[nodiscard]] bool ApplyDap(const std::uint8_t* bytes, std::size_t size);
 
-enum class DapReadError { None, CannotOpen, TooShort, BadStartMarker, BadEndMarker, BadChecksum };
+enum class DapReadError {
+    None,
+    CannotOpen,
+    TooShort,
+    BadStartMarker,
+    BadEndMarker,
+    BadChecksum,
+    IsDirectory,
+    NotRegularFile,
+    CannotRead,
+};
 const char* DapReadErrorText(DapReadError error);
 
-// Writes through a temporary file in the same folder that then replaces the
-// target, so a failed save never damages an existing preset.
-[[nodiscard]] bool WriteDapFile(const std::string& path);
+// Saves the image as a preset through ReplaceFile: a failed save never
+// damages an existing preset. `error` (if given) says why it failed.
+[[nodiscard]] bool WriteDapFile(const std::string& path, FileWriteError* error = nullptr);
+// Reads the first 465 bytes of a regular file (a longer file's tail is never
+// read) and checks them as a preset, without applying them.
+[[nodiscard]] DapReadError LoadDapFile(const std::string& path, DapBytes& bytes);
 // True when the image was changed; on false the image is untouched and
 // `error` (if given) says why.
 [[nodiscard]] bool ReadDapFile(const std::string& path, DapReadError* error = nullptr);

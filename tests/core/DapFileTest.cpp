@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace ktv;
 namespace fs = std::filesystem;
@@ -259,6 +264,174 @@ TEST_F(DapFileTest, FailedSaveLeavesTheOldFileIntact)
         EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
 
     EXPECT_FALSE(WriteDapFile(PathOf("no-such-folder/x.dap")));
+}
+
+TEST_F(DapFileTest, WhatIsNotARegularFileIsRefusedWithoutBeingRead)
+{
+    const std::string fifo = PathOf("pipe.dap");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directories(PathOf("folder.dap"));
+    struct Case {
+        std::string path;
+        DapReadError error;
+    };
+    const Case cases[] = {
+        {PathOf("folder.dap"), DapReadError::IsDirectory},
+        {fifo, DapReadError::NotRegularFile}, // nobody writes: opening it must not wait
+        {"/dev/zero", DapReadError::NotRegularFile},
+        {"/dev/null", DapReadError::NotRegularFile},
+        {"/proc/self/mem", DapReadError::CannotRead},
+    };
+    const DapBytes before = EncodeDap();
+    for (const Case& c : cases) {
+        DapReadError error = DapReadError::None;
+        EXPECT_FALSE(ReadDapFile(c.path, &error)) << c.path;
+        EXPECT_EQ(error, c.error) << c.path;
+        EXPECT_EQ(EncodeDap(), before) << c.path;
+    }
+    EXPECT_STREQ(DapReadErrorText(DapReadError::IsDirectory), "it is a directory");
+}
+
+// Saving replaces the preset's content and nothing else about it.
+TEST_F(DapFileTest, SavingKeepsWhatTheTargetIs)
+{
+    FillImage();
+    const DapBytes image = EncodeDap();
+    const Bytes expected(image.begin(), image.end());
+    const Bytes old(465, 0x11);
+    const bool root = geteuid() == 0;
+    struct stat st{};
+
+    struct Case {
+        const char* name;
+        std::function<std::string()> setUp; // returns the path to save to
+        FileWriteError error;
+        std::function<void(const std::string&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"permission bits kept",
+         [&] {
+             Store(PathOf("mode.dap"), old);
+             chmod(PathOf("mode.dap").c_str(), 0640);
+             return PathOf("mode.dap");
+         },
+         FileWriteError::None,
+         [&](const std::string& p) {
+             ASSERT_EQ(stat(p.c_str(), &st), 0);
+             EXPECT_EQ(st.st_mode & 07777, 0640u);
+         }},
+        {"a symlink is written through and stays a link",
+         [&] {
+             fs::create_directories(PathOf("real"));
+             Store(PathOf("real/target.dap"), old);
+             fs::create_symlink("real/target.dap", PathOf("link.dap"));
+             return PathOf("link.dap");
+         },
+         FileWriteError::None,
+         [&](const std::string& p) {
+             EXPECT_TRUE(fs::is_symlink(p));
+             EXPECT_EQ(Load(PathOf("real/target.dap")), expected);
+         }},
+        {"a dangling symlink creates the file it names",
+         [&] {
+             fs::create_symlink("named.dap", PathOf("dangling.dap"));
+             return PathOf("dangling.dap");
+         },
+         FileWriteError::None,
+         [&](const std::string& p) {
+             EXPECT_TRUE(fs::is_symlink(p));
+             EXPECT_EQ(Load(PathOf("named.dap")), expected);
+         }},
+        {"hard links stay one file",
+         [&] {
+             Store(PathOf("first.dap"), old);
+             fs::create_hard_link(PathOf("first.dap"), PathOf("second.dap"));
+             return PathOf("first.dap");
+         },
+         FileWriteError::None,
+         [&](const std::string&) {
+             EXPECT_EQ(fs::hard_link_count(PathOf("first.dap")), 2u);
+             EXPECT_EQ(Load(PathOf("second.dap")), expected);
+         }},
+        {"a name at the file-system limit",
+         [&] { return PathOf(std::string(251, 'n') + ".dap"); },
+         FileWriteError::None,
+         [&](const std::string&) {}},
+        {"a FIFO is refused and left a FIFO",
+         [&] {
+             mkfifo(PathOf("fifo.dap").c_str(), 0600);
+             return PathOf("fifo.dap");
+         },
+         FileWriteError::NotRegularFile,
+         [&](const std::string& p) { EXPECT_EQ(fs::symlink_status(p).type(), fs::file_type::fifo); }},
+        {"a symlink to a FIFO is refused",
+         [&] {
+             mkfifo(PathOf("fifo2").c_str(), 0600);
+             fs::create_symlink("fifo2", PathOf("tofifo.dap"));
+             return PathOf("tofifo.dap");
+         },
+         FileWriteError::NotRegularFile,
+         [&](const std::string&) { EXPECT_EQ(fs::symlink_status(PathOf("fifo2")).type(), fs::file_type::fifo); }},
+        {"a directory says so",
+         [&] {
+             fs::create_directories(PathOf("dir.dap"));
+             return PathOf("dir.dap");
+         },
+         FileWriteError::IsDirectory,
+         [&](const std::string& p) { EXPECT_TRUE(fs::is_directory(p)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.setUp();
+        FileWriteError error = FileWriteError::CannotWrite;
+        EXPECT_EQ(WriteDapFile(path, &error), c.error == FileWriteError::None);
+        EXPECT_EQ(error, c.error);
+        if (c.error == FileWriteError::None) {
+            EXPECT_EQ(Load(path), expected);
+        }
+        c.check(path);
+    }
+    // No temporary file is left behind by any of them.
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+
+    if (root) {
+        // As root, the owner of the preset stays its owner.
+        const std::string p = PathOf("owned.dap");
+        Store(p, old);
+        ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0);
+        ASSERT_TRUE(WriteDapFile(p));
+        ASSERT_EQ(stat(p.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+}
+
+// A preset the user may not write is refused, as opening it would be; the
+// save runs as an unprivileged user since root may write anything.
+TEST_F(DapFileTest, ReadOnlyPresetIsRefused)
+{
+    const std::string p = PathOf("locked.dap");
+    Store(p, Bytes(465, 0x11));
+    ASSERT_EQ(chmod(p.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        FileWriteError error = FileWriteError::None;
+        const bool saved = WriteDapFile(p, &error);
+        _exit(saved ? 1 : error == FileWriteError::ReadOnly ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "cannot drop privileges here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Load(p), Bytes(465, 0x11));
+    EXPECT_STREQ(FileWriteErrorText(FileWriteError::ReadOnly), "the file is read-only");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "device/HidPro.h"
 
 #include <algorithm>
+#include <deque>
 #include <string>
 
 namespace ktv::test {
@@ -17,6 +18,8 @@ public:
     std::vector<std::string> opened;
     std::vector<PlatformHandle> closed;
     Bytes reply;                // what the next read returns (bytesRead = size)
+    std::deque<Bytes> waiting;  // reports already queued: read first, and without waiting
+    int reads = 0;
     bool readFails = false;
     std::uint32_t readError = PlatformError::Timeout;
     std::uint32_t lastError = 0;
@@ -33,8 +36,19 @@ public:
         lastError = handle == InvalidHandle ? PlatformError::InvalidHandle : 0;
         return handle != InvalidHandle;
     }
-    bool Read(PlatformHandle, Report& report, std::size_t& bytesRead, int) override
+    bool Read(PlatformHandle, Report& report, std::size_t& bytesRead, int timeoutMs) override
     {
+        ++reads;
+        if (!waiting.empty()) {
+            std::copy(waiting.front().begin(), waiting.front().end(), report);
+            bytesRead = waiting.front().size();
+            waiting.pop_front();
+            return true;
+        }
+        if (timeoutMs == 0) { // the reply to the next write has not come yet
+            lastError = PlatformError::Timeout;
+            return false;
+        }
         if (readFails) {
             lastError = readError;
             return false;
@@ -224,6 +238,27 @@ TEST_F(HidProTest, ReadErrorShowsLow16BitsOfTheCode)
         EXPECT_EQ(Hid().ReadReport(6), ReadResult::ReadError);
         EXPECT_EQ(ui.status[1], text);
     }
+}
+
+TEST_F(HidProTest, LateRepliesAreDiscardedBeforeTheNextRequest)
+{
+    platform.interfaces = {{"HID\\VID_2B5E&PID_61D3\\1", "/dev/box"}};
+    Hid().OpenDevice();
+    // Two replies that came after their waits ran out, then the reply to
+    // this request.
+    platform.waiting = {Reply({0x81, 0x01}), Reply({0x2A, 0x00})};
+    platform.reply = Reply({0x2A, 0x01});
+    const std::uint8_t link = 0x2A;
+    ASSERT_TRUE(Hid().WriteReport(&link, 1));
+    EXPECT_TRUE(platform.waiting.empty());
+    ASSERT_EQ(Hid().ReadReport(6), ReadResult::Ok);
+    EXPECT_EQ(Hid().ReplyByte(1), 0x01);
+
+    // A device that never stops sending does not hold the write forever.
+    platform.waiting.assign(1000, Reply({0x2A, 0x00}));
+    ASSERT_TRUE(Hid().WriteReport(&link, 1));
+    EXPECT_LT(platform.waiting.size(), 1000u);
+    EXPECT_GT(platform.waiting.size(), 900u);
 }
 
 class TransportOverBox : public CoreFixture {};

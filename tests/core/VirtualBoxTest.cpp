@@ -58,6 +58,8 @@ TEST_F(VirtualBoxTest, InvalidRequestsGetNoReplyAndChangeNothing)
     const Bytes mute = Request({0x1E, 0x21});
     Bytes cut = mute;
     cut.resize(64);
+    Bytes longer = mute;
+    longer.push_back(0); // a datagram longer than a report is not cut to one
     struct Case {
         const char* name;
         Bytes report;
@@ -69,6 +71,7 @@ TEST_F(VirtualBoxTest, InvalidRequestsGetNoReplyAndChangeNothing)
         {"length 61", with(mute, 3, 61)},
         {"checksum", with(mute, 6, 0x40)},
         {"short report", cut},
+        {"long report", longer},
         {"unknown command", Request({0x29, 0x01})},
         {"command with the wrong length", Request({0x1E, 0x21, 0x00})},
         {"band run past 38", Request({0xA0, 36, 4})},

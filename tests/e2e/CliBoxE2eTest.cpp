@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -19,6 +20,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -840,6 +843,155 @@ TEST_F(CliAndBox, BoxReplacesAStaleSocketAndRefusesToDoubleALiveOne)
     const pid_t damaged = Spawn({KTV_BOX_EXE, "--state", File("bad-state.bin")}, File("d.log"), File("d.err"));
     EXPECT_EQ(WaitFor(damaged), 2);
     EXPECT_NE(ReadText(File("d.err")).find("not a box state file"), std::string::npos);
+}
+
+// A client of the box's socket that the test drives by hand.
+int Connect(const std::string& path)
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Link on, as a 65-byte request.
+Bytes LinkRequest()
+{
+    Bytes r(65, 0);
+    r[1] = 0xAA;
+    r[2] = 1;
+    r[3] = 2;
+    r[4] = 0x2A;
+    r[5] = 1;
+    r[6] = 0x2B;
+    return r;
+}
+
+// The size of the reply that arrives within a second, -1 for none, 0 when
+// the box closed the connection.
+int ReplySize(int fd)
+{
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, 1000) <= 0)
+        return -1;
+    std::uint8_t buffer[100];
+    return int(recv(fd, buffer, sizeof buffer, MSG_DONTWAIT));
+}
+
+TEST_F(CliAndBox, FilesThatAreNoPresetsAreRefusedWithoutWaitingOrReadingThemWhole)
+{
+    StartBox();
+    ASSERT_EQ(mkfifo(File("pipe.dap").c_str(), 0600), 0);
+    fs::create_directories(File("folder.dap"));
+    // A preset with a gigabyte of tail (sparse): only its head is read.
+    const std::string big = WritePreset(File("big.dap"), 0);
+    fs::resize_file(big, std::uintmax_t(1) << 30);
+
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+        std::string Expected;
+    };
+    const Case cases[] = {
+        {{"dump", File("folder.dap")}, 2, "it is a directory"},
+        {{"write", File("folder.dap")}, 2, "it is a directory"},
+        {{"dump", File("pipe.dap")}, 2, "it is not a regular file"},
+        {{"write", File("pipe.dap")}, 2, "it is not a regular file"},
+        {{"dump", "/dev/zero"}, 2, "it is not a regular file"},
+        {{"dump", "/proc/self/mem"}, 2, "cannot be read"},
+        {{"dump", big}, 0, ""},
+        {{"read", "-o", File("pipe.dap")}, 2, "cannot write " + File("pipe.dap") + ": it is not a regular file"},
+        {{"read", "-o", File("folder.dap")}, 2, "it is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args.back());
+        const CliRun run = Cli(c.Args);
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        EXPECT_NE(run.Err.find(c.Expected), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(fs::symlink_status(File("pipe.dap")).type(), fs::file_type::fifo);
+    EXPECT_TRUE(fs::is_directory(File("folder.dap")));
+
+    // The box refuses a state "file" that is a directory instead of aborting.
+    const pid_t box = Spawn({KTV_BOX_EXE, "--name", "2", "--state", File("folder.dap")}, File("s.log"), File("s.err"));
+    EXPECT_EQ(WaitFor(box), 2);
+    EXPECT_NE(ReadText(File("s.err")).find("it is a directory"), std::string::npos) << ReadText(File("s.err"));
+}
+
+TEST_F(CliAndBox, QuietFailureStillSaysWhatFailedInOneLine)
+{
+    const std::string preset = WritePreset(File("a.dap"), 0);
+    auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+
+    const CliRun noBox = Cli({"--quiet", "write", preset});
+    EXPECT_EQ(noBox.Status, 1);
+    EXPECT_EQ(lines(noBox.Err), 1) << noBox.Err;
+
+    StartBox({"--fault", "silent", "--only", "Link"});
+    const CliRun silent = Cli({"--quiet", "write", preset});
+    EXPECT_EQ(silent.Status, 1);
+    EXPECT_EQ(lines(silent.Err), 1) << silent.Err;
+    EXPECT_NE(silent.Err.find("did not answer"), std::string::npos) << silent.Err;
+}
+
+// One client that misbehaves or a crowd of idle ones must not keep the box
+// from serving the next client.
+TEST_F(CliAndBox, BoxServesOthersDespiteAClientThatNeverReadsOrManyIdleOnes)
+{
+    StartBox({"--idle", "2"});
+    std::vector<int> clients;
+    auto cleanup = [&] {
+        for (int fd : clients)
+            close(fd);
+        clients.clear();
+    };
+
+    // Requests sent as fast as the socket takes them, replies never read.
+    const int greedy = Connect(socketPath);
+    ASSERT_GE(greedy, 0);
+    clients.push_back(greedy);
+    const Bytes link = LinkRequest();
+    for (int i = 0; i < 2000; ++i)
+        if (send(greedy, link.data(), link.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0)
+            break;
+    EXPECT_EQ(Cli({"store", "1"}).Status, 0);
+
+    // An empty datagram closes that connection only; a datagram longer than
+    // a report is refused, not cut to one.
+    const int empty = Connect(socketPath), longer = Connect(socketPath);
+    clients.push_back(empty);
+    clients.push_back(longer);
+    ASSERT_EQ(send(empty, "", 0, 0), 0);
+    EXPECT_EQ(ReplySize(empty), 0);
+    Bytes tooLong = link;
+    tooLong.push_back(0);
+    ASSERT_EQ(send(longer, tooLong.data(), tooLong.size(), 0), 66);
+    EXPECT_EQ(ReplySize(longer), -1);
+    EXPECT_NE(BoxLog().find("long request"), std::string::npos);
+    ASSERT_EQ(send(longer, link.data(), link.size(), 0), 65);
+    EXPECT_EQ(ReplySize(longer), 65);
+
+    // A connection quiet for longer than --idle is closed by the box.
+    EXPECT_EQ(ReplySize(longer), -1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(ReplySize(longer), 0);
+    cleanup();
+
+    // More idle connections than the box has descriptors.
+    rlimit limit{200, 200};
+    ASSERT_EQ(prlimit(boxPid, RLIMIT_NOFILE, &limit, nullptr), 0);
+    for (int i = 0; i < 260; ++i) {
+        const int fd = Connect(socketPath);
+        if (fd >= 0)
+            clients.push_back(fd);
+    }
+    EXPECT_EQ(Cli({"store", "1"}).Status, 0);
+    cleanup();
 }
 
 } // namespace

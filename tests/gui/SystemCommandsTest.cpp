@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -20,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
+
+#include <sys/stat.h>
 
 using namespace ktv;
 using namespace ktv::test;
@@ -529,6 +532,62 @@ private slots:
         QCOMPARE(Messages(), std::vector<std::string>{"Write dsp ok!"});
         auto requests = h.TakeRequests();
         QVERIFY(requests.size() >= 9);
+    }
+
+    // A pipe nobody writes to, a folder or a device named as a preset is
+    // refused with the reason, without waiting and without sending anything;
+    // the same through the file list when a listed preset was replaced.
+    void whatIsNotAPresetFileIsRefusedWithTheReason()
+    {
+        QVERIFY(mkfifo(PathOf("pipe.dap").toLocal8Bit().constData(), 0600) == 0);
+        QVERIFY(QDir(dir->path()).mkdir("folder.dap"));
+        const DspParamsImage before = DspParams;
+        struct Case {
+            QString path;
+            const char* reason;
+        };
+        const Case cases[] = {
+            {PathOf("pipe.dap"), "it is not a regular file"},
+            {PathOf("folder.dap"), "it is a directory"},
+            {"/dev/zero", "it is not a regular file"},
+        };
+        for (const Case& c : cases) {
+            Messages().clear();
+            h.Form().ChooseOpenFile = [&] { return c.path; };
+            h.Form().Open1Click();
+            QCOMPARE(Messages().size(), std::size_t(1));
+            const QString message = QString::fromStdString(Messages()[0]);
+            QVERIFY2(message.contains(c.reason), qPrintable(message));
+        }
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(DspParams.MaxVol, before.MaxVol);
+
+        // Listed as a preset, then replaced by a pipe before Recall.
+        h.Form().ChooseSaveFile = [&] { return PathOf("listed"); };
+        h.Form().Save1Click();
+        Button("ButtonResh")->click();
+        auto* list = h.Find<QListWidget>("FileListBox1");
+        QCOMPARE(list->count(), 1);
+        list->setCurrentRow(0);
+        QVERIFY(QFile::remove(PathOf("listed.dap")));
+        QVERIFY(mkfifo(PathOf("listed.dap").toLocal8Bit().constData(), 0600) == 0);
+        Messages().clear();
+        Button("Button2")->click();
+        QCOMPARE(Messages().size(), std::size_t(1));
+        QVERIFY2(QString::fromStdString(Messages()[0]).contains("it is not a regular file"),
+                 Messages()[0].c_str());
+        QVERIFY(h.TakeRequests().empty());
+
+        // Saving over a pipe or a folder is refused and leaves them as they are.
+        for (const char* name : {"pipe.dap", "folder.dap"}) {
+            Messages().clear();
+            h.Form().ChooseSaveFile = [&] { return PathOf(name); };
+            h.Form().Save1Click();
+            QCOMPARE(Messages().size(), std::size_t(1));
+            QVERIFY2(QString::fromStdString(Messages()[0]).contains("Preset not saved"), Messages()[0].c_str());
+        }
+        QVERIFY(QFileInfo(PathOf("folder.dap")).isDir());
+        QVERIFY(!QFileInfo(PathOf("pipe.dap")).isFile());
     }
 
     void loadingWithoutABoxStillUpdatesTheWindow()

@@ -10,6 +10,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -158,6 +161,75 @@ TEST_F(VirtualBoxSockets, NodeWithoutPermissionIsAccessDenied)
     if (WEXITSTATUS(status) == 3)
         GTEST_SKIP() << "cannot drop privileges here";
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Runs `work` on its own thread; false when it has not ended within
+// `seconds` (the thread is then left behind, blocked).
+bool EndsWithin(double seconds, std::function<void()> work)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> ended = done->get_future();
+    std::thread([done, work = std::move(work)] {
+        work();
+        done->set_value();
+    }).detach();
+    return ended.wait_for(std::chrono::duration<double>(seconds)) == std::future_status::ready;
+}
+
+// A box that is paused or stuck stops taking connections once its listen
+// queue is full; neither the listing nor an open may wait for it.
+TEST_F(VirtualBoxSockets, BoxWithFullListenQueueIsNotWaitedFor)
+{
+    const int listener = Listen("box-1.sock", false);
+    ASSERT_EQ(listen(listener, 0), 0);
+    const std::string path = dir + "/box-1.sock";
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    for (int i = 0; i < 16; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0);
+        fds.push_back(fd);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            break;
+    }
+
+    auto listed = std::make_shared<std::size_t>(99);
+    auto opened = std::make_shared<PlatformHandle>(0);
+    auto error = std::make_shared<std::uint32_t>(0);
+    const std::string d = dir;
+    ASSERT_TRUE(EndsWithin(5, [=] {
+        LinuxHidPlatform platform(d);
+        platform.UseHidapi = false;
+        *listed = platform.ListInterfaces().size();
+        *opened = platform.Open(path);
+        *error = platform.LastError();
+    }));
+    EXPECT_EQ(*listed, 0u);
+    EXPECT_EQ(*opened, InvalidHandle);
+    EXPECT_EQ(*error, PlatformError::Timeout);
+}
+
+// A box that takes requests but never reads them fills the socket; a write
+// then fails after the wait instead of blocking.
+TEST_F(VirtualBoxSockets, WriteToABoxThatNeverReadsGivesUp)
+{
+    const int listener = Listen("box-1.sock");
+    LinuxHidPlatform platform(dir);
+    platform.UseHidapi = false;
+    const PlatformHandle h = platform.Open(dir + "/box-1.sock");
+    ASSERT_NE(h, InvalidHandle);
+    const int peer = accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    fds.push_back(peer);
+    Report out{};
+    auto failures = std::make_shared<int>(0);
+    ASSERT_TRUE(EndsWithin(10, [&platform, h, out, failures] {
+        for (int i = 0; i < 100000 && !*failures; ++i)
+            if (!platform.Write(h, out))
+                ++*failures;
+    }));
+    EXPECT_EQ(*failures, 1);
+    EXPECT_EQ(platform.LastError(), PlatformError::Timeout);
 }
 
 // The transport finds a virtual box through the platform like a real one.

@@ -86,20 +86,9 @@ PlatformHandle LinuxHidPlatform::Open(const std::string& path)
         return InvalidHandle;
     }
     if (S_ISSOCK(st.st_mode)) {
-        sockaddr_un addr;
-        if (!FillAddress(addr, path)) {
-            Fail(PlatformError::IoError);
-            return InvalidHandle;
-        }
-        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        const int fd = ConnectWithin(path, ConnectTimeoutMs);
         if (fd < 0) {
             Fail(ErrnoToPlatformError(errno));
-            return InvalidHandle;
-        }
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-            const int err = errno;
-            close(fd);
-            Fail(ErrnoToPlatformError(err));
             return InvalidHandle;
         }
         entry.Socket = fd;

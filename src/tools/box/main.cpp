@@ -7,7 +7,9 @@
 #include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
 #include "device/platform/UnixSocket.h"
+#include "presets/PresetIo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -15,12 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -50,6 +52,7 @@ constexpr const char* Usage =
     "  --from N         misbehave from the N-th request on (default: 1)\n"
     "  --only COMMAND   misbehave only for this command, by name (Link, PeqBands,\n"
     "                   ReadSystem, ...) or code (0x2a)\n"
+    "  --idle SECONDS   close a connection quiet for this long (default: 60)\n"
     "  -h, --help       show this help\n"
     "\n"
     "Ends on SIGINT or SIGTERM and removes its socket.\n";
@@ -74,6 +77,8 @@ struct Options {
     std::string Dir;
     std::string StateFile;
     VirtualBox::FaultPlan Faults;
+    // A connection quiet for this long is closed, so forgotten ones do not pile up.
+    std::chrono::seconds IdleLimit{60};
 };
 
 int UsageError(const std::string& what)
@@ -98,7 +103,7 @@ int ParseOptions(int argc, char** argv, Options& o, bool& help)
         }
         std::optional<std::string> v;
         if (arg == "--name" || arg == "--dir" || arg == "--state" || arg == "--fault" || arg == "--from" ||
-            arg == "--only") {
+            arg == "--only" || arg == "--idle") {
             v = value();
             if (!v)
                 return UsageError(arg + " needs a value");
@@ -128,6 +133,12 @@ int ParseOptions(int argc, char** argv, Options& o, bool& help)
             if (v->empty() || *end || n < 1 || n > 1000000000)
                 return UsageError("--from needs a request number of 1 or more");
             o.Faults.FromRequest = int(n);
+        } else if (arg == "--idle") {
+            char* end = nullptr;
+            const long n = std::strtol(v->c_str(), &end, 10);
+            if (v->empty() || *end || n < 1 || n > 86400)
+                return UsageError("--idle needs a number of seconds from 1 to 86400");
+            o.IdleLimit = std::chrono::seconds(n);
         } else if (arg == "--only") {
             const auto code = tools::ParseCommand(*v);
             if (!code)
@@ -151,29 +162,31 @@ std::string Now()
     return text;
 }
 
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
+// A connection and the replies it has not taken yet.
+struct Client {
+    int Fd = -1;
+    std::deque<std::vector<std::uint8_t>> Pending;
+    std::chrono::steady_clock::time_point LastActive;
+};
 
-// Through a temporary file, so a box killed mid-write never leaves half a state.
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes)
+// Replies a client may leave unread before it is dropped: a client that
+// sends and never reads must not hold the box for the others.
+constexpr std::size_t MaxPendingReplies = 16;
+// Requests taken from one client per round, so a busy one cannot starve the rest.
+constexpr int RequestsPerRound = 8;
+
+// Sends what the client has pending without blocking; false when the
+// connection is broken.
+bool Flush(Client& c)
 {
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        out.flush();
-        if (!out)
-            return false;
+    while (!c.Pending.empty()) {
+        const std::vector<std::uint8_t>& reply = c.Pending.front();
+        const ssize_t n = send(c.Fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        c.Pending.pop_front();
     }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
+    return true;
 }
 
 } // namespace
@@ -194,8 +207,16 @@ int main(int argc, char** argv)
     VirtualBox box;
     box.Faults = options.Faults;
     if (!options.StateFile.empty()) {
-        std::vector<std::uint8_t> bytes;
-        if (ReadFile(options.StateFile, bytes)) {
+        // One byte more than a state file holds, so a longer file is seen as one.
+        std::vector<std::uint8_t> bytes(box.SaveState().size() + 1);
+        std::size_t size = 0;
+        const FileReadError error = ReadFileHead(options.StateFile, bytes.data(), bytes.size(), size);
+        if (error != FileReadError::None && error != FileReadError::CannotOpen) {
+            std::fprintf(stderr, "ktvtune-box: --state %s: %s\n", options.StateFile.c_str(), FileReadErrorText(error));
+            return 2;
+        }
+        if (error == FileReadError::None) {
+            bytes.resize(size);
             if (!box.LoadState(bytes)) {
                 std::fprintf(stderr, "ktvtune-box: %s is not a box state file\n", options.StateFile.c_str());
                 return 2;
@@ -210,11 +231,13 @@ int main(int argc, char** argv)
         std::vector<std::uint8_t> state = box.SaveState();
         if (state == savedState)
             return;
-        if (WriteFileAtomically(options.StateFile, state))
+        // Through a temporary file, so a box killed mid-write never leaves half a state.
+        const FileWriteError error = ReplaceFile(options.StateFile, state.data(), state.size());
+        if (error == FileWriteError::None)
             savedState = std::move(state);
         else
             std::fprintf(stderr, "ktvtune-box: cannot write %s: %s\n", options.StateFile.c_str(),
-                         std::strerror(errno));
+                         FileWriteErrorText(error));
     };
 
     const std::string dir = options.Dir.empty() ? platform::VirtualBoxDirectory() : options.Dir;
@@ -256,13 +279,13 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
-    const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     unlink(temp.c_str());
     // Bound and listening under a temporary name, then renamed into place: a
     // client that sees the name can connect at once, and a stale socket is
     // replaced in one step.
     if (signalFd < 0 || listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listener, 8) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
+        listen(listener, SOMAXCONN) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "ktvtune-box: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
         unlink(temp.c_str());
         return 1;
@@ -281,13 +304,66 @@ int main(int argc, char** argv)
                     box.Faults.OnlyCommand ? tools::CommandName(*box.Faults.OnlyCommand) : "");
     }
 
-    std::vector<int> clients;
+    // Kept open so that, with every descriptor taken, one can be freed to
+    // accept and drop a connection instead of polling a listener that stays
+    // readable for ever.
+    int spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    std::vector<Client> clients;
+    auto closeClient = [&](std::size_t i) {
+        close(clients[i].Fd);
+        clients.erase(clients.begin() + std::ptrdiff_t(i));
+    };
+    auto acceptClients = [&] {
+        for (;;) {
+            const int c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (c >= 0) {
+                clients.push_back({c, {}, std::chrono::steady_clock::now()});
+                continue;
+            }
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EMFILE && errno != ENFILE)
+                return;
+            // Out of descriptors: the connection idle the longest makes room.
+            if (!clients.empty()) {
+                std::size_t oldest = 0;
+                for (std::size_t i = 1; i < clients.size(); ++i)
+                    if (clients[i].LastActive < clients[oldest].LastActive)
+                        oldest = i;
+                closeClient(oldest);
+                continue;
+            }
+            if (spareFd < 0)
+                return;
+            close(spareFd);
+            const int dropped = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (dropped >= 0)
+                close(dropped);
+            spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            return;
+        }
+    };
+
     int exitSignal = 0;
+    std::vector<pollfd> fds;
     while (!exitSignal) {
-        std::vector<pollfd> fds{{signalFd, POLLIN, 0}, {listener, POLLIN, 0}};
-        for (int c : clients)
-            fds.push_back({c, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        const auto now = std::chrono::steady_clock::now();
+        for (std::size_t i = clients.size(); i-- > 0;)
+            if (now - clients[i].LastActive > options.IdleLimit)
+                closeClient(i);
+        int timeoutMs = -1;
+        if (!clients.empty()) {
+            auto oldest = clients.front().LastActive;
+            for (const Client& c : clients)
+                oldest = std::min(oldest, c.LastActive);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(oldest + options.IdleLimit - now);
+            timeoutMs = int(std::max<std::int64_t>(left.count(), 0) + 1);
+        }
+
+        fds.assign({{signalFd, POLLIN, 0}, {listener, POLLIN, 0}});
+        for (const Client& c : clients)
+            fds.push_back({c.Fd, short(POLLIN | (c.Pending.empty() ? 0 : POLLOUT)), 0});
+        if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
             if (errno == EINTR)
                 continue;
             std::fprintf(stderr, "ktvtune-box: poll: %s\n", std::strerror(errno));
@@ -298,43 +374,67 @@ int main(int argc, char** argv)
             if (read(signalFd, &info, sizeof info) == ssize_t(sizeof info))
                 exitSignal = int(info.ssi_signo);
         }
-        if (fds[1].revents & POLLIN) {
-            const int c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c >= 0)
-                clients.push_back(c);
-        }
-        std::vector<int> closed;
-        for (std::size_t i = 2; i < fds.size(); ++i) {
-            if (!fds[i].revents)
+
+        // Clients polled this round sit at the front in poll order; closing
+        // goes backwards so the indices stay valid.
+        const std::size_t polled = fds.size() - 2;
+        for (std::size_t i = polled; i-- > 0;) {
+            const short revents = fds[i + 2].revents;
+            if (!revents)
                 continue;
-            const int c = fds[i].fd;
-            std::uint8_t request[ReportSize] = {};
-            const ssize_t n = (fds[i].revents & POLLIN) ? recv(c, request, sizeof request, MSG_DONTWAIT) : 0;
-            if (n <= 0) {
-                if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                    closed.push_back(c);
-                continue;
+            Client& c = clients[i];
+            bool keep = true;
+            if (revents & POLLIN) {
+                for (int round = 0; keep && round < RequestsPerRound; ++round) {
+                    // One byte more than a report, so a longer datagram shows
+                    // as one (MSG_TRUNC gives its real length).
+                    std::uint8_t request[ReportSize + 1] = {};
+                    const ssize_t n = recv(c.Fd, request, sizeof request, MSG_DONTWAIT | MSG_TRUNC);
+                    if (n < 0) {
+                        keep = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+                        break;
+                    }
+                    if (n == 0) { // the client left, or sent an empty datagram
+                        keep = false;
+                        break;
+                    }
+                    c.LastActive = std::chrono::steady_clock::now();
+                    const std::size_t size = std::min(std::size_t(n), sizeof request);
+                    std::vector<std::uint8_t> reply = box.Handle(request, size);
+                    // Logged before the reply goes: a client that has its reply may
+                    // end at once, and whoever reads the log then must find the line.
+                    std::printf("%s #%d %s | %s\n", Now().c_str(), box.RequestCount,
+                                tools::DescribeRequest(request, std::min(size, ReportSize)).c_str(),
+                                VirtualBox::Describe(box.Log.back()).c_str());
+                    // The log is printed; the box itself need not keep it.
+                    box.Log.clear();
+                    saveState();
+                    if (reply.empty())
+                        continue;
+                    if (c.Pending.size() >= MaxPendingReplies) {
+                        std::printf("%s closing a client that does not read its replies\n", Now().c_str());
+                        keep = false;
+                        break;
+                    }
+                    c.Pending.push_back(std::move(reply));
+                    keep = Flush(c);
+                }
+            } else if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                keep = false;
             }
-            const std::vector<std::uint8_t> reply = box.Handle(request, std::size_t(n));
-            // Logged before the reply goes: a client that has its reply may
-            // end at once, and whoever reads the log then must find the line.
-            std::printf("%s #%d %s | %s\n", Now().c_str(), box.RequestCount,
-                        tools::DescribeRequest(request, std::size_t(n)).c_str(),
-                        VirtualBox::Describe(box.Log.back()).c_str());
-            if (!reply.empty())
-                send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
-            // The log is printed; the box itself need not keep it.
-            box.Log.clear();
-            saveState();
+            if (keep && (revents & POLLOUT))
+                keep = Flush(c);
+            if (!keep)
+                closeClient(i);
         }
-        for (int c : closed) {
-            close(c);
-            std::erase(clients, c);
-        }
+        if (fds[1].revents & POLLIN)
+            acceptClients();
     }
 
-    for (int c : clients)
-        close(c);
+    if (spareFd >= 0)
+        close(spareFd);
+    for (const Client& c : clients)
+        close(c.Fd);
     close(listener);
     // Only our own socket: a box started after us under the same name keeps its.
     struct stat now{};

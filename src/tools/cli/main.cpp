@@ -16,9 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -65,12 +63,17 @@ struct Command {
 class ConsoleUi final : public UserInterface {
 public:
     bool Quiet = false;
+    bool ShownMessage = false;
+    std::string LastExchangeStatus;
     void ShowMessage(std::string_view text) override
     {
+        ShownMessage = true;
         std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
     }
-    void SetStatus(StatusPanel, std::string_view text) override
+    void SetStatus(StatusPanel panel, std::string_view text) override
     {
+        if (panel == StatusPanel::Exchange)
+            LastExchangeStatus = text;
         if (!Quiet)
             std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
     }
@@ -105,6 +108,10 @@ int WithBox(const std::function<int()>& work)
         hid.Linked = SendLink(1);
     if (!hid.Linked) {
         Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
+        // Quiet hides the status texts, but a failure still says what failed.
+        if (ui.Quiet && !ui.ShownMessage)
+            std::fprintf(stderr, "ktvtune-cli: the box did not answer the link request (%s)\n",
+                         ui.LastExchangeStatus.c_str());
         hid.CloseDevice();
         return ExitFailed;
     }
@@ -114,6 +121,15 @@ int WithBox(const std::function<int()>& work)
     hid.Linked = false;
     hid.CloseDevice();
     return status;
+}
+
+bool SaveImage(const std::string& path)
+{
+    FileWriteError error = FileWriteError::None;
+    if (WriteDapFile(path, &error))
+        return true;
+    std::fprintf(stderr, "ktvtune-cli: cannot write %s: %s\n", path.c_str(), FileWriteErrorText(error));
+    return false;
 }
 
 std::optional<std::uint8_t> ParseSlot(const std::string& text)
@@ -174,10 +190,8 @@ int RunRead(const std::vector<std::string>& args)
             return ExitFailed;
         }
         Ui().ShowMessage("Read dsp ok!");
-        if (!WriteDapFile(out)) {
-            std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+        if (!SaveImage(out))
             return ExitUsage;
-        }
         return ExitOk;
     });
 }
@@ -253,10 +267,8 @@ int RunRecall(const std::vector<std::string>& args)
         Ui().ShowMessage(ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
         if (!ok)
             return ExitFailed;
-        if (!out.empty() && !WriteDapFile(out)) {
-            std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+        if (!out.empty() && !SaveImage(out))
             return ExitUsage;
-        }
         return ExitOk;
     });
 }
@@ -298,30 +310,23 @@ std::string JsonArray(const std::array<T, N>& values)
 // so a dump or a diff shows what the file holds.
 bool LoadFileAsStored(const std::string& path, DspParamsImage& image)
 {
-    std::vector<std::uint8_t> bytes;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (in)
-            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     LoadDefaults();
-    DapReadError error = DapReadError::None;
-    if (!ReadDapFile(path, &error)) {
+    DapBytes bytes{};
+    const DapReadError error = LoadDapFile(path, bytes);
+    if (error != DapReadError::None || !ApplyDap(bytes.data(), bytes.size())) {
         std::fprintf(stderr, "ktvtune-cli: %s: %s\n", path.c_str(), DapReadErrorText(error));
         return false;
     }
     DspParamsImage& p = DspParams;
-    if (bytes.size() >= DapFileSize) {
-        p.MicVol = bytes[1];
-        p.MusicVol = bytes[2];
-        p.EffectVol = bytes[3];
-        p.Mute = bytes[4];
-        p.Pitch = std::int8_t(bytes[17]);
-        p.Input = bytes[19];
-        p.ReservedWord = GetU16(&bytes[20]);
-        for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
-            p.ReservedBytes[i] = bytes[29 + i];
-    }
+    p.MicVol = bytes[1];
+    p.MusicVol = bytes[2];
+    p.EffectVol = bytes[3];
+    p.Mute = bytes[4];
+    p.Pitch = std::int8_t(bytes[17]);
+    p.Input = bytes[19];
+    p.ReservedWord = GetU16(&bytes[20]);
+    for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
+        p.ReservedBytes[i] = bytes[29 + i];
     image = p;
     return true;
 }

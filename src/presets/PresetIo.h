@@ -1,0 +1,33 @@
+#pragma once
+// Reading and replacing preset files safely. The standard library cannot
+// open a file without blocking on a FIFO nor keep a file's owner, so this
+// one part of the core speaks POSIX.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ktv {
+
+enum class FileReadError { None, CannotOpen, IsDirectory, NotRegularFile, CannotRead };
+const char* FileReadErrorText(FileReadError error);
+
+// Reads at most `capacity` bytes from the start of a regular file into
+// `buffer`; `size` is how many came. Directories, devices, FIFOs and sockets
+// are refused without being read, and a FIFO is never waited on.
+[[nodiscard]] FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::size_t capacity,
+                                         std::size_t& size);
+
+enum class FileWriteError { None, IsDirectory, NotRegularFile, ReadOnly, CannotCreate, CannotWrite };
+const char* FileWriteErrorText(FileWriteError error);
+
+// Replaces the file at `path` with `bytes`: written to a temporary file
+// beside it first, so a failed write never damages the old file. A symlink
+// is followed to the file it names; an existing file keeps its permission
+// bits (and owner, when run as root); a file with other hard links is
+// rewritten in place once the temporary write has succeeded, so the links
+// stay one file. A target that exists and is not a regular file, or that
+// cannot be opened for writing, is refused and left alone.
+[[nodiscard]] FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, std::size_t size);
+
+} // namespace ktv
