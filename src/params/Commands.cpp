@@ -159,6 +159,16 @@ bool SendPeqBands(std::uint8_t first, std::uint8_t count)
     return Exchange(p.data(), 3 + BandRecordSize * count);
 }
 
+bool SendBandRun(std::uint8_t first, std::uint8_t count)
+{
+    for (std::uint8_t done = 0; done < count; done = std::uint8_t(done + MaxBandsPerRequest)) {
+        const auto n = std::uint8_t(std::min<int>(MaxBandsPerRequest, count - done));
+        if (!SendPeqBands(std::uint8_t(first + done), n))
+            return false;
+    }
+    return true;
+}
+
 bool SendFbx() { return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Fbx), DspParams.Fbx}); }
 
 bool SendPitch()

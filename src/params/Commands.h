@@ -53,6 +53,9 @@ void DecodeEffectsReply(const std::uint8_t* payload);
 bool SendMute();
 bool SendMasterVolume();
 bool SendPeqBands(std::uint8_t first, std::uint8_t count);
+// A run of bands longer than one request takes: PeqBands requests of at most
+// six bands, in order, stopping at the first that fails.
+bool SendBandRun(std::uint8_t first, std::uint8_t count);
 bool SendFbx();
 bool SendPitch();
 bool SendInput();

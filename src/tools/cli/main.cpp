@@ -7,6 +7,8 @@
 #include "device/HidPro.h"
 #include "device/platform/LinuxHidPlatform.h"
 #include "device/platform/PlatformHelpers.h"
+#include "interop/FilterImport.h"
+#include "interop/FilterText.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "params/ImageDiff.h"
@@ -45,6 +47,10 @@ constexpr const char* MainUsage =
     "  dump FILE.dap      print the preset as JSON (no box needed)\n"
     "  dump --box         print the box's state as JSON\n"
     "  diff A.dap B.dap   print every field that differs between two presets\n"
+    "  import FILE --channel NAME [--preset IN.dap] [-o OUT.dap]\n"
+    "                     put a REW/Equalizer APO/AutoEq filter file onto a channel\n"
+    "  export IN.dap --channel NAME [-o FILE]\n"
+    "                     write a channel's bands as REW/Equalizer APO filter text\n"
     "\n"
     "Options:\n"
     "  -q, --quiet        do not print the status texts of each exchange\n"
@@ -440,10 +446,123 @@ int RunDiff(const std::vector<std::string>& args)
     return rows.empty() ? ExitOk : ExitFailed;
 }
 
+// ---- import / export of filter text ----
+
+constexpr const char* ImportUsage =
+    "Usage: ktvtune-cli import FILE --channel NAME [--preset IN.dap] [-o OUT.dap]\n\n"
+    "Puts the filters of a REW, Equalizer APO or AutoEq filter file onto the\n"
+    "channel's bands (NAME: MIC, MUSIC, EFFECT, MAIN, CENTER, SUB, SRS) and\n"
+    "prints on stderr what became of every filter line. The image starts from\n"
+    "IN.dap, or from the defaults. With -o the result is written to OUT.dap and\n"
+    "no box is needed; without it the channel's bands are sent to the box.\n";
+
+constexpr const char* ExportUsage =
+    "Usage: ktvtune-cli export IN.dap --channel NAME [-o FILE]\n\n"
+    "Writes the channel's bands of the preset as REW/Equalizer APO filter text\n"
+    "to FILE, or to stdout.\n";
+
+// Reads "--channel NAME", "--preset FILE" and "-o FILE" out of args; the one
+// free argument goes to *file.
+bool FilterArguments(const std::vector<std::string>& args, const char* usage, std::string& file,
+                     std::optional<EqChannel>& channel, std::string* preset, std::string& out, int& status)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--channel" && hasValue) {
+            channel = ChannelFromName(args[++i]);
+            if (!channel) {
+                status = UsageError(usage, "unknown channel '" + args[i] + "'");
+                return false;
+            }
+        } else if (preset && a == "--preset" && hasValue) {
+            *preset = args[++i];
+        } else if ((a == "-o" || a == "--output") && hasValue) {
+            out = args[++i];
+        } else if (file.empty() && !a.starts_with("-")) {
+            file = a;
+        } else {
+            status = UsageError(usage, "unexpected argument '" + a + "'");
+            return false;
+        }
+    }
+    if (file.empty() || !channel) {
+        status = UsageError(usage, file.empty() ? "a file is needed" : "--channel NAME is needed");
+        return false;
+    }
+    return true;
+}
+
+bool LoadPresetOrSay(const std::string& path)
+{
+    DapReadError error = DapReadError::None;
+    if (ReadDapFile(path, &error))
+        return true;
+    std::fprintf(stderr, "ktvtune-cli: %s: %s\n", path.c_str(), DapReadErrorText(error));
+    return false;
+}
+
+int RunImport(const std::vector<std::string>& args)
+{
+    std::string file, preset, out;
+    std::optional<EqChannel> channel;
+    int status = ExitOk;
+    if (!FilterArguments(args, ImportUsage, file, channel, &preset, out, status))
+        return status;
+    LoadDefaults();
+    if (!preset.empty() && !LoadPresetOrSay(preset))
+        return ExitUsage;
+    FilterFile filters;
+    ImportPlan plan;
+    std::string why;
+    if (!ReadFilterFile(file, filters, &why) || !PlanFilterImport(filters, *channel, plan, &why)) {
+        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", file.c_str(), why.c_str());
+        return ExitUsage;
+    }
+    for (const std::string& line : plan.Report)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    ApplyFilterImport(plan);
+    if (!out.empty()) {
+        if (!WriteDapFile(out)) {
+            std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+            return ExitUsage;
+        }
+        return ExitOk;
+    }
+    const BandGroup group = GroupOf(*channel);
+    return WithBox([&] {
+        return SendBandRun(std::uint8_t(group.FirstBand), std::uint8_t(group.BandCount)) ? ExitOk : ExitFailed;
+    });
+}
+
+int RunExport(const std::vector<std::string>& args)
+{
+    std::string preset, out;
+    std::optional<EqChannel> channel;
+    int status = ExitOk;
+    if (!FilterArguments(args, ExportUsage, preset, channel, nullptr, out, status))
+        return status;
+    LoadDefaults();
+    if (!LoadPresetOrSay(preset))
+        return ExitUsage;
+    const std::string text = ExportFilterText(*channel);
+    if (out.empty()) {
+        std::fputs(text.c_str(), stdout);
+        return ExitOk;
+    }
+    std::ofstream f(out, std::ios::binary);
+    if (!(f << text) || !f.flush()) {
+        std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+        return ExitUsage;
+    }
+    return ExitOk;
+}
+
 constexpr Command Commands[] = {
     {"list", ListUsage, RunList},       {"read", ReadUsage, RunRead},     {"write", WriteUsage, RunWrite},
     {"store", StoreUsage, RunStore},    {"recall", RecallUsage, RunRecall}, {"dump", DumpUsage, RunDump},
     {"diff", DiffUsage, RunDiff},
+    {"import", ImportUsage, RunImport}, {"export", ExportUsage, RunExport},
 };
 
 } // namespace
