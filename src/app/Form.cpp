@@ -337,6 +337,7 @@ void TFormMain::BuildMenu()
     save->setObjectName("Save1");
     save->setShortcut(QKeySequence::Save);
     connect(save, &QAction::triggered, this, &TFormMain::Save1Click);
+    BuildInteropMenus(file);
     file->addSeparator();
     QAction* comparePreset = file->addAction(tr("Compare with preset..."));
     comparePreset->setObjectName("ComparePreset1");

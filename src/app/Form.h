@@ -24,6 +24,7 @@ class QLabel;
 class QMenu;
 class QTableWidget;
 class QListWidget;
+class QPlainTextEdit;
 class QPushButton;
 class QSlider;
 class QSocketNotifier;
@@ -124,6 +125,24 @@ public:
     std::function<QString()> ChooseCompareFile;
     QDialog* CompareDialog() const { return compareDialog_; }
 
+    // Other tools' files, for the shown channel (File and View menus).
+    void ImportFiltersClick();
+    void ExportFiltersClick();
+    void LoadMeasurementClick();
+    void ClearMeasurementClick();
+    void ExportChartClick();
+    enum class ChartFormat { Png, Png2x, Pdf, Csv };
+    // What the menu commands do once a file is chosen; false after telling the user.
+    bool ImportFilters(const QString& path);
+    bool ExportFilters(const QString& path);
+    bool LoadMeasurement(const QString& path);
+    bool ExportChart(const QString& path, ChartFormat format);
+    // The file dialog of those commands; tests put their own choice in. An
+    // empty name is a cancelled dialog; *selected is the chosen filter.
+    std::function<QString(const QString& caption, const QString& filters, QString* selected, bool save)> ChooseFile;
+    // The text of the last import's report ("ImportReport").
+    QPlainTextEdit* ImportReport() const { return importReport_; }
+
     // UserInterface
     void ShowMessage(std::string_view text) override;
     void SetStatus(StatusPanel panel, std::string_view text) override;
@@ -137,6 +156,8 @@ protected:
 
 private:
     void BuildMenu();
+    void BuildInteropMenus(QMenu* file);
+    void BuildInteropViewItems(QMenu* view);
     QWidget* BuildStrip();
     QWidget* BuildSystemPage();
     void BuildStatusBar();
@@ -205,6 +226,8 @@ private:
     QTableWidget* compareTable_ = nullptr;
 
     TFormPEQA* editor_ = nullptr;
+    QWidget* importDialog_ = nullptr;
+    QPlainTextEdit* importReport_ = nullptr;
     TAboutBox* about_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;

@@ -230,6 +230,7 @@ void TFormMain::BuildViewMenu()
         connect(a, &QAction::triggered, this, [this, slot] { CompareSlotClick(slot); });
         slotActions_[std::size_t(slot)] = a;
     }
+    BuildInteropViewItems(view);
 }
 
 void TFormMain::CompareSlotClick(int slot)

@@ -7,12 +7,15 @@
 #include "editor/EditorControls.h"
 #include "params/Gloable.h"
 
+#include <QString>
+
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -32,12 +35,16 @@ namespace ktv {
 
 class ChartPlot;
 class SettingsPages;
+struct ImportPlan;
+struct Measurement;
 
 inline constexpr int ShownRows = 7;  // rows 1..7 are the ones ever addressed
 inline constexpr int FormRows = 14;  // rows 8..14 exist but stay hidden
-inline constexpr int ChartSeriesCount = 16;
-inline constexpr int SeriesSum = 14;    // PEQAL
-inline constexpr int SeriesPoints = 15; // PEQAP
+inline constexpr int ChartSeriesCount = 18;
+inline constexpr int SeriesSum = 14;         // PEQAL
+inline constexpr int SeriesPoints = 15;      // PEQAP
+inline constexpr int SeriesMeasurement = 16; // the shown channel's measurement, normalised
+inline constexpr int SeriesPrediction = 17;  // measurement + the channel's EQ
 inline constexpr float BandGainMin = -24.0f;
 inline constexpr float BandGainMax = 12.0f;
 
@@ -97,6 +104,25 @@ public:
     // The band point of row r in chart widget pixels.
     QPoint PointPixel(int r) const;
 
+    // Imported bands of the shown channel: into the image, onto the rows and
+    // chart, and to the box as one run of PeqBands requests. The one place an
+    // import changes anything.
+    void ApplyImport(const ImportPlan& plan);
+
+    // A measured response for the shown channel, kept per channel for the
+    // session and shown shifted so its mean over 200 Hz..2 kHz sits at 0 dB.
+    void SetMeasurement(const Measurement& measurement);
+    void ClearMeasurement();
+    [[nodiscard]] bool HasMeasurement() const;
+    // Per grid column, dB x 10 like SumCurve; NaN where the measurement has no data.
+    const std::vector<double>& MeasurementCurve() const { return measurementCurve_; }
+    const std::vector<double>& PredictionCurve() const { return predictionCurve_; }
+    // The chart as a picture (PNG at `scale` times the widget's size, or PDF).
+    [[nodiscard]] bool SaveChartPicture(const QString& path, bool pdf, double scale);
+    // One row per grid column: frequency, each band, the sum, and the
+    // measurement and prediction when shown.
+    [[nodiscard]] QString ChartCsv() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -131,6 +157,10 @@ private:
     void HandOverCurves();
     int HitRow(const QPoint& pos) const;
     void SetSmoothCurve(bool smooth);
+    void BuildMeasurementSeries();
+    // Keeps the measurement series in step with the channel, the grid and the
+    // sum; resamples only when the channel or the measurement changed.
+    void UpdateMeasurementSeries();
 
     std::array<BandRow, FormRows + 1> rows_{};
     QCheckBox* fenAll_ = nullptr;
@@ -156,6 +186,16 @@ private:
     std::vector<double> sumCurve_;
     std::array<double, 8> pointX_{};
     std::array<double, 8> pointY_{};
+
+    struct StoredMeasurement {
+        std::vector<double> LogHz; // natural log of the frequency, rising
+        std::vector<double> Db;    // normalised
+    };
+    std::array<std::shared_ptr<const StoredMeasurement>, EqChannelCount> measurements_{};
+    const StoredMeasurement* sampled_ = nullptr; // what measurementCurve_ holds
+    int sampledColumns_ = 0;
+    std::vector<double> measurementCurve_;
+    std::vector<double> predictionCurve_;
 
     bool dragging_ = false;
     int dragRow_ = 0;

@@ -151,6 +151,8 @@ void TFormPEQA::BuildChart()
         pointLabels_[std::size_t(i)] = label;
     }
 
+    BuildMeasurementSeries();
+
     labelBypass_ = new QLabel("EQ Bypass", chart_);
     labelBypass_->setObjectName("LabelBypass");
     QFont bold = labelBypass_->font();
@@ -289,6 +291,7 @@ void TFormPEQA::SetBandPoints(bool relabel)
 
 void TFormPEQA::HandOverCurves()
 {
+    UpdateMeasurementSeries();
     if (chartInitialised_) {
         auto data = series_[SeriesSum]->data();
         std::size_t i = 0;
@@ -396,6 +399,7 @@ void TFormPEQA::SetSmoothCurve(bool smooth)
     // Separate segments instead of one joined polyline: about half the
     // stroking time for the 2-pixel line, at the cost of rougher joins.
     chart_->setPlottingHint(QCP::phFastPolylines, !smooth);
+    series_[SeriesPrediction]->setAntialiased(smooth);
 }
 
 } // namespace ktv

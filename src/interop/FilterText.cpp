@@ -509,12 +509,6 @@ double FileFilterDb(const FileFilterDesign& d, double hz)
 
 // ---- export ----
 
-const char* EqChannelName(EqChannel channel)
-{
-    static constexpr const char* names[] = {"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
-    return names[std::size_t(channel)];
-}
-
 std::optional<EqChannel> ChannelFromName(std::string_view name)
 {
     for (int c = 0; c < EqChannelCount; ++c)

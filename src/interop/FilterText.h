@@ -72,7 +72,6 @@ struct FileFilterDesign {
 // The channel's bands as filter text: a comment naming the channel, then one
 // line per band (bypassed bands as OFF), readable by Equalizer APO and REW.
 [[nodiscard]] std::string ExportFilterText(EqChannel channel);
-[[nodiscard]] const char* EqChannelName(EqChannel channel);
 // MIC, MUSIC, ... in any case.
 [[nodiscard]] std::optional<EqChannel> ChannelFromName(std::string_view name);
 

@@ -6,6 +6,12 @@
 
 namespace ktv {
 
+const char* EqChannelName(EqChannel channel)
+{
+    static constexpr std::array<const char*, EqChannelCount> names{"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
+    return names.at(std::size_t(channel));
+}
+
 void SetDefaultBand(PeqBand& band, int position)
 {
     band.Flags = DefaultBandFlags;

@@ -45,6 +45,10 @@ inline constexpr std::array<BandGroup, EqChannelCount> BandGroups{{
 
 constexpr BandGroup GroupOf(EqChannel channel) { return BandGroups[std::size_t(channel)]; }
 
+// "MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS": the channels as
+// the tools, reports and other programs' files name them.
+const char* EqChannelName(EqChannel channel);
+
 inline constexpr std::array<std::uint16_t, 7> DefaultFcTable{50, 125, 500, 1000, 2000, 5000, 10000};
 
 struct DynamicsParams {

@@ -45,7 +45,6 @@ struct Field {
     std::string Name() const { return What.empty() ? Owner : Owner + " " + What; }
 };
 
-constexpr std::array<const char*, EqChannelCount> ChannelNames{"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
 constexpr std::array<const char*, OutputLineCount> LineNames{"MAIN L", "MAIN R", "CENTER", "SUB", "SRS L", "SRS R"};
 constexpr std::array<const char*, DynamicsCount> DynamicsNames{"MIC", "MAIN", "CENTER", "SUB", "SRS"};
 constexpr std::array<const char*, 7> TypeNames{"Low Pass", "High Pass", "Bell", "Low Shelf", "High Shelf", "Band Pass", "Notch"};
@@ -86,7 +85,7 @@ std::vector<Field> BuildFields()
         add(owner, "ratio", G::Dynamics, i, Shown::Number, [dyn](D d) { return dyn(d).Ratio; });
     }
     for (int g = 0; g < OutputGroupCount; ++g) {
-        const std::string owner = ChannelNames[std::size_t(g + 3)];
+        const std::string owner = EqChannelName(EqChannel(g + 3));
         const auto mix = [g](D d) -> const OutputMixParams& { return d.OutMix[std::size_t(g)]; };
         add(owner, "mic level", G::OutputMix, g, Shown::Mix, [mix](D d) { return mix(d).MicVol; });
         add(owner, "music level", G::OutputMix, g, Shown::Mix, [mix](D d) { return mix(d).MusicVol; });
@@ -123,7 +122,7 @@ std::vector<Field> BuildFields()
         const BandGroup group = BandGroups[std::size_t(c)];
         for (int i = 0; i < group.BandCount; ++i) {
             const std::size_t k = std::size_t(group.FirstBand + i);
-            const std::string owner = std::string(ChannelNames[std::size_t(c)]) + " band " + std::to_string(i + 1);
+            const std::string owner = std::string(EqChannelName(EqChannel(c))) + " band " + std::to_string(i + 1);
             auto band = [&](std::string what, Shown show, std::function<double(const PeqBand&)> get) {
                 add(owner, std::move(what), G::Band, int(k), show, [k, get](D d) { return get(d.Band[k]); });
                 t.back().Band = true;
@@ -235,8 +234,6 @@ bool SendGroupCommand(SendGroup group, int index)
 
 } // namespace
 
-const char* EqChannelName(EqChannel channel) { return ChannelNames.at(std::size_t(channel)); }
-
 std::vector<ImageDifference> DiffImages(const DspParamsImage& a, const DspParamsImage& b)
 {
     std::vector<ImageDifference> rows;
@@ -282,7 +279,7 @@ std::string DescribeChange(const DspParamsImage& before, const DspParamsImage& a
     if (oneOwner)
         return changed.front()->Owner;
     if (oneChannel)
-        return std::string(ChannelNames[std::size_t(channel)]) + " EQ";
+        return std::string(EqChannelName(EqChannel(channel))) + " EQ";
     if (changed.size() == 2)
         return changed[0]->Name() + " and " + changed[1]->Name();
     return changed[0]->Name() + " and " + std::to_string(changed.size() - 1) + " more";

@@ -11,9 +11,6 @@
 
 namespace ktv {
 
-// "MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS".
-const char* EqChannelName(EqChannel channel);
-
 struct ImageDifference {
     std::string Name;   // "MAIN band 2 Fc"
     std::string Before; // value in the first image, as shown

@@ -102,11 +102,19 @@ private slots:
         for (QAction* a : f.menuBar()->actions()[0]->menu()->actions())
             if (!a->isSeparator())
                 items << a->text();
-        QCOMPARE(items, QStringList({"Open", "Save", "Compare with preset...", "Compare with box", "Exit"}));
-        const std::pair<const char*, QKeySequence> shortcuts[] = {
-            {"Open1", QKeySequence("Ctrl+O")}, {"Save1", QKeySequence("Ctrl+S")}, {"Exit1", QKeySequence("Ctrl+Q")}};
+        QCOMPARE(items, QStringList({"Open", "Save", "Import filters…", "Export filters…", "Load measurement…",
+                                     "Export chart…", "Compare with preset...", "Compare with box", "Exit"}));
+        const std::pair<const char*, QKeySequence> shortcuts[] = {{"Open1", QKeySequence("Ctrl+O")},
+                                                                  {"Save1", QKeySequence("Ctrl+S")},
+                                                                  {"ImportFilters1", QKeySequence("Ctrl+I")},
+                                                                  {"Exit1", QKeySequence("Ctrl+Q")}};
         for (auto [name, keys] : shortcuts)
             QCOMPARE(f.findChild<QAction*>(name)->shortcut(), keys);
+        items.clear();
+        for (QAction* a : f.menuBar()->actions()[2]->menu()->actions())
+            if (!a->isSeparator())
+                items << a->text();
+        QCOMPARE(items, QStringList({"Compare", "Clear measurement"}));
         items.clear();
         for (QAction* a : f.menuBar()->actions()[3]->menu()->actions())
             items << a->text();

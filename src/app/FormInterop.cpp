@@ -1,0 +1,192 @@
+// The main window's commands for other tools' files: filter text in and out,
+// a measurement on the chart, the chart as a picture or a table.
+
+#include "app/Form.h"
+#include "base/UserInterface.h"
+#include "editor/Peqa.h"
+#include "interop/FilterImport.h"
+#include "interop/FilterText.h"
+#include "interop/Measurement.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include <fstream>
+#include <string>
+
+namespace ktv {
+
+namespace {
+
+bool WriteText(const QString& path, const QByteArray& text)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size() && f.flush();
+}
+
+} // namespace
+
+void TFormMain::BuildInteropMenus(QMenu* file)
+{
+    file->addSeparator();
+    auto add = [&](QMenu* menu, const QString& text, const char* name, void (TFormMain::*slot)()) {
+        QAction* a = menu->addAction(text);
+        a->setObjectName(name);
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    add(file, tr("Import filters…"), "ImportFilters1", &TFormMain::ImportFiltersClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    add(file, tr("Export filters…"), "ExportFilters1", &TFormMain::ExportFiltersClick);
+    add(file, tr("Load measurement…"), "LoadMeasurement1", &TFormMain::LoadMeasurementClick);
+    add(file, tr("Export chart…"), "ExportChart1", &TFormMain::ExportChartClick);
+
+
+    ChooseFile = [this](const QString& caption, const QString& filters, QString* selected, bool save) {
+        return save ? QFileDialog::getSaveFileName(this, caption, QString(), filters, selected)
+                    : QFileDialog::getOpenFileName(this, caption, QString(), filters, selected);
+    };
+
+    // The import report stays open beside the window; each import replaces its text.
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName("ImportReportDialog");
+    dialog->setWindowTitle(tr("Import report"));
+    dialog->resize(820, 320);
+    auto* layout = new QVBoxLayout(dialog);
+    importReport_ = new QPlainTextEdit(dialog);
+    importReport_->setObjectName("ImportReport");
+    importReport_->setReadOnly(true);
+    importReport_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    layout->addWidget(importReport_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::hide);
+    layout->addWidget(buttons);
+    importDialog_ = dialog;
+}
+
+void TFormMain::BuildInteropViewItems(QMenu* view)
+{
+    view->addSeparator();
+    QAction* clear = view->addAction(tr("Clear measurement"));
+    clear->setObjectName("ClearMeasurement1");
+    connect(clear, &QAction::triggered, this, &TFormMain::ClearMeasurementClick);
+}
+
+void TFormMain::ImportFiltersClick()
+{
+    QString selected;
+    const QString path = ChooseFile(tr("Import filters"), tr("Filter files (*.txt);;All files (*)"), &selected, false);
+    if (!path.isEmpty())
+        (void)ImportFilters(path);
+}
+
+bool TFormMain::ImportFilters(const QString& path)
+{
+    FilterFile file;
+    ImportPlan plan;
+    std::string why;
+    if (!ReadFilterFile(path.toStdString(), file, &why) ||
+        !PlanFilterImport(file, EqChannel(editor_->Channel % EqChannelCount), plan, &why)) {
+        Ui().ShowMessage(tr("Import refused: %1").arg(QString::fromStdString(why)).toStdString());
+        return false;
+    }
+    // One step for undo, whatever the number of requests.
+    RecordStep(tr("Import %1").arg(QFileInfo(path).fileName()), false, [&] { editor_->ApplyImport(plan); });
+    QString report = tr("%1 into %2:").arg(QFileInfo(path).fileName(), EqChannelName(plan.Channel)) + '\n';
+    for (const std::string& line : plan.Report)
+        report += QString::fromStdString(line) + '\n';
+    importReport_->setPlainText(report);
+    importDialog_->show();
+    return true;
+}
+
+void TFormMain::ExportFiltersClick()
+{
+    QString selected;
+    const QString path = ChooseFile(tr("Export filters"), tr("Filter files (*.txt)"), &selected, true);
+    if (!path.isEmpty())
+        (void)ExportFilters(path);
+}
+
+bool TFormMain::ExportFilters(const QString& path)
+{
+    const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount));
+    if (!WriteText(path, QByteArray::fromStdString(text))) {
+        Ui().ShowMessage(tr("Cannot write %1.").arg(path).toStdString());
+        return false;
+    }
+    return true;
+}
+
+void TFormMain::LoadMeasurementClick()
+{
+    QString selected;
+    const QString path = ChooseFile(tr("Load measurement"),
+                                    tr("Measurements (*.txt *.frd *.csv);;All files (*)"), &selected, false);
+    if (!path.isEmpty())
+        (void)LoadMeasurement(path);
+}
+
+bool TFormMain::LoadMeasurement(const QString& path)
+{
+    Measurement m;
+    std::string why;
+    if (!ReadMeasurementFile(path.toStdString(), m, &why)) {
+        Ui().ShowMessage(tr("Cannot load the measurement: %1").arg(QString::fromStdString(why)).toStdString());
+        return false;
+    }
+    editor_->SetMeasurement(m);
+    return true;
+}
+
+void TFormMain::ClearMeasurementClick() { editor_->ClearMeasurement(); }
+
+void TFormMain::ExportChartClick()
+{
+    const QString png = tr("PNG image (*.png)");
+    const QString png2x = tr("PNG image, double size (*.png)");
+    const QString pdf = tr("PDF document (*.pdf)");
+    const QString csv = tr("CSV table (*.csv)");
+    QString selected = png;
+    const QString path = ChooseFile(tr("Export chart"), QStringList{png, png2x, pdf, csv}.join(";;"), &selected, true);
+    if (path.isEmpty())
+        return;
+    ChartFormat format = ChartFormat::Png;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (selected == png2x)
+        format = ChartFormat::Png2x;
+    else if (selected == pdf || suffix == "pdf")
+        format = ChartFormat::Pdf;
+    else if (selected == csv || suffix == "csv")
+        format = ChartFormat::Csv;
+    (void)ExportChart(path, format);
+}
+
+bool TFormMain::ExportChart(const QString& path, ChartFormat format)
+{
+    bool ok = false;
+    switch (format) {
+    case ChartFormat::Png:
+    case ChartFormat::Png2x:
+        ok = editor_->SaveChartPicture(path, false, format == ChartFormat::Png2x ? 2.0 : 1.0);
+        break;
+    case ChartFormat::Pdf:
+        ok = editor_->SaveChartPicture(path, true, 1.0);
+        break;
+    case ChartFormat::Csv:
+        ok = WriteText(path, editor_->ChartCsv().toUtf8());
+        break;
+    }
+    if (!ok)
+        Ui().ShowMessage(tr("Cannot write %1.").arg(path).toStdString());
+    return ok;
+}
+
+} // namespace ktv
