@@ -1,5 +1,7 @@
 #include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
+#include "interop/FilterImport.h"
+#include "interop/FilterText.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
@@ -992,6 +994,86 @@ TEST_F(CliAndBox, BoxServesOthersDespiteAClientThatNeverReadsOrManyIdleOnes)
     }
     EXPECT_EQ(Cli({"store", "1"}).Status, 0);
     cleanup();
+
+TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
+{
+    const std::string filters = File("room.txt");
+    std::ofstream(filters) << "Filter Settings file\n"
+                              "Room EQ V5.20.13\n"
+                              "Preamp: -4.0 dB\n"
+                              "Filter  1: ON  PK       Fc   63.2 Hz  Gain  -6.0 dB  Q  4.10\n"
+                              "Filter  2: ON  LSC      Fc    101 Hz  Gain   3.0 dB  Q  0.70\n"
+                              "Filter  3: ON  AP       Fc    500 Hz  Q  0.70\n";
+    // What the MIC channel must become: the plan over a default image.
+    LoadDefaults();
+    ImportPlan plan;
+    ASSERT_TRUE(PlanFilterImport(ParseFilterText(ReadText(filters)), EqChannel::MIC, plan));
+    ApplyFilterImport(plan);
+    auto run = [](int first, int count) {
+        Bytes p{0x20, std::uint8_t(first), std::uint8_t(count)};
+        for (int k = first; k < first + count; ++k) {
+            std::uint8_t record[BandRecordSize];
+            EncodeBandRecord(DspParams.Band[std::size_t(k)], record);
+            p.insert(p.end(), record, record + BandRecordSize);
+        }
+        return p;
+    };
+    const Bytes first = run(0, 6), second = run(6, 1);
+
+    StartBox();
+    const CliRun sent = Cli({"import", filters, "--channel", "mic"});
+    EXPECT_EQ(sent.Status, 0) << sent.Err;
+    EXPECT_NE(sent.Err.find("Line 4 \"Filter  1: ON  PK       Fc   63.2 Hz  Gain  -6.0 dB  Q  4.10\": band 1 Bell 63.2 Hz"),
+              std::string::npos) << sent.Err;
+    EXPECT_NE(sent.Err.find("Line 6 \"Filter  3: ON  AP       Fc    500 Hz  Q  0.70\": not applied"), std::string::npos);
+    EXPECT_NE(sent.Err.find("Preamp -4.0 dB: not applied"), std::string::npos);
+    EXPECT_NE(sent.Err.find("Largest difference from the file's response"), std::string::npos);
+    const std::vector<Bytes> requests = Requests();
+    ASSERT_EQ(requests.size(), 4u) << BoxLog();
+    EXPECT_EQ(PayloadOf(requests[0]), (Bytes{0x2A, 1}));
+    EXPECT_EQ(PayloadOf(requests[1]), first);
+    EXPECT_EQ(PayloadOf(requests[2]), second);
+    EXPECT_EQ(PayloadOf(requests[3]), (Bytes{0x2A, 0}));
+
+    // Offline: from a preset into a preset, then out as filter text.
+    const std::string preset = WritePreset(File("a.dap"), 0);
+    const CliRun offline = Cli({"import", filters, "--channel", "SUB", "--preset", preset, "-o", File("b.dap")});
+    EXPECT_EQ(offline.Status, 0) << offline.Err;
+    EXPECT_EQ(Requests().size(), 4u); // nothing more sent
+    LoadDefaults();
+    ASSERT_TRUE(ReadDapFile(File("b.dap")));
+    EXPECT_FLOAT_EQ(DspParams.Band[24].Fc, 63.2f);
+    EXPECT_EQ(DspParams.Band[0].Fc, 100.0f); // MIC kept the preset's bands
+    const CliRun exported = Cli({"export", File("b.dap"), "--channel", "sub"});
+    EXPECT_EQ(exported.Status, 0) << exported.Err;
+    EXPECT_EQ(exported.Out.substr(0, exported.Out.find('\n')), "# KTV Tune: SUB channel, 5 bands");
+    // The preset keeps tenths truncated: Q 4.1 was filed as 40.
+    EXPECT_NE(exported.Out.find("Filter  1: ON  PK       Fc  63.2 Hz  Gain  -6.0 dB  Q  4.00\n"), std::string::npos)
+        << exported.Out;
+    EXPECT_EQ(Cli({"export", File("b.dap"), "--channel", "SUB", "-o", File("sub.txt")}).Status, 0);
+    EXPECT_EQ(ReadText(File("sub.txt")), exported.Out);
+
+    // Refusals: exit 2 and nothing sent.
+    std::ofstream(File("none.txt")) << "Preamp: -3 dB\n# nothing\n";
+    struct Case {
+        std::vector<std::string> Args;
+        const char* Expected;
+    };
+    const Case cases[] = {
+        {{"import", File("none.txt"), "--channel", "MIC"}, "no filter line that can be used"},
+        {{"import", File("missing.txt"), "--channel", "MIC"}, "Cannot open"},
+        {{"import", filters, "--channel", "LEFT"}, "unknown channel 'LEFT'"},
+        {{"import", filters}, "--channel NAME is needed"},
+        {{"import", filters, "--channel", "MIC", "--preset", File("missing.dap")}, "cannot be opened"},
+        {{"export", File("missing.dap"), "--channel", "MIC"}, "cannot be opened"},
+        {{"export", "--channel", "MIC"}, "a file is needed"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = Cli(c.Args);
+        EXPECT_EQ(r.Status, 2) << r.Err;
+        EXPECT_NE(r.Err.find(c.Expected), std::string::npos) << r.Err;
+    }
+    EXPECT_EQ(Requests().size(), 4u) << BoxLog();
 }
 
 } // namespace
