@@ -9,6 +9,7 @@
 #include "device/HidPro.h"
 #include "device/InProcessBox.h"
 #include "editor/Peqa.h"
+#include "interop/Measurement.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,6 +19,7 @@
 
 #include <qcustomplot.h>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -90,6 +92,25 @@ void BM_DragMove(benchmark::State& state)
     state.counters["chart_px"] = double(chart->width()) * chart->height();
 }
 BENCHMARK(BM_DragMove)->Arg(1120)->Arg(1920)->Arg(3840)->Unit(benchmark::kMillisecond);
+
+// The same with a measurement and its prediction on the chart: a room
+// response at 1/48 octave with a few modes, as REW exports it.
+void BM_DragMoveWithMeasurement(benchmark::State& state)
+{
+    ktv::Measurement m;
+    for (int i = 0; i <= 480; ++i) {
+        const double hz = 20.0 * std::exp2(i / 48.0);
+        m.Hz.push_back(hz);
+        m.Db.push_back(75.0 + 6.0 * std::sin(i / 9.0) + (hz < 120 ? 8.0 : 0.0));
+    }
+    ktv::TFormPEQA* editor = Window(int(state.range(0))).FormPEQA();
+    editor->SetMeasurement(m);
+    Settle(100); // the whole replot the new series asked for
+    BM_DragMove(state);
+    editor->ClearMeasurement();
+    Settle(100);
+}
+BENCHMARK(BM_DragMoveWithMeasurement)->Arg(1120)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

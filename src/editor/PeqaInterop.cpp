@@ -76,7 +76,7 @@ void TFormPEQA::BuildMeasurementSeries()
     legend->setBorderPen(QPen(QColor(110, 110, 110)));
     legend->setTextColor(Qt::white);
     legend->setVisible(false);
-    chart_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    chart_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignRight);
 }
 
 void TFormPEQA::SetMeasurement(const Measurement& m)

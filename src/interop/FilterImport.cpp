@@ -359,7 +359,9 @@ bool PlanFilterImport(const FilterFile& file, EqChannel channel, ImportPlan& pla
     }
     if (file.Preamp)
         result.Report.push_back("Preamp " + Format("%.1f", *file.Preamp) + " dB: not applied (no box setting takes it)");
-    if (position < group.BandCount)
+    if (position + 1 == group.BandCount)
+        result.Report.push_back("Band " + std::to_string(group.BandCount) + ": flat (Bell, 0 dB)");
+    else if (position < group.BandCount)
         result.Report.push_back("Bands " + std::to_string(position + 1) + ".." + std::to_string(group.BandCount) +
                                 ": flat (Bell, 0 dB)");
     std::string summary = "Largest difference from the file's response, 20 Hz - 20 kHz: " +

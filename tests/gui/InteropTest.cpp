@@ -104,6 +104,7 @@ private slots:
         QVERIFY(report.contains("band 2 Bell 1000 Hz Q 0.98 +3.0 dB (OFF in the file: bypassed; Q snapped from 1)"));
         QVERIFY(report.contains("Fc snapped from 8000 Hz"));
         QVERIFY(report.contains("Preamp -5.5 dB: not applied"));
+        QVERIFY(report.contains("\nBands 4..7: flat (Bell, 0 dB)\n"));
         QVERIFY(report.contains("Largest difference from the file's response, 20 Hz - 20 kHz: "));
         QVERIFY(h.Form().findChild<QWidget*>("ImportReportDialog")->isVisible());
 
