@@ -7,9 +7,8 @@
 #include "editor/EditorControls.h"
 #include "params/Gloable.h"
 
-#include <QString>
-
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include <array>
@@ -192,7 +191,7 @@ private:
         std::vector<double> Db;    // normalised
     };
     std::array<std::shared_ptr<const StoredMeasurement>, EqChannelCount> measurements_{};
-    const StoredMeasurement* sampled_ = nullptr; // what measurementCurve_ holds
+    std::shared_ptr<const StoredMeasurement> sampled_; // what measurementCurve_ holds
     int sampledColumns_ = 0;
     std::vector<double> measurementCurve_;
     std::vector<double> predictionCurve_;

@@ -121,16 +121,16 @@ void TFormPEQA::UpdateMeasurementSeries()
 {
     QCPGraph* measured = series_[SeriesMeasurement];
     QCPGraph* predicted = series_[SeriesPrediction];
-    const StoredMeasurement* shown = measurements_[std::size_t(Channel % EqChannelCount)].get();
+    const std::shared_ptr<const StoredMeasurement>& shown = measurements_[std::size_t(Channel % EqChannelCount)];
     const int n = chartInitialised_ ? grid_.Count() : 0;
     if (!shown || n == 0) {
+        sampled_.reset();
         if (measured->visible()) {
             measured->setVisible(false);
             predicted->setVisible(false);
             chart_->legend->setVisible(false);
             measurementCurve_.clear();
             predictionCurve_.clear();
-            sampled_ = nullptr;
             chart_->replot(QCustomPlot::rpQueuedReplot);
         }
         return;

@@ -229,10 +229,19 @@ private slots:
         // A drag moves the prediction with every step; the measurement stays.
         const std::vector<double> measuredBefore = E().MeasurementCurve();
         const QPoint start = E().PointPixel(4);
+        QTest::qWait(20); // the replot the new series asked for
+        int fullReplots = 0;
+        connect(chart, &QCustomPlot::beforeReplot, this, [&] { ++fullReplots; });
         SendMouse(chart, QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+        SendMouse(chart, QEvent::MouseMove, start + QPoint(20, -20), Qt::NoButton, Qt::LeftButton);
+        QCoreApplication::processEvents();
         SendMouse(chart, QEvent::MouseMove, start + QPoint(30, -40), Qt::NoButton, Qt::LeftButton);
+        QCoreApplication::processEvents();
         QVERIFY(Band(3).Gain > 0.0f);
         QVERIFY(predictionIsSum());
+        // Moves redraw the curve layer only, as without a measurement.
+        QCOMPARE(fullReplots, 0);
+        disconnect(chart, &QCustomPlot::beforeReplot, this, nullptr);
         SendMouse(chart, QEvent::MouseButtonRelease, start + QPoint(30, -40), Qt::LeftButton, Qt::NoButton);
         QCOMPARE(E().MeasurementCurve().size(), measuredBefore.size());
         for (std::size_t i = 0; i < measuredBefore.size(); ++i)
