@@ -6,6 +6,8 @@
 #include "interop/Measurement.h"
 #include "params/Commands.h"
 
+#include "editor/ChartPlot.h"
+
 #include <qcustomplot.h>
 
 #include <QCheckBox>

@@ -15,6 +15,7 @@
 #include "presets/DapFile.h"
 
 #include <array>
+#include <fstream>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
