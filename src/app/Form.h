@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -129,6 +130,8 @@ public:
     void SetStatus(StatusPanel panel, std::string_view text) override;
     void SetBusyCursor(bool busy) override;
     void Sleep(int milliseconds) override;
+    int Ask(std::string_view question, const std::vector<std::string>& answers) override;
+    void SetExchangeWarning(bool on) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -143,11 +146,13 @@ private:
     void DockEditor(QWidget* panel);
     void FillFileList();
     void SetConnectGlyph(int index);
+    // The link is over: panel 0, the Connect picture and the transport say so.
+    void Unlink();
     // Converts a slot box's text; false after telling the user.
     bool SlotNumber(QComboBox* box, int& slot);
     bool LoadPreset(const QString& path);
     void LoadTail();
-    void SavePreset(const QString& path);
+    bool SavePreset(const QString& path);
     void StartHistory();
     void StopHistory();
     void BuildEditMenu();

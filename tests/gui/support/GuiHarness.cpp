@@ -1,5 +1,6 @@
 #include "support/GuiHarness.h"
 
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 
@@ -15,6 +16,7 @@ void GuiHarness::Start()
     SetUserInterface(&ui);
     DspParams = {};
     Hid() = HidPro{};
+    Link() = BoxLink{};
     box = std::make_unique<InProcessBox>();
     Hid().SetPlatform(box.get());
     Hid().OpenDevice();

@@ -40,6 +40,16 @@ public:
     }
     void SetBusyCursor(bool busy) override { rec.SetBusyCursor(busy); }
     void Sleep(int milliseconds) override { rec.Sleep(milliseconds); }
+    int Ask(std::string_view question, const std::vector<std::string>& answers) override
+    {
+        return rec.Ask(question, answers);
+    }
+    void SetExchangeWarning(bool on) override
+    {
+        rec.SetExchangeWarning(on);
+        if (form)
+            form->SetExchangeWarning(on);
+    }
 };
 
 class GuiHarness {
