@@ -36,14 +36,6 @@ constexpr const char* BoxPath = InProcessBox::InstanceId;
 
 std::uint8_t Command(const Bytes& payload) { return payload.empty() ? 0 : payload[0]; }
 
-// Whether the Connect button shows glyph `index`.
-bool ShowsGlyph(const QPushButton* button, int index)
-{
-    const QPixmap glyph = ConnectGlyph(index);
-    const QImage want = glyph.toImage().convertToFormat(QImage::Format_ARGB32);
-    return button->icon().pixmap(glyph.size()).toImage().convertToFormat(QImage::Format_ARGB32) == want;
-}
-
 // The nine requests of a write-all, as command byte and first band.
 std::vector<std::pair<int, int>> Shape(const std::vector<Bytes>& requests)
 {
@@ -99,14 +91,14 @@ private slots:
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 1}}));
         QVERIFY(Messages().empty()); // AUTO unticked: nothing read
         QVERIFY(ConnectGlyph(0).toImage() != ConnectGlyph(1).toImage());
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 1));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 1));
 
         Button("ConnectBitBtn")->click();
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 0}}));
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
     }
 
     void connectWithoutABox()
@@ -117,7 +109,7 @@ private slots:
         h.Form().ConnectBitBtnClick();
         QCOMPARE(Messages(), std::vector<std::string>{"no usb device 2"});
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
         QVERIFY(h.TakeRequests().empty());
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
@@ -170,7 +162,7 @@ private slots:
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
         QVERIFY(h.TakeRequests().empty());
 
         // Afterwards every command fails until the next Connect.

@@ -1,5 +1,6 @@
 #include "support/GuiHarness.h"
 
+#include "app/Theme.h"
 #include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
@@ -85,6 +86,13 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton b
 {
     QMouseEvent event(type, QPointF(pos), QPointF(widget->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
+}
+
+bool ShowsConnectGlyph(const QPushButton* button, int index)
+{
+    const QPixmap glyph = ConnectGlyph(index);
+    const QImage want = glyph.toImage().convertToFormat(QImage::Format_ARGB32);
+    return button->icon().pixmap(glyph.size()).toImage().convertToFormat(QImage::Format_ARGB32) == want;
 }
 
 void LeaveFocus(QWidget* widget)

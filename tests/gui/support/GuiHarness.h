@@ -9,6 +9,7 @@
 
 #include <QMouseEvent>
 #include <QPoint>
+#include <QPushButton>
 
 #include <cstdint>
 #include <functional>
@@ -89,6 +90,8 @@ Bytes MaxVolumePayload();
 
 // Sends a mouse event straight to the widget (positions may lie outside it).
 void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons);
+// Whether the Connect button shows glyph `index`.
+bool ShowsConnectGlyph(const QPushButton* button, int index);
 // Focus leaves the widget as when the user tabs away.
 void LeaveFocus(QWidget* widget);
 
