@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCollator>
 #include <QComboBox>
@@ -32,6 +33,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QScrollArea>
 #include <QSlider>
 #include <QStatusBar>
@@ -215,6 +217,9 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     // and hands them on without passing the edit's filters: watch both.
     comboBoxSave_->installEventFilter(this);
     comboBoxSave_->lineEdit()->installEventFilter(this);
+    // Pasting by menu or middle button never leaves anything but a slot there.
+    comboBoxSave_->lineEdit()->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[1-8]?")), comboBoxSave_));
 
     const QString filter = QStringLiteral("DAP files (*.dap)");
     ChooseOpenFile = [this, filter] { return QFileDialog::getOpenFileName(this, "Open", QString(), filter); };
@@ -693,6 +698,15 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event)
 {
     if ((watched == comboBoxSave_ || watched == comboBoxSave_->lineEdit()) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Paste)) {
+            // Pasted characters pass the filter as if typed one by one.
+            for (const QChar c : QGuiApplication::clipboard()->text())
+                if (ComboBoxSaveKeyPress(c)) {
+                    comboBoxSave_->lineEdit()->selectAll();
+                    comboBoxSave_->lineEdit()->insert(QString(c));
+                }
+            return true;
+        }
         const QString text = key->text();
         const bool typed = key->key() == Qt::Key_Backspace || (text.size() == 1 && text[0].isPrint());
         if (typed) {

@@ -486,10 +486,21 @@ private slots:
         edit->setFocus();
         edit->clear();
         QGuiApplication::clipboard()->setText("1a2.5.7\n");
-        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        // Ctrl+V as X11 delivers it, with the control character as its text.
+        QKeyEvent paste(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QString(QChar(0x16)));
+        QApplication::sendEvent(edit, &paste);
         // As typed: the letter and the second point refused, no Enter.
         QCOMPARE(edit->text(), QString("12.57"));
         QVERIFY(h.TakeRequests().empty());
+
+        // The store slot box: only 1..8, one character.
+        QLineEdit* slot = Find<QComboBox>("ComboBoxSave")->lineEdit();
+        QGuiApplication::clipboard()->setText("9a0");
+        QApplication::sendEvent(slot, &paste);
+        QCOMPARE(slot->text(), QString("1"));
+        QGuiApplication::clipboard()->setText("x7");
+        QApplication::sendEvent(slot, &paste);
+        QCOMPARE(slot->text(), QString("7"));
     }
 
     void presetListInReadingOrder()
