@@ -824,11 +824,11 @@ int TFormMain::Ask(std::string_view question, const std::vector<std::string>& an
 {
     QMessageBox box(QMessageBox::Question, ProductName, QString::fromUtf8(question.data(), qsizetype(question.size())),
                     QMessageBox::NoButton, this);
-    std::vector<QAbstractButton*> buttons;
+    std::vector<QPushButton*> buttons;
     for (const std::string& answer : answers)
         buttons.push_back(box.addButton(QString::fromStdString(answer), QMessageBox::AcceptRole));
     if (!buttons.empty())
-        box.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
+        box.setDefaultButton(buttons.front());
     box.exec();
     const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
     return chosen == buttons.end() ? -1 : int(chosen - buttons.begin());

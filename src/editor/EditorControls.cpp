@@ -6,12 +6,12 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QMenu>
-#include <QSlider>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSlider>
 #include <QStyleOption>
 
 namespace ktv {
@@ -129,13 +129,11 @@ void NumberEdit::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu* menu = createStandardContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    // The menu's Paste goes through the filter like Ctrl+V.
+    // The menu's Paste goes through the filter like Ctrl+V: its item is the
+    // one Qt connects to paste(), by name.
     for (QAction* action : menu->actions()) {
-        if (action->objectName() == QLatin1String("edit-paste")) {
-            disconnect(action, &QAction::triggered, nullptr, nullptr);
-            connect(action, &QAction::triggered, this,
-                    [this] { InsertFiltered(QGuiApplication::clipboard()->text()); });
-        }
+        if (disconnect(action, SIGNAL(triggered()), this, SLOT(paste())))
+            connect(action, &QAction::triggered, this, [this] { InsertFiltered(QGuiApplication::clipboard()->text()); });
     }
     menu->popup(event->globalPos());
 }
@@ -234,9 +232,6 @@ void ArrowPair::mouseReleaseEvent(QMouseEvent*)
     update();
 }
 
-} // namespace ktv
-
-namespace ktv {
 namespace {
 
 // The controls whose value the wheel changes. Scroll bars in general are not

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -492,6 +493,24 @@ private slots:
         // As typed: the letter and the second point refused, no Enter.
         QCOMPARE(edit->text(), QString("12.57"));
         QVERIFY(h.TakeRequests().empty());
+
+        // The edit's menu pastes the same way.
+        edit->clear();
+        QGuiApplication::clipboard()->setText("4x4");
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(2, 2), edit->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(edit, &menuEvent);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        // The item that pastes is the one whose text carries Ctrl+V.
+        const QString pasteKey = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+        QAction* pasteItem = nullptr;
+        for (QAction* action : menu->actions())
+            if (!pasteKey.isEmpty() && action->text().endsWith(pasteKey))
+                pasteItem = action;
+        QVERIFY(pasteItem);
+        pasteItem->trigger();
+        menu->close();
+        QCOMPARE(edit->text(), QString("44"));
 
         // The store slot box: only 1..8, one character.
         QLineEdit* slot = Find<QComboBox>("ComboBoxSave")->lineEdit();
