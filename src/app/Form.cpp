@@ -19,6 +19,7 @@
 #include <QCloseEvent>
 #include <QCollator>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -32,6 +33,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScrollArea>
@@ -231,7 +233,10 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     GuardWheel(editor_);
 
     BoxLink& link = Link();
-    link.ReadFromBox = [this] { UpdateDsp2PcClick(); };
+    link.ReadFromBox = [this] {
+        UpdateDsp2PcClick();
+        ReleaseAfterQuestion();
+    };
     link.BoxGone = [this] {
         // A box that stopped answering for good is gone, whether or not its
         // removal was ever reported.
@@ -239,8 +244,13 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
         Ui().ShowMessage("DSP USB Plugout!");
     };
     link.AskUnread = [this] {
-        return Ui().Ask(tr("KTV Tune has not read this box's settings yet. Read them first?").toStdString(),
-                        {tr("Read from box").toStdString(), tr("Send my change").toStdString()});
+        if (QGuiApplication::mouseButtons() != Qt::NoButton)
+            pressedAtQuestion_ = QApplication::widgetAt(QCursor::pos());
+        const int answer = Ui().Ask(tr("KTV Tune has not read this box's settings yet. Read them first?").toStdString(),
+                                    {tr("Read from box").toStdString(), tr("Send my change").toStdString()});
+        if (answer == AnswerSendChange)
+            ReleaseAfterQuestion(); // otherwise after the read and its message
+        return answer;
     };
 }
 
@@ -812,6 +822,21 @@ void TFormMain::Button2Click()
 }
 
 // ---- UserInterface ----
+
+void TFormMain::ReleaseAfterQuestion()
+{
+    // The control pressed when the question came up never saw its release,
+    // which went to the question: a slider would go on stepping. Its press
+    // handler is still running under us and starts that stepping when it
+    // returns; the posted release arrives after it, as no modal box follows.
+    QWidget* pressed = pressedAtQuestion_;
+    pressedAtQuestion_ = nullptr;
+    if (!pressed)
+        return;
+    const QPoint at = QCursor::pos();
+    QCoreApplication::postEvent(pressed, new QMouseEvent(QEvent::MouseButtonRelease, QPointF(pressed->mapFromGlobal(at)),
+                                                         QPointF(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+}
 
 void TFormMain::ShowMessage(std::string_view text)
 {

@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <functional>
@@ -146,6 +147,8 @@ private:
     void DockEditor(QWidget* panel);
     void FillFileList();
     void SetConnectGlyph(int index);
+    // Ends the press of the control that brought up the first-edit question.
+    void ReleaseAfterQuestion();
     // The link is over: panel 0, the Connect picture and the transport say so.
     void Unlink();
     // Converts a slot box's text; false after telling the user.
@@ -209,6 +212,7 @@ private:
     QLabel* compareSummary_ = nullptr;
     QTableWidget* compareTable_ = nullptr;
 
+    QPointer<QWidget> pressedAtQuestion_;
     TFormPEQA* editor_ = nullptr;
     TAboutBox* about_ = nullptr;
     bool shown_ = false;

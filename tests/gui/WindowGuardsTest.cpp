@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -231,6 +232,25 @@ private slots:
         Find<QSlider>("TrackBarMicVol")->setValue(41);
         QCOMPARE(h.TakeRequests(), (Requests{{0x1F, 41, 50, 60}}));
         QCOMPARE(h.ui.rec.questions.size(), std::size_t(1));
+    }
+
+    void aSliderPressedIntoTheQuestionStepsOnce()
+    {
+        // The press that brings up the question loses its release to it; the
+        // slider must not go on stepping towards the pointer afterwards.
+        h.Form().ConnectBitBtnClick();
+        h.ClearTraffic();
+        h.ui.rec.answers = {AnswerSendChange};
+        QSlider* bar = Find<QSlider>("TrackBarMicVol");
+        const QPoint at = bar->mapTo(&h.Form(), QPoint(bar->width() - 4, bar->height() / 2));
+        QCursor::setPos(h.Form().mapToGlobal(at));
+        QTest::mousePress(h.Form().windowHandle(), Qt::LeftButton, {}, at);
+        QCOMPARE(h.ui.rec.questions.size(), std::size_t(1));
+        QTest::qWait(800); // longer than the slider waits before it repeats
+        QCOMPARE(h.TakeRequests(), (Requests{{0x1F, 10, 0, 0}}));
+        QCOMPARE(bar->value(), 10);
+        QTest::mouseRelease(h.Form().windowHandle(), Qt::LeftButton, {}, at); // the button goes up at last
+        QVERIFY(h.TakeRequests().empty());
     }
 
     void whatTheImageComesFromIsKeptPerLink()
