@@ -11,7 +11,7 @@ BoxLink::Whole::~Whole() { --Link().whole_; }
 void BoxLink::LinkMade()
 {
     fromBox_ = false;
-    sendAllowed_ = false;
+    mayAsk_ = true;
 }
 
 void BoxLink::ImageMatchesBox()
@@ -24,15 +24,16 @@ bool BoxLink::EditMayGo()
 {
     if (asking_)
         return false; // nothing goes out while the question is open
-    // Without a link there is no box whose settings an edit could lose.
-    if (whole_ > 0 || !Hid().Linked || fromBox_ || sendAllowed_)
+    // Without a link there is no box whose settings an edit could lose; a
+    // link not made by LinkMade() (a script's) is none of the window's.
+    if (whole_ > 0 || !Hid().Linked || fromBox_ || !mayAsk_)
         return true;
     asking_ = true;
     const int answer = AskUnread ? AskUnread()
                                  : Ui().Ask(UnreadQuestion, {AnswerReadFirstText, AnswerSendChangeText});
     asking_ = false;
     if (answer == AnswerSendChange) {
-        sendAllowed_ = true;
+        mayAsk_ = false;
         return true;
     }
     // Reading first, also when the question was closed: the edit is dropped

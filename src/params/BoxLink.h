@@ -57,7 +57,7 @@ public:
 
 private:
     bool fromBox_ = false;
-    bool sendAllowed_ = false; // "Send my change" given for this link
+    bool mayAsk_ = false; // since LinkMade(), until "Send my change"
     bool asking_ = false;
     int whole_ = 0;
 };
