@@ -88,6 +88,10 @@ public:
 // apart. False at the first failed exchange or unexpected reply; DspParams
 // changes only when all nine went through.
 [[nodiscard]] bool ReadAllFromDevice();
+// The same nine exchanges into `image` only, for a look at the box that
+// leaves the window's image alone: fields no reply carries keep their value,
+// and a failure leaves `image` part read.
+[[nodiscard]] bool ReadBoxImage(DspParamsImage& image);
 // Sends the whole image: nine requests, 20 ms apart. False at the first
 // failed request; nothing after it is sent.
 [[nodiscard]] bool WriteAllToDevice();

@@ -71,31 +71,36 @@ bool WriteAllRequests()
 
 } // namespace
 
-bool ReadAllFromDevice()
+bool ReadBoxImage(DspParamsImage& image)
 {
     const BoxLink::Whole transfer;
-    // The replies fill a scratch copy: a read failing half-way must not
-    // leave a mix of box and window settings behind. Fields no reply
-    // carries keep the image's values.
-    DspParamsImage scratch = DspParams;
     const std::uint8_t readSystem = Code(DspCommand::ReadSystem);
     if (!Request(&readSystem, 1, 4 + SystemPayloadSize, DspCommand::System))
         return false;
-    DecodeSystemReply(Hid().ReplyPayload(), scratch);
+    DecodeSystemReply(Hid().ReplyPayload(), image);
 
     Ui().Sleep(ReadPauseMs);
     const std::uint8_t readEffects = Code(DspCommand::ReadEffects);
     if (!Request(&readEffects, 1, 4 + EffectsPayloadSize, DspCommand::Effects))
         return false;
-    DecodeEffectsReply(Hid().ReplyPayload(), scratch);
+    DecodeEffectsReply(Hid().ReplyPayload(), image);
 
     for (int i = 0; i < FullBandRuns; ++i) {
         Ui().Sleep(ReadPauseMs);
-        if (!ReadBands(std::uint8_t(MaxBandsPerRequest * i), MaxBandsPerRequest, scratch))
+        if (!ReadBands(std::uint8_t(MaxBandsPerRequest * i), MaxBandsPerRequest, image))
             return false;
     }
     Ui().Sleep(ReadPauseMs);
-    if (!ReadBands(LastRunFirst, LastRunCount, scratch))
+    return ReadBands(LastRunFirst, LastRunCount, image);
+}
+
+bool ReadAllFromDevice()
+{
+    // The replies fill a scratch copy: a read failing half-way must not
+    // leave a mix of box and window settings behind. Fields no reply
+    // carries keep the image's values.
+    DspParamsImage scratch = DspParams;
+    if (!ReadBoxImage(scratch))
         return false;
     DspParams = scratch;
     Link().ImageMatchesBox();

@@ -255,9 +255,11 @@ private slots:
 
     void whatTheImageComesFromIsKeptPerLink()
     {
-        // A whole-image write or a read makes the image the box's: no question.
+        // A look at the box leaves the window's image what it was: not the box's.
         h.Form().ConnectBitBtnClick();
+        h.Form().CompareBox1Click();
         QVERIFY(!Link().ImageFromBox());
+        // A whole-image write or a read makes the image the box's: no question.
         Click("UpdatePc2Dsp");
         QVERIFY(Link().ImageFromBox());
         h.ClearTraffic();
