@@ -405,7 +405,7 @@ private slots:
         QTest::newRow("yes") << 0 << true << true << "Preset saved";
         QTest::newRow("no") << 1 << true << false << "";
         QTest::newRow("closed") << -1 << true << false << "";
-        QTest::newRow("yes, cannot be written") << 0 << false << false << "Preset not saved: %1 cannot be written.";
+        QTest::newRow("yes, cannot be written") << 0 << false << false << "Preset not saved: %1: it is a directory.";
     }
     void saveToFileAsksBeforeReplacing()
     {
