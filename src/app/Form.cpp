@@ -7,6 +7,7 @@
 #include "dsp/StepTables.h"
 #include "editor/Peqa.h"
 #include "editor/SettingsPages.h"
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
@@ -14,8 +15,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QCollator>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -29,7 +33,9 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QScrollArea>
 #include <QSlider>
 #include <QStatusBar>
@@ -213,15 +219,48 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     // and hands them on without passing the edit's filters: watch both.
     comboBoxSave_->installEventFilter(this);
     comboBoxSave_->lineEdit()->installEventFilter(this);
+    // Pasting by menu or middle button never leaves anything but a slot there.
+    comboBoxSave_->lineEdit()->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[1-8]?")), comboBoxSave_));
 
     const QString filter = QStringLiteral("DAP files (*.dap)");
     ChooseOpenFile = [this, filter] { return QFileDialog::getOpenFileName(this, "Open", QString(), filter); };
     ChooseSaveFile = [this, filter] { return QFileDialog::getSaveFileName(this, "Save", QString(), filter); };
+
+    // Scrolling over the window scrolls it; a control takes the wheel only
+    // once it holds the keyboard focus.
+    GuardWheel(this);
+    GuardWheel(editor_);
+
+    BoxLink& link = Link();
+    link.ReadFromBox = [this] {
+        UpdateDsp2PcClick();
+        ReleaseAfterQuestion();
+    };
+    link.BoxGone = [this] {
+        // A box that stopped answering for good is gone, whether or not its
+        // removal was ever reported.
+        Unlink();
+        Ui().ShowMessage("DSP USB Plugout!");
+    };
+    link.AskUnread = [this] {
+        if (QGuiApplication::mouseButtons() != Qt::NoButton)
+            pressedAtQuestion_ = QApplication::widgetAt(QCursor::pos());
+        const int answer = Ui().Ask(tr("KTV Tune has not read this box's settings yet. Read them first?").toStdString(),
+                                    {tr("Read from box").toStdString(), tr("Send my change").toStdString()});
+        if (answer == AnswerSendChange)
+            ReleaseAfterQuestion(); // otherwise after the read and its message
+        return answer;
+    };
 }
 
 TFormMain::~TFormMain()
 {
     StopHistory();
+    BoxLink& link = Link();
+    link.ReadFromBox = nullptr;
+    link.BoxGone = nullptr;
+    link.AskUnread = nullptr;
     // The editor may sit in a tab or float; delete it while the window exists.
     delete editor_;
 }
@@ -321,7 +360,18 @@ void TFormMain::FillFileList()
     if (fileGlyph_.isNull())
         fileGlyph_ = QIcon(new LazyIconEngine([this] { return style()->standardIcon(QStyle::SP_FileIcon); }));
     const QIcon& glyph = fileGlyph_;
-    for (const QString& name : QDir(presetDir_).entryList({"*.dap"}, QDir::Files, QDir::Name))
+    QStringList names = QDir(presetDir_).entryList({"*.dap"}, QDir::Files, QDir::NoSort);
+    // In the order a person reads names: case and accents aside, numbers by
+    // value. The C locale would order by code point ("Zed" before "émile"),
+    // so it reads in the neutral order of English instead.
+    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale());
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(true);
+    std::stable_sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+        const int order = collator.compare(a, b);
+        return order != 0 ? order < 0 : a < b;
+    });
+    for (const QString& name : names)
         fileList_->addItem(new QListWidgetItem(glyph, name));
 }
 
@@ -548,6 +598,7 @@ void TFormMain::ConnectBitBtnClick()
         hid.Linked = false;
 
     if (hid.Linked) {
+        Link().LinkMade();
         Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
         SetConnectGlyph(1);
         if (checkBoxAuto_->isChecked())
@@ -568,6 +619,14 @@ void TFormMain::DeviceChange(DeviceEventKind kind, const std::string& path)
         return;
     }
     Ui().ShowMessage("DSP USB Plugout!");
+    // A second box of the same kind leaving does not end the link.
+    if (Hid().Linked && path != Hid().OpenedId)
+        return;
+    Unlink();
+}
+
+void TFormMain::Unlink()
+{
     Hid().Linked = false;
     Hid().CloseDevice();
     Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
@@ -589,9 +648,7 @@ void TFormMain::UpdateDsp2PcClick()
     RecordStep(tr("Read from dsp"), true, [this] {
         Ui().SetBusyCursor(true);
         if (ReadAllFromDevice()) {
-            editor_->RefreshBands();
-            editor_->LoadSettings();
-            RefreshVolumeControls();
+            RefreshFromImage();
             Ui().ShowMessage("Read dsp ok!");
         } else {
             Ui().ShowMessage("Read dsp fault!");
@@ -617,7 +674,7 @@ void TFormMain::BitBtnSaveClick()
     int slot = 0;
     if (!SlotNumber(comboBoxSave_, slot))
         return;
-    if (slot >= 9) {
+    if (slot < 1 || slot > 8) {
         Ui().ShowMessage("Set factory mode error!");
         return;
     }
@@ -632,13 +689,15 @@ void TFormMain::BitBtnRecallClick()
     int slot = 0;
     if (!SlotNumber(comboBoxRecall_, slot))
         return;
-    if (slot >= 9) {
+    if (slot < 1 || slot > 8) {
         Ui().ShowMessage("Reset factory mode error!");
         return;
     }
-    RecordStep(tr("Recall slot %1").arg(slot), true, [slot] {
+    RecordStep(tr("Recall slot %1").arg(slot), true, [this, slot] {
         Ui().SetBusyCursor(true);
         const SlotOutcome outcome = RecallSlot(std::uint8_t(slot));
+        if (outcome == SlotOutcome::Ok)
+            RefreshFromImage();
         Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
         Ui().SetBusyCursor(false);
     });
@@ -650,6 +709,15 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event)
 {
     if ((watched == comboBoxSave_ || watched == comboBoxSave_->lineEdit()) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Paste)) {
+            // Pasted characters pass the filter as if typed one by one.
+            for (const QChar c : QGuiApplication::clipboard()->text())
+                if (ComboBoxSaveKeyPress(c)) {
+                    comboBoxSave_->lineEdit()->selectAll();
+                    comboBoxSave_->lineEdit()->insert(QString(c));
+                }
+            return true;
+        }
         const QString text = key->text();
         const bool typed = key->key() == Qt::Key_Backspace || (text.size() == 1 && text[0].isPrint());
         if (typed) {
@@ -669,9 +737,7 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event)
 
 void TFormMain::LoadTail()
 {
-    editor_->RefreshBands();
-    editor_->LoadSettings();
-    RefreshVolumeControls();
+    RefreshFromImage();
     Ui().SetBusyCursor(true);
     const bool ok = WriteAllToDevice();
     Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
@@ -698,13 +764,15 @@ bool TFormMain::LoadPreset(const QString& path)
     return true;
 }
 
-void TFormMain::SavePreset(const QString& path)
+bool TFormMain::SavePreset(const QString& path)
 {
     FileWriteError error = FileWriteError::None;
-    if (!WriteDapFile(path.toStdString(), &error))
-        Ui().ShowMessage(tr("Preset not saved: %1: %2.")
-                             .arg(QDir::toNativeSeparators(path), QString::fromUtf8(FileWriteErrorText(error)))
-                             .toStdString());
+    if (WriteDapFile(path.toStdString(), &error))
+        return true;
+    Ui().ShowMessage(tr("Preset not saved: %1: %2.")
+                         .arg(QDir::toNativeSeparators(path), QString::fromUtf8(FileWriteErrorText(error)))
+                         .toStdString());
+    return false;
 }
 
 void TFormMain::Open1Click()
@@ -734,7 +802,14 @@ void TFormMain::Button1Click()
         Ui().ShowMessage("File name error!");
         return;
     }
-    SavePreset(QDir(presetDir_).filePath(item->text()));
+    // The selected preset is overwritten: a slip of the mouse must not cost it.
+    const QString name = item->text();
+    const int answer = Ui().Ask(tr("Replace %1 with the window's settings?").arg(name).toStdString(),
+                                {tr("Yes").toStdString(), tr("No").toStdString()});
+    if (answer != 0)
+        return;
+    if (SavePreset(QDir(presetDir_).filePath(name)))
+        Ui().ShowMessage(tr("Preset saved").toStdString());
 }
 
 void TFormMain::Button2Click()
@@ -749,11 +824,49 @@ void TFormMain::Button2Click()
 
 // ---- UserInterface ----
 
+void TFormMain::ReleaseAfterQuestion()
+{
+    // The control pressed when the question came up never saw its release,
+    // which went to the question: a slider would go on stepping. Its press
+    // handler is still running under us and starts that stepping when it
+    // returns; the posted release arrives after it, as no modal box follows.
+    QWidget* pressed = pressedAtQuestion_;
+    pressedAtQuestion_ = nullptr;
+    if (!pressed)
+        return;
+    const QPoint at = QCursor::pos();
+    QCoreApplication::postEvent(pressed, new QMouseEvent(QEvent::MouseButtonRelease, QPointF(pressed->mapFromGlobal(at)),
+                                                         QPointF(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+}
+
 void TFormMain::ShowMessage(std::string_view text)
 {
     QMessageBox box(QMessageBox::Information, ProductName, QString::fromUtf8(text.data(), qsizetype(text.size())),
                     QMessageBox::Ok, this);
     box.exec();
+}
+
+int TFormMain::Ask(std::string_view question, const std::vector<std::string>& answers)
+{
+    QMessageBox box(QMessageBox::Question, ProductName, QString::fromUtf8(question.data(), qsizetype(question.size())),
+                    QMessageBox::NoButton, this);
+    std::vector<QPushButton*> buttons;
+    for (const std::string& answer : answers)
+        buttons.push_back(box.addButton(QString::fromStdString(answer), QMessageBox::AcceptRole));
+    if (!buttons.empty())
+        box.setDefaultButton(buttons.front());
+    box.exec();
+    const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return chosen == buttons.end() ? -1 : int(chosen - buttons.begin());
+}
+
+void TFormMain::SetExchangeWarning(bool on)
+{
+    QLabel* panel = statusPanels_[std::size_t(StatusPanel::Exchange)];
+    panel->setStyleSheet(on ? QStringLiteral("QLabel { background: #f5c542; color: black; }") : QString());
+    panel->setToolTip(on ? tr("An edit did not reach the box: the box may not hold what the window shows. "
+                              "\"Write to dsp\" sends everything.")
+                         : QString());
 }
 
 void TFormMain::SetStatus(StatusPanel panel, std::string_view text)

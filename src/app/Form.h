@@ -11,10 +11,12 @@
 #include <QFrame>
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -148,6 +150,8 @@ public:
     void SetStatus(StatusPanel panel, std::string_view text) override;
     void SetBusyCursor(bool busy) override;
     void Sleep(int milliseconds) override;
+    int Ask(std::string_view question, const std::vector<std::string>& answers) override;
+    void SetExchangeWarning(bool on) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -164,11 +168,15 @@ private:
     void DockEditor(QWidget* panel);
     void FillFileList();
     void SetConnectGlyph(int index);
+    // Ends the press of the control that brought up the first-edit question.
+    void ReleaseAfterQuestion();
+    // The link is over: panel 0, the Connect picture and the transport say so.
+    void Unlink();
     // Converts a slot box's text; false after telling the user.
     bool SlotNumber(QComboBox* box, int& slot);
     bool LoadPreset(const QString& path);
     void LoadTail();
-    void SavePreset(const QString& path);
+    bool SavePreset(const QString& path);
     void StartHistory();
     void StopHistory();
     void BuildEditMenu();
@@ -225,6 +233,7 @@ private:
     QLabel* compareSummary_ = nullptr;
     QTableWidget* compareTable_ = nullptr;
 
+    QPointer<QWidget> pressedAtQuestion_;
     TFormPEQA* editor_ = nullptr;
     QWidget* importDialog_ = nullptr;
     QPlainTextEdit* importReport_ = nullptr;

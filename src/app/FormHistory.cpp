@@ -294,12 +294,12 @@ void TFormMain::CompareBox1Click()
         Ui().ShowMessage(tr("Connect to a box first.").toStdString());
         return;
     }
-    const DspParamsImage mine = DspParams;
+    const DspParamsImage& mine = DspParams;
+    DspParamsImage other = DspParams;
     Ui().SetBusyCursor(true);
-    const bool read = ReadAllFromDevice();
+    // Only a look: the window's image, and what it knows of the box, stay.
+    const bool read = ReadBoxImage(other);
     Ui().SetBusyCursor(false);
-    const DspParamsImage other = DspParams;
-    DspParams = mine;
     if (!read) {
         Ui().ShowMessage("Read dsp fault!");
         return;

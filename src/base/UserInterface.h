@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ktv {
 
@@ -20,6 +21,17 @@ public:
     virtual void SetBusyCursor(bool busy) = 0;
     // A plain pause on the calling thread.
     virtual void Sleep(int milliseconds) = 0;
+    // A modal question offering `answers`; returns the index of the one
+    // chosen, or -1 when it was closed without an answer (the caller then
+    // takes its safe course). Nobody answers on a console.
+    virtual int Ask(std::string_view question, const std::vector<std::string>& answers)
+    {
+        (void)question;
+        (void)answers;
+        return -1;
+    }
+    // Marks the exchange panel: the box may not hold what the window shows.
+    virtual void SetExchangeWarning(bool on) { (void)on; }
 };
 
 // The interface in use. Until one is installed, messages and status texts go

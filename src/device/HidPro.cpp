@@ -25,6 +25,7 @@ void HidPro::OpenDevice()
         Handle = InvalidHandle;
     }
     Opened = false;
+    gone_ = false;
 
     if (!platform_) {
         Ui().ShowMessage("no usb device 2");
@@ -43,6 +44,7 @@ void HidPro::OpenDevice()
 
     Handle = platform_->Open(box->Path);
     Opened = Handle != InvalidHandle;
+    OpenedId = Opened ? box->InstanceId : std::string();
     if (!Opened && platform_->LastError() == PlatformError::AccessDenied) {
         // Without this the user sees only "Connect:no!" and cannot tell a
         // missing box from a missing permission.
@@ -67,6 +69,7 @@ bool HidPro::WriteReport(const std::uint8_t* payload, std::size_t length)
 
     DrainStaleInput();
     const bool ok = platform_ && platform_->Write(Handle, OutReport);
+    gone_ = !ok && platform_ && platform_->LastError() == PlatformError::NotConnected;
     Ui().SetStatus(StatusPanel::Exchange, ok ? "Write:ok!" : "Write:error!");
     return ok;
 }
@@ -89,6 +92,7 @@ ReadResult HidPro::ReadReport(std::size_t n)
     std::size_t bytesRead = 0;
     if (!platform_ || !platform_->Read(Handle, InReport, bytesRead, ReadTimeoutMs)) {
         const std::uint32_t code = platform_ ? platform_->LastError() : PlatformError::InvalidHandle;
+        gone_ = code == PlatformError::NotConnected;
         Ui().SetStatus(StatusPanel::Exchange, "ReadFile:error!" + std::to_string(code & 0xFFFF));
         return ReadResult::ReadError;
     }
@@ -107,6 +111,7 @@ ReadResult HidPro::ReadReport(std::size_t n)
 void HidPro::CloseDevice()
 {
     Opened = false;
+    OpenedId.clear();
     if (Handle != InvalidHandle) {
         if (platform_)
             platform_->Close(Handle);

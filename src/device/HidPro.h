@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace ktv {
@@ -29,6 +30,8 @@ public:
     bool Opened = false;
     bool Linked = false;
     std::uint8_t DeviceId = 1;
+    // The instance identifier of the interface opened last.
+    std::string OpenedId;
 
     // The services used from now on (not owned). nullptr: every open finds
     // no box and every write fails.
@@ -41,6 +44,8 @@ public:
     [[nodiscard]] bool WriteReport(const std::uint8_t* payload, std::size_t length);
     [[nodiscard]] ReadResult ReadReport(std::size_t replySize);
     void CloseDevice();
+    // Whether the last failed write or read found the device gone.
+    [[nodiscard]] bool DeviceGone() const { return gone_; }
 
     // Reply payload byte i (InReport[4 + i]); valid after ReadReport gave Ok.
     std::uint8_t ReplyByte(std::size_t i) const { return InReport[4 + i]; }
@@ -52,6 +57,7 @@ private:
     void DrainStaleInput();
 
     HidPlatform* platform_ = nullptr;
+    bool gone_ = false;
 };
 
 // The one transport of the run.

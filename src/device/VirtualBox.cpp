@@ -250,6 +250,7 @@ std::vector<std::uint8_t> VirtualBox::Handle(const std::uint8_t* report, std::si
     reply[4 + m] = Checksum(out.Payload.data(), m);
 
     const bool faulty = Faults.Kind != Fault::None && RequestCount >= Faults.FromRequest &&
+                        RequestCount <= Faults.UntilRequest &&
                         (!Faults.OnlyCommand || *Faults.OnlyCommand == p[0]);
     if (faulty) {
         auto resum = [&] { reply[4 + m] = Checksum(&reply[4], m); };

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ public:
         Fault Kind = Fault::None;
         int FromRequest = 1;                      // 1-based request number it starts at
         std::optional<std::uint8_t> OnlyCommand;  // only requests with this command byte
+        int UntilRequest = std::numeric_limits<int>::max(); // last request it strikes
     };
 
     struct Exchange {

@@ -1,11 +1,17 @@
 #include "editor/EditorControls.h"
 
 #include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSlider>
 #include <QStyleOption>
 
 namespace ktv {
@@ -91,10 +97,55 @@ void TypeSelector::keyPressEvent(QKeyEvent* event)
     }
 }
 
-NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {}
+NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent)
+{
+    // A drop would bypass the filter as a paste would.
+    setAcceptDrops(false);
+}
+
+void NumberEdit::InsertFiltered(const QString& text)
+{
+    for (const QChar c : text) {
+        if (!c.isPrint())
+            continue; // a pasted line break is no Enter
+        if (!filter_ || filter_(c.unicode()))
+            insert(QString(c));
+    }
+}
+
+void NumberEdit::mouseReleaseEvent(QMouseEvent* event)
+{
+    // The middle button pastes the selection on X11.
+    if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() && !isReadOnly()) {
+        deselect();
+        InsertFiltered(QGuiApplication::clipboard()->text(QClipboard::Selection));
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+void NumberEdit::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu* menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The menu's Paste goes through the filter like Ctrl+V: its item is the
+    // one Qt connects to paste(), by name.
+    for (QAction* action : menu->actions()) {
+        if (disconnect(action, SIGNAL(triggered()), this, SLOT(paste())))
+            connect(action, &QAction::triggered, this, [this] { InsertFiltered(QGuiApplication::clipboard()->text()); });
+    }
+    menu->popup(event->globalPos());
+}
 
 void NumberEdit::keyPressEvent(QKeyEvent* event)
 {
+    if (event->matches(QKeySequence::Paste)) {
+        if (!isReadOnly())
+            InsertFiltered(QGuiApplication::clipboard()->text());
+        event->accept();
+        return;
+    }
     const QString text = event->text();
     char16_t key = 0;
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
@@ -179,6 +230,64 @@ void ArrowPair::mouseReleaseEvent(QMouseEvent*)
     pressed_ = 0;
     setRepeatAction(QAbstractSlider::SliderNoAction);
     update();
+}
+
+namespace {
+
+// The controls whose value the wheel changes. Scroll bars in general are not
+// among them: a scroll area hands its wheel events to its own bars.
+bool TakesWheelForValue(QObject* o)
+{
+    return qobject_cast<QSlider*>(o) || qobject_cast<QComboBox*>(o) || qobject_cast<QAbstractSpinBox*>(o)
+           || qobject_cast<ArrowPair*>(o);
+}
+
+class WheelGuard : public QObject {
+public:
+    using QObject::QObject;
+
+    void Guard(QWidget* widget)
+    {
+        if (widget->property(GuardedKey).toBool())
+            return;
+        widget->setProperty(GuardedKey, true);
+        widget->installEventFilter(this);
+        // The wheel would otherwise hand such a control the focus by itself.
+        if (TakesWheelForValue(widget) && widget->focusPolicy() == Qt::WheelFocus)
+            widget->setFocusPolicy(Qt::StrongFocus);
+        for (QObject* child : widget->children())
+            if (child->isWidgetType())
+                Guard(static_cast<QWidget*>(child));
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Widgets added later are guarded once they are complete.
+        if (event->type() == QEvent::ChildPolished) {
+            QObject* child = static_cast<QChildEvent*>(event)->child();
+            if (child->isWidgetType())
+                Guard(static_cast<QWidget*>(child));
+            return false;
+        }
+        if (event->type() != QEvent::Wheel || !TakesWheelForValue(watched)
+            || static_cast<QWidget*>(watched)->hasFocus())
+            return false;
+        // Ignored, the event travels on to the parents, up to the scroll area.
+        event->ignore();
+        return true;
+    }
+
+private:
+    static constexpr const char* GuardedKey = "ktvWheelGuarded";
+};
+
+} // namespace
+
+void GuardWheel(QWidget* root)
+{
+    static WheelGuard* guard = new WheelGuard(qApp);
+    guard->Guard(root);
 }
 
 } // namespace ktv

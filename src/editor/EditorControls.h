@@ -44,12 +44,17 @@ public:
     explicit NumberEdit(QWidget* parent = nullptr);
     void SetKeyFilter(KeyFilter filter) { filter_ = std::move(filter); }
 
+    // Inserts `text` as if typed: each character passes the filter first.
+    void InsertFiltered(const QString& text);
+
 signals:
     void exited();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     KeyFilter filter_;
@@ -77,5 +82,10 @@ protected:
 private:
     int pressed_ = 0; // 1 upper, 2 lower
 };
+
+// Sliders, lists and arrow boxes below `root` (now and later) take wheel
+// events only while they hold the keyboard focus; otherwise the wheel goes on
+// to what encloses them, so scrolling the window never changes a setting.
+void GuardWheel(QWidget* root);
 
 } // namespace ktv

@@ -2,6 +2,7 @@
 
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
+#include "params/BoxLink.h"
 #include "params/Gloable.h"
 
 #include <algorithm>
@@ -21,18 +22,26 @@ std::function<void()>& SendListener()
 }
 
 // One exchange: write the request, read a reply as long as the request
-// payload, and leave the outcome in panel 1.
+// payload, and leave the outcome in panel 1. Outside a whole-image transfer
+// it is an edit, and the link decides first whether it may go out.
 bool ExchangeOnce(const std::uint8_t* payload, std::size_t length)
 {
+    BoxLink& link = Link();
+    const bool edit = !link.InWhole();
+    if (edit && !link.EditMayGo())
+        return false;
+    auto failed = [&](const char* text) {
+        Ui().SetStatus(StatusPanel::Exchange, text);
+        if (edit)
+            link.EditFailed();
+        link.ExchangeFailed();
+        return false;
+    };
     HidPro& hid = Hid();
-    if (!hid.WriteReport(payload, length)) {
-        Ui().SetStatus(StatusPanel::Exchange, "Write:fault!");
-        return false;
-    }
-    if (hid.ReadReport(length + 4) != ReadResult::Ok) {
-        Ui().SetStatus(StatusPanel::Exchange, "Read:fault!");
-        return false;
-    }
+    if (!hid.WriteReport(payload, length))
+        return failed("Write:fault!");
+    if (hid.ReadReport(length + 4) != ReadResult::Ok)
+        return failed("Read:fault!");
     Ui().SetStatus(StatusPanel::Exchange, "Read:Ok!");
     return true;
 }
@@ -93,9 +102,8 @@ void BuildEffectsPayload(std::uint8_t* p)
     EncodeEcho(d.Echo, p + 42);
 }
 
-void DecodeSystemReply(const std::uint8_t* p)
+void DecodeSystemReply(const std::uint8_t* p, DspParamsImage& d)
 {
-    DspParamsImage& d = DspParams;
     d.MicVol = p[1];
     d.MusicVol = p[2];
     d.EffectVol = p[3];
@@ -115,9 +123,8 @@ void DecodeSystemReply(const std::uint8_t* p)
         DecodeOutputMix(p + 44 + 4 * g, d.OutMix[std::size_t(g)]);
 }
 
-void DecodeEffectsReply(const std::uint8_t* p)
+void DecodeEffectsReply(const std::uint8_t* p, DspParamsImage& d)
 {
-    DspParamsImage& d = DspParams;
     for (int i = 0; i < DynamicsCount; ++i)
         DecodeDynamics(p + 1 + DynamicsWireSize * std::size_t(i), d.Dyn[std::size_t(i)]);
     DecodeReverb(p + 31, d.Reverb);
@@ -219,10 +226,15 @@ bool SendDynamics(std::uint8_t i)
 
 bool SendFactoryMode(std::uint8_t mode, std::uint8_t slot)
 {
+    const BoxLink::Whole command;
     return Exchange(std::array<std::uint8_t, 3>{Code(DspCommand::FactoryMode), mode, slot});
 }
 
-bool SendLink(std::uint8_t on) { return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Link), on}); }
+bool SendLink(std::uint8_t on)
+{
+    const BoxLink::Whole command;
+    return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Link), on});
+}
 
 bool SendOutputMix(std::uint8_t group)
 {

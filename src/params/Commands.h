@@ -3,6 +3,8 @@
 // DspParams, hands the payload to the transport, reads the reply and leaves
 // "Read:Ok!", "Read:fault!" or "Write:fault!" in status panel 1.
 
+#include "params/Gloable.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -45,8 +47,8 @@ inline constexpr std::uint8_t FactoryRecall = 2;
 // decodes the box's replies with the matching Decode functions.
 void BuildSystemPayload(std::uint8_t* payload);   // 60 bytes
 void BuildEffectsPayload(std::uint8_t* payload);  // 58 bytes
-void DecodeSystemReply(const std::uint8_t* payload);
-void DecodeEffectsReply(const std::uint8_t* payload);
+void DecodeSystemReply(const std::uint8_t* payload, DspParamsImage& image = DspParams);
+void DecodeEffectsReply(const std::uint8_t* payload, DspParamsImage& image = DspParams);
 
 [[nodiscard]] bool SendSystem();
 [[nodiscard]] bool SendEffects();
@@ -86,8 +88,13 @@ public:
 };
 
 // Reads the whole state of the box into DspParams: nine exchanges, 10 ms
-// apart. False at the first failed exchange or unexpected reply.
+// apart. False at the first failed exchange or unexpected reply; DspParams
+// changes only when all nine went through.
 [[nodiscard]] bool ReadAllFromDevice();
+// The same nine exchanges into `image` only, for a look at the box that
+// leaves the window's image alone: fields no reply carries keep their value,
+// and a failure leaves `image` part read.
+[[nodiscard]] bool ReadBoxImage(DspParamsImage& image);
 // Sends the whole image: nine requests, 20 ms apart. False at the first
 // failed request; nothing after it is sent.
 [[nodiscard]] bool WriteAllToDevice();

@@ -2,6 +2,7 @@
 
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
+#include "params/BoxLink.h"
 #include "params/Gloable.h"
 
 #include <array>
@@ -25,14 +26,14 @@ constexpr std::uint8_t Code(DspCommand c) { return std::uint8_t(c); }
 bool Request(const std::uint8_t* payload, std::size_t length, std::size_t n, DspCommand code)
 {
     HidPro& hid = Hid();
-    if (!hid.WriteReport(payload, length))
+    if (!hid.WriteReport(payload, length) || hid.ReadReport(n) != ReadResult::Ok) {
+        Link().ExchangeFailed();
         return false;
-    if (hid.ReadReport(n) != ReadResult::Ok)
-        return false;
+    }
     return hid.ReplyByte(0) == Code(code);
 }
 
-bool ReadBands(std::uint8_t first, std::uint8_t count)
+bool ReadBands(std::uint8_t first, std::uint8_t count, DspParamsImage& image)
 {
     const std::array<std::uint8_t, 3> request{Code(DspCommand::ReadPeqBands), first, count};
     const std::size_t n = 7 + BandRecordSize * count;
@@ -48,35 +49,11 @@ bool ReadBands(std::uint8_t first, std::uint8_t count)
     if (c > held || k0 + c > std::size_t(BandTotal))
         return false;
     for (std::size_t j = 0; j < c; ++j)
-        DecodeBandRecord(p + 3 + BandRecordSize * j, DspParams.Band[k0 + j]);
+        DecodeBandRecord(p + 3 + BandRecordSize * j, image.Band[k0 + j]);
     return true;
 }
 
-} // namespace
-
-bool ReadAllFromDevice()
-{
-    const std::uint8_t readSystem = Code(DspCommand::ReadSystem);
-    if (!Request(&readSystem, 1, 4 + SystemPayloadSize, DspCommand::System))
-        return false;
-    DecodeSystemReply(Hid().ReplyPayload());
-
-    Ui().Sleep(ReadPauseMs);
-    const std::uint8_t readEffects = Code(DspCommand::ReadEffects);
-    if (!Request(&readEffects, 1, 4 + EffectsPayloadSize, DspCommand::Effects))
-        return false;
-    DecodeEffectsReply(Hid().ReplyPayload());
-
-    for (int i = 0; i < FullBandRuns; ++i) {
-        Ui().Sleep(ReadPauseMs);
-        if (!ReadBands(std::uint8_t(MaxBandsPerRequest * i), MaxBandsPerRequest))
-            return false;
-    }
-    Ui().Sleep(ReadPauseMs);
-    return ReadBands(LastRunFirst, LastRunCount);
-}
-
-bool WriteAllToDevice()
+bool WriteAllRequests()
 {
     if (!SendSystem())
         return false;
@@ -92,8 +69,56 @@ bool WriteAllToDevice()
     return SendPeqBands(LastRunFirst, LastRunCount);
 }
 
+} // namespace
+
+bool ReadBoxImage(DspParamsImage& image)
+{
+    const BoxLink::Whole transfer;
+    const std::uint8_t readSystem = Code(DspCommand::ReadSystem);
+    if (!Request(&readSystem, 1, 4 + SystemPayloadSize, DspCommand::System))
+        return false;
+    DecodeSystemReply(Hid().ReplyPayload(), image);
+
+    Ui().Sleep(ReadPauseMs);
+    const std::uint8_t readEffects = Code(DspCommand::ReadEffects);
+    if (!Request(&readEffects, 1, 4 + EffectsPayloadSize, DspCommand::Effects))
+        return false;
+    DecodeEffectsReply(Hid().ReplyPayload(), image);
+
+    for (int i = 0; i < FullBandRuns; ++i) {
+        Ui().Sleep(ReadPauseMs);
+        if (!ReadBands(std::uint8_t(MaxBandsPerRequest * i), MaxBandsPerRequest, image))
+            return false;
+    }
+    Ui().Sleep(ReadPauseMs);
+    return ReadBands(LastRunFirst, LastRunCount, image);
+}
+
+bool ReadAllFromDevice()
+{
+    // The replies fill a scratch copy: a read failing half-way must not
+    // leave a mix of box and window settings behind. Fields no reply
+    // carries keep the image's values.
+    DspParamsImage scratch = DspParams;
+    if (!ReadBoxImage(scratch))
+        return false;
+    DspParams = scratch;
+    Link().ImageMatchesBox();
+    return true;
+}
+
+bool WriteAllToDevice()
+{
+    const BoxLink::Whole transfer;
+    if (!WriteAllRequests())
+        return false;
+    Link().ImageMatchesBox();
+    return true;
+}
+
 SlotOutcome StoreSlot(std::uint8_t slot)
 {
+    const BoxLink::Whole transfer;
     // The box stores what it holds, so first make it hold exactly the image.
     if (!WriteAllToDevice())
         return SlotOutcome::WriteAllFailed;
@@ -102,6 +127,7 @@ SlotOutcome StoreSlot(std::uint8_t slot)
 
 SlotOutcome RecallSlot(std::uint8_t slot)
 {
+    const BoxLink::Whole transfer;
     if (!SendFactoryMode(FactoryRecall, slot))
         return SlotOutcome::CommandFailed;
     Ui().Sleep(RecallPauseMs);

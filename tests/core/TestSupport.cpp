@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dsp/StepTables.h"
+#include "params/BoxLink.h"
 #include "params/Gloable.h"
 
 namespace ktv::test {
@@ -27,10 +28,26 @@ void RecordingUi::Sleep(int milliseconds)
     sleeps.push_back(milliseconds);
 }
 
+int RecordingUi::Ask(std::string_view question, const std::vector<std::string>& choices)
+{
+    events.push_back({Event::Question, std::string(question), 0});
+    std::vector<std::string> asked{std::string(question)};
+    asked.insert(asked.end(), choices.begin(), choices.end());
+    questions.push_back(std::move(asked));
+    if (whileAsking)
+        whileAsking();
+    if (answers.empty())
+        return -1;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
 void RecordingUi::Clear()
 {
     events.clear();
     messages.clear();
+    questions.clear();
     sleeps.clear();
     for (auto& s : status)
         s.clear();
@@ -43,6 +60,7 @@ void CoreFixture::SetUp()
     DspParams = {};
     LoadDefaults();
     Hid() = HidPro{};
+    Link() = BoxLink{};
     Hid().SetPlatform(&box);
     Hid().OpenDevice();
     ASSERT_TRUE(Hid().Opened);

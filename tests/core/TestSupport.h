@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,8 @@ namespace ktv::test {
 class RecordingUi final : public UserInterface {
 public:
     struct Event {
-        enum Kind { Message, Status, Busy, Sleep } kind;
-        std::string text; // message or status text
+        enum Kind { Message, Status, Busy, Sleep, Question } kind;
+        std::string text; // message, status text or question
         int value = 0;    // panel, busy flag or milliseconds
     };
 
@@ -26,11 +28,20 @@ public:
     std::vector<std::string> messages;
     std::string status[3];
     std::vector<int> sleeps;
+    // Questions asked, each with its answers, and the answers the test
+    // scripts: taken from the front, -1 (closed) once none is left.
+    std::vector<std::vector<std::string>> questions;
+    std::deque<int> answers;
+    // Runs while a question is open, before it is answered.
+    std::function<void()> whileAsking;
+    bool exchangeWarning = false;
 
     void ShowMessage(std::string_view text) override;
     void SetStatus(StatusPanel panel, std::string_view text) override;
     void SetBusyCursor(bool busy) override;
     void Sleep(int milliseconds) override;
+    int Ask(std::string_view question, const std::vector<std::string>& choices) override;
+    void SetExchangeWarning(bool on) override { exchangeWarning = on; }
     void Clear();
 };
 

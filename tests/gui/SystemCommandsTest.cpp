@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -30,17 +31,10 @@ using Event = RecordingUi::Event;
 
 namespace {
 
-constexpr const char* BoxPath = "HID\\VID_2B5E&PID_61D3\\/dev/hidraw3";
+// The in-process box the harness opens.
+constexpr const char* BoxPath = InProcessBox::InstanceId;
 
 std::uint8_t Command(const Bytes& payload) { return payload.empty() ? 0 : payload[0]; }
-
-// Whether the Connect button shows glyph `index`.
-bool ShowsGlyph(const QPushButton* button, int index)
-{
-    const QPixmap glyph = ConnectGlyph(index);
-    const QImage want = glyph.toImage().convertToFormat(QImage::Format_ARGB32);
-    return button->icon().pixmap(glyph.size()).toImage().convertToFormat(QImage::Format_ARGB32) == want;
-}
 
 // The nine requests of a write-all, as command byte and first band.
 std::vector<std::pair<int, int>> Shape(const std::vector<Bytes>& requests)
@@ -97,14 +91,14 @@ private slots:
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 1}}));
         QVERIFY(Messages().empty()); // AUTO unticked: nothing read
         QVERIFY(ConnectGlyph(0).toImage() != ConnectGlyph(1).toImage());
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 1));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 1));
 
         Button("ConnectBitBtn")->click();
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 0}}));
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
     }
 
     void connectWithoutABox()
@@ -115,7 +109,7 @@ private slots:
         h.Form().ConnectBitBtnClick();
         QCOMPARE(Messages(), std::vector<std::string>{"no usb device 2"});
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
         QVERIFY(h.TakeRequests().empty());
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
@@ -168,7 +162,7 @@ private slots:
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
         QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
-        QVERIFY(ShowsGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
         QVERIFY(h.TakeRequests().empty());
 
         // Afterwards every command fails until the next Connect.
@@ -293,12 +287,17 @@ private slots:
         QCOMPARE(Messages(), std::vector<std::string>{"Set factory mode fault!"});
     }
 
-    void recallingASlotReadsItBackWithoutRefreshing()
+    void recallingASlotReadsItBackAndRefreshes()
     {
+        // Slot 3 holds a tuning the window then moves away from.
         DspParams.Band[0].Gain = 3.0f;
+        DspParams.Dyn[0].Threshold = -150;
+        DspParams.MicVol = 40;
         Combo("ComboBoxSave")->setEditText("3");
-        Button("BitBtnSave")->click(); // slot 3 holds gain 3
+        Button("BitBtnSave")->click();
         DspParams.Band[0].Gain = 0.0f;
+        DspParams.Dyn[0].Threshold = 0;
+        DspParams.MicVol = 0;
         h.ClearTraffic();
         h.ui.rec.Clear();
 
@@ -310,7 +309,13 @@ private slots:
         QCOMPARE(h.ui.rec.sleeps.front(), 100);
         QCOMPARE(Messages(), std::vector<std::string>{"Reset factory mode Ok!"});
         QCOMPARE(DspParams.Band[0].Gain, 3.0f);
-        QCOMPARE(h.Find<QLineEdit>("FGainEdit1")->text(), QString("0.0"));
+        // The rows, the settings page and the volume bars show the slot, as
+        // after "Read from dsp".
+        QCOMPARE(h.Find<QLineEdit>("FGainEdit1")->text(), QString("3.0"));
+        QCOMPARE(h.Find<QSlider>("TrackBarMicTH")->value(), -150);
+        QCOMPARE(h.Find<QLabel>("LabelMicTH")->text(), QString("-15dB"));
+        QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 40);
+        QCOMPARE(h.Find<CaptionPanel>("PanelMicVol")->Caption(), QString("Mic:40"));
     }
 
     void slotCommandFailures_data()
@@ -368,11 +373,17 @@ private slots:
             QVERIFY(e.kind != Event::Busy);
     }
 
-    void recallAcceptsSlotZero()
+    void slotZeroIsRefused()
     {
-        Combo("ComboBoxRecall")->setEditText("0");
-        Button("BitBtnRecall")->click();
-        QCOMPARE(h.TakeRequests().front(), (Bytes{0x28, 2, 0}));
+        // The recall box filters nothing: a typed 0 reaches the button.
+        for (auto [combo, button, message] : {std::tuple{"ComboBoxRecall", "BitBtnRecall", "Reset factory mode error!"},
+                                              std::tuple{"ComboBoxSave", "BitBtnSave", "Set factory mode error!"}}) {
+            Messages().clear();
+            Combo(combo)->setEditText("0");
+            Button(button)->click();
+            QCOMPARE(Messages(), std::vector<std::string>{message});
+            QVERIFY(h.TakeRequests().empty());
+        }
     }
 
     void storeSlotBoxTakesOnlyOneToEight()
@@ -521,6 +532,7 @@ private slots:
         // Save to file rewrites the selected file with the image.
         list->setCurrentRow(1);
         DspParams.Band[3].Fc = 1500.0f;
+        h.ui.rec.answers = {0}; // "Yes" to replacing it
         Button("Button1")->click();
         DspParams.Band[3].Fc = 1000.0f;
         Messages().clear();

@@ -1,5 +1,7 @@
 #include "support/GuiHarness.h"
 
+#include "app/Theme.h"
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 
@@ -15,6 +17,7 @@ void GuiHarness::Start()
     SetUserInterface(&ui);
     DspParams = {};
     Hid() = HidPro{};
+    Link() = BoxLink{};
     box = std::make_unique<InProcessBox>();
     Hid().SetPlatform(box.get());
     Hid().OpenDevice();
@@ -83,6 +86,13 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton b
 {
     QMouseEvent event(type, QPointF(pos), QPointF(widget->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
+}
+
+bool ShowsConnectGlyph(const QPushButton* button, int index)
+{
+    const QPixmap glyph = ConnectGlyph(index);
+    const QImage want = glyph.toImage().convertToFormat(QImage::Format_ARGB32);
+    return button->icon().pixmap(glyph.size()).toImage().convertToFormat(QImage::Format_ARGB32) == want;
 }
 
 void LeaveFocus(QWidget* widget)

@@ -9,6 +9,7 @@
 
 #include <QMouseEvent>
 #include <QPoint>
+#include <QPushButton>
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,16 @@ public:
     }
     void SetBusyCursor(bool busy) override { rec.SetBusyCursor(busy); }
     void Sleep(int milliseconds) override { rec.Sleep(milliseconds); }
+    int Ask(std::string_view question, const std::vector<std::string>& answers) override
+    {
+        return rec.Ask(question, answers);
+    }
+    void SetExchangeWarning(bool on) override
+    {
+        rec.SetExchangeWarning(on);
+        if (form)
+            form->SetExchangeWarning(on);
+    }
 };
 
 class GuiHarness {
@@ -79,6 +90,8 @@ Bytes MaxVolumePayload();
 
 // Sends a mouse event straight to the widget (positions may lie outside it).
 void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons);
+// Whether the Connect button shows glyph `index`.
+bool ShowsConnectGlyph(const QPushButton* button, int index);
 // Focus leaves the widget as when the user tabs away.
 void LeaveFocus(QWidget* widget);
 

@@ -1,0 +1,61 @@
+#include "params/BoxLink.h"
+
+#include "base/UserInterface.h"
+#include "device/HidPro.h"
+
+namespace ktv {
+
+BoxLink::Whole::Whole() { ++Link().whole_; }
+BoxLink::Whole::~Whole() { --Link().whole_; }
+
+void BoxLink::LinkMade()
+{
+    fromBox_ = false;
+    mayAsk_ = true;
+}
+
+void BoxLink::ImageMatchesBox()
+{
+    fromBox_ = true;
+    Ui().SetExchangeWarning(false);
+}
+
+bool BoxLink::EditMayGo()
+{
+    if (asking_)
+        return false; // nothing goes out while the question is open
+    // Without a link there is no box whose settings an edit could lose; a
+    // link not made by LinkMade() (a script's) is none of the window's.
+    if (whole_ > 0 || !Hid().Linked || fromBox_ || !mayAsk_)
+        return true;
+    asking_ = true;
+    const int answer = AskUnread ? AskUnread()
+                                 : Ui().Ask(UnreadQuestion, {AnswerReadFirstText, AnswerSendChangeText});
+    asking_ = false;
+    if (answer == AnswerSendChange) {
+        mayAsk_ = false;
+        return true;
+    }
+    // Reading first, also when the question was closed: the edit is dropped
+    // and the window shows the box's settings instead.
+    if (ReadFromBox)
+        ReadFromBox();
+    return false;
+}
+
+void BoxLink::EditFailed() { Ui().SetExchangeWarning(true); }
+
+void BoxLink::ExchangeFailed()
+{
+    HidPro& hid = Hid();
+    if (hid.Linked && hid.DeviceGone() && BoxGone)
+        BoxGone();
+}
+
+BoxLink& Link()
+{
+    static BoxLink link;
+    return link;
+}
+
+} // namespace ktv

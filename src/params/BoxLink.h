@@ -1,0 +1,67 @@
+#pragma once
+// What the program knows about the box it is linked to, in the one place every
+// exchange passes through: whether the image has come from that box since the
+// link was made, the question asked before the first edit would overwrite a
+// box nobody has read, the warning after a failed edit, and noticing that the
+// box has gone.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ktv {
+
+// The first-edit question and its answers, in the order Ui().Ask gets them.
+inline constexpr const char* UnreadQuestion = "KTV Tune has not read this box's settings yet. Read them first?";
+inline constexpr const char* AnswerReadFirstText = "Read from box";
+inline constexpr const char* AnswerSendChangeText = "Send my change";
+inline constexpr int AnswerReadFirst = 0;
+inline constexpr int AnswerSendChange = 1;
+
+class BoxLink {
+public:
+    // The read reaction of the window ("Read from dsp" with its refresh),
+    // run when the user asks to read before editing.
+    std::function<void()> ReadFromBox;
+    // Runs once when an exchange on the link fails because the box is gone.
+    std::function<void()> BoxGone;
+    // Asks the first-edit question and returns the answer's index (-1:
+    // closed). Unset: Ui().Ask with the texts above; the window sets one
+    // with translated texts.
+    std::function<int()> AskUnread;
+
+    // A link was just made: nothing of this box is known yet.
+    void LinkMade();
+    // The image and the box hold the same settings: a whole read or write
+    // went through. Clears the warning mark.
+    void ImageMatchesBox();
+    [[nodiscard]] bool ImageFromBox() const { return fromBox_; }
+
+    // Called before an edit's exchange; false when it must not go out.
+    [[nodiscard]] bool EditMayGo();
+    // An edit's exchange failed.
+    void EditFailed();
+    // Any exchange failed: a box that is gone is reported through BoxGone.
+    void ExchangeFailed();
+
+    // Exchanges made inside a Whole scope are not edits: whole-image
+    // transfers, slot commands and the link command itself.
+    class Whole {
+    public:
+        Whole();
+        ~Whole();
+        Whole(const Whole&) = delete;
+        Whole& operator=(const Whole&) = delete;
+    };
+    [[nodiscard]] bool InWhole() const { return whole_ > 0; }
+
+private:
+    bool fromBox_ = false;
+    bool mayAsk_ = false; // since LinkMade(), until "Send my change"
+    bool asking_ = false;
+    int whole_ = 0;
+};
+
+BoxLink& Link();
+
+} // namespace ktv
