@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 namespace ktv {
 
@@ -79,26 +80,45 @@ inline double TenthsDb(double n2, double d2)
     return (k * Ln2 + (2.0 * t + t * r)) * TenthsPerLn;
 }
 
-// Non-zero when x is zero, subnormal, infinite, negative or not a number:
-// TenthsDb's exponent trick does not hold there.
-inline std::uint64_t Unusual(double x)
+// The biased exponent plus one, masked: zero exactly when x (never negative
+// here) is zero, subnormal, infinite or not a number, where TenthsDb's
+// exponent trick does not hold.
+inline std::uint64_t UsualTag(double x)
 {
-    const std::uint64_t e = std::bit_cast<std::uint64_t>(x) >> 52; // sign and exponent
-    return ((e - 1) >> 63) | ((e + 1) >> 11);
+    return ((std::bit_cast<std::uint64_t>(x) >> 52) + 1) & 0x7FE;
 }
 
 struct BandCoefficients {
     double b0, b1, b2, a1, a2;
 };
 
-// One band over one block of columns: out[i] = the response in dB x 10.
-// Built for the plain instruction set and, where the processor has them,
-// for wider vectors; every clone gives the same bits, as the arithmetic is
-// the same and nothing is contracted into fused multiply-adds.
+struct BandBlockArgs {
+    BandCoefficients c;
+    float plateauFc; // not a number unless the band is an active bell
+    double plateau;
+};
+
+struct GridBlock {
+    const double *c1, *s1, *c2, *s2;
+    const float* fcStep;
+};
+
+// One band over one block of columns: out[i] = the response in dB x 10,
+// plateau included, and sumOut[i] = sumIn[i] + out[i]. Built for the plain
+// instruction set and, where the processor has them, for wider vectors;
+// every clone gives the same bits, as the arithmetic is the same and nothing
+// is contracted into fused multiply-adds. True when a column needs FixUnusual.
 [[gnu::target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")]] bool BandBlock(
-    const BandCoefficients& c, const double* __restrict c1, const double* __restrict s1, const double* __restrict c2,
-    const double* __restrict s2, double* __restrict out)
+    const BandBlockArgs& a, const GridBlock& g, const double* __restrict sumIn, double* __restrict sumOut,
+    double* __restrict out)
 {
+    const BandCoefficients c = a.c;
+    const double* __restrict c1 = g.c1;
+    const double* __restrict s1 = g.s1;
+    const double* __restrict c2 = g.c2;
+    const double* __restrict s2 = g.s2;
+    const float* __restrict fcStep = g.fcStep;
+    const std::uint64_t plateau = std::bit_cast<std::uint64_t>(a.plateau);
     std::uint64_t unusual = 0;
     for (std::size_t i = 0; i < Block; ++i) {
         const double nr = c.b0 + c.b1 * c1[i] + c.b2 * c2[i];
@@ -107,28 +127,33 @@ struct BandCoefficients {
         const double di = c.a1 * s1[i] + c.a2 * s2[i];
         const double n2 = nr * nr + ni * ni;
         const double d2 = dr * dr + di * di;
-        unusual |= Unusual(n2) | Unusual(d2);
-        out[i] = TenthsDb(n2, d2);
+        unusual |= ((UsualTag(n2) - 1) | (UsualTag(d2) - 1)) >> 63;
+        // Masks rather than a select, which the compiler would leave as a branch.
+        const std::uint64_t on = -std::uint64_t(fcStep[i] == a.plateauFc);
+        const double v = std::bit_cast<double>((std::bit_cast<std::uint64_t>(TenthsDb(n2, d2)) & ~on) | (plateau & on));
+        out[i] = v;
+        sumOut[i] = sumIn[i] + v;
     }
     return unusual != 0;
 }
 
-// The few columns where |N|^2 or |D|^2 is zero, tiny or not finite: the
-// plain formula with the floor for an exact zero.
-void FixUnusual(const BandCoefficients& c, const double* c1, const double* s1, const double* c2, const double* s2,
-                double* out)
+// A block where |N|^2 or |D|^2 is zero, tiny or not finite somewhere: the
+// plain formula there, with the floor for an exact zero.
+void FixUnusual(const BandBlockArgs& a, const GridBlock& g, const double* sumIn, double* sumOut, double* out)
 {
+    const BandCoefficients& c = a.c;
     for (std::size_t i = 0; i < Block; ++i) {
-        const double nr = c.b0 + c.b1 * c1[i] + c.b2 * c2[i];
-        const double ni = c.b1 * s1[i] + c.b2 * s2[i];
-        const double dr = 1.0 + c.a1 * c1[i] + c.a2 * c2[i];
-        const double di = c.a1 * s1[i] + c.a2 * s2[i];
+        const double nr = c.b0 + c.b1 * g.c1[i] + c.b2 * g.c2[i];
+        const double ni = c.b1 * g.s1[i] + c.b2 * g.s2[i];
+        const double dr = 1.0 + c.a1 * g.c1[i] + c.a2 * g.c2[i];
+        const double di = c.a1 * g.s1[i] + c.a2 * g.s2[i];
         const double n2 = nr * nr + ni * ni;
         const double d2 = dr * dr + di * di;
-        if (Unusual(n2) || Unusual(d2)) {
+        if (g.fcStep[i] != a.plateauFc && (UsualTag(n2) == 0 || UsualTag(d2) == 0)) {
             const double h2 = n2 / d2;
             out[i] = h2 > 0.0 ? 100.0 * std::log10(h2) : MagnitudeFloorDb * 10.0;
         }
+        sumOut[i] = sumIn[i] + out[i];
     }
 }
 
@@ -175,37 +200,47 @@ void ComputeCurves(const FrequencyGrid& grid, std::span<const PeqBand> bands, st
     EnsureSize(sumCurve, n);
     for (std::size_t r = 0; r < bands.size() && r < bandCurves.size(); ++r)
         EnsureSize(bandCurves[r], n);
+    if (bands.empty()) {
+        std::fill_n(sumCurve.begin(), n, 0.0);
+        return;
+    }
 
+    std::vector<BandBlockArgs> args(bands.size());
+    for (std::size_t r = 0; r < bands.size(); ++r) {
+        const PeqBand& band = bands[r];
+        args[r].c = {band.Coef[0], band.Coef[1], band.Coef[2], band.Coef[3], band.Coef[4]};
+        args[r].plateauFc = band.Flags == PlateauFlags ? band.Fc : std::numeric_limits<float>::quiet_NaN();
+        args[r].plateau = double(band.Gain) * 10.0;
+    }
+
+    // The running sum goes back and forth between two buffers, so a block
+    // that needs FixUnusual can add its band again.
+    alignas(64) std::array<double, Block> sums[2];
+    alignas(64) std::array<double, Block> scratch;
+    const std::array<double, Block> zero{};
     for (std::size_t start = 0; start < n; start += Block) {
-        const std::size_t count = std::min(Block, n - start);
-        const double* c1 = grid.cos1_.data() + start;
-        const double* s1 = grid.sin1_.data() + start;
-        const double* c2 = grid.cos2_.data() + start;
-        const double* s2 = grid.sin2_.data() + start;
-        const float* fcStep = grid.fcStep_.data() + start;
-
-        std::array<double, Block> sum{};
+        const bool whole = n - start >= Block;
+        const GridBlock g{grid.cos1_.data() + start, grid.sin1_.data() + start, grid.cos2_.data() + start,
+                          grid.sin2_.data() + start, grid.fcStep_.data() + start};
+        const double* sumIn = zero.data();
         for (std::size_t r = 0; r < bands.size(); ++r) {
-            const PeqBand& band = bands[r];
-            std::array<double, Block> curve;
-            if (IsUnity(band.Coef)) {
-                curve.fill(0.0);
-            } else {
-                const BandCoefficients c{band.Coef[0], band.Coef[1], band.Coef[2], band.Coef[3], band.Coef[4]};
-                if (BandBlock(c, c1, s1, c2, s2, curve.data()))
-                    FixUnusual(c, c1, s1, c2, s2, curve.data());
+            const bool last = r + 1 == bands.size();
+            double* sumOut = last && whole ? sumCurve.data() + start : sums[r % 2].data();
+            double* out = r < bandCurves.size() && whole ? bandCurves[r].data() + start : scratch.data();
+            if (IsUnity(bands[r].Coef)) {
+                for (std::size_t i = 0; i < Block; ++i) {
+                    out[i] = g.fcStep[i] == args[r].plateauFc ? args[r].plateau : 0.0;
+                    sumOut[i] = sumIn[i] + out[i];
+                }
+            } else if (BandBlock(args[r], g, sumIn, sumOut, out)) {
+                FixUnusual(args[r], g, sumIn, sumOut, out);
             }
-            if (band.Flags == PlateauFlags) {
-                const double plateau = double(band.Gain) * 10.0;
-                for (std::size_t i = 0; i < Block; ++i)
-                    curve[i] = fcStep[i] == band.Fc ? plateau : curve[i];
-            }
-            for (std::size_t i = 0; i < Block; ++i)
-                sum[i] += curve[i];
-            if (r < bandCurves.size())
-                std::copy_n(curve.begin(), count, bandCurves[r].begin() + std::ptrdiff_t(start));
+            if (!whole && r < bandCurves.size())
+                std::copy_n(out, n - start, bandCurves[r].begin() + std::ptrdiff_t(start));
+            sumIn = sumOut;
         }
-        std::copy_n(sum.begin(), count, sumCurve.begin() + std::ptrdiff_t(start));
+        if (!whole)
+            std::copy_n(sumIn, n - start, sumCurve.begin() + std::ptrdiff_t(start));
     }
 }
 
