@@ -9,6 +9,11 @@
 #include <cmath>
 #include <limits>
 
+// SLEEF's natural logarithm (within 3.5 ulp) under the GNU vector ABI: the
+// vectoriser calls its 2-, 4- and 8-wide forms in libsleefgnuabi, and
+// VectorLog.cpp holds the scalar form for code it leaves alone.
+extern "C" [[gnu::simd("notinbranch"), gnu::const]] double log_u35(double);
+
 namespace ktv {
 
 namespace {
@@ -38,46 +43,11 @@ void EnsureSize(std::vector<double>& v, std::size_t n)
         v.resize(n, 0.0);
 }
 
-// 100 * log10(n2 / d2) for normal, finite n2 and d2, without a division
-// before the logarithm and without a library call, so that it vectorises:
-// n2 = 2^en * mn and d2 = 2^ed * md with mn, md in [1, 2), the mantissa
-// ratio is brought into [1/sqrt2, sqrt2] by a factor of two, and its
-// logarithm is 2 atanh(t), t = (mn - md) / (mn + md), |t| < 0.1716, with the
-// minimax series of the classic fdlibm log (error below 2^-58).
+// 100 * log10(n2 / d2) for normal, finite n2 and d2.
 inline double TenthsDb(double n2, double d2)
 {
-    constexpr std::uint64_t MantissaBits = 0x000FFFFFFFFFFFFFull;
-    constexpr std::uint64_t One = 0x3FF0000000000000ull;
-    // 2^52 + e read back as a double gives the biased exponent e exactly.
-    constexpr std::uint64_t Magic = 0x4330000000000000ull;
-    constexpr double Sqrt2 = 1.41421356237309504880;
-    constexpr double Ln2 = 6.93147180559945286227e-01;
     constexpr double TenthsPerLn = 100.0 / 2.30258509299404568402; // 100 / ln 10
-    constexpr double Lg1 = 6.666666666666735130e-01, Lg2 = 3.999999999940941908e-01, Lg3 = 2.857142874366239149e-01,
-                     Lg4 = 2.222219843214978396e-01, Lg5 = 1.818357216161805012e-01, Lg6 = 1.531383769920937332e-01,
-                     Lg7 = 1.479819860511658591e-01;
-
-    const std::uint64_t u = std::bit_cast<std::uint64_t>(n2);
-    const std::uint64_t v = std::bit_cast<std::uint64_t>(d2);
-    double k = std::bit_cast<double>((u >> 52) | Magic) - std::bit_cast<double>((v >> 52) | Magic);
-    double mn = std::bit_cast<double>((u & MantissaBits) | One);
-    double md = std::bit_cast<double>((v & MantissaBits) | One);
-    // Shifts and masks instead of branches or selects, so that the loop is
-    // one straight vector body even on the plain instruction set: the sign
-    // of a difference says which way the ratio is out of range.
-    const std::uint64_t high = std::bit_cast<std::uint64_t>(md * Sqrt2 - mn) >> 63;
-    const std::uint64_t low = std::bit_cast<std::uint64_t>(mn * Sqrt2 - md) >> 63;
-    md *= std::bit_cast<double>(One + (high << 52));
-    mn *= std::bit_cast<double>(One + (low << 52));
-    k += std::bit_cast<double>(Magic | high) - std::bit_cast<double>(Magic | low);
-
-    const double t = (mn - md) / (mn + md); // the difference is exact: the ratio lies in [1/2, 2]
-    const double z = t * t;
-    const double w = z * z;
-    // Odd and even halves apart, as fdlibm does: two short chains instead of
-    // one long one.
-    const double r = z * (Lg1 + w * (Lg3 + w * (Lg5 + w * Lg7))) + w * (Lg2 + w * (Lg4 + w * Lg6));
-    return (k * Ln2 + (2.0 * t + t * r)) * TenthsPerLn;
+    return TenthsPerLn * log_u35(n2 / d2);
 }
 
 // The biased exponent plus one, masked: zero exactly when x (never negative
