@@ -43,12 +43,7 @@ void EnsureSize(std::vector<double>& v, std::size_t n)
         v.resize(n, 0.0);
 }
 
-// 100 * log10(n2 / d2) for normal, finite n2 and d2.
-inline double TenthsDb(double n2, double d2)
-{
-    constexpr double TenthsPerLn = 100.0 / 2.30258509299404568402; // 100 / ln 10
-    return TenthsPerLn * log_u35(n2 / d2);
-}
+constexpr double TenthsPerLn = 100.0 / 2.30258509299404568402; // dB x 10 per neper of |H|^2
 
 // The biased exponent plus one, masked: zero exactly when x (never negative
 // here) is zero, subnormal, infinite or not a number, where TenthsDb's
@@ -90,6 +85,8 @@ struct GridBlock {
     const float* __restrict fcStep = g.fcStep;
     const std::uint64_t plateau = std::bit_cast<std::uint64_t>(a.plateau);
     std::uint64_t unusual = 0;
+    // |N|^2 / |D|^2 first, so that the loop around the logarithm's call has
+    // few values to keep across it.
     for (std::size_t i = 0; i < Block; ++i) {
         const double nr = c.b0 + c.b1 * c1[i] + c.b2 * c2[i];
         const double ni = c.b1 * s1[i] + c.b2 * s2[i];
@@ -98,9 +95,13 @@ struct GridBlock {
         const double n2 = nr * nr + ni * ni;
         const double d2 = dr * dr + di * di;
         unusual |= ((UsualTag(n2) - 1) | (UsualTag(d2) - 1)) >> 63;
+        out[i] = n2 / d2;
+    }
+    for (std::size_t i = 0; i < Block; ++i) {
         // Masks rather than a select, which the compiler would leave as a branch.
         const std::uint64_t on = -std::uint64_t(fcStep[i] == a.plateauFc);
-        const double v = std::bit_cast<double>((std::bit_cast<std::uint64_t>(TenthsDb(n2, d2)) & ~on) | (plateau & on));
+        const double db = TenthsPerLn * log_u35(out[i]);
+        const double v = std::bit_cast<double>((std::bit_cast<std::uint64_t>(db) & ~on) | (plateau & on));
         out[i] = v;
         sumOut[i] = sumIn[i] + v;
     }
