@@ -6,6 +6,7 @@ KTV_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libqcustomplot-dev libfontconfig-dev
   libhidapi-dev libudev-dev
+  libsleef-dev
   fonts-dejavu-core
   clang libclang-rt-14-dev
 )

@@ -46,8 +46,8 @@ void EnsureSize(std::vector<double>& v, std::size_t n)
 constexpr double TenthsPerLn = 100.0 / 2.30258509299404568402; // dB x 10 per neper of |H|^2
 
 // The biased exponent plus one, masked: zero exactly when x (never negative
-// here) is zero, subnormal, infinite or not a number, where TenthsDb's
-// exponent trick does not hold.
+// here) is zero, subnormal, infinite or not a number, which the curve takes
+// from the plain formula and its floor instead.
 inline std::uint64_t UsualTag(double x)
 {
     return ((std::bit_cast<std::uint64_t>(x) >> 52) + 1) & 0x7FE;
@@ -94,8 +94,9 @@ struct GridBlock {
         const double di = c.a1 * s1[i] + c.a2 * s2[i];
         const double n2 = nr * nr + ni * ni;
         const double d2 = dr * dr + di * di;
-        unusual |= ((UsualTag(n2) - 1) | (UsualTag(d2) - 1)) >> 63;
-        out[i] = n2 / d2;
+        const double h2 = n2 / d2;
+        unusual |= (UsualTag(h2) - 1) >> 63;
+        out[i] = h2;
     }
     for (std::size_t i = 0; i < Block; ++i) {
         // Masks rather than a select, which the compiler would leave as a branch.
@@ -108,7 +109,7 @@ struct GridBlock {
     return unusual != 0;
 }
 
-// A block where |N|^2 or |D|^2 is zero, tiny or not finite somewhere: the
+// A block where |N|^2 / |D|^2 is zero, subnormal or not finite somewhere: the
 // plain formula there, with the floor for an exact zero.
 void FixUnusual(const BandBlockArgs& a, const GridBlock& g, const double* sumIn, double* sumOut, double* out)
 {
@@ -120,10 +121,9 @@ void FixUnusual(const BandBlockArgs& a, const GridBlock& g, const double* sumIn,
         const double di = c.a1 * g.s1[i] + c.a2 * g.s2[i];
         const double n2 = nr * nr + ni * ni;
         const double d2 = dr * dr + di * di;
-        if (g.fcStep[i] != a.plateauFc && (UsualTag(n2) == 0 || UsualTag(d2) == 0)) {
-            const double h2 = n2 / d2;
+        const double h2 = n2 / d2;
+        if (g.fcStep[i] != a.plateauFc && UsualTag(h2) == 0)
             out[i] = h2 > 0.0 ? 100.0 * std::log10(h2) : MagnitudeFloorDb * 10.0;
-        }
         sumOut[i] = sumIn[i] + out[i];
     }
 }
