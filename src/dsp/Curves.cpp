@@ -12,7 +12,11 @@
 // SLEEF's natural logarithm (within 3.5 ulp) under the GNU vector ABI: the
 // vectoriser calls its 2-, 4- and 8-wide forms in libsleefgnuabi, and
 // VectorLog.cpp holds the scalar form for code it leaves alone.
+#if defined(__clang__)
+extern "C" double log_u35(double); // clang does not know the simd attribute
+#else
 extern "C" [[gnu::simd("notinbranch"), gnu::const]] double log_u35(double);
+#endif
 
 namespace ktv {
 
