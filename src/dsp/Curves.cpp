@@ -74,9 +74,10 @@ struct GridBlock {
 
 // One band over one block of columns: out[i] = the response in dB x 10,
 // plateau included, and sumOut[i] = sumIn[i] + out[i]. Built for the plain
-// instruction set and, where the processor has them, for wider vectors;
-// every clone gives the same bits, as the arithmetic is the same and nothing
-// is contracted into fused multiply-adds. True when a column needs FixUnusual.
+// instruction set and, where the processor has them, for wider vectors; the
+// clones form the same ratio bit for bit (nothing is contracted into fused
+// multiply-adds) and differ only within the logarithm's 3.5 ulp. True when a
+// column needs FixUnusual.
 [[gnu::target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")]] bool BandBlock(
     const BandBlockArgs& a, const GridBlock& g, const double* __restrict sumIn, double* __restrict sumOut,
     double* __restrict out)
