@@ -7,6 +7,7 @@ KTV_PACKAGES=(
   qt6-base-dev libqcustomplot-dev libfontconfig-dev
   libhidapi-dev libudev-dev
   libsleef-dev
+  libnlopt-dev
   fonts-dejavu-core
   clang libclang-rt-14-dev
 )

@@ -1,0 +1,73 @@
+#pragma once
+// Automatic room EQ: a measured response and a target in, the channel's bands
+// out, placed on the box's own Fc and Q steps and judged by the box's own
+// response on the values the box will hold after the tenths encoding. Takes
+// plain arrays so that it knows nothing of file formats or windows.
+
+#include "params/Gloable.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ktv {
+
+enum class FitTargetKind { Flat, Tilt, Curve };
+
+struct FitTarget {
+    FitTargetKind Kind = FitTargetKind::Flat;
+    double TiltDbPerOctave = 0.0;  // Tilt
+    std::vector<double> Hz, Db;    // Curve, ascending in Hz
+};
+
+enum class FitMode {
+    Stepped,         // on the box's steps, neighbouring steps searched: what the box gets
+    Continuous,      // free Fc, Q and gain: the bound the stepped fit is measured against
+    RoundAfterwards, // the continuous fit rounded to the nearest steps, as by hand
+};
+
+struct FitOptions {
+    double LowHz = 40.0;
+    double HighHz = 16000.0;
+    double MaxBoostDb = 0.0; // cuts only by default: boosting a room's dips wastes headroom
+    double MaxCutDb = -12.0;
+    double MaxQ = 10.0;      // narrower bands chase single measurement points
+    // Bit i set: band i of the channel may be fitted. A band that is off
+    // (bypassed) is left alone whatever its bit says.
+    std::uint32_t UseBands = 0xFFFFFFFFu;
+    FitMode Mode = FitMode::Stepped;
+};
+
+struct FitError {
+    double RmsDb = 0.0;     // around the mean level: the room's level is the volume's business
+    double LargestDb = 0.0;
+};
+
+struct FitResult {
+    std::vector<PeqBand> Bands; // the channel's bands, the fitted ones replaced (Coef designed)
+    std::vector<bool> Fitted;   // which of them the fit set
+    FitError Before, After;
+    double LowHz = 0.0, HighHz = 0.0; // the range used (the asked one within the measurement)
+    // On the evaluation grid (FitPointsPerOctave, log-spaced over the range):
+    std::vector<double> Hz;
+    std::vector<double> MeasuredDb;  // the measurement, averaged onto the grid
+    std::vector<double> PredictedDb; // the measurement with the fitted bands in place of the old ones
+    std::vector<double> TargetDb;    // the target at the predicted curve's mean level
+};
+
+inline constexpr int FitPointsPerOctave = 48;
+inline constexpr double FitMinQ = 0.4;
+
+// bands: the channel's bands as they were when the measurement was taken (the
+// measurement is of the channel through the box, so the fitted bands replace
+// their own old response, and bands left alone stay in it). Needs the step
+// tables (builds them when they are empty). False with a reason on bad input.
+[[nodiscard]] bool FitChannel(std::span<const double> hz, std::span<const double> db, const FitTarget& target,
+                              const FitOptions& options, std::span<const PeqBand> bands, FitResult& result,
+                              std::string* why = nullptr);
+
+// What the box holds for the band after the tenths encoding of its record.
+[[nodiscard]] PeqBand BoxHeld(const PeqBand& band);
+
+} // namespace ktv

@@ -1,0 +1,441 @@
+#include "fit/Fit.h"
+
+#include "dsp/Filter.h"
+#include "dsp/StepTables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace ktv {
+namespace {
+
+constexpr std::uint8_t BellOn = FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell);
+
+PeqBand Bell(float fc, float q, float gain, std::uint8_t flags = BellOn)
+{
+    PeqBand b;
+    b.Flags = flags;
+    b.Fc = fc;
+    b.Q = q;
+    b.Gain = gain;
+    return b;
+}
+
+std::vector<PeqBand> DefaultChannel(int count)
+{
+    std::vector<PeqBand> bands(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        SetDefaultBand(bands[std::size_t(i)], i);
+    return bands;
+}
+
+// Uniform in [0, 1) from the generator's raw output: the standard
+// distributions differ between libraries, and these rooms must not.
+double Uniform(std::mt19937& gen) { return double(gen()) / 4294967296.0; }
+
+double Gauss(std::mt19937& gen)
+{
+    const double u = 1.0 - Uniform(gen), v = Uniform(gen);
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
+}
+
+struct Measurement {
+    std::vector<double> hz, db;
+};
+
+std::vector<double> LogSpaced(double lo, double hi, int n)
+{
+    std::vector<double> hz(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        hz[std::size_t(i)] = lo * std::pow(hi / lo, double(i) / double(n - 1));
+    return hz;
+}
+
+// The room as the inverse of the given bands, evaluated point by point with
+// the box's own response on what the box would hold, plus noise.
+Measurement InverseOf(const std::vector<PeqBand>& eq, std::mt19937* gen = nullptr, double noiseDb = 0.0)
+{
+    Measurement m;
+    m.hz = LogSpaced(20.0, 20000.0, 1000);
+    for (double f : m.hz) {
+        double v = 0.0;
+        for (PeqBand b : eq) {
+            b = BoxHeld(b);
+            DesignBand(b);
+            v -= MagnitudeDb(b.Coef, float(f));
+        }
+        m.db.push_back(v + (gen ? noiseDb * Gauss(*gen) : 0.0));
+    }
+    return m;
+}
+
+class FitTest : public ::testing::Test {
+protected:
+    void SetUp() override { BuildStepTables(); }
+};
+
+// What the box does to the room after the fit, worked out independently of
+// the fit: each band through its 9-byte record and back, MagnitudeDb per
+// point, RMS and largest deviation around the mean over the result's grid.
+FitError RoomError(const FitResult& r, const std::vector<PeqBand>& old, const FitTarget& target = {})
+{
+    std::vector<double> residual;
+    for (std::size_t i = 0; i < r.Hz.size(); ++i) {
+        double v = r.MeasuredDb[i];
+        for (std::size_t k = 0; k < old.size(); ++k) {
+            std::uint8_t record[BandRecordSize];
+            PeqBand before = old[k], after = r.Bands[k];
+            EncodeBandRecord(before, record);
+            DecodeBandRecord(record, before);
+            EncodeBandRecord(after, record);
+            DecodeBandRecord(record, after);
+            DesignBand(before);
+            DesignBand(after);
+            v += MagnitudeDb(after.Coef, float(r.Hz[i])) - MagnitudeDb(before.Coef, float(r.Hz[i]));
+        }
+        if (target.Kind == FitTargetKind::Tilt)
+            v -= target.TiltDbPerOctave * std::log2(r.Hz[i] / 1000.0);
+        residual.push_back(v);
+    }
+    double mean = 0.0;
+    for (double v : residual)
+        mean += v / double(residual.size());
+    FitError e;
+    double squares = 0.0;
+    for (double v : residual) {
+        squares += (v - mean) * (v - mean);
+        e.LargestDb = std::max(e.LargestDb, std::abs(v - mean));
+    }
+    e.RmsDb = std::sqrt(squares / double(residual.size()));
+    return e;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2.0;
+}
+
+double Worst(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
+// Twenty rooms, each the inverse of a random five- or seven-band cut on the
+// box's steps plus 0.3 dB of noise, fitted to a flat target with as many
+// bands, three ways. The table goes to the README.
+TEST_F(FitTest, StepsFittedDirectlyBeatRoundingAfterwardsOnTwentyRooms)
+{
+    std::mt19937 gen(20261210u);
+    const FitMode modes[3] = {FitMode::Stepped, FitMode::Continuous, FitMode::RoundAfterwards};
+    std::vector<double> rms[3], largest[3], before;
+    const int fcFirst = FcStepIndex(50.0f), fcLast = FcStepIndex(12000.0f);
+    const int qFirst = QStepIndex(0.5f), qLast = QStepIndex(6.0f);
+    for (int room = 0; room < 20; ++room) {
+        const int count = room % 2 ? 7 : 5;
+        std::vector<PeqBand> eq;
+        for (int j = 0; j < count; ++j) {
+            const int fi = fcFirst + int(Uniform(gen) * (fcLast - fcFirst + 1));
+            const int qi = qFirst + int(Uniform(gen) * (qLast - qFirst + 1));
+            const int tenths = -20 - int(Uniform(gen) * 81);
+            eq.push_back(Bell(FcSteps[std::size_t(fi)], QSteps[std::size_t(qi)], float(tenths / 10.0)));
+        }
+        const Measurement m = InverseOf(eq, &gen, 0.3);
+        for (int k = 0; k < 3; ++k) {
+            FitOptions o;
+            o.Mode = modes[k];
+            FitResult r;
+            std::string why;
+            ASSERT_TRUE(FitChannel(m.hz, m.db, {}, o, DefaultChannel(count), r, &why)) << why;
+            rms[k].push_back(r.After.RmsDb);
+            largest[k].push_back(r.After.LargestDb);
+            if (k == 0)
+                before.push_back(r.Before.RmsDb);
+        }
+    }
+    std::printf("| fit | median RMS | worst RMS | median largest |\n|---|---|---|---|\n");
+    std::printf("| none (the rooms) | %.3f dB | %.3f dB | |\n", Median(before), Worst(before));
+    const char* names[3] = {"on the box's steps (this fit)", "continuous (no steps)", "continuous, then rounded to the steps"};
+    for (int k = 0; k < 3; ++k)
+        std::printf("| %s | %.3f dB | %.3f dB | %.3f dB |\n", names[k], Median(rms[k]), Worst(rms[k]),
+                    Median(largest[k]));
+
+    // The 0.3 dB of noise leaves about 0.24 dB on the grid that no EQ can
+    // remove; the bound holds the fit close to that floor.
+    EXPECT_LT(Median(rms[0]), 0.28);
+    EXPECT_LT(Median(rms[0]), Median(rms[1]) + 0.2);
+    EXPECT_LT(Median(rms[0]), Median(rms[2]));
+}
+
+// Without noise a room made by one band on the steps is undone exactly, and
+// the band comes back as the step the box holds: the Q steps 0.40 to 0.48
+// all reach the box as 0.4, so the fit names 0.4; 99.1 Hz travels as 99.0,
+// Q 1.25 as 1.2, and no other step gives those.
+TEST_F(FitTest, OneBandRoomsComeBackOnTheirSteps)
+{
+    const struct {
+        float fc, q, gain;
+        float wantFc, wantQ;
+    } cases[] = {
+        {1000.0f, 2.0f, -6.0f, 1000.0f, 2.0f},
+        {3410.0f, 0.46f, -4.5f, 3410.0f, 0.4f},
+        {99.1f, 5.1f, -9.0f, 99.1f, 5.1f},
+        {14100.0f, 1.25f, -3.2f, 14100.0f, 1.25f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fc);
+        const std::vector<PeqBand> eq{Bell(c.fc, c.q, c.gain)};
+        const Measurement m = InverseOf(eq);
+        FitResult r;
+        std::string why;
+        ASSERT_TRUE(FitChannel(m.hz, m.db, {}, {}, DefaultChannel(1), r, &why)) << why;
+        EXPECT_LT(r.After.RmsDb, 0.01);
+        EXPECT_FLOAT_EQ(BoxHeld(r.Bands[0]).Fc, BoxHeld(eq[0]).Fc);
+        EXPECT_FLOAT_EQ(r.Bands[0].Fc, c.wantFc);
+        EXPECT_FLOAT_EQ(r.Bands[0].Q, c.wantQ);
+        EXPECT_FLOAT_EQ(BoxHeld(r.Bands[0]).Q, BoxHeld(eq[0]).Q);
+        EXPECT_FLOAT_EQ(BoxHeld(r.Bands[0]).Gain, BoxHeld(eq[0]).Gain);
+    }
+}
+
+struct LimitCase {
+    const char* name;
+    double lo, hi, boost, cut, maxQ;
+    FitTarget target;
+};
+
+// Whatever the limits, every fitted value is one the editor can hold (an Fc
+// step inside the range, a Q step up to the largest Q, a gain in tenths
+// within boost and cut), the error reported is the error the box gives, and
+// no single neighbouring step of any band would give less.
+TEST_F(FitTest, FittedBandsStayOnStepsWithinLimitsAndNoNeighbourIsBetter)
+{
+    std::mt19937 gen(7u);
+    std::vector<PeqBand> eq{Bell(63.1f, 4.0f, -8.0f), Bell(180.0f, 2.0f, 6.0f), Bell(1000.0f, 1.0f, -3.0f),
+                            Bell(2900.0f, 5.0f, 4.0f), Bell(9990.0f, 0.7f, -5.0f)};
+    const Measurement m = InverseOf(eq, &gen, 0.2);
+    const LimitCase cases[] = {
+        {"defaults", 40, 16000, 0, -12, 10, {}},
+        {"boost allowed", 40, 16000, 6, -6, 10, {}},
+        {"narrow range", 100, 5000, 3, -12, 10, {}},
+        {"low Q", 20, 20000, 0, -24, 2, {}},
+        {"tilt", 40, 16000, 0, -12, 10, {FitTargetKind::Tilt, -1.0, {}, {}}},
+    };
+    for (const LimitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FitOptions o;
+        o.LowHz = c.lo;
+        o.HighHz = c.hi;
+        o.MaxBoostDb = c.boost;
+        o.MaxCutDb = c.cut;
+        o.MaxQ = c.maxQ;
+        const std::vector<PeqBand> old = DefaultChannel(5);
+        FitResult r;
+        std::string why;
+        ASSERT_TRUE(FitChannel(m.hz, m.db, c.target, o, old, r, &why)) << why;
+        EXPECT_LT(r.After.RmsDb, r.Before.RmsDb);
+        for (const PeqBand& b : r.Bands) {
+            EXPECT_EQ(b.Flags, BellOn);
+            EXPECT_EQ(FcSteps[std::size_t(FcStepIndex(b.Fc))], b.Fc);
+            EXPECT_GE(b.Fc, c.lo);
+            EXPECT_LE(b.Fc, c.hi);
+            EXPECT_EQ(QSteps[std::size_t(QStepIndex(b.Q))], b.Q);
+            EXPECT_LE(b.Q, c.maxQ);
+            EXPECT_EQ(b.Gain, float(std::round(b.Gain * 10.0) / 10.0));
+            EXPECT_GE(b.Gain, c.cut);
+            EXPECT_LE(b.Gain, c.boost);
+        }
+
+        const FitError shown = RoomError(r, old, c.target);
+        EXPECT_NEAR(r.After.RmsDb, shown.RmsDb, 1e-9);
+        EXPECT_NEAR(r.After.LargestDb, shown.LargestDb, 1e-9);
+
+        for (std::size_t k = 0; k < r.Bands.size(); ++k)
+            for (int d = 0; d < 3; ++d)
+                for (int step : {-1, 1}) {
+                    FitResult moved = r;
+                    PeqBand& b = moved.Bands[k];
+                    if (d == 0) {
+                        b.Fc = FcSteps[std::size_t(std::clamp(FcStepIndex(b.Fc) + step, 0, FcStepCount - 1))];
+                    } else if (d == 1) {
+                        b.Q = QSteps[std::size_t(std::clamp(QStepIndex(b.Q) + step, 0, QStepCount - 1))];
+                    } else {
+                        b.Gain = float((std::round(b.Gain * 10.0) + step) / 10.0);
+                    }
+                    if (b.Fc < c.lo || b.Fc > c.hi || b.Q > c.maxQ || b.Gain < c.cut || b.Gain > c.boost)
+                        continue;
+                    EXPECT_GE(RoomError(moved, old, c.target).RmsDb, shown.RmsDb - 1e-9)
+                        << "band " << k << " dimension " << d << " step " << step;
+                }
+    }
+}
+
+// The measurement is taken through the box: the bands being fitted are in
+// it. A flat room measured through a 6 dB cut is flat again once the cut is
+// replaced, even with boosts barred; bypassed and left-out bands stay as they
+// were and keep their share of the curve.
+TEST_F(FitTest, FittedBandsReplaceTheirOldResponseAndOthersAreLeftAlone)
+{
+    std::vector<PeqBand> channel = DefaultChannel(5);
+    channel[1] = Bell(1000.0f, 2.0f, -6.0f);
+    channel[2] = Bell(250.0f, 3.0f, -5.0f, FlagChannelEqOn | std::uint8_t(FilterType::LowShelf)); // bypassed
+    channel[4] = Bell(5060.0f, 1.0f, -2.0f); // left out
+    // The room peaks by 2 dB at 5060 Hz, which band 4 already cuts; band 1
+    // cuts 6 dB at 1000 Hz that the room does not need.
+    const Measurement m = InverseOf({Bell(1000.0f, 2.0f, 6.0f)});
+
+    FitOptions o;
+    o.UseBands = 0b01111;
+    FitResult r;
+    std::string why;
+    ASSERT_TRUE(FitChannel(m.hz, m.db, {}, o, channel, r, &why)) << why;
+    EXPECT_GT(r.Before.RmsDb, 1.0);
+    EXPECT_LT(r.After.RmsDb, 0.02);
+    EXPECT_EQ(r.Fitted, (std::vector<bool>{true, true, false, true, false}));
+    for (std::size_t k : {2u, 4u}) {
+        EXPECT_EQ(r.Bands[k].Flags, channel[k].Flags);
+        EXPECT_EQ(r.Bands[k].Fc, channel[k].Fc);
+        EXPECT_EQ(r.Bands[k].Q, channel[k].Q);
+        EXPECT_EQ(r.Bands[k].Gain, channel[k].Gain);
+    }
+    EXPECT_NEAR(r.After.RmsDb, RoomError(r, channel).RmsDb, 1e-9);
+
+    // The predicted curve is the measurement with the change made, and sits
+    // on the target but for the error.
+    ASSERT_EQ(r.PredictedDb.size(), r.Hz.size());
+    double squares = 0.0;
+    for (std::size_t i = 0; i < r.Hz.size(); ++i)
+        squares += std::pow(r.PredictedDb[i] - r.TargetDb[i], 2);
+    EXPECT_NEAR(std::sqrt(squares / double(r.Hz.size())), r.After.RmsDb, 1e-9);
+}
+
+// Each target judged on a measurement that already follows it: no error
+// before, whatever the level; and a fit pulls a flat room onto a curve.
+TEST_F(FitTest, TargetsFlatTiltAndCurve)
+{
+    const std::vector<double> hz = LogSpaced(20.0, 20000.0, 500);
+    FitTarget dipCurve{FitTargetKind::Curve, 0.0, {}, {}};
+    for (double f : hz) {
+        PeqBand b = Bell(2020.0f, 3.0f, -4.0f);
+        DesignBand(b);
+        dipCurve.Hz.push_back(f);
+        dipCurve.Db.push_back(MagnitudeDb(b.Coef, float(f)));
+    }
+    const struct {
+        const char* name;
+        FitTarget target;
+        double (*room)(double hz);
+    } cases[] = {
+        {"flat", {}, [](double) { return 85.0; }},
+        {"tilt", {FitTargetKind::Tilt, -1.5, {}, {}}, [](double f) { return 70.0 - 1.5 * std::log2(f / 40.0); }},
+        {"curve", dipCurve, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> db;
+        for (std::size_t i = 0; i < hz.size(); ++i)
+            db.push_back(c.room ? c.room(hz[i]) : dipCurve.Db[i] - 3.0);
+        FitResult r;
+        std::string why;
+        ASSERT_TRUE(FitChannel(hz, db, c.target, {}, DefaultChannel(5), r, &why)) << why;
+        EXPECT_LT(r.Before.RmsDb, 1e-6);
+        EXPECT_LT(r.After.RmsDb, 0.05);
+    }
+
+    FitResult r;
+    ASSERT_TRUE(FitChannel(hz, std::vector<double>(hz.size(), 80.0), dipCurve, {}, DefaultChannel(5), r));
+    EXPECT_GT(r.Before.RmsDb, 0.5);
+    EXPECT_LT(r.After.RmsDb, 0.05);
+}
+
+// A dense, linearly spaced measurement is averaged onto the grid: the
+// resampled curve follows the true response, not the noise of single points.
+TEST_F(FitTest, DenseMeasurementsAreAveragedOntoTheGrid)
+{
+    PeqBand mode = Bell(120.0f, 4.0f, 8.0f);
+    DesignBand(mode);
+    std::vector<double> hz, db;
+    for (int i = 1; i <= 32768; ++i) {
+        const double f = i * 24000.0 / 32768.0;
+        hz.push_back(f);
+        db.push_back(MagnitudeDb(mode.Coef, float(f)) + (i % 2 ? 0.5 : -0.5));
+    }
+    FitResult r;
+    ASSERT_TRUE(FitChannel(hz, db, {}, {}, DefaultChannel(5), r));
+    for (std::size_t i = 0; i < r.Hz.size(); ++i) {
+        if (r.Hz[i] > 1000.0) {
+            EXPECT_NEAR(r.MeasuredDb[i], MagnitudeDb(mode.Coef, float(r.Hz[i])), 0.05) << r.Hz[i];
+        }
+    }
+}
+
+TEST_F(FitTest, ContinuousAndRoundedModesForTheComparison)
+{
+    const Measurement m = InverseOf({Bell(1000.0f, 2.0f, -6.0f), Bell(317.0f, 0.9f, -3.0f)});
+    FitOptions o;
+    o.Mode = FitMode::Continuous;
+    FitResult continuous, rounded;
+    ASSERT_TRUE(FitChannel(m.hz, m.db, {}, o, DefaultChannel(2), continuous));
+    o.Mode = FitMode::RoundAfterwards;
+    ASSERT_TRUE(FitChannel(m.hz, m.db, {}, o, DefaultChannel(2), rounded));
+    for (std::size_t k = 0; k < 2; ++k) {
+        // Rounded: the nearest steps to the continuous values.
+        const PeqBand& c = continuous.Bands[k];
+        const PeqBand& s = rounded.Bands[k];
+        EXPECT_EQ(FcSteps[std::size_t(FcStepIndex(s.Fc))], s.Fc);
+        EXPECT_EQ(QSteps[std::size_t(QStepIndex(s.Q))], s.Q);
+        EXPECT_LT(std::abs(std::log(s.Fc / c.Fc)), std::log(1.02) / 2 + 1e-6);
+        EXPECT_LT(std::abs(std::log(s.Q / c.Q)), std::log(1.106) / 2);
+        EXPECT_NEAR(s.Gain, c.Gain, 0.05 + 1e-6);
+    }
+    EXPECT_LT(continuous.After.RmsDb, 0.02);
+}
+
+TEST_F(FitTest, BadInputIsRefusedWithAReason)
+{
+    const std::vector<double> hz = LogSpaced(20.0, 20000.0, 100);
+    const std::vector<double> db(hz.size(), 0.0);
+    std::vector<double> falling(hz.rbegin(), hz.rend());
+    std::vector<double> withNan = db;
+    withNan[50] = std::nan("");
+    FitTarget badCurve{FitTargetKind::Curve, 0.0, {1000.0, 500.0}, {0.0, 0.0}};
+    std::vector<PeqBand> bypassed = DefaultChannel(5);
+    for (PeqBand& b : bypassed)
+        b.Flags &= std::uint8_t(~FlagBandOn);
+    const std::vector<double> narrowHz{1000.0, 1500.0}, narrowDb{0.0, 0.0};
+
+    const struct {
+        const char* name;
+        std::vector<double> hz, db;
+        FitTarget target;
+        double lo, hi, boost, cut;
+        std::vector<PeqBand> bands;
+    } cases[] = {
+        {"sizes differ", hz, std::vector<double>(10), {}, 40, 16000, 0, -12, DefaultChannel(5)},
+        {"falling", falling, db, {}, 40, 16000, 0, -12, DefaultChannel(5)},
+        {"not a number", hz, withNan, {}, 40, 16000, 0, -12, DefaultChannel(5)},
+        {"range upside down", hz, db, {}, 16000, 40, 0, -12, DefaultChannel(5)},
+        {"boost too large", hz, db, {}, 40, 16000, 13, -12, DefaultChannel(5)},
+        {"cut positive", hz, db, {}, 40, 16000, 0, 1, DefaultChannel(5)},
+        {"no gain at all", hz, db, {}, 40, 16000, 0, 0, DefaultChannel(5)},
+        {"target falling", hz, db, badCurve, 40, 16000, 0, -12, DefaultChannel(5)},
+        {"all bypassed", hz, db, {}, 40, 16000, 0, -12, bypassed},
+        {"less than an octave", narrowHz, narrowDb, {}, 40, 16000, 0, -12, DefaultChannel(5)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FitOptions o;
+        o.LowHz = c.lo;
+        o.HighHz = c.hi;
+        o.MaxBoostDb = c.boost;
+        o.MaxCutDb = c.cut;
+        FitResult r;
+        std::string why;
+        EXPECT_FALSE(FitChannel(c.hz, c.db, c.target, o, c.bands, r, &why));
+        EXPECT_FALSE(why.empty());
+    }
+}
+
+} // namespace
+} // namespace ktv
