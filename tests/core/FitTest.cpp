@@ -43,7 +43,7 @@ double Gauss(std::mt19937& gen)
     return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
 }
 
-struct Measurement {
+struct Room {
     std::vector<double> hz, db;
 };
 
@@ -57,9 +57,9 @@ std::vector<double> LogSpaced(double lo, double hi, int n)
 
 // The room as the inverse of the given bands, evaluated point by point with
 // the box's own response on what the box would hold, plus noise.
-Measurement InverseOf(const std::vector<PeqBand>& eq, std::mt19937* gen = nullptr, double noiseDb = 0.0)
+Room InverseOf(const std::vector<PeqBand>& eq, std::mt19937* gen = nullptr, double noiseDb = 0.0)
 {
-    Measurement m;
+    Room m;
     m.hz = LogSpaced(20.0, 20000.0, 1000);
     for (double f : m.hz) {
         double v = 0.0;
@@ -141,7 +141,7 @@ TEST_F(FitTest, StepsFittedDirectlyBeatRoundingAfterwardsOnTwentyRooms)
             const int tenths = -20 - int(Uniform(gen) * 81);
             eq.push_back(Bell(FcSteps[std::size_t(fi)], QSteps[std::size_t(qi)], float(tenths / 10.0)));
         }
-        const Measurement m = InverseOf(eq, &gen, 0.3);
+        const Room m = InverseOf(eq, &gen, 0.3);
         for (int k = 0; k < 3; ++k) {
             FitOptions o;
             o.Mode = modes[k];
@@ -186,7 +186,7 @@ TEST_F(FitTest, OneBandRoomsComeBackOnTheirSteps)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fc);
         const std::vector<PeqBand> eq{Bell(c.fc, c.q, c.gain)};
-        const Measurement m = InverseOf(eq);
+        const Room m = InverseOf(eq);
         FitResult r;
         std::string why;
         ASSERT_TRUE(FitChannel(m.hz, m.db, {}, {}, DefaultChannel(1), r, &why)) << why;
@@ -214,7 +214,7 @@ TEST_F(FitTest, FittedBandsStayOnStepsWithinLimitsAndNoNeighbourIsBetter)
     std::mt19937 gen(7u);
     std::vector<PeqBand> eq{Bell(63.1f, 4.0f, -8.0f), Bell(180.0f, 2.0f, 6.0f), Bell(1000.0f, 1.0f, -3.0f),
                             Bell(2900.0f, 5.0f, 4.0f), Bell(9990.0f, 0.7f, -5.0f)};
-    const Measurement m = InverseOf(eq, &gen, 0.2);
+    const Room m = InverseOf(eq, &gen, 0.2);
     const LimitCase cases[] = {
         {"defaults", 40, 16000, 0, -12, 10, {}},
         {"boost allowed", 40, 16000, 6, -6, 10, {}},
@@ -283,7 +283,7 @@ TEST_F(FitTest, FittedBandsReplaceTheirOldResponseAndOthersAreLeftAlone)
     channel[4] = Bell(5060.0f, 1.0f, -2.0f); // left out
     // The room peaks by 2 dB at 5060 Hz, which band 4 already cuts; band 1
     // cuts 6 dB at 1000 Hz that the room does not need.
-    const Measurement m = InverseOf({Bell(1000.0f, 2.0f, 6.0f)});
+    const Room m = InverseOf({Bell(1000.0f, 2.0f, 6.0f)});
 
     FitOptions o;
     o.UseBands = 0b01111;
@@ -372,7 +372,7 @@ TEST_F(FitTest, DenseMeasurementsAreAveragedOntoTheGrid)
 
 TEST_F(FitTest, ContinuousAndRoundedModesForTheComparison)
 {
-    const Measurement m = InverseOf({Bell(1000.0f, 2.0f, -6.0f), Bell(317.0f, 0.9f, -3.0f)});
+    const Room m = InverseOf({Bell(1000.0f, 2.0f, -6.0f), Bell(317.0f, 0.9f, -3.0f)});
     FitOptions o;
     o.Mode = FitMode::Continuous;
     FitResult continuous, rounded;

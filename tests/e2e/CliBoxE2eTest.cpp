@@ -1,5 +1,6 @@
 #include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
+#include "dsp/StepTables.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "params/Commands.h"
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -1075,6 +1078,92 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
         EXPECT_NE(r.Err.find(c.Expected), std::string::npos) << r.Err;
     }
     EXPECT_EQ(Requests().size(), 4u) << BoxLog();
+}
+
+
+// `fit` works on files alone: the measurement in a REW-like text export, the
+// preset in, the preset with the channel's fitted bands out; everything else
+// in the preset, and the bypassed band, as it was.
+TEST_F(CliAndBox, FitWritesTheChannelFittedToAMeasurement)
+{
+    StartBox();
+    // A room with two resonances, 96 points per octave, as REW exports it.
+    std::string text = "* Measurement data measured by REW V5.20\n* Freq(Hz) SPL(dB) Phase(degrees)\n";
+    for (double f = 20.0; f <= 20000.0; f *= std::pow(2.0, 1.0 / 96)) {
+        const double a = std::log2(f / 63.0), b = std::log2(f / 2500.0);
+        const double db = 80.0 + 7.0 * std::exp(-a * a * 18.0) + 4.0 * std::exp(-b * b * 6.0);
+        char line[64];
+        std::snprintf(line, sizeof line, "%.3f %.3f %.1f\n", f, db, 0.0);
+        text += line;
+    }
+    std::ofstream(File("room.txt")) << text;
+
+    WritePreset(File("in.dap"), 0);
+    LoadDefaults();
+    ASSERT_TRUE(ReadDapFile(File("in.dap")));
+    // The measurement was taken through flat MUSIC bands but for band 3,
+    // which is bypassed.
+    for (int k = 7; k < 14; ++k)
+        SetDefaultBand(DspParams.Band[std::size_t(k)], k - 7);
+    DspParams.Band[9] = {std::uint8_t(FlagChannelEqOn | 4), 1234.0f, 2.0f, -3.5f, {}};
+    ASSERT_TRUE(WriteDapFile(File("in.dap")));
+    const DspParamsImage before = DspParams;
+
+    const CliRun run = Cli({"fit", File("room.txt"), "--channel", "MUSIC", "--preset", File("in.dap"), "--range",
+                            "40-16000", "-o", File("out.dap")});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string third = run.Out.substr(run.Out.find("\n   3  "), run.Out.find("\n   4  ") - run.Out.find("\n   3  "));
+    EXPECT_NE(third.find("HighShelf      1234  2.00       -3.5  (bypassed, left alone)"), std::string::npos) << run.Out;
+    double rmsBefore = 0, rmsAfter = 0;
+    ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("error before: RMS"), "error before: RMS %lf", &rmsBefore), 1);
+    ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("error after:  RMS"), "error after:  RMS %lf", &rmsAfter), 1);
+    EXPECT_GT(rmsBefore, 1.0);
+    EXPECT_LT(rmsAfter, rmsBefore / 4);
+
+    LoadDefaults();
+    ASSERT_TRUE(ReadDapFile(File("out.dap")));
+    BuildStepTables();
+    for (int k = 0; k < BandTotal; ++k) {
+        const PeqBand& b = DspParams.Band[std::size_t(k)];
+        const PeqBand& was = before.Band[std::size_t(k)];
+        if (k < 7 || k >= 14 || k == 9) {
+            EXPECT_EQ(b.Flags, was.Flags) << k;
+            EXPECT_EQ(b.Fc, was.Fc) << k;
+            EXPECT_EQ(b.Gain, was.Gain) << k;
+            continue;
+        }
+        EXPECT_EQ(b.Flags, FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell)) << k;
+        // On a step as the box holds it (steps travel as tenths).
+        EXPECT_NEAR(b.Fc, FcSteps[std::size_t(FcStepIndex(b.Fc + 0.1f))], 0.1) << k;
+        EXPECT_LE(b.Gain, 0.0f) << k;
+        EXPECT_GE(b.Gain, -12.0f) << k;
+    }
+    EXPECT_EQ(DspParams.Delay, before.Delay);
+    EXPECT_EQ(DspParams.Echo.Delay, before.Echo.Delay);
+    EXPECT_TRUE(Requests().empty()) << BoxLog(); // no box needed
+
+    struct Case {
+        std::vector<std::string> Args;
+        const char* Expected;
+    };
+    const Case cases[] = {
+        {{"fit", File("room.txt"), "--channel", "MUSIC"}, "-o OUT.dap is needed"},
+        {{"fit", File("room.txt"), "--channel", "BASS", "-o", File("x.dap")}, "unknown channel"},
+        {{"fit", File("room.txt"), "-o", File("x.dap")}, "--channel NAME is needed"},
+        {{"fit", File("room.txt"), "--channel", "MIC", "--tilt", "-1", "--target", File("room.txt"), "-o", File("x.dap")},
+         "either --target or --tilt"},
+        {{"fit", File("room.txt"), "--channel", "MIC", "--range", "40", "-o", File("x.dap")}, "LO-HI"},
+        {{"fit", File("room.txt"), "--channel", "MIC", "--max-boost", "lots", "-o", File("x.dap")}, "needs a number"},
+        {{"fit", File("room.txt"), "--channel", "MIC", "--max-cut", "6", "-o", File("x.dap")}, "-24 to 0 dB"},
+        {{"fit", File("missing.txt"), "--channel", "MIC", "-o", File("x.dap")}, "missing.txt"},
+        {{"fit", File("in.dap"), "--channel", "MIC", "-o", File("x.dap")}, "in.dap"},
+    };
+    for (const Case& c : cases) {
+        const CliRun bad = Cli(c.Args);
+        EXPECT_EQ(bad.Status, 2) << bad.Err;
+        EXPECT_NE(bad.Err.find(c.Expected), std::string::npos) << bad.Err;
+    }
+    EXPECT_FALSE(fs::exists(File("x.dap")));
 }
 
 } // namespace

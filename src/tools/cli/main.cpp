@@ -7,20 +7,27 @@
 #include "device/HidPro.h"
 #include "device/platform/LinuxHidPlatform.h"
 #include "device/platform/PlatformHelpers.h"
+#include "dsp/StepTables.h"
+#include "fit/Fit.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
+#include "interop/Measurement.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "params/ImageDiff.h"
 #include "presets/DapFile.h"
 
+#include <algorithm>
 #include <array>
-#include <fstream>
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +59,8 @@ constexpr const char* MainUsage =
     "                     put a REW/Equalizer APO/AutoEq filter file onto a channel\n"
     "  export IN.dap --channel NAME [-o FILE]\n"
     "                     write a channel's bands as REW/Equalizer APO filter text\n"
+    "  fit MEASUREMENT --channel NAME -o OUT.dap [options]\n"
+    "                     fit a channel's bands to a measured response (no box needed)\n"
     "\n"
     "Options:\n"
     "  -q, --quiet        do not print the status texts of each exchange\n"
@@ -559,11 +568,150 @@ int RunExport(const std::vector<std::string>& args)
     return ExitOk;
 }
 
+// ---- fit ----
+
+constexpr const char* FitUsage =
+    "Usage: ktvtune-cli fit MEASUREMENT --channel NAME [--target FILE | --tilt DB_PER_OCT]\n"
+    "                       [--range LO-HI] [--max-boost DB] [--max-cut DB] [--preset IN.dap] -o OUT.dap\n\n"
+    "Fits the bands of the channel (NAME: MIC, MUSIC, EFFECT, MAIN, CENTER, SUB,\n"
+    "SRS) to a measured response (REW text export, .frd or CSV) taken through the\n"
+    "box with the channel's current bands, on the box's own Fc and Q steps, and\n"
+    "writes the preset with the fitted bands to OUT.dap. Bypassed bands are left\n"
+    "alone. Prints the bands and the error before and after (RMS and largest,\n"
+    "around the mean level, over the range). No box is needed.\n\n"
+    "  --target FILE      target curve in a measurement format (default: flat)\n"
+    "  --tilt DB_PER_OCT  a straight target falling or rising by this much per octave\n"
+    "  --range LO-HI      frequency range in Hz (default 40-16000)\n"
+    "  --max-boost DB     largest boost, 0..12 (default 0: cuts only)\n"
+    "  --max-cut DB       largest cut, -24..0 (default -12)\n"
+    "  --preset IN.dap    start from this preset instead of the defaults\n";
+
+std::optional<double> ParseNumber(std::string_view text)
+{
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::string Decimal(double v, int places)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", places, v);
+    return text;
+}
+
+int RunFit(const std::vector<std::string>& args)
+{
+    std::string measurementFile, targetFile, preset, out;
+    std::optional<EqChannel> channel;
+    FitTarget target;
+    FitOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (i + 1 >= args.size() && a.starts_with("-"))
+            return UsageError(FitUsage, a + " needs a value");
+        if (a == "--channel") {
+            channel = ChannelFromName(args[++i]);
+            if (!channel)
+                return UsageError(FitUsage, "unknown channel '" + args[i] + "'");
+        } else if (a == "--target") {
+            targetFile = args[++i];
+        } else if (a == "--preset") {
+            preset = args[++i];
+        } else if (a == "-o" || a == "--output") {
+            out = args[++i];
+        } else if (a == "--range") {
+            const std::string& r = args[++i];
+            const auto dash = r.find('-', 1);
+            const auto lo = ParseNumber(std::string_view(r).substr(0, dash));
+            const auto hi = dash == std::string::npos ? std::nullopt : ParseNumber(std::string_view(r).substr(dash + 1));
+            if (!lo || !hi)
+                return UsageError(FitUsage, "the range must be LO-HI in Hz, not '" + r + "'");
+            options.LowHz = *lo;
+            options.HighHz = *hi;
+        } else if (a == "--tilt" || a == "--max-boost" || a == "--max-cut") {
+            const auto v = ParseNumber(args[++i]);
+            if (!v)
+                return UsageError(FitUsage, a + " needs a number, not '" + args[i] + "'");
+            if (a == "--tilt") {
+                target.Kind = FitTargetKind::Tilt;
+                target.TiltDbPerOctave = *v;
+            } else {
+                (a == "--max-boost" ? options.MaxBoostDb : options.MaxCutDb) = *v;
+            }
+        } else if (measurementFile.empty() && !a.starts_with("-")) {
+            measurementFile = a;
+        } else {
+            return UsageError(FitUsage, "unexpected argument '" + a + "'");
+        }
+    }
+    if (measurementFile.empty() || !channel || out.empty())
+        return UsageError(FitUsage, measurementFile.empty() ? "a measurement file is needed"
+                                    : !channel              ? "--channel NAME is needed"
+                                                            : "-o OUT.dap is needed");
+    if (!targetFile.empty() && target.Kind == FitTargetKind::Tilt)
+        return UsageError(FitUsage, "give either --target or --tilt, not both");
+
+    Measurement measured;
+    std::string why;
+    if (!ReadMeasurementFile(measurementFile, measured, &why)) {
+        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", measurementFile.c_str(), why.c_str());
+        return ExitUsage;
+    }
+    if (!targetFile.empty()) {
+        Measurement curve;
+        if (!ReadMeasurementFile(targetFile, curve, &why)) {
+            std::fprintf(stderr, "ktvtune-cli: %s: %s\n", targetFile.c_str(), why.c_str());
+            return ExitUsage;
+        }
+        target = {FitTargetKind::Curve, 0.0, curve.Hz, curve.Db};
+    }
+    LoadDefaults();
+    DapReadError error = DapReadError::None;
+    if (!preset.empty() && !ReadDapFile(preset, &error)) {
+        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", preset.c_str(), DapReadErrorText(error));
+        return ExitUsage;
+    }
+    BuildStepTables();
+
+    const BandGroup group = GroupOf(*channel);
+    const std::span<PeqBand> bands(DspParams.Band.data() + group.FirstBand, std::size_t(group.BandCount));
+    FitResult fit;
+    if (!FitChannel(measured.Hz, measured.Db, target, options, bands, fit, &why)) {
+        std::fprintf(stderr, "ktvtune-cli: cannot fit: %s\n", why.c_str());
+        return ExitUsage;
+    }
+    std::copy(fit.Bands.begin(), fit.Bands.end(), bands.begin());
+    if (!WriteDapFile(out)) {
+        std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+        return ExitUsage;
+    }
+
+    std::string text = std::string(tools::ChannelName(*channel)) + " over " + Decimal(fit.LowHz, 0) + "-" +
+                       Decimal(fit.HighHz, 0) + " Hz\nband  type        Fc (Hz)     Q  gain (dB)\n";
+    for (std::size_t k = 0; k < fit.Bands.size(); ++k) {
+        const PeqBand& b = fit.Bands[k];
+        char line[128];
+        std::snprintf(line, sizeof line, "%4zu  %-10s %8s %5s %10s%s\n", k + 1, tools::FilterTypeName(b.Flags),
+                      Decimal(b.Fc, b.Fc < 100 ? 1 : 0).c_str(), Decimal(b.Q, 2).c_str(), Decimal(b.Gain, 1).c_str(),
+                      fit.Fitted[k] ? "" : (b.Flags & FlagBandOn) ? "  (left alone)" : "  (bypassed, left alone)");
+        text += line;
+    }
+    text += "error before: RMS " + Decimal(fit.Before.RmsDb, 2) + " dB, largest " + Decimal(fit.Before.LargestDb, 2) +
+            " dB\nerror after:  RMS " + Decimal(fit.After.RmsDb, 2) + " dB, largest " +
+            Decimal(fit.After.LargestDb, 2) + " dB\n";
+    std::fputs(text.c_str(), stdout);
+    return ExitOk;
+}
+
 constexpr Command Commands[] = {
     {"list", ListUsage, RunList},       {"read", ReadUsage, RunRead},     {"write", WriteUsage, RunWrite},
     {"store", StoreUsage, RunStore},    {"recall", RecallUsage, RunRecall}, {"dump", DumpUsage, RunDump},
     {"diff", DiffUsage, RunDiff},
     {"import", ImportUsage, RunImport}, {"export", ExportUsage, RunExport},
+    {"fit", FitUsage, RunFit},
 };
 
 } // namespace
