@@ -575,18 +575,23 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
             goal[i] = Interpolate(targetOctave, target.Db, std::log2(grid.hz[i]));
     }
 
-    // The measurement went through the box: take the fitted bands' old
-    // response out of it so the new bands replace rather than add to it.
-    std::vector<double> room(n), response(n);
+    // The measurement is the room without the channel's EQ: what the room
+    // gets is it plus every band as the box holds it. Bands left alone are
+    // part of the room for the fit; the others are what it replaces.
+    std::vector<double> room(n), before(n), response(n);
     for (std::size_t i = 0; i < n; ++i)
         room[i] = measured[i] - goal[i];
-    result.Before = Measure(room);
-    for (std::size_t k : free) {
-        PeqBand old = BoxHeld(bands[k]);
-        BandResponse(grid, old, response.data());
-        for (std::size_t i = 0; i < n; ++i)
-            room[i] -= response[i];
+    before = room;
+    for (std::size_t k = 0; k < bands.size(); ++k) {
+        BandResponse(grid, BoxHeld(bands[k]), response.data());
+        const bool replaced = std::find(free.begin(), free.end(), k) != free.end();
+        for (std::size_t i = 0; i < n; ++i) {
+            before[i] += response[i];
+            if (!replaced)
+                room[i] += response[i];
+        }
     }
+    result.Before = Measure(before);
 
     // The stepped fit works on whole steps: its continuous limits are the steps' own.
     Ladder fc, q, gain;
@@ -665,7 +670,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
     result.PredictedDb.resize(n);
     result.TargetDb.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-        result.PredictedDb[i] = residual[i] + goal[i];
+        result.PredictedDb[i] = residual[i] + goal[i]; // the measurement with every band
         result.TargetDb[i] = goal[i] + level;
     }
     return true;

@@ -52,17 +52,17 @@ struct FitResult {
     // On the evaluation grid (FitPointsPerOctave, log-spaced over the range):
     std::vector<double> Hz;
     std::vector<double> MeasuredDb;  // the measurement, averaged onto the grid
-    std::vector<double> PredictedDb; // the measurement with the fitted bands in place of the old ones
+    std::vector<double> PredictedDb; // the measurement with the channel's bands after the fit
     std::vector<double> TargetDb;    // the target at the predicted curve's mean level
 };
 
 inline constexpr int FitPointsPerOctave = 48;
 inline constexpr double FitMinQ = 0.4;
 
-// bands: the channel's bands as they were when the measurement was taken (the
-// measurement is of the channel through the box, so the fitted bands replace
-// their own old response, and bands left alone stay in it). Needs the step
-// tables (builds them when they are empty). False with a reason on bad input.
+// hz, db: the room measured without the channel's EQ. bands: the channel's
+// bands; the error before is the room with them as they are, the error after
+// the room with the fitted ones and those left alone. Needs the step tables
+// (builds them when they are empty). False with a reason on bad input.
 [[nodiscard]] bool FitChannel(std::span<const double> hz, std::span<const double> db, const FitTarget& target,
                               const FitOptions& options, std::span<const PeqBand> bands, FitResult& result,
                               std::string* why = nullptr);

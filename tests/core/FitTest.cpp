@@ -78,27 +78,24 @@ protected:
     void SetUp() override { BuildStepTables(); }
 };
 
-// What the box does to the room after the fit, worked out independently of
-// the fit: each band through its 9-byte record and back, MagnitudeDb per
-// point, RMS and largest deviation around the mean over the result's grid.
-FitError RoomError(const FitResult& r, const std::vector<PeqBand>& old, const FitTarget& target = {})
+// What the room gets with the given bands, worked out independently of the
+// fit: each band through its 9-byte record and back, MagnitudeDb per point,
+// RMS and largest deviation around the mean.
+FitError RoomError(const std::vector<PeqBand>& bands, const std::vector<double>& hz, const std::vector<double>& measured,
+                   const FitTarget& target = {})
 {
     std::vector<double> residual;
-    for (std::size_t i = 0; i < r.Hz.size(); ++i) {
-        double v = r.MeasuredDb[i];
-        for (std::size_t k = 0; k < old.size(); ++k) {
+    for (std::size_t i = 0; i < hz.size(); ++i) {
+        double v = measured[i];
+        for (PeqBand b : bands) {
             std::uint8_t record[BandRecordSize];
-            PeqBand before = old[k], after = r.Bands[k];
-            EncodeBandRecord(before, record);
-            DecodeBandRecord(record, before);
-            EncodeBandRecord(after, record);
-            DecodeBandRecord(record, after);
-            DesignBand(before);
-            DesignBand(after);
-            v += MagnitudeDb(after.Coef, float(r.Hz[i])) - MagnitudeDb(before.Coef, float(r.Hz[i]));
+            EncodeBandRecord(b, record);
+            DecodeBandRecord(record, b);
+            DesignBand(b);
+            v += MagnitudeDb(b.Coef, float(hz[i]));
         }
         if (target.Kind == FitTargetKind::Tilt)
-            v -= target.TiltDbPerOctave * std::log2(r.Hz[i] / 1000.0);
+            v -= target.TiltDbPerOctave * std::log2(hz[i] / 1000.0);
         residual.push_back(v);
     }
     double mean = 0.0;
@@ -247,7 +244,7 @@ TEST_F(FitTest, FittedBandsStayOnStepsWithinLimitsAndNoNeighbourIsBetter)
             EXPECT_LE(b.Gain, c.boost);
         }
 
-        const FitError shown = RoomError(r, old, c.target);
+        const FitError shown = RoomError(r.Bands, r.Hz, r.MeasuredDb, c.target);
         EXPECT_NEAR(r.After.RmsDb, shown.RmsDb, 1e-9);
         EXPECT_NEAR(r.After.LargestDb, shown.LargestDb, 1e-9);
 
@@ -265,32 +262,30 @@ TEST_F(FitTest, FittedBandsStayOnStepsWithinLimitsAndNoNeighbourIsBetter)
                     }
                     if (b.Fc < c.lo || b.Fc > c.hi || b.Q > c.maxQ || b.Gain < c.cut || b.Gain > c.boost)
                         continue;
-                    EXPECT_GE(RoomError(moved, old, c.target).RmsDb, shown.RmsDb - 1e-9)
+                    EXPECT_GE(RoomError(moved.Bands, r.Hz, r.MeasuredDb, c.target).RmsDb, shown.RmsDb - 1e-9)
                         << "band " << k << " dimension " << d << " step " << step;
                 }
     }
 }
 
-// The measurement is taken through the box: the bands being fitted are in
-// it. A flat room measured through a 6 dB cut is flat again once the cut is
-// replaced, even with boosts barred; bypassed and left-out bands stay as they
-// were and keep their share of the curve.
-TEST_F(FitTest, FittedBandsReplaceTheirOldResponseAndOthersAreLeftAlone)
+// The measurement is the room without the channel's EQ. A band left out
+// keeps correcting what it corrects (the peak at 5060 Hz) and a bypassed one
+// does nothing; the error before is the room with the bands as they are.
+TEST_F(FitTest, BandsLeftOutStayInTheRoomAndBypassedOnesDoNothing)
 {
     std::vector<PeqBand> channel = DefaultChannel(5);
-    channel[1] = Bell(1000.0f, 2.0f, -6.0f);
+    channel[1] = Bell(1000.0f, 2.0f, -3.0f);
     channel[2] = Bell(250.0f, 3.0f, -5.0f, FlagChannelEqOn | std::uint8_t(FilterType::LowShelf)); // bypassed
     channel[4] = Bell(5060.0f, 1.0f, -2.0f); // left out
-    // The room peaks by 2 dB at 5060 Hz, which band 4 already cuts; band 1
-    // cuts 6 dB at 1000 Hz that the room does not need.
-    const Room m = InverseOf({Bell(1000.0f, 2.0f, 6.0f)});
+    const Room m = InverseOf({Bell(1000.0f, 2.0f, -6.0f), Bell(5060.0f, 1.0f, -2.0f)});
 
     FitOptions o;
     o.UseBands = 0b01111;
     FitResult r;
     std::string why;
     ASSERT_TRUE(FitChannel(m.hz, m.db, {}, o, channel, r, &why)) << why;
-    EXPECT_GT(r.Before.RmsDb, 1.0);
+    EXPECT_NEAR(r.Before.RmsDb, RoomError(channel, r.Hz, r.MeasuredDb).RmsDb, 1e-9);
+    EXPECT_GT(r.Before.RmsDb, 0.5);
     EXPECT_LT(r.After.RmsDb, 0.02);
     EXPECT_EQ(r.Fitted, (std::vector<bool>{true, true, false, true, false}));
     for (std::size_t k : {2u, 4u}) {
@@ -299,7 +294,7 @@ TEST_F(FitTest, FittedBandsReplaceTheirOldResponseAndOthersAreLeftAlone)
         EXPECT_EQ(r.Bands[k].Q, channel[k].Q);
         EXPECT_EQ(r.Bands[k].Gain, channel[k].Gain);
     }
-    EXPECT_NEAR(r.After.RmsDb, RoomError(r, channel).RmsDb, 1e-9);
+    EXPECT_NEAR(r.After.RmsDb, RoomError(r.Bands, r.Hz, r.MeasuredDb).RmsDb, 1e-9);
 
     // The predicted curve is the measurement with the change made, and sits
     // on the target but for the error.
@@ -339,7 +334,7 @@ TEST_F(FitTest, TargetsFlatTiltAndCurve)
         FitResult r;
         std::string why;
         ASSERT_TRUE(FitChannel(hz, db, c.target, {}, DefaultChannel(5), r, &why)) << why;
-        EXPECT_LT(r.Before.RmsDb, 1e-6);
+        EXPECT_LT(r.Before.RmsDb, 1e-3);
         EXPECT_LT(r.After.RmsDb, 0.05);
     }
 
