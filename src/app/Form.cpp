@@ -5,6 +5,7 @@
 #include "device/HidPro.h"
 #include "device/platform/DeviceWatcher.h"
 #include "dsp/StepTables.h"
+#include "editor/FitPanel.h"
 #include "editor/Peqa.h"
 #include "editor/SettingsPages.h"
 #include "params/BoxLink.h"
@@ -404,6 +405,12 @@ void TFormMain::BuildMenu()
     BuildEditMenu();
     BuildViewMenu();
 
+    QMenu* eq = menuBar()->addMenu(tr("EQ"));
+    eq->setObjectName("Eq1");
+    QAction* fit = eq->addAction(tr("Fit to measurement…"));
+    fit->setObjectName("FitToMeasurement1");
+    connect(fit, &QAction::triggered, this, &TFormMain::FitToMeasurementClick);
+
     QMenu* help = menuBar()->addMenu("Help");
     help->setObjectName("Help1");
     QAction* helpItem = help->addAction("Help");
@@ -528,6 +535,18 @@ void TFormMain::PageControl1Change(int tab)
     editor_->show();
     editor_->RefreshBands();
     editor_->LoadSettings();
+}
+
+void TFormMain::FitToMeasurementClick()
+{
+    if (!fitPanel_) {
+        fitPanel_ = new TFitPanel(editor_, this);
+        // After PageControl1Change (connected first) has moved the editor.
+        connect(pages_, &QTabWidget::currentChanged, fitPanel_, &TFitPanel::ShowChannel);
+    }
+    fitPanel_->ShowChannel();
+    fitPanel_->show();
+    fitPanel_->raise();
 }
 
 void TFormMain::FormShow()

@@ -37,6 +37,7 @@ namespace ktv {
 class DeviceWatcher;
 enum class DeviceEventKind;
 class TAboutBox;
+class TFitPanel;
 class TFormPEQA;
 
 // A panel whose caption stands at its left, with one track bar at its right.
@@ -79,6 +80,9 @@ public:
     void FormClose();
     void Exit1Click();
     void About1Click();
+    // EQ > Fit to measurement: the panel, made on first use.
+    void FitToMeasurementClick();
+    TFitPanel* FitPanel() const { return fitPanel_; }
 
     // Connection and device events.
     void ConnectBitBtnClick();
@@ -237,6 +241,7 @@ private:
     TFormPEQA* editor_ = nullptr;
     QWidget* importDialog_ = nullptr;
     QPlainTextEdit* importReport_ = nullptr;
+    TFitPanel* fitPanel_ = nullptr;
     TAboutBox* about_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;

@@ -1,0 +1,82 @@
+#pragma once
+// EQ > Fit to measurement: the shown channel's bands fitted to a measured
+// response. "Fit" only previews (bands, predicted curve, errors); "Apply"
+// puts the bands into the channel and sends them as one run of PeqBands.
+
+#include "fit/Fit.h"
+#include "interop/Measurement.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QCustomPlot;
+class QDoubleSpinBox;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace ktv {
+
+class TFormPEQA;
+
+class TFitPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFitPanel(TFormPEQA* editor, QWidget* parent = nullptr);
+
+    // The room measured without the channel's EQ; an empty one disables Fit.
+    void SetMeasurement(std::vector<double> hz, std::vector<double> db);
+    // Re-reads the shown channel: its band boxes, bypassed bands greyed out.
+    void ShowChannel();
+
+    void FitClick();
+    void ApplyClick();
+    void MeasurementFileClick();
+    void TargetFileClick();
+
+    // The file dialogs; tests put their own choice in. Empty: cancelled.
+    std::function<QString(const QString& caption)> ChooseFile;
+    const std::optional<FitResult>& Result() const { return result_; }
+
+signals:
+    // After Apply changed the image and sent the bands.
+    void Applied();
+
+private:
+    void ShowResult();
+    void Invalidate();
+    // The chosen measurement file, its name shown in `name`; nothing when
+    // cancelled or after saying why it cannot be used.
+    std::optional<Measurement> ReadFile(const QString& caption, QLabel* name);
+
+    TFormPEQA* editor_;
+    std::vector<double> hz_, db_;
+    FitTarget curve_; // the loaded target curve
+    std::optional<FitResult> result_;
+    int fittedFirst_ = -1;
+
+    QComboBox* target_ = nullptr;
+    QDoubleSpinBox* tilt_ = nullptr;
+    QPushButton* measurementFile_ = nullptr;
+    QLabel* measurementName_ = nullptr;
+    QPushButton* targetFile_ = nullptr;
+    QLabel* targetName_ = nullptr;
+    QDoubleSpinBox* low_ = nullptr;
+    QDoubleSpinBox* high_ = nullptr;
+    QDoubleSpinBox* boost_ = nullptr;
+    QDoubleSpinBox* cut_ = nullptr;
+    std::array<QCheckBox*, 7> use_{};
+    QPushButton* fit_ = nullptr;
+    QPushButton* apply_ = nullptr;
+    QTableWidget* bands_ = nullptr;
+    QLabel* errors_ = nullptr;
+    QCustomPlot* chart_ = nullptr;
+};
+
+} // namespace ktv

@@ -1,0 +1,224 @@
+// EQ > Fit to measurement: Fit previews without a byte sent, Apply puts the
+// bands into the shown channel and sends one run of PeqBands requests;
+// bypassed and unticked bands stay; the limits and the target reach the fit.
+
+#include "support/GuiHarness.h"
+
+#include "dsp/Filter.h"
+#include "dsp/StepTables.h"
+#include "editor/FitPanel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <fstream>
+
+using namespace ktv;
+using namespace ktv::test;
+
+namespace {
+
+// A room with resonances (Fc, Q, dB above the rest), written as REW writes a
+// text export (96 points per octave).
+void WriteRoom(const QString& path, std::initializer_list<std::array<float, 3>> peaks)
+{
+    std::ofstream out(path.toStdString());
+    out << "* Measurement data measured by REW V5.20\n* Freq(Hz) SPL(dB) Phase(degrees)\n";
+    for (double f = 20.0; f <= 20000.0; f *= std::pow(2.0, 1.0 / 96)) {
+        double db = 75.0;
+        for (const auto& p : peaks) {
+            PeqBand b{std::uint8_t(FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell)), p[0], p[1], p[2], {}};
+            DesignBand(b);
+            db += MagnitudeDb(b.Coef, float(f));
+        }
+        out << f << ' ' << db << " 0\n";
+    }
+}
+
+// The requests a run over first..first+count-1 is: at most six bands each,
+// the records as the image holds them.
+std::vector<Bytes> RunPayloads(int first, int count)
+{
+    std::vector<Bytes> run;
+    for (int done = 0; done < count; done += 6) {
+        const int n = std::min(6, count - done);
+        Bytes p{0x20, std::uint8_t(first + done), std::uint8_t(n)};
+        for (int j = 0; j < n; ++j) {
+            std::uint8_t record[BandRecordSize];
+            EncodeBandRecord(DspParams.Band[std::size_t(first + done + j)], record);
+            p.insert(p.end(), record, record + BandRecordSize);
+        }
+        run.push_back(p);
+    }
+    return run;
+}
+
+bool SameSettings(const PeqBand& a, const PeqBand& b)
+{
+    return a.Flags == b.Flags && a.Fc == b.Fc && a.Q == b.Q && a.Gain == b.Gain;
+}
+
+} // namespace
+
+class FitPanelTest : public QObject {
+    Q_OBJECT
+    GuiHarness h;
+    QTemporaryDir dir;
+
+    TFitPanel* Open()
+    {
+        QAction* action = h.Form().findChild<QAction*>("FitToMeasurement1");
+        if (!action)
+            return nullptr;
+        action->trigger();
+        TFitPanel* panel = h.Form().FitPanel();
+        if (panel)
+            panel->ChooseFile = [this](const QString&) { return dir.filePath("room.txt"); };
+        return panel;
+    }
+    template <class T> T* In(TFitPanel* panel, const char* name) { return panel->findChild<T*>(name); }
+    void Click(TFitPanel* panel, const char* name) { In<QPushButton>(panel, name)->click(); }
+
+private slots:
+    void init()
+    {
+        h.Start();
+        WriteRoom(dir.filePath("room.txt"), {{63.2f, 4.0f, 8.0f}, {180.0f, 3.0f, 5.0f}, {2530.0f, 2.0f, 4.0f}});
+    }
+    void cleanup() { h.Stop(); }
+
+    void fitPreviewsWithoutSendingAndApplySendsTheChannelAsOneRun()
+    {
+        h.SelectTab(1); // MUSIC: bands 7..13
+        h.ClearTraffic();
+        TFitPanel* panel = Open();
+        QVERIFY(panel);
+        QVERIFY(panel->isVisible());
+        QCOMPARE(In<QLabel>(panel, "FitErrors")->text(), QString("Load a measurement of the channel first."));
+        QVERIFY(!In<QPushButton>(panel, "FitButton")->isEnabled());
+        Click(panel, "FitMeasurementFile");
+        QCOMPARE(In<QLabel>(panel, "FitMeasurementName")->text(), QString("room.txt"));
+        QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
+
+        const auto before = DspParams.Band;
+        Click(panel, "FitButton");
+        QVERIFY(panel->Result());
+        const FitResult& r = *panel->Result();
+        QVERIFY(h.TakeRequests().empty());
+        for (int k = 0; k < BandTotal; ++k)
+            QVERIFY(SameSettings(DspParams.Band[std::size_t(k)], before[std::size_t(k)]));
+        QVERIFY(r.Before.RmsDb > 1.0);
+        QVERIFY(r.After.RmsDb < r.Before.RmsDb / 4);
+        const QString errors = In<QLabel>(panel, "FitErrors")->text();
+        QCOMPARE(errors, QString("Error over 40 to 16000 Hz: before RMS %1 dB, largest %2 dB; after RMS %3 dB, largest %4 dB")
+                             .arg(r.Before.RmsDb, 0, 'f', 2)
+                             .arg(r.Before.LargestDb, 0, 'f', 2)
+                             .arg(r.After.RmsDb, 0, 'f', 2)
+                             .arg(r.After.LargestDb, 0, 'f', 2));
+        auto* table = In<QTableWidget>(panel, "FitBands");
+        QCOMPARE(table->rowCount(), 7);
+        QCOMPARE(table->item(0, 0)->text(), QString("Bell"));
+        QCOMPARE(table->item(0, 1)->text(), FormatBandValue(r.Bands[0].Fc, 6));
+
+        Click(panel, "ApplyButton");
+        for (int k = 0; k < 7; ++k)
+            QVERIFY(SameSettings(DspParams.Band[std::size_t(7 + k)], r.Bands[std::size_t(k)]));
+        QCOMPARE(h.TakeRequests(), RunPayloads(7, 7));
+        QCOMPARE(h.Find<QLineEdit>("FcEdit1")->text(), FormatBandValue(r.Bands[0].Fc, 6));
+        QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
+    }
+
+    void bypassedAndUntickedBandsAreLeftAlone()
+    {
+        h.SelectTab(3); // MAIN: bands 14..18
+        h.Find<QCheckBox>("FEn2")->click();
+        QVERIFY(!(DspParams.Band[15].Flags & FlagBandOn));
+        TFitPanel* panel = Open();
+        QVERIFY(panel);
+        QVERIFY(!In<QCheckBox>(panel, "FitBand2")->isEnabled());
+        QVERIFY(!In<QCheckBox>(panel, "FitBand6")->isVisible());
+        In<QCheckBox>(panel, "FitBand4")->setChecked(false);
+        Click(panel, "FitMeasurementFile");
+        const auto before = DspParams.Band;
+        h.ClearTraffic();
+
+        Click(panel, "FitButton");
+        QVERIFY(panel->Result());
+        QCOMPARE(panel->Result()->Fitted, (std::vector<bool>{true, false, true, false, true}));
+        QCOMPARE(In<QTableWidget>(panel, "FitBands")->item(1, 0)->text(), QString("Bell (left alone)"));
+        Click(panel, "ApplyButton");
+        QVERIFY(SameSettings(DspParams.Band[15], before[15]));
+        QVERIFY(SameSettings(DspParams.Band[17], before[17]));
+        QVERIFY(!SameSettings(DspParams.Band[14], before[14]));
+        QCOMPARE(h.TakeRequests(), RunPayloads(14, 5));
+    }
+
+    void limitsRangeAndTargetReachTheFit()
+    {
+        TFitPanel* panel = Open();
+        QVERIFY(panel);
+        Click(panel, "FitMeasurementFile");
+        In<QDoubleSpinBox>(panel, "FitMaxBoost")->setValue(3.0);
+        In<QDoubleSpinBox>(panel, "FitMaxCut")->setValue(-6.0);
+        In<QDoubleSpinBox>(panel, "FitLow")->setValue(100.0);
+        In<QDoubleSpinBox>(panel, "FitHigh")->setValue(5000.0);
+        In<QComboBox>(panel, "FitTarget")->setCurrentIndex(1);
+        In<QDoubleSpinBox>(panel, "FitTilt")->setValue(-1.0);
+        Click(panel, "FitButton");
+        QVERIFY(panel->Result());
+        const FitResult& r = *panel->Result();
+        QCOMPARE(r.LowHz, 100.0);
+        QCOMPARE(r.HighHz, 5000.0);
+        for (const PeqBand& b : r.Bands) {
+            QVERIFY(b.Gain >= -6.0f && b.Gain <= 3.0f);
+            QVERIFY(b.Fc >= 100.0f && b.Fc <= 5000.0f);
+        }
+        // A tilt of -1 dB per octave: the target falls 1 dB from 1 to 2 kHz.
+        const auto at = [&](double hz) {
+            return std::lower_bound(r.Hz.begin(), r.Hz.end(), hz) - r.Hz.begin();
+        };
+        QVERIFY(std::abs(r.TargetDb[std::size_t(at(2000.0))] - r.TargetDb[std::size_t(at(1000.0))] + 1.0) < 0.03);
+
+        // A changed limit drops the fit: nothing stale can be applied.
+        In<QDoubleSpinBox>(panel, "FitMaxCut")->setValue(-3.0);
+        QVERIFY(!panel->Result());
+        QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
+    }
+
+    void anotherChannelOrAMissingTargetLeavesNothingToApply()
+    {
+        TFitPanel* panel = Open(); // MIC
+        QVERIFY(panel);
+        Click(panel, "FitMeasurementFile");
+        Click(panel, "FitButton");
+        QVERIFY(In<QPushButton>(panel, "ApplyButton")->isEnabled());
+        h.SelectTab(1);
+        QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
+        h.ClearTraffic();
+        panel->ApplyClick();
+        QVERIFY(h.TakeRequests().empty());
+
+        In<QComboBox>(panel, "FitTarget")->setCurrentIndex(2);
+        Click(panel, "FitButton");
+        QCOMPARE(In<QLabel>(panel, "FitErrors")->text(), QString("Choose a target curve file first."));
+        QVERIFY(!panel->Result());
+
+        std::ofstream(dir.filePath("bad.txt").toStdString()) << "Freq SPL\n1000 80\n500 80\n";
+        panel->ChooseFile = [this](const QString&) { return dir.filePath("bad.txt"); };
+        Click(panel, "FitTargetFile");
+        QVERIFY(In<QLabel>(panel, "FitErrors")->text().startsWith("bad.txt cannot be used: "));
+        QVERIFY(h.TakeRequests().empty());
+    }
+};
+
+QTEST_MAIN(FitPanelTest)
+#include "FitPanelTest.moc"
