@@ -606,29 +606,44 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
         return Fail(why, "no centre-frequency step lies in the range");
     const double qHi = std::min(o.MaxQ, double(QSteps[std::size_t(QStepCount - 1)]));
 
-    Continuous continuous(grid, room, free.size(), o, lo, hi, qHi);
-    std::vector<double> x = continuous.Start();
-    continuous.Relocate(x, continuous.Optimise(x));
+    Continuous phase(grid, room, free.size(), o, lo, hi, qHi);
+    std::vector<double> x = phase.Start();
+    phase.Relocate(x, phase.Optimise(x));
 
-    std::vector<PeqBand> fitted(free.size());
-    std::vector<PeqBand> judged(free.size()); // what the room gets
-    if (o.Mode == FitMode::Continuous) {
-        for (std::size_t j = 0; j < free.size(); ++j)
-            fitted[j] = judged[j] = MakeBell(std::exp2(x[3 * j]), std::exp2(x[3 * j + 1]), x[3 * j + 2]);
-    } else if (o.Mode == FitMode::RoundAfterwards) {
-        const int qLast = int(std::upper_bound(QSteps.begin(), QSteps.begin() + QStepCount, float(qHi)) - QSteps.begin()) - 1;
-        int fcFirst = 0, fcEnd = fcLast;
-        while (fcFirst < fcLast && FcSteps[std::size_t(fcFirst)] < lo)
-            ++fcFirst;
-        while (fcEnd > fcFirst && FcSteps[std::size_t(fcEnd)] > hi)
-            --fcEnd;
-        for (std::size_t j = 0; j < free.size(); ++j) {
-            fitted[j] = MakeBell(NearestStep(FcSteps, fcFirst, fcEnd, std::exp2(x[3 * j])),
-                                 NearestStep(QSteps, 0, std::max(qLast, 0), std::exp2(x[3 * j + 1])),
-                                 std::round(x[3 * j + 2] * 10.0) / 10.0);
-            judged[j] = BoxHeld(fitted[j]);
+    // The continuous optimum and its rounding to the nearest steps are the
+    // yardsticks of the stepped fit; both are cheap once x is known.
+    const int qLast = int(std::upper_bound(QSteps.begin(), QSteps.begin() + QStepCount, float(qHi)) - QSteps.begin()) - 1;
+    int fcFirst = 0, fcEnd = fcLast;
+    while (fcFirst < fcLast && FcSteps[std::size_t(fcFirst)] < lo)
+        ++fcFirst;
+    while (fcEnd > fcFirst && FcSteps[std::size_t(fcEnd)] > hi)
+        --fcEnd;
+    std::vector<PeqBand> continuous(free.size()), rounded(free.size()), roundedHeld(free.size());
+    for (std::size_t j = 0; j < free.size(); ++j) {
+        continuous[j] = MakeBell(std::exp2(x[3 * j]), std::exp2(x[3 * j + 1]), x[3 * j + 2]);
+        rounded[j] = MakeBell(NearestStep(FcSteps, fcFirst, fcEnd, std::exp2(x[3 * j])),
+                              NearestStep(QSteps, 0, std::max(qLast, 0), std::exp2(x[3 * j + 1])),
+                              std::round(x[3 * j + 2] * 10.0) / 10.0);
+        roundedHeld[j] = BoxHeld(rounded[j]);
+    }
+    // The room with the given bands in place of the fitted ones (judged: as the room gets them).
+    const auto withBands = [&](const std::vector<PeqBand>& judged) {
+        std::vector<double> residual = room;
+        for (const PeqBand& b : judged) {
+            BandResponse(grid, b, response.data());
+            for (std::size_t i = 0; i < n; ++i)
+                residual[i] += response[i];
         }
-    } else {
+        return residual;
+    };
+    result.ContinuousAfter = Measure(withBands(continuous));
+    result.RoundedAfter = Measure(withBands(roundedHeld));
+
+    std::vector<PeqBand> fitted = continuous, judged = continuous;
+    if (o.Mode == FitMode::RoundAfterwards) {
+        fitted = rounded;
+        judged = roundedHeld;
+    } else if (o.Mode == FitMode::Stepped) {
         std::vector<Rung> rungs(free.size());
         for (std::size_t j = 0; j < free.size(); ++j)
             rungs[j] = {fc.Nearest(std::exp2(x[3 * j]), true), q.Nearest(std::exp2(x[3 * j + 1]), true),
@@ -639,13 +654,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
             judged[j] = RungBand(fc, q, gain, rungs[j], true);
         }
     }
-
-    std::vector<double> residual = room;
-    for (const PeqBand& b : judged) {
-        BandResponse(grid, b, response.data());
-        for (std::size_t i = 0; i < n; ++i)
-            residual[i] += response[i];
-    }
+    const std::vector<double> residual = withBands(judged);
     double level = 0.0;
     result.After = Measure(residual, &level);
 

@@ -48,6 +48,9 @@ struct FitResult {
     std::vector<PeqBand> Bands; // the channel's bands, the fitted ones replaced (Coef designed)
     std::vector<bool> Fitted;   // which of them the fit set
     FitError Before, After;
+    // The same fit without the steps, and that rounded to the nearest steps
+    // afterwards: the yardsticks of the stepped fit.
+    FitError ContinuousAfter, RoundedAfter;
     double LowHz = 0.0, HighHz = 0.0; // the range used (the asked one within the measurement)
     // On the evaluation grid (FitPointsPerOctave, log-spaced over the range):
     std::vector<double> Hz;
