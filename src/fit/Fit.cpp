@@ -226,7 +226,7 @@ float NearestStep(const std::array<float, StepTableCapacity>& table, int first, 
 
 struct Problem {
     const Grid& grid;
-    const std::vector<double>& room; // measurement - target - the old response of the fitted bands
+    const std::vector<double>& room; // measurement - target + the bands left alone
     std::size_t bands;
     std::vector<double> sum;
 

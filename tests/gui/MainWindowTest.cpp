@@ -97,7 +97,7 @@ private slots:
         QStringList menus;
         for (QAction* a : f.menuBar()->actions())
             menus << a->text();
-        QCOMPARE(menus, QStringList({"File", "Edit", "View", "Help"}));
+        QCOMPARE(menus, QStringList({"File", "Edit", "View", "EQ", "Help"}));
         QStringList items;
         for (QAction* a : f.menuBar()->actions()[0]->menu()->actions())
             if (!a->isSeparator())
@@ -117,6 +117,10 @@ private slots:
         QCOMPARE(items, QStringList({"Compare", "Clear measurement"}));
         items.clear();
         for (QAction* a : f.menuBar()->actions()[3]->menu()->actions())
+            items << a->text();
+        QCOMPARE(items, QStringList({"Fit to measurement…"}));
+        items.clear();
+        for (QAction* a : f.menuBar()->actions().back()->menu()->actions())
             items << a->text();
         QCOMPARE(items, QStringList({"Help", "About"}));
 
