@@ -307,21 +307,28 @@ void TFitPanel::ApplyClick()
 {
     if (!result_ || fittedFirst_ != editor_->FirstBand)
         return;
+    const std::vector<PeqBand> fitted = result_->Bands;
     const int first = editor_->FirstBand;
     const int count = editor_->BandCount;
-    for (int k = 0; k < count; ++k) {
-        const PeqBand& fitted = result_->Bands[std::size_t(k)];
-        PeqBand& band = DspParams.Band[std::size_t(first + k)];
-        band.Flags = fitted.Flags;
-        band.Fc = fitted.Fc;
-        band.Q = fitted.Q;
-        band.Gain = fitted.Gain;
-    }
-    editor_->RefreshBands();
-    // One run over the channel's bands, as few requests as the box takes.
-    for (int done = 0; done < count; done += MaxBandsPerRequest)
-        if (!SendPeqBands(std::uint8_t(first + done), std::uint8_t(std::min(MaxBandsPerRequest, count - done))))
-            break;
+    const auto change = [this, &fitted, first, count] {
+        for (int k = 0; k < count; ++k) {
+            const PeqBand& from = fitted[std::size_t(k)];
+            PeqBand& band = DspParams.Band[std::size_t(first + k)];
+            band.Flags = from.Flags;
+            band.Fc = from.Fc;
+            band.Q = from.Q;
+            band.Gain = from.Gain;
+        }
+        editor_->RefreshBands();
+        // One run over the channel's bands, as few requests as the box takes.
+        for (int done = 0; done < count; done += MaxBandsPerRequest)
+            if (!SendPeqBands(std::uint8_t(first + done), std::uint8_t(std::min(MaxBandsPerRequest, count - done))))
+                break;
+    };
+    if (RunStep)
+        RunStep(tr("Fit to measurement"), change);
+    else
+        change();
     apply_->setEnabled(false);
     emit Applied();
 }

@@ -43,6 +43,9 @@ public:
     // The file dialogs; tests put their own choice in. Empty: cancelled.
     std::function<QString(const QString& caption)> ChooseFile;
     const std::optional<FitResult>& Result() const { return result_; }
+    // Runs Apply's change (image, rows, sends) as one named step, so the
+    // window can make it one undo step; without it the change just runs.
+    std::function<void(const QString& name, const std::function<void()>& change)> RunStep;
 
 signals:
     // After Apply changed the image and sent the bands.
