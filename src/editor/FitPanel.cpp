@@ -264,6 +264,7 @@ void TFitPanel::FitClick()
     }
     result_ = std::move(result);
     fittedFirst_ = editor_->FirstBand;
+    fittedFrom_.assign(bands.begin(), bands.end());
     apply_->setEnabled(true);
     ShowResult();
 }
@@ -307,6 +308,17 @@ void TFitPanel::ApplyClick()
 {
     if (!result_ || fittedFirst_ != editor_->FirstBand)
         return;
+    // A band edited or bypassed since the fit would be overwritten by a fit
+    // that did not know of it.
+    for (std::size_t k = 0; k < fittedFrom_.size(); ++k) {
+        const PeqBand& now = DspParams.Band[std::size_t(fittedFirst_) + k];
+        const PeqBand& then = fittedFrom_[k];
+        if (now.Flags != then.Flags || now.Fc != then.Fc || now.Q != then.Q || now.Gain != then.Gain) {
+            Invalidate();
+            errors_->setText(tr("The channel's bands changed since the fit: fit again."));
+            return;
+        }
+    }
     const std::vector<PeqBand> fitted = result_->Bands;
     const int first = editor_->FirstBand;
     const int count = editor_->BandCount;

@@ -194,7 +194,7 @@ private slots:
         QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
     }
 
-    void anotherChannelOrAMissingTargetLeavesNothingToApply()
+    void anotherChannelAChangedBandOrAMissingTargetLeavesNothingToApply()
     {
         TFitPanel* panel = Open(); // MIC
         QVERIFY(panel);
@@ -206,6 +206,17 @@ private slots:
         h.ClearTraffic();
         panel->ApplyClick();
         QVERIFY(h.TakeRequests().empty());
+
+        // A band bypassed after the fit is not overwritten by it.
+        Click(panel, "FitButton");
+        h.Find<QCheckBox>("FEn3")->click();
+        h.ClearTraffic();
+        const PeqBand bypassed = DspParams.Band[9];
+        Click(panel, "ApplyButton");
+        QVERIFY(h.TakeRequests().empty());
+        QVERIFY(SameSettings(DspParams.Band[9], bypassed));
+        QCOMPARE(In<QLabel>(panel, "FitErrors")->text(), QString("The channel's bands changed since the fit: fit again."));
+        QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
 
         In<QComboBox>(panel, "FitTarget")->setCurrentIndex(2);
         Click(panel, "FitButton");
