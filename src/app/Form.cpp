@@ -541,6 +541,9 @@ void TFormMain::FitToMeasurementClick()
 {
     if (!fitPanel_) {
         fitPanel_ = new TFitPanel(editor_, this);
+        fitPanel_->RunStep = [this](const QString& name, const std::function<void()>& change) {
+            RecordStep(name, false, change);
+        };
         // After PageControl1Change (connected first) has moved the editor.
         connect(pages_, &QTabWidget::currentChanged, fitPanel_, &TFitPanel::ShowChannel);
     }

@@ -9,6 +9,7 @@
 #include "editor/FitPanel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -135,6 +136,18 @@ private slots:
         QCOMPARE(h.TakeRequests(), RunPayloads(7, 7));
         QCOMPARE(h.Find<QLineEdit>("FcEdit1")->text(), FormatBandValue(r.Bands[0].Fc, 6));
         QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
+
+        // One undo step takes the whole fit back, and sends it when linked.
+        QApplication::processEvents();
+        QAction* undo = h.Form().findChild<QAction*>("Undo1");
+        QCOMPARE(undo->text(), QString("Undo Fit to measurement"));
+        QCOMPARE(h.Form().History().UndoCount(), std::size_t(1));
+        Hid().Linked = true;
+        undo->trigger();
+        for (int k = 0; k < BandTotal; ++k)
+            QVERIFY(SameSettings(DspParams.Band[std::size_t(k)], before[std::size_t(k)]));
+        QCOMPARE(h.TakeRequests(), RunPayloads(7, 7));
+        QCOMPARE(h.Find<QLineEdit>("FcEdit1")->text(), FormatBandValue(before[7].Fc, 6));
     }
 
     void bypassedAndUntickedBandsAreLeftAlone()
