@@ -188,6 +188,13 @@ void TFitPanel::ShowChannel()
     }
     if (result_ && fittedFirst_ != editor_->FirstBand)
         Invalidate();
+    // The measurement on the chart for this channel, when there is one.
+    std::vector<double> hz, db;
+    if (editor_->ShownMeasurement(hz, db) && (hz.size() != hz_.size() || db != db_)) {
+        SetMeasurement(std::move(hz), std::move(db));
+        measurementName_->setText(tr("the chart's measurement"));
+        errors_->clear();
+    }
 }
 
 std::optional<Measurement> TFitPanel::ReadFile(const QString& caption, QLabel* name)

@@ -113,6 +113,8 @@ public:
     void SetMeasurement(const Measurement& measurement);
     void ClearMeasurement();
     [[nodiscard]] bool HasMeasurement() const;
+    // The shown channel's measurement as stored (normalised); false when none.
+    [[nodiscard]] bool ShownMeasurement(std::vector<double>& hz, std::vector<double>& db) const;
     // Per grid column, dB x 10 like SumCurve; NaN where the measurement has no data.
     const std::vector<double>& MeasurementCurve() const { return measurementCurve_; }
     const std::vector<double>& PredictionCurve() const { return predictionCurve_; }

@@ -119,6 +119,18 @@ void TFormPEQA::ClearMeasurement()
 
 bool TFormPEQA::HasMeasurement() const { return measurements_[std::size_t(Channel % EqChannelCount)] != nullptr; }
 
+bool TFormPEQA::ShownMeasurement(std::vector<double>& hz, std::vector<double>& db) const
+{
+    const std::shared_ptr<const StoredMeasurement>& shown = measurements_[std::size_t(Channel % EqChannelCount)];
+    if (!shown)
+        return false;
+    hz.clear();
+    for (double logHz : shown->LogHz)
+        hz.push_back(std::exp(logHz));
+    db = shown->Db;
+    return true;
+}
+
 void TFormPEQA::UpdateMeasurementSeries()
 {
     QCPGraph* measured = series_[SeriesMeasurement];

@@ -150,6 +150,19 @@ private slots:
         QCOMPARE(h.Find<QLineEdit>("FcEdit1")->text(), FormatBandValue(before[7].Fc, 6));
     }
 
+    void theChartsMeasurementOfTheChannelIsTheOneFitted()
+    {
+        h.SelectTab(1);
+        QVERIFY(h.Form().LoadMeasurement(dir.filePath("room.txt")));
+        TFitPanel* panel = Open();
+        QVERIFY(panel);
+        QCOMPARE(In<QLabel>(panel, "FitMeasurementName")->text(), QString("the chart's measurement"));
+        QVERIFY(In<QPushButton>(panel, "FitButton")->isEnabled());
+        Click(panel, "FitButton");
+        QVERIFY(panel->Result());
+        QVERIFY(panel->Result()->After.RmsDb < panel->Result()->Before.RmsDb / 4);
+    }
+
     void bypassedAndUntickedBandsAreLeftAlone()
     {
         h.SelectTab(3); // MAIN: bands 14..18
