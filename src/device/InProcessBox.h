@@ -5,12 +5,15 @@
 #include "device/HidPlatform.h"
 #include "device/VirtualBox.h"
 
+#include <string>
+
 namespace ktv {
 
 class InProcessBox final : public HidPlatform {
 public:
-    static constexpr const char* Path = "inproc:box";
-    static constexpr const char* InstanceId = "VIRTUAL\\VID_2B5E&PID_61D3\\inproc";
+    // Settable so that a test can put several boxes side by side.
+    std::string Path = "inproc:box";
+    std::string InstanceId = "VIRTUAL\\VID_2B5E&PID_61D3\\inproc";
 
     VirtualBox Box;
     bool Present = true;                   // false: enumeration finds no box
