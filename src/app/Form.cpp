@@ -1,6 +1,7 @@
 #include "app/Form.h"
 
 #include "app/About.h"
+#include "app/Settings.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
 #include "device/platform/DeviceWatcher.h"
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QSocketNotifier>
 #include <QGroupBox>
@@ -37,6 +39,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
@@ -215,6 +218,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     connect(button("ButtonResh"), &QPushButton::clicked, this, &TFormMain::ButtonReshClick);
     connect(button("Button1"), &QPushButton::clicked, this, &TFormMain::Button1Click);
     connect(button("Button2"), &QPushButton::clicked, this, &TFormMain::Button2Click);
+    connect(button("ButtonFolder"), &QPushButton::clicked, this, &TFormMain::ButtonFolderClick);
     // Typed keys arrive at the combo box, which holds the focus for its edit
     // and hands them on without passing the edit's filters: watch both.
     comboBoxSave_->installEventFilter(this);
@@ -224,8 +228,19 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[1-8]?")), comboBoxSave_));
 
     const QString filter = QStringLiteral("DAP files (*.dap)");
-    ChooseOpenFile = [this, filter] { return QFileDialog::getOpenFileName(this, "Open", QString(), filter); };
-    ChooseSaveFile = [this, filter] { return QFileDialog::getSaveFileName(this, "Save", QString(), filter); };
+    ChooseOpenFile = [this, filter] {
+        return QFileDialog::getOpenFileName(this, "Open", DialogFolder("Open"), filter);
+    };
+    ChooseSaveFile = [this, filter] {
+        return QFileDialog::getSaveFileName(this, "Save", DialogFolder("Save"), filter);
+    };
+    ChooseFolder = [this] { return QFileDialog::getExistingDirectory(this, tr("Preset folder"), presetDir_); };
+    ChooseBox = [this](const QStringList& identifiers) {
+        bool ok = false;
+        const QString chosen = QInputDialog::getItem(this, tr("Connect"), tr("Several boxes are present. Link to:"),
+                                                     identifiers, 0, false, &ok);
+        return ok ? int(identifiers.indexOf(chosen)) : -1;
+    };
 
     // Scrolling over the window scrolls it; a control takes the wheel only
     // once it holds the keyboard focus.
@@ -252,6 +267,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
             ReleaseAfterQuestion(); // otherwise after the read and its message
         return answer;
     };
+    LoadSettings();
 }
 
 TFormMain::~TFormMain()
@@ -339,6 +355,7 @@ QWidget* TFormMain::BuildSystemPage()
     MakeButton("ButtonResh", "Refresh", QRect(14, 18, 66, 25), mode);
     MakeButton("Button1", "Save to file", QRect(84, 18, 92, 25), mode);
     MakeButton("Button2", "Recall from file", QRect(180, 18, 114, 25), mode);
+    MakeButton("ButtonFolder", tr("Preset folder..."), QRect(300, 18, 150, 25), mode);
     fileList_ = new QListWidget(mode);
     fileList_->setObjectName("FileListBox1");
     fileList_->setGeometry(14, 47, 250, 202);
@@ -355,6 +372,7 @@ QWidget* TFormMain::BuildSystemPage()
 void TFormMain::FillFileList()
 {
     fileList_->clear();
+    fileList_->setToolTip(QDir::toNativeSeparators(presetDir_));
     // Looking the style's file glyph up in the icon theme is slow, and the
     // list starts hidden: the glyph is fetched when first drawn.
     if (fileGlyph_.isNull())
@@ -437,6 +455,12 @@ void TFormMain::BuildStatusBar()
     statusCompare_->setFrameShadow(QFrame::Sunken);
     statusCompare_->hide(); // until the first A/B switch
     bar->addWidget(statusCompare_);
+    // Names the linked box: with several boxes present, which one is tuned.
+    linkedBoxPanel_ = new QLabel(bar);
+    linkedBoxPanel_->setObjectName("StatusPanelBox");
+    linkedBoxPanel_->setFrameShape(QFrame::Panel);
+    linkedBoxPanel_->setFrameShadow(QFrame::Sunken);
+    bar->addWidget(linkedBoxPanel_, 1);
     setStatusBar(bar);
 }
 
@@ -537,6 +561,9 @@ void TFormMain::FormShow()
     editor_->Channel = std::uint8_t(EqChannel::MIC);
     DockEditor(dockPanels_[0]);
     editor_->show();
+    // Back to the tab of the last run, as if the user had clicked it.
+    if (startTab_ > 0 && startTab_ < pages_->count())
+        pages_->setCurrentIndex(startTab_);
     // Start with the tabs focused: an edit that held the focus would apply
     // itself when the user first leaves it.
     pages_->setFocus();
@@ -556,6 +583,7 @@ void TFormMain::FormClose()
     if (closed_)
         return;
     closed_ = true;
+    SaveSettings();
     if (Hid().Linked) {
         SendLink(0);
         Hid().Linked = false;
@@ -590,13 +618,28 @@ void TFormMain::ConnectBitBtnClick()
         hid.Linked = false;
         hid.CloseDevice();
     } else {
+        const std::vector<HidInterface> boxes = hid.ListBoxes();
+        std::size_t chosen = 0;
+        if (boxes.size() > 1) {
+            QStringList identifiers;
+            for (const HidInterface& b : boxes)
+                identifiers << QString::fromStdString(b.InstanceId);
+            const int index = ChooseBox ? ChooseBox(identifiers) : 0;
+            if (index < 0 || index >= identifiers.size())
+                return; // cancelled: nothing was opened, nothing changes
+            chosen = std::size_t(index);
+        }
+        hid.DevicePath = boxes.empty() ? std::string() : boxes[chosen].Path;
         hid.OpenDevice();
+        if (hid.Opened)
+            linkedBox_ = QString::fromStdString(boxes[chosen].InstanceId);
     }
     if (hid.Opened && !hid.Linked)
         hid.Linked = SendLink(1);
     else if (!hid.Opened)
         hid.Linked = false;
 
+    ShowLinkedBox(hid.Linked ? linkedBox_ : QString());
     if (hid.Linked) {
         Link().LinkMade();
         Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
@@ -631,7 +674,10 @@ void TFormMain::Unlink()
     Hid().CloseDevice();
     Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
     SetConnectGlyph(0);
+    ShowLinkedBox(QString());
 }
+
+void TFormMain::ShowLinkedBox(const QString& identifier) { linkedBoxPanel_->setText(identifier); }
 
 // ---- whole image and slots ----
 
@@ -780,6 +826,7 @@ void TFormMain::Open1Click()
     const QString path = ChooseOpenFile ? ChooseOpenFile() : QString();
     if (path.isEmpty())
         return;
+    RememberDialogFolder("Open", path);
     LoadPreset(QFileInfo(path).absoluteFilePath());
 }
 
@@ -788,9 +835,65 @@ void TFormMain::Save1Click()
     QString path = ChooseSaveFile ? ChooseSaveFile() : QString();
     if (path.isEmpty())
         return;
+    RememberDialogFolder("Save", path);
     if (!path.endsWith(".dap", Qt::CaseInsensitive))
         path += ".dap";
     SavePreset(path);
+}
+
+void TFormMain::ButtonFolderClick()
+{
+    const QString folder = ChooseFolder ? ChooseFolder() : QString();
+    if (folder.isEmpty())
+        return;
+    presetDir_ = QFileInfo(folder).absoluteFilePath();
+    FillFileList();
+}
+
+QString TFormMain::DialogFolder(const QString& dialog) const
+{
+    const auto it = dialogFolders_.find(dialog);
+    return it == dialogFolders_.end() ? QString() : it->second;
+}
+
+void TFormMain::RememberDialogFolder(const QString& dialog, const QString& file)
+{
+    dialogFolders_[dialog] = QFileInfo(file).absolutePath();
+}
+
+// ---- remembered between runs ----
+
+void TFormMain::LoadSettings()
+{
+    const auto settings = OpenSettings();
+    if (settings->contains("window/geometry"))
+        restoreGeometry(settings->value("window/geometry").toByteArray());
+    startTab_ = settings->value("window/tab", 0).toInt();
+    // Unticked on the very first run: reading a box at once must be asked for.
+    checkBoxAuto_->setChecked(settings->value("connect/auto", false).toBool());
+    settings->beginGroup("dialogs");
+    for (const QString& dialog : settings->childKeys())
+        dialogFolders_[dialog] = settings->value(dialog).toString();
+    settings->endGroup();
+    const QString folder = settings->value("presets/folder").toString();
+    // A folder removed since the last run falls back to where we started.
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() && folder != presetDir_) {
+        presetDir_ = folder;
+        FillFileList();
+    }
+}
+
+void TFormMain::SaveSettings()
+{
+    const auto settings = OpenSettings();
+    settings->setValue("window/geometry", saveGeometry());
+    settings->setValue("window/tab", pages_->currentIndex());
+    settings->setValue("connect/auto", checkBoxAuto_->isChecked());
+    settings->beginGroup("dialogs");
+    for (const auto& [dialog, folder] : dialogFolders_)
+        settings->setValue(dialog, folder);
+    settings->endGroup();
+    settings->setValue("presets/folder", presetDir_);
 }
 
 void TFormMain::ButtonReshClick() { FillFileList(); }

@@ -1016,6 +1016,7 @@ TEST_F(CliAndBox, BoxServesOthersDespiteAClientThatNeverReadsOrManyIdleOnes)
     }
     EXPECT_EQ(Cli({"store", "1"}).Status, 0);
     cleanup();
+}
 
 TEST_F(CliAndBox, DeviceChoosesAmongBoxesByNumberPathOrIdentifier)
 {

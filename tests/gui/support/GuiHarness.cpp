@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTest>
 
@@ -14,6 +15,10 @@ namespace ktv::test {
 
 void GuiHarness::Start()
 {
+    if (!keepSettings || !settingsDir) {
+        settingsDir = std::make_unique<QTemporaryDir>();
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir->path());
+    }
     SetUserInterface(&ui);
     DspParams = {};
     Hid() = HidPro{};
