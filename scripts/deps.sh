@@ -4,12 +4,14 @@
 KTV_PACKAGES=(
   g++ cmake make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libqcustomplot-dev libfontconfig-dev
+  qt6-base-dev libqcustomplot-dev libfontconfig-dev qt6-tools-dev qt6-l10n-tools
   libhidapi-dev libudev-dev
   fonts-dejavu-core
   clang libclang-rt-14-dev
+  appstream
 )
-KTV_RUN_PACKAGES=(xvfb xauth)
+# A CJK font so that the Chinese window shows its texts.
+KTV_RUN_PACKAGES=(xvfb xauth fonts-wqy-microhei)
 
 ktv_install_missing() {
   local missing=() p
