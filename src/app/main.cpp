@@ -3,6 +3,7 @@
 #include "app/Form.h"
 #include "app/Settings.h"
 #include "app/Theme.h"
+#include "app/Translations.h"
 #include "device/HidPro.h"
 #include "device/platform/DeviceWatcher.h"
 #include "device/platform/LinuxHidPlatform.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
     ktv::WarmUpFonts();
     QApplication app(argc, argv);
     ktv::ApplyTheme(app);
+    ktv::InstallTranslations(app);
     QApplication::setApplicationName("ktvtune");
     QApplication::setApplicationDisplayName(ktv::ProductName);
 
