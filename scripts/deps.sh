@@ -10,8 +10,9 @@ KTV_PACKAGES=(
   clang libclang-rt-14-dev
   appstream
 )
-# A CJK font so that the Chinese window shows its texts.
-KTV_RUN_PACKAGES=(xvfb xauth fonts-wqy-microhei)
+# A CJK font so that the Chinese window shows its texts, and Qt's own
+# dialog texts in the user's language.
+KTV_RUN_PACKAGES=(xvfb xauth fonts-wqy-microhei qt6-translations-l10n)
 
 ktv_install_missing() {
   local missing=() p
