@@ -1,6 +1,7 @@
 #include "app/Form.h"
 
 #include "app/About.h"
+#include "app/CoreTexts.h"
 #include "app/Settings.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
@@ -944,8 +945,7 @@ void TFormMain::ReleaseAfterQuestion()
 
 void TFormMain::ShowMessage(std::string_view text)
 {
-    QMessageBox box(QMessageBox::Information, ProductName, QString::fromUtf8(text.data(), qsizetype(text.size())),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, ProductName, CoreText(text), QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -974,7 +974,7 @@ void TFormMain::SetExchangeWarning(bool on)
 
 void TFormMain::SetStatus(StatusPanel panel, std::string_view text)
 {
-    statusPanels_[std::size_t(panel)]->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    statusPanels_[std::size_t(panel)]->setText(CoreText(text));
 }
 
 void TFormMain::SetBusyCursor(bool busy)

@@ -23,6 +23,24 @@ private slots:
     {
         QCOMPARE(h.Find<QPushButton>("ButtonFolder")->text(), QString::fromUtf8("预设文件夹..."));
     }
+
+    void coreTextsAreTranslatedKeepingTheirNumbers_data()
+    {
+        QTest::addColumn<QString>("core");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "Read:fault!" << QString::fromUtf8("读:失败!");
+        QTest::newRow("checksum") << "CheckSum:error!64" << QString::fromUtf8("校验和:错误!64");
+        QTest::newRow("error code") << "ReadFile:error!1460" << QString::fromUtf8("读取:错误!1460");
+        QTest::newRow("number only") << "1" << "1";
+        QTest::newRow("unknown") << "Something else 5" << "Something else 5";
+    }
+    void coreTextsAreTranslatedKeepingTheirNumbers()
+    {
+        QFETCH(QString, core);
+        QFETCH(QString, shown);
+        h.Form().SetStatus(StatusPanel::Exchange, core.toStdString());
+        QCOMPARE(h.Form().StatusText(1), shown);
+    }
 };
 
 int main(int argc, char** argv)

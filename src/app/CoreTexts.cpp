@@ -1,0 +1,42 @@
+#include "app/CoreTexts.h"
+
+#include <QCoreApplication>
+
+namespace ktv {
+
+namespace {
+
+// Every text the core shows, listed so that lupdate finds them: the core
+// itself does not know Qt.
+[[maybe_unused]] constexpr const char* Texts[] = {
+    QT_TRANSLATE_NOOP("ktv::Core", "no usb device 2"),
+    QT_TRANSLATE_NOOP("ktv::Core", "The DSP box was found but cannot be opened: permission denied.\n"
+                                   "Install the udev rule 70-ktvtune.rules (see README), then plug the box in again."),
+    QT_TRANSLATE_NOOP("ktv::Core", "Write:ok!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Write:error!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "ReadFile:error!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "CheckSum:error!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Write:fault!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Read:fault!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Read:Ok!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Error!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "the file cannot be opened"),
+    QT_TRANSLATE_NOOP("ktv::Core", "the file is shorter than 465 bytes"),
+    QT_TRANSLATE_NOOP("ktv::Core", "the file does not start with the preset marker"),
+    QT_TRANSLATE_NOOP("ktv::Core", "the file does not end with the preset marker"),
+    QT_TRANSLATE_NOOP("ktv::Core", "the checksum does not match (the file is damaged)"),
+};
+
+} // namespace
+
+QString CoreText(std::string_view text)
+{
+    std::size_t words = text.size();
+    while (words > 0 && text[words - 1] >= '0' && text[words - 1] <= '9')
+        --words;
+    const std::string head(text.substr(0, words));
+    return QCoreApplication::translate("ktv::Core", head.c_str()) +
+           QString::fromUtf8(text.data() + words, qsizetype(text.size() - words));
+}
+
+} // namespace ktv
