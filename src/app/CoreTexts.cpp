@@ -6,8 +6,9 @@ namespace ktv {
 
 namespace {
 
-// Every text the core shows, listed so that lupdate finds them: the core
-// itself does not know Qt.
+// Every text handed through the UserInterface seam, listed so that lupdate
+// finds them: the core's (it does not know Qt) and the window's own
+// messages, which the command line prints in the same words.
 [[maybe_unused]] constexpr const char* Texts[] = {
     QT_TRANSLATE_NOOP("ktv::Core", "no usb device 2"),
     QT_TRANSLATE_NOOP("ktv::Core", "The DSP box was found but cannot be opened: permission denied.\n"
@@ -25,6 +26,21 @@ namespace {
     QT_TRANSLATE_NOOP("ktv::Core", "the file does not start with the preset marker"),
     QT_TRANSLATE_NOOP("ktv::Core", "the file does not end with the preset marker"),
     QT_TRANSLATE_NOOP("ktv::Core", "the checksum does not match (the file is damaged)"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Connect:ok!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Connect:no!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "DSP USB Plugin!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "DSP USB Plugout!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Write dsp ok!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Write dsp fault!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Read dsp ok!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Read dsp fault!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Set factory mode ok!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Set factory mode fault!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Set factory mode error!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Reset factory mode Ok!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Reset factory mode fault!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "Reset factory mode error!"),
+    QT_TRANSLATE_NOOP("ktv::Core", "File name error!"),
 };
 
 } // namespace

@@ -117,16 +117,16 @@ QWidget* TFormPEQA::BuildBandArea()
     auto* cl = new QVBoxLayout(captions);
     cl->setContentsMargins(4, 4, 4, 4);
     cl->setSpacing(0);
-    reset_ = new QPushButton("Reset", captions);
+    reset_ = new QPushButton(tr("Reset"), captions);
     reset_->setObjectName("BitBtnReset");
     reset_->setFixedSize(64, 24);
     cl->addWidget(reset_);
-    for (const char* text : {"Type", "Fc/Hz", "Gain/db", "Q"}) {
-        auto* label = new QLabel(text, captions);
+    for (const char* text : {QT_TR_NOOP("Type"), QT_TR_NOOP("Fc/Hz"), QT_TR_NOOP("Gain/db"), QT_TR_NOOP("Q")}) {
+        auto* label = new QLabel(tr(text), captions);
         label->setFixedHeight(LineHeight);
         cl->addWidget(label);
     }
-    fenAll_ = new QCheckBox("Bypass", captions);
+    fenAll_ = new QCheckBox(tr("Bypass"), captions);
     fenAll_->setObjectName("FEnALL");
     fenAll_->setFixedHeight(LineHeight);
     fenAll_->installEventFilter(this);
@@ -212,7 +212,7 @@ QGroupBox* TFormPEQA::BuildRow(int r, QWidget* parent)
     addLine(row.gain, row.gainArrows, QStringLiteral("FGainEdit%1").arg(r), 1, "0");
     addLine(row.q, row.qArrows, QStringLiteral("FQEdit%1").arg(r), 2, "3.0");
 
-    row.en = new QCheckBox("Bypass", row.box);
+    row.en = new QCheckBox(tr("Bypass"), row.box);
     row.en->setObjectName(QStringLiteral("FEn%1").arg(r));
     row.en->setFixedHeight(LineHeight);
     v->addWidget(row.en);
@@ -347,7 +347,7 @@ bool TFormPEQA::ReadNumber(NumberEdit* edit, float& value)
     bool ok = false;
     const double x = c.toDouble(edit->text().trimmed(), &ok);
     if (!ok || !std::isfinite(x) || std::fabs(x) > double(std::numeric_limits<float>::max())) {
-        Ui().ShowMessage(QStringLiteral("'%1' is not a valid number.").arg(edit->text()).toStdString());
+        Ui().ShowMessage(tr("'%1' is not a valid number.").arg(edit->text()).toStdString());
         return false;
     }
     value = float(x);

@@ -4,8 +4,13 @@
 
 #include "support/GuiHarness.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTest>
 
 using namespace ktv;
@@ -21,7 +26,23 @@ private slots:
 
     void captionsAreChinese()
     {
-        QCOMPARE(h.Find<QPushButton>("ButtonFolder")->text(), QString::fromUtf8("预设文件夹..."));
+        TFormMain& f = h.Form();
+        QCOMPARE(h.Find<QPushButton>("ConnectBitBtn")->text(), QString::fromUtf8("连接"));
+        QCOMPARE(h.Find<QCheckBox>("CheckBoxAuto")->text(), QString::fromUtf8("自动读取"));
+        QCOMPARE(h.Find<QPushButton>("BitBtnReset")->text(), QString::fromUtf8("复位"));
+        QCOMPARE(f.menuBar()->actions()[0]->text(), QString::fromUtf8("文件"));
+        QCOMPARE(f.PageControl1()->tabText(7), QString::fromUtf8("系统"));
+        QCOMPARE(f.StatusText(0), QString::fromUtf8("未连接!"));
+        // The box's channel names are what is printed on it: they stay.
+        QCOMPARE(f.PageControl1()->tabText(0), QString("MIC"));
+
+        // A caption built with a number, and a core text through the seam.
+        h.Find<QSlider>("TrackBarMicVol")->setValue(12);
+        QCOMPARE(h.Find<CaptionPanel>("PanelMicVol")->Caption(), QString::fromUtf8("话筒:12"));
+        Hid().CloseDevice();
+        h.box->Present = false;
+        f.ConnectBitBtnClick();
+        QCOMPARE(f.StatusText(0), QString::fromUtf8("连接:失败!"));
     }
 
     void coreTextsAreTranslatedKeepingTheirNumbers_data()

@@ -65,6 +65,196 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>the checksum does not match (the file is damaged)</source>
         <translation>校验和不符（文件已损坏）</translation>
     </message>
+    <message>
+        <source>Connect:ok!</source>
+        <translation>连接:成功!</translation>
+    </message>
+    <message>
+        <source>Connect:no!</source>
+        <translation>连接:失败!</translation>
+    </message>
+    <message>
+        <source>DSP USB Plugin!</source>
+        <translation>DSP USB 已插入!</translation>
+    </message>
+    <message>
+        <source>DSP USB Plugout!</source>
+        <translation>DSP USB 已拔出!</translation>
+    </message>
+    <message>
+        <source>Write dsp ok!</source>
+        <translation>写入设备成功!</translation>
+    </message>
+    <message>
+        <source>Write dsp fault!</source>
+        <translation>写入设备失败!</translation>
+    </message>
+    <message>
+        <source>Read dsp ok!</source>
+        <translation>读取设备成功!</translation>
+    </message>
+    <message>
+        <source>Read dsp fault!</source>
+        <translation>读取设备失败!</translation>
+    </message>
+    <message>
+        <source>Set factory mode ok!</source>
+        <translation>保存预设成功!</translation>
+    </message>
+    <message>
+        <source>Set factory mode fault!</source>
+        <translation>保存预设失败!</translation>
+    </message>
+    <message>
+        <source>Set factory mode error!</source>
+        <translation>预设号错误!</translation>
+    </message>
+    <message>
+        <source>Reset factory mode Ok!</source>
+        <translation>调用预设成功!</translation>
+    </message>
+    <message>
+        <source>Reset factory mode fault!</source>
+        <translation>调用预设失败!</translation>
+    </message>
+    <message>
+        <source>Reset factory mode error!</source>
+        <translation>预设号错误!</translation>
+    </message>
+    <message>
+        <source>File name error!</source>
+        <translation>文件名错误!</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::SettingsPages</name>
+    <message>
+        <source>OFF</source>
+        <translation>关</translation>
+    </message>
+    <message>
+        <source>Attackx%1</source>
+        <translation>启动时间x%1</translation>
+    </message>
+    <message>
+        <source>MIC</source>
+        <translation>MIC</translation>
+    </message>
+    <message>
+        <source>MUSIC</source>
+        <translation>MUSIC</translation>
+    </message>
+    <message>
+        <source>EFFECT</source>
+        <translation>EFFECT</translation>
+    </message>
+    <message>
+        <source>OUT</source>
+        <translation>输出</translation>
+    </message>
+    <message>
+        <source>Threshold</source>
+        <translation>阈值</translation>
+    </message>
+    <message>
+        <source>Attack</source>
+        <translation>启动时间</translation>
+    </message>
+    <message>
+        <source>Release</source>
+        <translation>释放时间</translation>
+    </message>
+    <message>
+        <source>Ratio</source>
+        <translation>压缩比</translation>
+    </message>
+    <message>
+        <source>FBX</source>
+        <translation>反馈抑制</translation>
+    </message>
+    <message>
+        <source>NoiseGate</source>
+        <translation>噪声门</translation>
+    </message>
+    <message>
+        <source>PITCH</source>
+        <translation>变调</translation>
+    </message>
+    <message>
+        <source>INPUT</source>
+        <translation>输入</translation>
+    </message>
+    <message>
+        <source>Echo</source>
+        <translation>回声</translation>
+    </message>
+    <message>
+        <source>Reverb</source>
+        <translation>混响</translation>
+    </message>
+    <message>
+        <source>PreDelay:</source>
+        <translation>预延时:</translation>
+    </message>
+    <message>
+        <source>Delay:</source>
+        <translation>延时:</translation>
+    </message>
+    <message>
+        <source>Repeat:</source>
+        <translation>重复:</translation>
+    </message>
+    <message>
+        <source>Damp:</source>
+        <translation>阻尼:</translation>
+    </message>
+    <message>
+        <source>Early:Late</source>
+        <translation>早期:后期</translation>
+    </message>
+    <message>
+        <source>Time:</source>
+        <translation>时间:</translation>
+    </message>
+    <message>
+        <source>MicVol:</source>
+        <translation>话筒音量:</translation>
+    </message>
+    <message>
+        <source>MusicVol:</source>
+        <translation>音乐音量:</translation>
+    </message>
+    <message>
+        <source>EchoVol:</source>
+        <translation>回声音量:</translation>
+    </message>
+    <message>
+        <source>ReverbVol:</source>
+        <translation>混响音量:</translation>
+    </message>
+    <message>
+        <source>Click to invert the sign</source>
+        <translation>单击反相</translation>
+    </message>
+    <message>
+        <source>Delay L:</source>
+        <translation>左延时:</translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation>静音</translation>
+    </message>
+    <message>
+        <source>Delay R:</source>
+        <translation>右延时:</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TAboutBox</name>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
 </context>
 <context>
     <name>ktv::TFormMain</name>
@@ -83,6 +273,193 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Preset folder...</source>
         <translation>预设文件夹...</translation>
+    </message>
+    <message>
+        <source>MIC</source>
+        <translation>MIC</translation>
+    </message>
+    <message>
+        <source>MUSIC</source>
+        <translation>MUSIC</translation>
+    </message>
+    <message>
+        <source>EFECT</source>
+        <translation>EFECT</translation>
+    </message>
+    <message>
+        <source>MAIN</source>
+        <translation>MAIN</translation>
+    </message>
+    <message>
+        <source>CENTER</source>
+        <translation>CENTER</translation>
+    </message>
+    <message>
+        <source>SUB</source>
+        <translation>SUB</translation>
+    </message>
+    <message>
+        <source>SRS</source>
+        <translation>SRS</translation>
+    </message>
+    <message>
+        <source>SYSTEM</source>
+        <translation>系统</translation>
+    </message>
+    <message>
+        <source>DAP files (*.dap)</source>
+        <translation>DAP 预设文件 (*.dap)</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Mic:%1</source>
+        <translation>话筒:%1</translation>
+    </message>
+    <message>
+        <source>Music:%1</source>
+        <translation>音乐:%1</translation>
+    </message>
+    <message>
+        <source>Effect:%1</source>
+        <translation>效果:%1</translation>
+    </message>
+    <message>
+        <source>AUTO</source>
+        <translation>自动读取</translation>
+    </message>
+    <message>
+        <source>System</source>
+        <translation>系统</translation>
+    </message>
+    <message>
+        <source>Mic MAX Vol:</source>
+        <translation>话筒最大音量:</translation>
+    </message>
+    <message>
+        <source>Music MAX Vol:</source>
+        <translation>音乐最大音量:</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>模式</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Save to file</source>
+        <translation>保存到文件</translation>
+    </message>
+    <message>
+        <source>Recall from file</source>
+        <translation>从文件调用</translation>
+    </message>
+    <message>
+        <source>Write to dsp</source>
+        <translation>写入设备</translation>
+    </message>
+    <message>
+        <source>Read from dsp</source>
+        <translation>从设备读取</translation>
+    </message>
+    <message>
+        <source>Set   factory   mode:</source>
+        <translation>保存到预设:</translation>
+    </message>
+    <message>
+        <source>Reset factory mode:</source>
+        <translation>调用预设:</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>No Connect!</source>
+        <translation>未连接!</translation>
+    </message>
+    <message>
+        <source>Commution State:</source>
+        <translation>通讯状态:</translation>
+    </message>
+    <message>
+        <source>Device ID:1</source>
+        <translation>设备号:1</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a valid integer value</source>
+        <translation>“%1”不是有效的整数</translation>
+    </message>
+    <message>
+        <source>Preset not loaded: %1: %2.</source>
+        <translation>预设未载入：%1：%2。</translation>
+    </message>
+    <message>
+        <source>Preset not saved: %1 cannot be written.</source>
+        <translation>预设未保存：无法写入 %1。</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TFormPEQA</name>
+    <message>
+        <source>Reset</source>
+        <translation>复位</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>Fc/Hz</source>
+        <translation>频率/Hz</translation>
+    </message>
+    <message>
+        <source>Gain/db</source>
+        <translation>增益/dB</translation>
+    </message>
+    <message>
+        <source>Q</source>
+        <translation>Q</translation>
+    </message>
+    <message>
+        <source>Bypass</source>
+        <translation>旁通</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a valid number.</source>
+        <translation>“%1”不是有效的数字。</translation>
+    </message>
+    <message>
+        <source>Frequency Response</source>
+        <translation>频率响应</translation>
+    </message>
+    <message>
+        <source>Frequency/Hz</source>
+        <translation>频率/Hz</translation>
+    </message>
+    <message>
+        <source>EQ Bypass</source>
+        <translation>均衡旁通</translation>
     </message>
 </context>
 </TS>
