@@ -144,7 +144,7 @@ void SettingsPages::BuildMicPage()
     addRow(QT_TR_NOOP("Attack"), TrackBarMicAttack, LabelMicAttack);
     TrackBarMicRelease =
         MakeTrackBar(this, box, "TrackBarMicRelease", 1, 100, 1, &SettingsPages::TrackBarMicReleaseChange);
-    LabelMicRelease = ValueLabel("LabelMicRelease", "Attackx1", box);
+    LabelMicRelease = ValueLabel("LabelMicRelease", ReleaseText(1), box);
     addRow(QT_TR_NOOP("Release"), TrackBarMicRelease, LabelMicRelease);
     TrackBarMicRatio = MakeTrackBar(this, box, "TrackBarMicRatio", 1, 100, 1, &SettingsPages::TrackBarMicRatioChange);
     LabelMicRatio = ValueLabel("LabelMicRatio", "1", box);
@@ -305,7 +305,7 @@ void SettingsPages::BuildOutPage()
     LabelOutAT = ValueLabel("LabelOutAT", "1ms", box);
     addLimiterRow(1, QT_TR_NOOP("Attack"), TrackBarOutAT, LabelOutAT);
     TrackBarOutRT = MakeTrackBar(this, box, "TrackBarOutRT", 1, 100, 1, &SettingsPages::TrackBarOutRTChange);
-    LabelOutRT = ValueLabel("LabelOutRT", "Attackx1", box);
+    LabelOutRT = ValueLabel("LabelOutRT", ReleaseText(1), box);
     addLimiterRow(2, QT_TR_NOOP("Release"), TrackBarOutRT, LabelOutRT);
     TrackBarOutRatio = MakeTrackBar(this, box, "TrackBarOutRatio", 1, 100, 1, &SettingsPages::TrackBarOutRatioChange);
     LabelOutRatio = ValueLabel("LabelOutRatio", "100", box);

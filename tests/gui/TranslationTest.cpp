@@ -4,6 +4,9 @@
 
 #include "support/GuiHarness.h"
 
+#include "editor/EditorControls.h"
+#include "params/Gloable.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -43,6 +46,18 @@ private slots:
         h.box->Present = false;
         f.ConnectBitBtnClick();
         QCOMPARE(f.StatusText(0), QString::fromUtf8("连接:失败!"));
+    }
+
+    void typeListSpeaksChineseAndStillSetsTheType()
+    {
+        TypeSelector* type = h.Find<TypeSelector>("FTypeSel1");
+        QCOMPARE(type->currentText(), QString::fromUtf8("峰值"));
+        type->setEditText(QString::fromUtf8("低架"));
+        type->showPopup();
+        type->hidePopup();
+        QCoreApplication::processEvents();
+        QCOMPARE(DspParams.Band[0].Flags & FlagTypeMask, 3); // Low Shelf
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{PeqBandsPayload(0)});
     }
 
     void coreTextsAreTranslatedKeepingTheirNumbers_data()

@@ -127,6 +127,29 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     </message>
 </context>
 <context>
+    <name>ktv::FilterType</name>
+    <message>
+        <source>Low Pass</source>
+        <translation>低通</translation>
+    </message>
+    <message>
+        <source>High Pass</source>
+        <translation>高通</translation>
+    </message>
+    <message>
+        <source>Bell</source>
+        <translation>峰值</translation>
+    </message>
+    <message>
+        <source>Low Shelf</source>
+        <translation>低架</translation>
+    </message>
+    <message>
+        <source>High Shelf</source>
+        <translation>高架</translation>
+    </message>
+</context>
+<context>
     <name>ktv::SettingsPages</name>
     <message>
         <source>OFF</source>
@@ -460,6 +483,10 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>EQ Bypass</source>
         <translation>均衡旁通</translation>
+    </message>
+    <message>
+        <source>Parametric</source>
+        <translation>参量</translation>
     </message>
 </context>
 </TS>
