@@ -5,7 +5,7 @@
 _ktvtune_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="list read write store recall dump help"
+    local commands="list read write store recall dump diff help"
     local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
     local i command=""
 
@@ -46,6 +46,7 @@ _ktvtune_cli()
         read) options+=" -o --output" ;;
         write) options+=" --all" ;;
         recall) options+=" -o --output" ;;
+        dump) options+=" --box" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -53,7 +54,7 @@ _ktvtune_cli()
     fi
     case $command in
         store | recall) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")) ;;
-        write | dump) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
+        write | dump | diff) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac
 }
 complete -o filenames -F _ktvtune_cli ktvtune-cli

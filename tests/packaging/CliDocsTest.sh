@@ -12,6 +12,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 usage=$("$cli" --help)
 commands=$(sed -n '/^Commands:/,/^$/p' <<<"$usage" | awk 'NR > 1 && /^  [a-z]/ {print $1}')
 options=$(grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' <<<"$usage" | tr -d ' ,' | sort -u)
+global_options=$(sed -n '/^Options:/,/^$/p' <<<"$usage" | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
 box_options=$("$box" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
 [ -n "$commands" ] || fail "no commands found in the usage"
 
@@ -32,9 +33,10 @@ for c in $commands; do
     grep -qE "^\.BI? \"?$c( |\"|$)" "$man/ktvtune-cli.1" || fail "ktvtune-cli.1 lacks the command '$c'"
 done
 first_options=$(complete_line "-")
+for o in $global_options; do
+    [[ " $first_options " == *" $o "* ]] || fail "completion lacks the option '$o' (offers: $first_options)"
+done
 for o in $options; do
-    [[ " $first_options " == *" $o "* ]] || [[ $o == --all || $o == -o || $o == --output ]] ||
-        fail "completion lacks the option '$o' (offers: $first_options)"
     grep -qF -- "${o//-/\\-}" "$man/ktvtune-cli.1" || fail "ktvtune-cli.1 lacks the option '$o'"
 done
 for o in $box_options; do
@@ -50,6 +52,7 @@ cases=(
     "recall 9|"
     "recall -|--help --output -h -o "
     "write club.dap --a|--all "
+    "dump --|--box --help "
     "--channel |CENTER EFFECT MAIN MIC MUSIC SRS SUB "
     "-c M|MAIN MIC MUSIC "
     "--q|--quiet "

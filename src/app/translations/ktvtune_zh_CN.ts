@@ -441,6 +441,116 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>Preset not saved: %1 cannot be written.</source>
         <translation>预设未保存：无法写入 %1。</translation>
     </message>
+    <message>
+        <source>A</source>
+        <translation>A</translation>
+    </message>
+    <message>
+        <source>B</source>
+        <translation>B</translation>
+    </message>
+    <message>
+        <source>Compare: switch the window and the box to setting %1</source>
+        <translation>对比：将窗口和设备切换到设置 %1</translation>
+    </message>
+    <message>
+        <source>Compare with preset...</source>
+        <translation>与预设对比...</translation>
+    </message>
+    <message>
+        <source>Compare with box</source>
+        <translation>与设备对比</translation>
+    </message>
+    <message>
+        <source>Recall slot %1</source>
+        <translation>调用预设 %1</translation>
+    </message>
+    <message>
+        <source>Open %1</source>
+        <translation>打开 %1</translation>
+    </message>
+    <message>
+        <source>Undo %1</source>
+        <translation>撤销 %1</translation>
+    </message>
+    <message>
+        <source>Undo</source>
+        <translation>撤销</translation>
+    </message>
+    <message>
+        <source>Redo %1</source>
+        <translation>重做 %1</translation>
+    </message>
+    <message>
+        <source>Redo</source>
+        <translation>重做</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>编辑</translation>
+    </message>
+    <message>
+        <source>Copy EQ to</source>
+        <translation>复制均衡到</translation>
+    </message>
+    <message>
+        <source>Copy %1 EQ to %2</source>
+        <translation>复制 %1 均衡到 %2</translation>
+    </message>
+    <message>
+        <source>View</source>
+        <translation>视图</translation>
+    </message>
+    <message>
+        <source>Compare</source>
+        <translation>对比</translation>
+    </message>
+    <message>
+        <source>Compare: A</source>
+        <translation>对比: A</translation>
+    </message>
+    <message>
+        <source>Compare: B</source>
+        <translation>对比: B</translation>
+    </message>
+    <message>
+        <source>Compare with preset</source>
+        <translation>与预设对比</translation>
+    </message>
+    <message>
+        <source>Cannot compare with %1: %2.</source>
+        <translation>无法与 %1 对比：%2。</translation>
+    </message>
+    <message>
+        <source>Compare with %1</source>
+        <translation>与 %1 对比</translation>
+    </message>
+    <message>
+        <source>Connect to a box first.</source>
+        <translation>请先连接设备。</translation>
+    </message>
+    <message>
+        <source>Box</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>No differences.</source>
+        <translation>没有差异。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n field(s) differ.</source>
+        <translation>
+            <numerusform>%n 个参数不同。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Field</source>
+        <translation>参数</translation>
+    </message>
+    <message>
+        <source>Window</source>
+        <translation>窗口</translation>
+    </message>
 </context>
 <context>
     <name>ktv::TFormPEQA</name>
@@ -487,6 +597,10 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Parametric</source>
         <translation>参量</translation>
+    </message>
+    <message>
+        <source>Reset %1 EQ</source>
+        <translation>复位 %1 均衡</translation>
     </message>
 </context>
 </TS>
