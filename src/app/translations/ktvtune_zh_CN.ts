@@ -125,6 +125,30 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>File name error!</source>
         <translation>文件名错误!</translation>
     </message>
+    <message>
+        <source>it is a directory</source>
+        <translation>这是一个文件夹</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>这不是普通文件</translation>
+    </message>
+    <message>
+        <source>the file cannot be read</source>
+        <translation>无法读取文件</translation>
+    </message>
+    <message>
+        <source>the file is read-only</source>
+        <translation>文件为只读</translation>
+    </message>
+    <message>
+        <source>no file can be created in its folder</source>
+        <translation>无法在其文件夹中创建文件</translation>
+    </message>
+    <message>
+        <source>the file cannot be written</source>
+        <translation>无法写入文件</translation>
+    </message>
 </context>
 <context>
     <name>ktv::FilterType</name>
@@ -438,10 +462,6 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>预设未载入：%1：%2。</translation>
     </message>
     <message>
-        <source>Preset not saved: %1 cannot be written.</source>
-        <translation>预设未保存：无法写入 %1。</translation>
-    </message>
-    <message>
         <source>A</source>
         <translation>A</translation>
     </message>
@@ -550,6 +570,10 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Window</source>
         <translation>窗口</translation>
+    </message>
+    <message>
+        <source>Preset not saved: %1: %2.</source>
+        <translation>预设未保存：%1：%2。</translation>
     </message>
 </context>
 <context>
