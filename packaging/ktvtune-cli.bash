@@ -1,11 +1,11 @@
 # bash completion for ktvtune-cli: commands, options, slot numbers, channel
-# names, boxes for --device and .dap files. Plain bash: it does not need the
+# names, boxes for --device, .dap files and filter files. Plain bash: it does not need the
 # bash-completion helpers, so it also works when sourced by hand.
 
 _ktvtune_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="list read write store recall dump diff help"
+    local commands="list read write store recall dump diff import export help"
     local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
     local i command=""
 
@@ -25,6 +25,14 @@ _ktvtune_cli()
             COMPREPLY=($(compgen -W "$(ktvtune-cli list 2>/dev/null | cut -f1,2 | tr '\t' '\n')" -- "$cur"))
             return ;;
         -o | --output | --out)
+            # export writes filter text, any name; the others write presets.
+            if [[ $command == export ]]; then
+                COMPREPLY=($(compgen -f -- "$cur"))
+            else
+                COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
+            fi
+            return ;;
+        --preset)
             COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
         -c | --channel)
@@ -47,6 +55,8 @@ _ktvtune_cli()
         write) options+=" --all" ;;
         recall) options+=" -o --output" ;;
         dump) options+=" --box" ;;
+        import) options+=" --channel --preset -o --output" ;;
+        export) options+=" --channel -o --output" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -54,7 +64,8 @@ _ktvtune_cli()
     fi
     case $command in
         store | recall) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")) ;;
-        write | dump | diff) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
+        import) COMPREPLY=($(compgen -f -- "$cur")) ;;
+        write | dump | diff | export) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac
 }
 complete -o filenames -F _ktvtune_cli ktvtune-cli

@@ -56,6 +56,10 @@ cases=(
     "--channel |CENTER EFFECT MAIN MIC MUSIC SRS SUB "
     "-c M|MAIN MIC MUSIC "
     "--q|--quiet "
+    "im|import "
+    "import room.txt -|--channel --help --output --preset -h -o "
+    "export club.dap -|--channel --help --output -h -o "
+    "export club.dap --channel S|SRS SUB "
 )
 for c in "${cases[@]}"; do
     typed=${c%%|*} want=${c#*|}
@@ -72,6 +76,14 @@ touch "$tmp/club.dap" "$tmp/notes.txt"
 mkdir "$tmp/presets"
 got=$(cd "$tmp" && complete_line write "")
 [ "$got" == "club.dap presets " ] || fail "'write ' offers '$got'"
+# A filter file or exported text may have any name; --preset takes a preset.
+for typed in "import|" "export club.dap -o|"; do
+    read -ra words <<<"${typed%|}"
+    got=$(cd "$tmp" && complete_line "${words[@]}" "")
+    [ "$got" == "club.dap notes.txt presets " ] || fail "'${typed%|} ' offers '$got'"
+done
+got=$(cd "$tmp" && complete_line import room.txt --preset "")
+[ "$got" == "club.dap presets " ] || fail "'import room.txt --preset ' offers '$got'"
 
 # The pages render cleanly.
 if command -v man >/dev/null; then

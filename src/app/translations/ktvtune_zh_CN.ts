@@ -575,6 +575,126 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>Preset not saved: %1: %2.</source>
         <translation>预设未保存：%1：%2。</translation>
     </message>
+    <message>
+        <source>KTV Tune has not read this box&apos;s settings yet. Read them first?</source>
+        <translation>KTV Tune 尚未读取这台设备的设置。先读取吗？</translation>
+    </message>
+    <message>
+        <source>Read from box</source>
+        <translation>从设备读取</translation>
+    </message>
+    <message>
+        <source>Send my change</source>
+        <translation>发送我的修改</translation>
+    </message>
+    <message>
+        <source>Replace %1 with the window&apos;s settings?</source>
+        <translation>用窗口中的设置替换 %1 吗？</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Preset saved</source>
+        <translation>预设已保存</translation>
+    </message>
+    <message>
+        <source>An edit did not reach the box: the box may not hold what the window shows. &quot;Write to dsp&quot; sends everything.</source>
+        <translation>有修改未送达设备：设备中的设置可能与窗口显示的不同。“写入设备”会发送全部设置。</translation>
+    </message>
+    <message>
+        <source>Import filters…</source>
+        <translation>导入滤波器…</translation>
+    </message>
+    <message>
+        <source>Export filters…</source>
+        <translation>导出滤波器…</translation>
+    </message>
+    <message>
+        <source>Load measurement…</source>
+        <translation>载入测量…</translation>
+    </message>
+    <message>
+        <source>Export chart…</source>
+        <translation>导出图表…</translation>
+    </message>
+    <message>
+        <source>Import report</source>
+        <translation>导入报告</translation>
+    </message>
+    <message>
+        <source>Clear measurement</source>
+        <translation>清除测量</translation>
+    </message>
+    <message>
+        <source>Import filters</source>
+        <translation>导入滤波器</translation>
+    </message>
+    <message>
+        <source>Filter files (*.txt);;All files (*)</source>
+        <translation>滤波器文件 (*.txt);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Import refused: %1</source>
+        <translation>拒绝导入：%1</translation>
+    </message>
+    <message>
+        <source>Import %1</source>
+        <translation>导入 %1</translation>
+    </message>
+    <message>
+        <source>%1 into %2:</source>
+        <translation>%1 导入到 %2：</translation>
+    </message>
+    <message>
+        <source>Export filters</source>
+        <translation>导出滤波器</translation>
+    </message>
+    <message>
+        <source>Filter files (*.txt)</source>
+        <translation>滤波器文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>Cannot write %1.</source>
+        <translation>无法写入 %1。</translation>
+    </message>
+    <message>
+        <source>Load measurement</source>
+        <translation>载入测量</translation>
+    </message>
+    <message>
+        <source>Measurements (*.txt *.frd *.csv);;All files (*)</source>
+        <translation>测量文件 (*.txt *.frd *.csv);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Cannot load the measurement: %1</source>
+        <translation>无法载入测量：%1</translation>
+    </message>
+    <message>
+        <source>PNG image (*.png)</source>
+        <translation>PNG 图像 (*.png)</translation>
+    </message>
+    <message>
+        <source>PNG image, double size (*.png)</source>
+        <translation>PNG 图像，双倍尺寸 (*.png)</translation>
+    </message>
+    <message>
+        <source>PDF document (*.pdf)</source>
+        <translation>PDF 文档 (*.pdf)</translation>
+    </message>
+    <message>
+        <source>CSV table (*.csv)</source>
+        <translation>CSV 表格 (*.csv)</translation>
+    </message>
+    <message>
+        <source>Export chart</source>
+        <translation>导出图表</translation>
+    </message>
 </context>
 <context>
     <name>ktv::TFormPEQA</name>
@@ -625,6 +745,14 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Reset %1 EQ</source>
         <translation>复位 %1 均衡</translation>
+    </message>
+    <message>
+        <source>Measurement</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Prediction</source>
+        <translation>预测</translation>
     </message>
 </context>
 </TS>
