@@ -152,7 +152,11 @@ public:
     bool ExportChart(const QString& path, ChartFormat format);
     // The file dialog of those commands; tests put their own choice in. An
     // empty name is a cancelled dialog; *selected is the chosen filter.
-    std::function<QString(const QString& caption, const QString& filters, QString* selected, bool save)> ChooseFile;
+    // dialog names the dialog whose folder is remembered between runs; the
+    // caption is shown.
+    std::function<QString(const QString& dialog, const QString& caption, const QString& filters, QString* selected,
+                          bool save)>
+        ChooseFile;
     // The text of the last import's report ("ImportReport").
     QPlainTextEdit* ImportReport() const { return importReport_; }
 
@@ -184,6 +188,9 @@ private:
     // The link is over: panel 0, the Connect picture and the transport say so.
     void Unlink();
     void ShowLinkedBox(const QString& identifier);
+    // ChooseFile, starting in the folder the dialog last chose from.
+    QString ChooseRemembered(const QString& dialog, const QString& caption, const QString& filters, QString* selected,
+                             bool save);
     void LoadSettings();
     void SaveSettings();
     // Converts a slot box's text; false after telling the user.

@@ -11,9 +11,11 @@ namespace ktv {
 
 class InProcessBox final : public HidPlatform {
 public:
+    static constexpr const char* DefaultPath = "inproc:box";
+    static constexpr const char* DefaultInstanceId = "VIRTUAL\\VID_2B5E&PID_61D3\\inproc";
     // Settable so that a test can put several boxes side by side.
-    std::string Path = "inproc:box";
-    std::string InstanceId = "VIRTUAL\\VID_2B5E&PID_61D3\\inproc";
+    std::string Path = DefaultPath;
+    std::string InstanceId = DefaultInstanceId;
 
     VirtualBox Box;
     bool Present = true;                   // false: enumeration finds no box

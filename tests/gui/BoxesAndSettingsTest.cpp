@@ -6,6 +6,7 @@
 #include "app/Settings.h"
 #include "device/InProcessBox.h"
 #include "device/platform/DeviceWatcher.h"
+#include "params/BoxLink.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -112,9 +113,10 @@ private slots:
         QCOMPARE(h.Form().StatusText(0), QString("Connect:ok!"));
         QCOMPARE(BoxPanel(), offered[choice]);
 
-        // Edits reach the chosen box only.
+        // Edits reach the chosen box only (sent as they are, not read first).
         InProcessBox& chosen = choice ? boxes.second : boxes.first;
         InProcessBox& other = choice ? boxes.first : boxes.second;
+        h.ui.rec.answers = {AnswerSendChange};
         h.Find<QSlider>("TrackBarEffectVol")->setValue(7);
         QCOMPARE(chosen.Box.ReceivedPayloads(), (std::vector<Bytes>{{0x2A, 1}, {0x1F, 0, 0, 7}}));
         QVERIFY(other.Box.ReceivedPayloads().empty());
@@ -159,7 +161,7 @@ private slots:
     {
         QTemporaryDir files;
         const QDir root(files.path());
-        for (const char* sub : {"opened", "saved", "presets"})
+        for (const char* sub : {"opened", "saved", "presets", "filters", "charts"})
             QVERIFY(root.mkdir(sub));
         Touch(root.filePath("presets/club.dap"));
 
@@ -185,6 +187,15 @@ private slots:
         QVERIFY(QFile::exists(root.filePath("saved/live.dap")));
         f->ChooseFolder = [&] { return root.filePath("presets"); };
         f->ButtonFolderClick();
+        // The filter and chart dialogs each keep their own folder.
+        QStringList asked;
+        f->ChooseFile = [&](const QString& dialog, const QString&, const QString&, QString*, bool) {
+            asked << dialog;
+            return root.filePath(dialog == "Import" ? "filters/room.txt" : "charts/mic.png");
+        };
+        f->ImportFiltersClick();
+        f->ExportChartClick();
+        QCOMPARE(asked, QStringList({"Import", "Chart"}));
         auto* list = h.Find<QListWidget>("FileListBox1");
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->item(0)->text(), QString("club.dap"));
@@ -201,6 +212,9 @@ private slots:
         QVERIFY(h.Find<QCheckBox>("CheckBoxAuto")->isChecked());
         QCOMPARE(f->DialogFolder("Open"), root.filePath("opened"));
         QCOMPARE(f->DialogFolder("Save"), root.filePath("saved"));
+        QCOMPARE(f->DialogFolder("Import"), root.filePath("filters"));
+        QCOMPARE(f->DialogFolder("Chart"), root.filePath("charts"));
+        QCOMPARE(f->DialogFolder("Export"), QString());
         QCOMPARE(f->PresetDirectory(), root.filePath("presets"));
         list = h.Find<QListWidget>("FileListBox1");
         QCOMPARE(list->count(), 1);
