@@ -4,14 +4,17 @@
 KTV_PACKAGES=(
   g++ cmake make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libqcustomplot-dev libfontconfig-dev
+  qt6-base-dev libqcustomplot-dev libfontconfig-dev qt6-tools-dev qt6-l10n-tools
   libhidapi-dev libudev-dev
   libsleef-dev
   libnlopt-dev
   fonts-dejavu-core
   clang libclang-rt-14-dev
+  appstream
 )
-KTV_RUN_PACKAGES=(xvfb xauth)
+# A CJK font so that the Chinese window shows its texts, and Qt's own
+# dialog texts in the user's language.
+KTV_RUN_PACKAGES=(xvfb xauth fonts-wqy-microhei qt6-translations-l10n)
 
 ktv_install_missing() {
   local missing=() p

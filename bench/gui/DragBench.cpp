@@ -15,6 +15,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QMouseEvent>
 
 #include <qcustomplot.h>
@@ -120,6 +122,9 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ktv::ApplyTheme(app);
+    // The window as on a first run, and the user's remembered settings untouched.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
     QuietUi ui;
     ktv::SetUserInterface(&ui);

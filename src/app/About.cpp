@@ -11,7 +11,7 @@ namespace ktv {
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
 {
     setObjectName("AboutBox");
-    setWindowTitle("About");
+    setWindowTitle(tr("About"));
     setFixedSize(200, 185);
     setModal(true);
 

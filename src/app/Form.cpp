@@ -1,6 +1,8 @@
 #include "app/Form.h"
 
 #include "app/About.h"
+#include "app/CoreTexts.h"
+#include "app/Settings.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
 #include "device/platform/DeviceWatcher.h"
@@ -24,6 +26,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QSocketNotifier>
 #include <QGroupBox>
@@ -38,6 +41,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
@@ -154,7 +158,8 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     // Styled on the tab bar only: a style sheet on the tab control would
     // override the palette of every page, the sky-blue ones included.
     pages_->tabBar()->setStyleSheet("QTabBar::tab { height: 25px; padding: 0 5px; }");
-    static const char* captions[] = {"MIC", "MUSIC", "EFECT", "MAIN", "CENTER", "SUB", "SRS"};
+    static const char* captions[] = {QT_TR_NOOP("MIC"),    QT_TR_NOOP("MUSIC"), QT_TR_NOOP("EFECT"), QT_TR_NOOP("MAIN"),
+                                     QT_TR_NOOP("CENTER"), QT_TR_NOOP("SUB"),   QT_TR_NOOP("SRS")};
     static const char* panels[] = {"PanelPeqMic",  "PanelPeqMusic", "PanelRev",   "PanelPeqMain",
                                    "PanelPeqCenter", "PanelPeqSub", "PanelPeqSrs"};
     for (int t = 0; t < 7; ++t) {
@@ -170,9 +175,9 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
         dockPanels_[std::size_t(t)] = panel;
         if (t == 5 || t == 6)
             PaintSkyBlue(page);
-        pages_->addTab(page, captions[t]);
+        pages_->addTab(page, tr(captions[t]));
     }
-    pages_->addTab(BuildSystemPage(), "SYSTEM");
+    pages_->addTab(BuildSystemPage(), tr("SYSTEM"));
     pages_->setCornerWidget(BuildStrip(), Qt::TopRightCorner);
     // A window made smaller than its content scrolls it.
     auto* scroller = new QScrollArea(this);
@@ -216,6 +221,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     connect(button("ButtonResh"), &QPushButton::clicked, this, &TFormMain::ButtonReshClick);
     connect(button("Button1"), &QPushButton::clicked, this, &TFormMain::Button1Click);
     connect(button("Button2"), &QPushButton::clicked, this, &TFormMain::Button2Click);
+    connect(button("ButtonFolder"), &QPushButton::clicked, this, &TFormMain::ButtonFolderClick);
     // Typed keys arrive at the combo box, which holds the focus for its edit
     // and hands them on without passing the edit's filters: watch both.
     comboBoxSave_->installEventFilter(this);
@@ -224,9 +230,20 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     comboBoxSave_->lineEdit()->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[1-8]?")), comboBoxSave_));
 
-    const QString filter = QStringLiteral("DAP files (*.dap)");
-    ChooseOpenFile = [this, filter] { return QFileDialog::getOpenFileName(this, "Open", QString(), filter); };
-    ChooseSaveFile = [this, filter] { return QFileDialog::getSaveFileName(this, "Save", QString(), filter); };
+    const QString filter = tr("DAP files (*.dap)");
+    ChooseOpenFile = [this, filter] {
+        return QFileDialog::getOpenFileName(this, tr("Open"), DialogFolder("Open"), filter);
+    };
+    ChooseSaveFile = [this, filter] {
+        return QFileDialog::getSaveFileName(this, tr("Save"), DialogFolder("Save"), filter);
+    };
+    ChooseFolder = [this] { return QFileDialog::getExistingDirectory(this, tr("Preset folder"), presetDir_); };
+    ChooseBox = [this](const QStringList& identifiers) {
+        bool ok = false;
+        const QString chosen = QInputDialog::getItem(this, tr("Connect"), tr("Several boxes are present. Link to:"),
+                                                     identifiers, 0, false, &ok);
+        return ok ? int(identifiers.indexOf(chosen)) : -1;
+    };
 
     // Scrolling over the window scrolls it; a control takes the wheel only
     // once it holds the keyboard focus.
@@ -253,6 +270,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
             ReleaseAfterQuestion(); // otherwise after the read and its message
         return answer;
     };
+    LoadSettings();
 }
 
 TFormMain::~TFormMain()
@@ -273,9 +291,9 @@ QWidget* TFormMain::BuildStrip()
     auto* h = new QHBoxLayout(strip);
     h->setContentsMargins(0, 1, 4, 0);
     h->setSpacing(6);
-    panelMicVol_ = new CaptionPanel("PanelMicVol", "Mic:0", 160, strip);
-    panelMusicVol_ = new CaptionPanel("PanelMusicVol", "Music:0", 168, strip);
-    panelEffectVol_ = new CaptionPanel("PanelEffectVol", "Effect:0", 168, strip);
+    panelMicVol_ = new CaptionPanel("PanelMicVol", tr("Mic:%1").arg(0), 160, strip);
+    panelMusicVol_ = new CaptionPanel("PanelMusicVol", tr("Music:%1").arg(0), 168, strip);
+    panelEffectVol_ = new CaptionPanel("PanelEffectVol", tr("Effect:%1").arg(0), 168, strip);
     trackBarMicVol_ = panelMicVol_->Bar();
     trackBarMusicVol_ = panelMusicVol_->Bar();
     trackBarEffectVol_ = panelEffectVol_->Bar();
@@ -287,9 +305,9 @@ QWidget* TFormMain::BuildStrip()
         bar->setPageStep(10);
         bar->setValue(0);
     }
-    checkBoxAuto_ = new QCheckBox("AUTO", strip);
+    checkBoxAuto_ = new QCheckBox(tr("AUTO"), strip);
     checkBoxAuto_->setObjectName("CheckBoxAuto");
-    connectBtn_ = new QPushButton(QIcon(ConnectGlyph(0)), "Connect", strip);
+    connectBtn_ = new QPushButton(QIcon(ConnectGlyph(0)), tr("Connect"), strip);
     connectBtn_->setObjectName("ConnectBitBtn");
     connectBtn_->setFixedSize(86, 24);
     h->addWidget(panelMicVol_);
@@ -316,17 +334,17 @@ QWidget* TFormMain::BuildSystemPage()
     auto* page = new QWidget(pages_);
     page->setObjectName("TabSheet8");
 
-    auto* system = new QGroupBox("System", page);
+    auto* system = new QGroupBox(tr("System"), page);
     system->setObjectName("GroupBoxSystem");
     system->setGeometry(38, 24, 595, 169);
-    auto* micCaption = new QLabel("Mic MAX Vol:", system);
+    auto* micCaption = new QLabel(tr("Mic MAX Vol:"), system);
     micCaption->setGeometry(20, 28, 110, 20);
     labelMicMaxVol_ = new QLabel("100", system);
     labelMicMaxVol_->setObjectName("LabelMicMaxVol");
     labelMicMaxVol_->setGeometry(135, 28, 60, 20);
     trackBarMicMaxVol_ = MakeBar("TrackBarMicMaxVol", 100, system);
     trackBarMicMaxVol_->setGeometry(20, 52, 550, 24);
-    auto* musicCaption = new QLabel("Music MAX Vol:", system);
+    auto* musicCaption = new QLabel(tr("Music MAX Vol:"), system);
     musicCaption->setGeometry(20, 92, 110, 20);
     labelMusicMaxVol_ = new QLabel("100", system);
     labelMusicMaxVol_->setObjectName("LabelMusicMaxVol");
@@ -334,20 +352,21 @@ QWidget* TFormMain::BuildSystemPage()
     trackBarMusicMaxVol_ = MakeBar("TrackBarMusicMaxVol", 100, system);
     trackBarMusicMaxVol_->setGeometry(20, 116, 550, 24);
 
-    auto* mode = new QGroupBox("Mode", page);
+    auto* mode = new QGroupBox(tr("Mode"), page);
     mode->setObjectName("GroupBoxMode");
     mode->setGeometry(38, 216, 595, 265);
-    MakeButton("ButtonResh", "Refresh", QRect(14, 18, 66, 25), mode);
-    MakeButton("Button1", "Save to file", QRect(84, 18, 92, 25), mode);
-    MakeButton("Button2", "Recall from file", QRect(180, 18, 114, 25), mode);
+    MakeButton("ButtonResh", tr("Refresh"), QRect(14, 18, 66, 25), mode);
+    MakeButton("Button1", tr("Save to file"), QRect(84, 18, 92, 25), mode);
+    MakeButton("Button2", tr("Recall from file"), QRect(180, 18, 114, 25), mode);
+    MakeButton("ButtonFolder", tr("Preset folder..."), QRect(300, 18, 150, 25), mode);
     fileList_ = new QListWidget(mode);
     fileList_->setObjectName("FileListBox1");
     fileList_->setGeometry(14, 47, 250, 202);
-    MakeButton("UpdatePc2Dsp", "Write to dsp", QRect(300, 47, 150, 28), mode);
-    MakeButton("UpdateDsp2Pc", "Read from dsp", QRect(300, 87, 150, 28), mode);
-    MakeButton("BitBtnSave", "Set   factory   mode:", QRect(300, 147, 170, 28), mode);
+    MakeButton("UpdatePc2Dsp", tr("Write to dsp"), QRect(300, 47, 150, 28), mode);
+    MakeButton("UpdateDsp2Pc", tr("Read from dsp"), QRect(300, 87, 150, 28), mode);
+    MakeButton("BitBtnSave", tr("Set   factory   mode:"), QRect(300, 147, 170, 28), mode);
     comboBoxSave_ = MakeSlotCombo("ComboBoxSave", QRect(478, 147, 56, 28), mode);
-    MakeButton("BitBtnRecall", "Reset factory mode:", QRect(300, 187, 170, 28), mode);
+    MakeButton("BitBtnRecall", tr("Reset factory mode:"), QRect(300, 187, 170, 28), mode);
     comboBoxRecall_ = MakeSlotCombo("ComboBoxRecall", QRect(478, 187, 56, 28), mode);
     FillFileList();
     return page;
@@ -356,6 +375,7 @@ QWidget* TFormMain::BuildSystemPage()
 void TFormMain::FillFileList()
 {
     fileList_->clear();
+    fileList_->setToolTip(QDir::toNativeSeparators(presetDir_));
     // Looking the style's file glyph up in the icon theme is slow, and the
     // list starts hidden: the glyph is fetched when first drawn.
     if (fileGlyph_.isNull())
@@ -378,13 +398,13 @@ void TFormMain::FillFileList()
 
 void TFormMain::BuildMenu()
 {
-    QMenu* file = menuBar()->addMenu("File");
+    QMenu* file = menuBar()->addMenu(tr("File"));
     file->setObjectName("File1");
-    QAction* open = file->addAction("Open");
+    QAction* open = file->addAction(tr("Open"));
     open->setObjectName("Open1");
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, this, &TFormMain::Open1Click);
-    QAction* save = file->addAction("Save");
+    QAction* save = file->addAction(tr("Save"));
     save->setObjectName("Save1");
     save->setShortcut(QKeySequence::Save);
     connect(save, &QAction::triggered, this, &TFormMain::Save1Click);
@@ -397,7 +417,7 @@ void TFormMain::BuildMenu()
     compareBox->setObjectName("CompareBox1");
     connect(compareBox, &QAction::triggered, this, &TFormMain::CompareBox1Click);
     file->addSeparator();
-    QAction* exit = file->addAction("Exit");
+    QAction* exit = file->addAction(tr("Exit"));
     exit->setObjectName("Exit1");
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &TFormMain::Exit1Click);
@@ -411,11 +431,11 @@ void TFormMain::BuildMenu()
     fit->setObjectName("FitToMeasurement1");
     connect(fit, &QAction::triggered, this, &TFormMain::FitToMeasurementClick);
 
-    QMenu* help = menuBar()->addMenu("Help");
+    QMenu* help = menuBar()->addMenu(tr("Help"));
     help->setObjectName("Help1");
-    QAction* helpItem = help->addAction("Help");
+    QAction* helpItem = help->addAction(tr("Help"));
     helpItem->setObjectName("Help2");
-    QAction* about = help->addAction("About");
+    QAction* about = help->addAction(tr("About"));
     about->setObjectName("About1");
     connect(about, &QAction::triggered, this, &TFormMain::About1Click);
 }
@@ -425,10 +445,10 @@ void TFormMain::BuildStatusBar()
     auto* bar = new QStatusBar(this);
     bar->setObjectName("StatusBar1");
     bar->setSizeGripEnabled(false);
-    static const char* texts[] = {"No Connect!", "Commution State:", "Device ID:1"};
+    static const char* texts[] = {QT_TR_NOOP("No Connect!"), QT_TR_NOOP("Commution State:"), QT_TR_NOOP("Device ID:1")};
     static const int widths[] = {200, 200, 50};
     for (int i = 0; i < 3; ++i) {
-        auto* label = new QLabel(texts[i], bar);
+        auto* label = new QLabel(tr(texts[i]), bar);
         label->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
@@ -444,6 +464,12 @@ void TFormMain::BuildStatusBar()
     statusCompare_->setFrameShadow(QFrame::Sunken);
     statusCompare_->hide(); // until the first A/B switch
     bar->addWidget(statusCompare_);
+    // Names the linked box: with several boxes present, which one is tuned.
+    linkedBoxPanel_ = new QLabel(bar);
+    linkedBoxPanel_->setObjectName("StatusPanelBox");
+    linkedBoxPanel_->setFrameShape(QFrame::Panel);
+    linkedBoxPanel_->setFrameShadow(QFrame::Sunken);
+    bar->addWidget(linkedBoxPanel_, 1);
     setStatusBar(bar);
 }
 
@@ -459,7 +485,7 @@ void TFormMain::TrackBarMicVolChange()
         // Runs this handler again with the clamped value before we go on.
         trackBarMicVol_->setValue(DspParams.MicVol);
     }
-    panelMicVol_->SetCaption(QStringLiteral("Mic:%1").arg(DspParams.MicVol));
+    panelMicVol_->SetCaption(tr("Mic:%1").arg(DspParams.MicVol));
     SendMasterVolume();
 }
 
@@ -470,14 +496,14 @@ void TFormMain::TrackBarMusicVolChange()
         DspParams.MusicVol = DspParams.MaxVol[1];
         trackBarMusicVol_->setValue(DspParams.MusicVol);
     }
-    panelMusicVol_->SetCaption(QStringLiteral("Music:%1").arg(DspParams.MusicVol));
+    panelMusicVol_->SetCaption(tr("Music:%1").arg(DspParams.MusicVol));
     SendMasterVolume();
 }
 
 void TFormMain::TrackBarEffectVolChange()
 {
     DspParams.EffectVol = std::uint8_t(trackBarEffectVol_->value());
-    panelEffectVol_->SetCaption(QStringLiteral("Effect:%1").arg(DspParams.EffectVol));
+    panelEffectVol_->SetCaption(tr("Effect:%1").arg(DspParams.EffectVol));
     SendMasterVolume();
 }
 
@@ -559,6 +585,9 @@ void TFormMain::FormShow()
     editor_->Channel = std::uint8_t(EqChannel::MIC);
     DockEditor(dockPanels_[0]);
     editor_->show();
+    // Back to the tab of the last run, as if the user had clicked it.
+    if (startTab_ > 0 && startTab_ < pages_->count())
+        pages_->setCurrentIndex(startTab_);
     // Start with the tabs focused: an edit that held the focus would apply
     // itself when the user first leaves it.
     pages_->setFocus();
@@ -578,6 +607,7 @@ void TFormMain::FormClose()
     if (closed_)
         return;
     closed_ = true;
+    SaveSettings();
     if (Hid().Linked) {
         SendLink(0);
         Hid().Linked = false;
@@ -612,13 +642,28 @@ void TFormMain::ConnectBitBtnClick()
         hid.Linked = false;
         hid.CloseDevice();
     } else {
+        const std::vector<HidInterface> boxes = hid.ListBoxes();
+        std::size_t chosen = 0;
+        if (boxes.size() > 1) {
+            QStringList identifiers;
+            for (const HidInterface& b : boxes)
+                identifiers << QString::fromStdString(b.InstanceId);
+            const int index = ChooseBox ? ChooseBox(identifiers) : 0;
+            if (index < 0 || index >= identifiers.size())
+                return; // cancelled: nothing was opened, nothing changes
+            chosen = std::size_t(index);
+        }
+        hid.DevicePath = boxes.empty() ? std::string() : boxes[chosen].Path;
         hid.OpenDevice();
+        if (hid.Opened)
+            linkedBox_ = QString::fromStdString(boxes[chosen].InstanceId);
     }
     if (hid.Opened && !hid.Linked)
         hid.Linked = SendLink(1);
     else if (!hid.Opened)
         hid.Linked = false;
 
+    ShowLinkedBox(hid.Linked ? linkedBox_ : QString());
     if (hid.Linked) {
         Link().LinkMade();
         Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
@@ -653,7 +698,10 @@ void TFormMain::Unlink()
     Hid().CloseDevice();
     Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
     SetConnectGlyph(0);
+    ShowLinkedBox(QString());
 }
+
+void TFormMain::ShowLinkedBox(const QString& identifier) { linkedBoxPanel_->setText(identifier); }
 
 // ---- whole image and slots ----
 
@@ -685,7 +733,7 @@ bool TFormMain::SlotNumber(QComboBox* box, int& slot)
     const QString text = box->currentText();
     slot = text.trimmed().toInt(&ok);
     if (!ok) {
-        Ui().ShowMessage(QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+        Ui().ShowMessage(tr("'%1' is not a valid integer value").arg(text).toStdString());
         return false;
     }
     return true;
@@ -778,9 +826,8 @@ bool TFormMain::LoadPreset(const QString& path)
     if (!read) {
         // A refused file changes nothing and sends nothing; saying "Write dsp
         // ok!" here would tell the user a preset was applied when it was not.
-        Ui().ShowMessage(QStringLiteral("Preset not loaded: %1: %2.")
-                             .arg(QDir::toNativeSeparators(path), QString::fromUtf8(DapReadErrorText(error)))
-                             .toStdString());
+        Ui().ShowMessage(
+            tr("Preset not loaded: %1: %2.").arg(QDir::toNativeSeparators(path), CoreText(DapReadErrorText(error))).toStdString());
         return false;
     }
     return true;
@@ -792,7 +839,7 @@ bool TFormMain::SavePreset(const QString& path)
     if (WriteDapFile(path.toStdString(), &error))
         return true;
     Ui().ShowMessage(tr("Preset not saved: %1: %2.")
-                         .arg(QDir::toNativeSeparators(path), QString::fromUtf8(FileWriteErrorText(error)))
+                         .arg(QDir::toNativeSeparators(path), CoreText(FileWriteErrorText(error)))
                          .toStdString());
     return false;
 }
@@ -802,6 +849,7 @@ void TFormMain::Open1Click()
     const QString path = ChooseOpenFile ? ChooseOpenFile() : QString();
     if (path.isEmpty())
         return;
+    RememberDialogFolder("Open", path);
     LoadPreset(QFileInfo(path).absoluteFilePath());
 }
 
@@ -810,9 +858,65 @@ void TFormMain::Save1Click()
     QString path = ChooseSaveFile ? ChooseSaveFile() : QString();
     if (path.isEmpty())
         return;
+    RememberDialogFolder("Save", path);
     if (!path.endsWith(".dap", Qt::CaseInsensitive))
         path += ".dap";
     SavePreset(path);
+}
+
+void TFormMain::ButtonFolderClick()
+{
+    const QString folder = ChooseFolder ? ChooseFolder() : QString();
+    if (folder.isEmpty())
+        return;
+    presetDir_ = QFileInfo(folder).absoluteFilePath();
+    FillFileList();
+}
+
+QString TFormMain::DialogFolder(const QString& dialog) const
+{
+    const auto it = dialogFolders_.find(dialog);
+    return it == dialogFolders_.end() ? QString() : it->second;
+}
+
+void TFormMain::RememberDialogFolder(const QString& dialog, const QString& file)
+{
+    dialogFolders_[dialog] = QFileInfo(file).absolutePath();
+}
+
+// ---- remembered between runs ----
+
+void TFormMain::LoadSettings()
+{
+    const auto settings = OpenSettings();
+    if (settings->contains("window/geometry"))
+        restoreGeometry(settings->value("window/geometry").toByteArray());
+    startTab_ = settings->value("window/tab", 0).toInt();
+    // Unticked on the very first run: reading a box at once must be asked for.
+    checkBoxAuto_->setChecked(settings->value("connect/auto", false).toBool());
+    settings->beginGroup("dialogs");
+    for (const QString& dialog : settings->childKeys())
+        dialogFolders_[dialog] = settings->value(dialog).toString();
+    settings->endGroup();
+    const QString folder = settings->value("presets/folder").toString();
+    // A folder removed since the last run falls back to where we started.
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() && folder != presetDir_) {
+        presetDir_ = folder;
+        FillFileList();
+    }
+}
+
+void TFormMain::SaveSettings()
+{
+    const auto settings = OpenSettings();
+    settings->setValue("window/geometry", saveGeometry());
+    settings->setValue("window/tab", pages_->currentIndex());
+    settings->setValue("connect/auto", checkBoxAuto_->isChecked());
+    settings->beginGroup("dialogs");
+    for (const auto& [dialog, folder] : dialogFolders_)
+        settings->setValue(dialog, folder);
+    settings->endGroup();
+    settings->setValue("presets/folder", presetDir_);
 }
 
 void TFormMain::ButtonReshClick() { FillFileList(); }
@@ -863,8 +967,7 @@ void TFormMain::ReleaseAfterQuestion()
 
 void TFormMain::ShowMessage(std::string_view text)
 {
-    QMessageBox box(QMessageBox::Information, ProductName, QString::fromUtf8(text.data(), qsizetype(text.size())),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, ProductName, CoreText(text), QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -893,7 +996,7 @@ void TFormMain::SetExchangeWarning(bool on)
 
 void TFormMain::SetStatus(StatusPanel panel, std::string_view text)
 {
-    statusPanels_[std::size_t(panel)]->setText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    statusPanels_[std::size_t(panel)]->setText(CoreText(text));
 }
 
 void TFormMain::SetBusyCursor(bool busy)

@@ -14,6 +14,7 @@
 #include <QPointer>
 
 #include <array>
+#include <map>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ class QTableWidget;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
+class QSettings;
 class QSlider;
 class QSocketNotifier;
 class QTabWidget;
@@ -105,7 +107,16 @@ public:
     // cancelled dialog.
     std::function<QString()> ChooseOpenFile;
     std::function<QString()> ChooseSaveFile;
+    // The preset folder dialog; an empty name is a cancelled dialog.
+    std::function<QString()> ChooseFolder;
+    // Asked when Connect finds several boxes: the index of the chosen
+    // identifier, or -1 when the user cancels.
+    std::function<int(const QStringList& identifiers)> ChooseBox;
     QString PresetDirectory() const { return presetDir_; }
+    void ButtonFolderClick();
+    // The folder the named file dialog starts in: where it last found a file.
+    QString DialogFolder(const QString& dialog) const;
+    void RememberDialogFolder(const QString& dialog, const QString& file);
 
     // Undo and redo. Edits between two returns to the event loop form one
     // step, a slider held down or a chart drag one step until released.
@@ -145,7 +156,11 @@ public:
     bool ExportChart(const QString& path, ChartFormat format);
     // The file dialog of those commands; tests put their own choice in. An
     // empty name is a cancelled dialog; *selected is the chosen filter.
-    std::function<QString(const QString& caption, const QString& filters, QString* selected, bool save)> ChooseFile;
+    // dialog names the dialog whose folder is remembered between runs; the
+    // caption is shown.
+    std::function<QString(const QString& dialog, const QString& caption, const QString& filters, QString* selected,
+                          bool save)>
+        ChooseFile;
     // The text of the last import's report ("ImportReport").
     QPlainTextEdit* ImportReport() const { return importReport_; }
 
@@ -176,6 +191,12 @@ private:
     void ReleaseAfterQuestion();
     // The link is over: panel 0, the Connect picture and the transport say so.
     void Unlink();
+    void ShowLinkedBox(const QString& identifier);
+    // ChooseFile, starting in the folder the dialog last chose from.
+    QString ChooseRemembered(const QString& dialog, const QString& caption, const QString& filters, QString* selected,
+                             bool save);
+    void LoadSettings();
+    void SaveSettings();
     // Converts a slot box's text; false after telling the user.
     bool SlotNumber(QComboBox* box, int& slot);
     bool LoadPreset(const QString& path);
@@ -213,6 +234,10 @@ private:
     QComboBox* comboBoxRecall_ = nullptr;
     QString presetDir_;
     QIcon fileGlyph_;
+    QLabel* linkedBoxPanel_ = nullptr;
+    QString linkedBox_; // identifier of the box we are linked to
+    std::map<QString, QString> dialogFolders_;
+    int startTab_ = 0;
     DeviceWatcher* watcher_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
     std::array<QLabel*, 3> statusPanels_{};

@@ -2,6 +2,7 @@
 // A/B comparison, copying a channel's EQ, and the tables of what differs.
 
 #include "app/Form.h"
+#include "app/CoreTexts.h"
 
 #include "device/HidPro.h"
 #include "editor/Peqa.h"
@@ -281,7 +282,7 @@ void TFormMain::ComparePreset1Click()
     DspParams = mine;
     if (!read) {
         Ui().ShowMessage(tr("Cannot compare with %1: %2.")
-                             .arg(QDir::toNativeSeparators(path), QString::fromUtf8(DapReadErrorText(error)))
+                             .arg(QDir::toNativeSeparators(path), CoreText(DapReadErrorText(error)))
                              .toStdString());
         return;
     }

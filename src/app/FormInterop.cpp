@@ -49,9 +49,11 @@ void TFormMain::BuildInteropMenus(QMenu* file)
     add(file, tr("Export chart…"), "ExportChart1", &TFormMain::ExportChartClick);
 
 
-    ChooseFile = [this](const QString& caption, const QString& filters, QString* selected, bool save) {
-        return save ? QFileDialog::getSaveFileName(this, caption, QString(), filters, selected)
-                    : QFileDialog::getOpenFileName(this, caption, QString(), filters, selected);
+    ChooseFile = [this](const QString& dialog, const QString& caption, const QString& filters, QString* selected,
+                        bool save) {
+        const QString folder = DialogFolder(dialog);
+        return save ? QFileDialog::getSaveFileName(this, caption, folder, filters, selected)
+                    : QFileDialog::getOpenFileName(this, caption, folder, filters, selected);
     };
 
     // The import report stays open beside the window; each import replaces its text.
@@ -79,10 +81,20 @@ void TFormMain::BuildInteropViewItems(QMenu* view)
     connect(clear, &QAction::triggered, this, &TFormMain::ClearMeasurementClick);
 }
 
+QString TFormMain::ChooseRemembered(const QString& dialog, const QString& caption, const QString& filters,
+                                   QString* selected, bool save)
+{
+    const QString path = ChooseFile ? ChooseFile(dialog, caption, filters, selected, save) : QString();
+    if (!path.isEmpty())
+        RememberDialogFolder(dialog, path);
+    return path;
+}
+
 void TFormMain::ImportFiltersClick()
 {
     QString selected;
-    const QString path = ChooseFile(tr("Import filters"), tr("Filter files (*.txt);;All files (*)"), &selected, false);
+    const QString path =
+        ChooseRemembered("Import", tr("Import filters"), tr("Filter files (*.txt);;All files (*)"), &selected, false);
     if (!path.isEmpty())
         (void)ImportFilters(path);
 }
@@ -110,7 +122,7 @@ bool TFormMain::ImportFilters(const QString& path)
 void TFormMain::ExportFiltersClick()
 {
     QString selected;
-    const QString path = ChooseFile(tr("Export filters"), tr("Filter files (*.txt)"), &selected, true);
+    const QString path = ChooseRemembered("Export", tr("Export filters"), tr("Filter files (*.txt)"), &selected, true);
     if (!path.isEmpty())
         (void)ExportFilters(path);
 }
@@ -128,8 +140,8 @@ bool TFormMain::ExportFilters(const QString& path)
 void TFormMain::LoadMeasurementClick()
 {
     QString selected;
-    const QString path = ChooseFile(tr("Load measurement"),
-                                    tr("Measurements (*.txt *.frd *.csv);;All files (*)"), &selected, false);
+    const QString path = ChooseRemembered("Measurement", tr("Load measurement"),
+                                          tr("Measurements (*.txt *.frd *.csv);;All files (*)"), &selected, false);
     if (!path.isEmpty())
         (void)LoadMeasurement(path);
 }
@@ -155,7 +167,8 @@ void TFormMain::ExportChartClick()
     const QString pdf = tr("PDF document (*.pdf)");
     const QString csv = tr("CSV table (*.csv)");
     QString selected = png;
-    const QString path = ChooseFile(tr("Export chart"), QStringList{png, png2x, pdf, csv}.join(";;"), &selected, true);
+    const QString path =
+        ChooseRemembered("Chart", tr("Export chart"), QStringList{png, png2x, pdf, csv}.join(";;"), &selected, true);
     if (path.isEmpty())
         return;
     ChartFormat format = ChartFormat::Png;

@@ -17,6 +17,34 @@ std::uint8_t Checksum(const std::uint8_t* data, std::size_t count)
 
 void HidPro::SetPlatform(HidPlatform* platform) { platform_ = platform; }
 
+std::vector<HidInterface> HidPro::ListBoxes() const
+{
+    std::vector<HidInterface> boxes;
+    if (!platform_)
+        return boxes;
+    for (HidInterface& i : platform_->ListInterfaces())
+        if (i.InstanceId.find(BoxIdentifier) != std::string::npos)
+            boxes.push_back(std::move(i));
+    return boxes;
+}
+
+const HidInterface* SelectBox(const std::vector<HidInterface>& boxes, std::string_view wanted)
+{
+    for (const HidInterface& i : boxes)
+        if (i.InstanceId == wanted || i.Path == wanted)
+            return &i;
+    // A position only when the whole text is digits: "2x" is no box.
+    std::size_t position = 0;
+    if (wanted.empty() || wanted.size() > 4)
+        return nullptr;
+    for (char c : wanted) {
+        if (c < '0' || c > '9')
+            return nullptr;
+        position = position * 10 + std::size_t(c - '0');
+    }
+    return position >= 1 && position <= boxes.size() ? &boxes[position - 1] : nullptr;
+}
+
 void HidPro::OpenDevice()
 {
     if (Handle != InvalidHandle) {
@@ -32,12 +60,11 @@ void HidPro::OpenDevice()
         return;
     }
 
-    const std::vector<HidInterface> interfaces = platform_->ListInterfaces();
-    // The first match in enumeration order wins; a second box is never seen.
-    const auto box = std::find_if(interfaces.begin(), interfaces.end(), [](const HidInterface& i) {
-        return i.InstanceId.find(BoxIdentifier) != std::string::npos;
-    });
-    if (box == interfaces.end()) {
+    const std::vector<HidInterface> boxes = ListBoxes();
+    // Without a chosen box the first one wins, as with a single box.
+    const auto box = std::find_if(boxes.begin(), boxes.end(),
+                                  [this](const HidInterface& i) { return DevicePath.empty() || i.Path == DevicePath; });
+    if (box == boxes.end()) {
         Ui().ShowMessage("no usb device 2");
         return;
     }

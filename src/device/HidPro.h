@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ktv {
 
@@ -38,7 +39,12 @@ public:
     void SetPlatform(HidPlatform* platform);
     HidPlatform* Platform() const { return platform_; }
 
+    // The boxes among the present interfaces, in enumeration order.
+    std::vector<HidInterface> ListBoxes() const;
+    // Opens the box listed under DevicePath, or the first box found when it
+    // is empty.
     void OpenDevice();
+    std::string DevicePath;
     // L must be 1..60. Input reports still waiting from earlier exchanges
     // are discarded first.
     [[nodiscard]] bool WriteReport(const std::uint8_t* payload, std::size_t length);
@@ -59,6 +65,10 @@ private:
     HidPlatform* platform_ = nullptr;
     bool gone_ = false;
 };
+
+// Picks a box by its identifier, its path or its position in `boxes`
+// (1-based, as `ktvtune-cli list` numbers them); nullptr when none fits.
+const HidInterface* SelectBox(const std::vector<HidInterface>& boxes, std::string_view wanted);
 
 // The one transport of the run.
 HidPro& Hid();

@@ -5,12 +5,17 @@
 #include "device/HidPlatform.h"
 #include "device/VirtualBox.h"
 
+#include <string>
+
 namespace ktv {
 
 class InProcessBox final : public HidPlatform {
 public:
-    static constexpr const char* Path = "inproc:box";
-    static constexpr const char* InstanceId = "VIRTUAL\\VID_2B5E&PID_61D3\\inproc";
+    static constexpr const char* DefaultPath = "inproc:box";
+    static constexpr const char* DefaultInstanceId = "VIRTUAL\\VID_2B5E&PID_61D3\\inproc";
+    // Settable so that a test can put several boxes side by side.
+    std::string Path = DefaultPath;
+    std::string InstanceId = DefaultInstanceId;
 
     VirtualBox Box;
     bool Present = true;                   // false: enumeration finds no box

@@ -11,6 +11,7 @@
 #include <qcustomplot.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,6 +24,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string>
 #include <limits>
 
 namespace ktv {
@@ -37,6 +40,21 @@ constexpr int FcPrecision = 5;
 constexpr int GainPrecision = 3;
 constexpr int QPrecision = 4;
 
+
+// The type list in the user's language. The names come from the filter code;
+// listed here so that lupdate finds them.
+[[maybe_unused]] constexpr const char* TypeTexts[] = {
+    QT_TRANSLATE_NOOP("ktv::FilterType", "Low Pass"),  QT_TRANSLATE_NOOP("ktv::FilterType", "High Pass"),
+    QT_TRANSLATE_NOOP("ktv::FilterType", "Bell"),      QT_TRANSLATE_NOOP("ktv::FilterType", "Low Shelf"),
+    QT_TRANSLATE_NOOP("ktv::FilterType", "High Shelf"),
+};
+static_assert(std::size(TypeTexts) == FilterTypeNames.size());
+
+QString TypeName(std::size_t code)
+{
+    const std::string name(FilterTypeNames[code]);
+    return QCoreApplication::translate("ktv::FilterType", name.c_str());
+}
 
 bool IsNumberKey(char16_t key) { return (key >= u'0' && key <= u'9') || key == u'.' || key == 13 || key == 8; }
 
@@ -117,16 +135,16 @@ QWidget* TFormPEQA::BuildBandArea()
     auto* cl = new QVBoxLayout(captions);
     cl->setContentsMargins(4, 4, 4, 4);
     cl->setSpacing(0);
-    reset_ = new QPushButton("Reset", captions);
+    reset_ = new QPushButton(tr("Reset"), captions);
     reset_->setObjectName("BitBtnReset");
     reset_->setFixedSize(64, 24);
     cl->addWidget(reset_);
-    for (const char* text : {"Type", "Fc/Hz", "Gain/db", "Q"}) {
-        auto* label = new QLabel(text, captions);
+    for (const char* text : {QT_TR_NOOP("Type"), QT_TR_NOOP("Fc/Hz"), QT_TR_NOOP("Gain/db"), QT_TR_NOOP("Q")}) {
+        auto* label = new QLabel(tr(text), captions);
         label->setFixedHeight(LineHeight);
         cl->addWidget(label);
     }
-    fenAll_ = new QCheckBox("Bypass", captions);
+    fenAll_ = new QCheckBox(tr("Bypass"), captions);
     fenAll_->setObjectName("FEnALL");
     fenAll_->setFixedHeight(LineHeight);
     fenAll_->installEventFilter(this);
@@ -180,7 +198,7 @@ QGroupBox* TFormPEQA::BuildRow(int r, QWidget* parent)
     row.type->setObjectName(QStringLiteral("FTypeSel%1").arg(r));
     for (std::size_t i = 0; i < FilterTypeNames.size(); ++i) {
         const bool parametric = r > ShownRows && i == 2;
-        row.type->addItem(parametric ? QStringLiteral("Parametric") : QString::fromLatin1(FilterTypeNames[i]));
+        row.type->addItem(parametric ? tr("Parametric") : TypeName(i));
     }
     row.type->setCurrentIndex(2);
     row.type->setFixedHeight(LineHeight - 4);
@@ -212,7 +230,7 @@ QGroupBox* TFormPEQA::BuildRow(int r, QWidget* parent)
     addLine(row.gain, row.gainArrows, QStringLiteral("FGainEdit%1").arg(r), 1, "0");
     addLine(row.q, row.qArrows, QStringLiteral("FQEdit%1").arg(r), 2, "3.0");
 
-    row.en = new QCheckBox("Bypass", row.box);
+    row.en = new QCheckBox(tr("Bypass"), row.box);
     row.en->setObjectName(QStringLiteral("FEn%1").arg(r));
     row.en->setFixedHeight(LineHeight);
     v->addWidget(row.en);
@@ -256,8 +274,7 @@ void TFormPEQA::FillRowsAtCreation()
         DesignBand(band);
         BandRow& row = rows_[std::size_t(r)];
         const int code = band.Flags & FlagTypeMask;
-        row.type->setEditText(code < int(FilterTypeNames.size()) ? QString::fromLatin1(FilterTypeNames[std::size_t(code)])
-                                                                 : QString());
+        row.type->setEditText(code < int(FilterTypeNames.size()) ? TypeName(std::size_t(code)) : QString());
         row.fc->setText(FormatBandValue(band.Fc, FcPrecision));
         row.gain->setText(FormatBandValue(band.Gain, GainPrecision));
         row.q->setText(FormatBandValue(band.Q, QPrecision));
@@ -347,7 +364,7 @@ bool TFormPEQA::ReadNumber(NumberEdit* edit, float& value)
     bool ok = false;
     const double x = c.toDouble(edit->text().trimmed(), &ok);
     if (!ok || !std::isfinite(x) || std::fabs(x) > double(std::numeric_limits<float>::max())) {
-        Ui().ShowMessage(QStringLiteral("'%1' is not a valid number.").arg(edit->text()).toStdString());
+        Ui().ShowMessage(tr("'%1' is not a valid number.").arg(edit->text()).toStdString());
         return false;
     }
     value = float(x);
@@ -361,7 +378,7 @@ void TFormPEQA::ApplyType(int r)
     const QString text = rows_[std::size_t(r)].type->currentText();
     int code = -1;
     for (std::size_t i = 0; i < FilterTypeNames.size(); ++i)
-        if (text == QLatin1String(FilterTypeNames[i].data(), qsizetype(FilterTypeNames[i].size())))
+        if (text == TypeName(i))
             code = int(i);
     if (code < 0)
         return;

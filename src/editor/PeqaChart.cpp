@@ -92,7 +92,7 @@ void TFormPEQA::BuildChart()
     chart_->setMouseTracking(true);
     chart_->setNoAntialiasingOnDrag(true);
 
-    auto* title = new QCPTextElement(chart_, "Frequency Response", QFont(font().family(), 10, QFont::Bold));
+    auto* title = new QCPTextElement(chart_, tr("Frequency Response"), QFont(font().family(), 10, QFont::Bold));
     title->setTextColor(Qt::white);
     chart_->plotLayout()->insertRow(0);
     chart_->plotLayout()->addElement(0, 0, title);
@@ -103,13 +103,13 @@ void TFormPEQA::BuildChart()
     x->setSubTicks(true);
     x->grid()->setSubGridVisible(true);
     x->setRange(FreqLow, FreqHigh);
-    StyleAxis(x, "Frequency/Hz");
+    StyleAxis(x, tr("Frequency/Hz"));
 
     QCPAxis* y = chart_->yAxis;
     y->setTicker(QSharedPointer<QCPAxisTicker>(new GainTicker));
     y->setSubTicks(false);
     y->setRange(GainLow, GainHigh);
-    StyleAxis(y, "Gain/db");
+    StyleAxis(y, tr("Gain/db"));
 
     // The curves live in their own buffered layer on top, so a drag redraws
     // only them, and only where they moved; everything below shares one
@@ -153,7 +153,7 @@ void TFormPEQA::BuildChart()
 
     BuildMeasurementSeries();
 
-    labelBypass_ = new QLabel("EQ Bypass", chart_);
+    labelBypass_ = new QLabel(tr("EQ Bypass"), chart_);
     labelBypass_->setObjectName("LabelBypass");
     QFont bold = labelBypass_->font();
     bold.setBold(true);

@@ -3,6 +3,7 @@
 #include "editor/SettingsPagesWidgets.h"
 #include "params/Commands.h"
 
+#include <QCoreApplication>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -34,10 +35,12 @@ const QStringList InputNames{"AUX", "BGM", "BT", "UDISK", "OPT", "COX"};
 
 QString DecimalPoint() { return QLocale().decimalPoint(); }
 
-QString OffOrNumber(int value) { return value == 0 ? QStringLiteral("OFF") : QString::number(value); }
+// Value readouts are built outside the class; they share its translation context.
+QString OffText() { return QCoreApplication::translate("ktv::SettingsPages", "OFF"); }
+QString OffOrNumber(int value) { return value == 0 ? OffText() : QString::number(value); }
 QString MsText(int value) { return QStringLiteral("%1ms").arg(value); }
 QString PercentText(int value) { return QStringLiteral("%1%").arg(value); }
-QString ReleaseText(int value) { return QStringLiteral("Attackx%1").arg(value); }
+QString ReleaseText(int value) { return QCoreApplication::translate("ktv::SettingsPages", "Attackx%1").arg(value); }
 
 QLabel* ValueLabel(const QString& name, const QString& text, QWidget* parent)
 {
@@ -45,7 +48,7 @@ QLabel* ValueLabel(const QString& name, const QString& text, QWidget* parent)
     label->setObjectName(name);
     // Wide enough for the longest value any row shows, so a growing text never
     // runs into its track bar.
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("Attackx100")) + 4);
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(ReleaseText(100)) + 4);
     return label;
 }
 
@@ -73,7 +76,7 @@ QString DelayMsText(int samples, const QString& decimalPoint)
 QString PitchText(int step)
 {
     if (step == 0)
-        return QStringLiteral("OFF");
+        return OffText();
     return step > 0 ? QStringLiteral("+%1").arg(step) : QString::number(step);
 }
 
@@ -89,10 +92,10 @@ SettingsPages::SettingsPages(const std::uint8_t& channel, QWidget* parent) : QTa
     BuildMusicPage();
     BuildEffectPage();
     BuildOutPage();
-    addTab(TabSheet1, "MIC");
-    addTab(TabSheet2, "MUSIC");
-    addTab(TabSheet3, "EFFECT");
-    addTab(TabSheet4, "OUT");
+    addTab(TabSheet1, tr("MIC"));
+    addTab(TabSheet2, tr("MUSIC"));
+    addTab(TabSheet3, tr("EFFECT"));
+    addTab(TabSheet4, tr("OUT"));
     // The page always follows the channel; the user never picks one.
     tabBar()->hide();
     setCurrentIndex(0);
@@ -128,30 +131,30 @@ void SettingsPages::BuildMicPage()
     auto* grid = new QGridLayout(box);
     int row = 0;
     auto addRow = [&](const char* caption, QSlider* bar, QLabel* label) {
-        grid->addWidget(new QLabel(caption, box), row, 0);
+        grid->addWidget(new QLabel(tr(caption), box), row, 0);
         grid->addWidget(bar, row, 1);
         grid->addWidget(label, row, 2);
         ++row;
     };
     TrackBarMicTH = MakeTrackBar(this, box, "TrackBarMicTH", -300, 0, 0, &SettingsPages::TrackBarMicTHChange);
     LabelMicTH = ValueLabel("LabelMicTH", "0dB", box);
-    addRow("Threshold", TrackBarMicTH, LabelMicTH);
+    addRow(QT_TR_NOOP("Threshold"), TrackBarMicTH, LabelMicTH);
     TrackBarMicAttack = MakeTrackBar(this, box, "TrackBarMicAttack", 1, 100, 1, &SettingsPages::TrackBarMicAttackChange);
     LabelMicAttack = ValueLabel("LabelMicAttack", "1ms", box);
-    addRow("Attack", TrackBarMicAttack, LabelMicAttack);
+    addRow(QT_TR_NOOP("Attack"), TrackBarMicAttack, LabelMicAttack);
     TrackBarMicRelease =
         MakeTrackBar(this, box, "TrackBarMicRelease", 1, 100, 1, &SettingsPages::TrackBarMicReleaseChange);
-    LabelMicRelease = ValueLabel("LabelMicRelease", "Attackx1", box);
-    addRow("Release", TrackBarMicRelease, LabelMicRelease);
+    LabelMicRelease = ValueLabel("LabelMicRelease", ReleaseText(1), box);
+    addRow(QT_TR_NOOP("Release"), TrackBarMicRelease, LabelMicRelease);
     TrackBarMicRatio = MakeTrackBar(this, box, "TrackBarMicRatio", 1, 100, 1, &SettingsPages::TrackBarMicRatioChange);
     LabelMicRatio = ValueLabel("LabelMicRatio", "1", box);
-    addRow("Ratio", TrackBarMicRatio, LabelMicRatio);
+    addRow(QT_TR_NOOP("Ratio"), TrackBarMicRatio, LabelMicRatio);
     TrackBarFS = MakeTrackBar(this, box, "TrackBarFS", 0, 3, 0, &SettingsPages::TrackBarFSChange);
     LabelFS = ValueLabel("LabelFS", "0", box);
-    addRow("FBX", TrackBarFS, LabelFS);
+    addRow(QT_TR_NOOP("FBX"), TrackBarFS, LabelFS);
     TrackBarMicNS = MakeTrackBar(this, box, "TrackBarMicNS", 0, 3, 0, &SettingsPages::TrackBarMicNSChange);
     LabelMicNS = ValueLabel("LabelMicNS", "0", box);
-    addRow("NoiseGate", TrackBarMicNS, LabelMicNS);
+    addRow(QT_TR_NOOP("NoiseGate"), TrackBarMicNS, LabelMicNS);
     grid->setRowStretch(row, 1);
 
     auto* page = new QVBoxLayout(TabSheet1);
@@ -167,10 +170,10 @@ void SettingsPages::BuildMusicPage()
     auto* grid = new QGridLayout(box);
     TrackBarPS = MakeTrackBar(this, box, "TrackBarPS", -4, 4, 0, &SettingsPages::TrackBarPSChange);
     LabelPS = ValueLabel("LabelPS", "0", box);
-    grid->addWidget(new QLabel("PITCH", box), 0, 0);
+    grid->addWidget(new QLabel(tr("PITCH"), box), 0, 0);
     grid->addWidget(TrackBarPS, 0, 1);
     grid->addWidget(LabelPS, 0, 2);
-    grid->addWidget(new QLabel("INPUT", box), 1, 0, Qt::AlignTop);
+    grid->addWidget(new QLabel(tr("INPUT"), box), 1, 0, Qt::AlignTop);
     RadioGroupInput = new RadioGroup(QString(), InputNames, box);
     RadioGroupInput->setObjectName("RadioGroupInput");
     RadioGroupInput->SetItemIndex(0);
@@ -186,16 +189,16 @@ void SettingsPages::BuildEffectPage()
 {
     TabSheet3 = new QWidget(this);
     TabSheet3->setObjectName("TabSheet3");
-    auto* echo = new QGroupBox("Echo", TabSheet3);
+    auto* echo = new QGroupBox(tr("Echo"), TabSheet3);
     echo->setObjectName("GroupBoxEcho");
-    auto* reverb = new QGroupBox("Reverb", TabSheet3);
+    auto* reverb = new QGroupBox(tr("Reverb"), TabSheet3);
     reverb->setObjectName("GroupBox16");
 
     // Each row: caption with the value label to its right, the bar below.
     auto addRow = [](QGroupBox* box, const char* caption, QLabel* label, QSlider* bar) {
         auto* column = static_cast<QVBoxLayout*>(box->layout());
         auto* line = new QHBoxLayout;
-        line->addWidget(new QLabel(caption, box));
+        line->addWidget(new QLabel(tr(caption), box));
         line->addWidget(label);
         line->addStretch();
         column->addLayout(line);
@@ -206,33 +209,33 @@ void SettingsPages::BuildEffectPage()
 
     TrackBarEchoPreL = MakeTrackBar(this, echo, "TrackBarEchoPreL", 0, 100, 0, &SettingsPages::TrackBarEchoPreLChange);
     LabelEchoPreDelay = ValueLabel("LabelEchoPreDelay", "0ms", echo);
-    addRow(echo, "PreDelay:", LabelEchoPreDelay, TrackBarEchoPreL);
+    addRow(echo, QT_TR_NOOP("PreDelay:"), LabelEchoPreDelay, TrackBarEchoPreL);
     TrackBarDelay = MakeTrackBar(this, echo, "TrackBarDelay", 0, 300, 0, &SettingsPages::TrackBarDelayChange);
     LabelEchoDelay = ValueLabel("LabelEchoDelay", "0ms", echo);
-    addRow(echo, "Delay:", LabelEchoDelay, TrackBarDelay);
+    addRow(echo, QT_TR_NOOP("Delay:"), LabelEchoDelay, TrackBarDelay);
     TrackBarRepeat = MakeTrackBar(this, echo, "TrackBarRepeat", 0, 90, 0, &SettingsPages::TrackBarRepeatChange);
     LabelEchoRepeat = ValueLabel("LabelEchoRepeat", "0%", echo);
-    addRow(echo, "Repeat:", LabelEchoRepeat, TrackBarRepeat);
+    addRow(echo, QT_TR_NOOP("Repeat:"), LabelEchoRepeat, TrackBarRepeat);
     TrackBarDamp = MakeTrackBar(this, echo, "TrackBarDamp", 0, 100, 0, &SettingsPages::TrackBarDampChange);
     LabelEchoDamp = ValueLabel("LabelEchoDamp", "0%", echo);
-    addRow(echo, "Damp:", LabelEchoDamp, TrackBarDamp);
+    addRow(echo, QT_TR_NOOP("Damp:"), LabelEchoDamp, TrackBarDamp);
 
     TrackBarReverbPreDelay =
         MakeTrackBar(this, reverb, "TrackBarReverbPreDelay", 0, 100, 0, &SettingsPages::TrackBarReverbPreDelayChange);
     LabelReverbPreDelay = ValueLabel("LabelReverbPreDelay", "0ms", reverb);
-    addRow(reverb, "PreDelay:", LabelReverbPreDelay, TrackBarReverbPreDelay);
+    addRow(reverb, QT_TR_NOOP("PreDelay:"), LabelReverbPreDelay, TrackBarReverbPreDelay);
     TrackBarReverbEarlyVol =
         MakeTrackBar(this, reverb, "TrackBarReverbEarlyVol", 0, 100, 0, &SettingsPages::TrackBarReverbEarlyVolChange);
     LabelReverbEarlyVol = ValueLabel("LabelReverbEarlyVol", "0%", reverb);
-    addRow(reverb, "Early:Late", LabelReverbEarlyVol, TrackBarReverbEarlyVol);
+    addRow(reverb, QT_TR_NOOP("Early:Late"), LabelReverbEarlyVol, TrackBarReverbEarlyVol);
     TrackBarReverbTime =
         MakeTrackBar(this, reverb, "TrackBarReverbTime", 0, 100, 0, &SettingsPages::TrackBarReverbTimeChange);
     LabelReverbTime = ValueLabel("LabelReverbTime", "0%", reverb);
-    addRow(reverb, "Time:", LabelReverbTime, TrackBarReverbTime);
+    addRow(reverb, QT_TR_NOOP("Time:"), LabelReverbTime, TrackBarReverbTime);
     TrackBarReverbDamp =
         MakeTrackBar(this, reverb, "TrackBarReverbDamp", 0, 100, 0, &SettingsPages::TrackBarReverbDampChange);
     LabelReverbDamp = ValueLabel("LabelReverbDamp", "0%", reverb);
-    addRow(reverb, "Damp:", LabelReverbDamp, TrackBarReverbDamp);
+    addRow(reverb, QT_TR_NOOP("Damp:"), LabelReverbDamp, TrackBarReverbDamp);
 
     static_cast<QVBoxLayout*>(echo->layout())->addStretch();
     static_cast<QVBoxLayout*>(reverb->layout())->addStretch();
@@ -258,13 +261,13 @@ void SettingsPages::BuildOutPage()
         std::uint8_t OutputMixParams::*field;
     };
     const MixRow mixRows[4]{
-        {"MicVol:", "TrackBarOutMicVol", "LabelOutMicVol", &SettingsPages::TrackBarOutMicVolChange,
+        {QT_TR_NOOP("MicVol:"), "TrackBarOutMicVol", "LabelOutMicVol", &SettingsPages::TrackBarOutMicVolChange,
          &SettingsPages::LabelOutMicVolClick, &OutputMixParams::MicVol},
-        {"MusicVol:", "TrackBarOutMusicVol", "LabelOutMusicVol", &SettingsPages::TrackBarOutMusicVolChange,
+        {QT_TR_NOOP("MusicVol:"), "TrackBarOutMusicVol", "LabelOutMusicVol", &SettingsPages::TrackBarOutMusicVolChange,
          &SettingsPages::LabelOutMusicVolClick, &OutputMixParams::MusicVol},
-        {"EchoVol:", "TrackBarOutEchoVol", "LabelOutEchoVol", &SettingsPages::TrackBarOutEchoVolChange,
+        {QT_TR_NOOP("EchoVol:"), "TrackBarOutEchoVol", "LabelOutEchoVol", &SettingsPages::TrackBarOutEchoVolChange,
          &SettingsPages::LabelOutEchoVolClick, &OutputMixParams::EchoVol},
-        {"ReverbVol:", "TrackBarOutReverbVol", "LabelOutReverbVol", &SettingsPages::TrackBarOutReverbVolChange,
+        {QT_TR_NOOP("ReverbVol:"), "TrackBarOutReverbVol", "LabelOutReverbVol", &SettingsPages::TrackBarOutReverbVolChange,
          &SettingsPages::LabelOutReverbVolClick, &OutputMixParams::ReverbVol},
     };
     for (int i = 0; i < 4; ++i) {
@@ -274,10 +277,10 @@ void SettingsPages::BuildOutPage()
         label->setObjectName(r.label);
         label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("-100")) + 6);
         label->setCursor(Qt::PointingHandCursor);
-        label->setToolTip("Click to invert the sign");
+        label->setToolTip(tr("Click to invert the sign"));
         connect(label, &ClickLabel::clicked, this, [this, click = r.click] { (this->*click)(); });
         mix_[i] = {bar, label, r.field};
-        grid->addWidget(new QLabel(r.caption, box), i, 0);
+        grid->addWidget(new QLabel(tr(r.caption), box), i, 0);
         grid->addWidget(bar, i, 1);
         grid->addWidget(label, i, 2);
     }
@@ -291,33 +294,33 @@ void SettingsPages::BuildOutPage()
     LabelOutReverbVol = mix_[3].label;
 
     auto addLimiterRow = [&](int row, const char* caption, QSlider* bar, QLabel* label) {
-        grid->addWidget(new QLabel(caption, box), row, 3);
+        grid->addWidget(new QLabel(tr(caption), box), row, 3);
         grid->addWidget(bar, row, 4);
         grid->addWidget(label, row, 5);
     };
     TrackBarOutTH = MakeTrackBar(this, box, "TrackBarOutTH", -300, 0, 0, &SettingsPages::TrackBarOutTHChange);
     LabelOutTH = ValueLabel("LabelOutTH", "0dB", box);
-    addLimiterRow(0, "Threshold", TrackBarOutTH, LabelOutTH);
+    addLimiterRow(0, QT_TR_NOOP("Threshold"), TrackBarOutTH, LabelOutTH);
     TrackBarOutAT = MakeTrackBar(this, box, "TrackBarOutAT", 1, 100, 1, &SettingsPages::TrackBarOutATChange);
     LabelOutAT = ValueLabel("LabelOutAT", "1ms", box);
-    addLimiterRow(1, "Attack", TrackBarOutAT, LabelOutAT);
+    addLimiterRow(1, QT_TR_NOOP("Attack"), TrackBarOutAT, LabelOutAT);
     TrackBarOutRT = MakeTrackBar(this, box, "TrackBarOutRT", 1, 100, 1, &SettingsPages::TrackBarOutRTChange);
-    LabelOutRT = ValueLabel("LabelOutRT", "Attackx1", box);
-    addLimiterRow(2, "Release", TrackBarOutRT, LabelOutRT);
+    LabelOutRT = ValueLabel("LabelOutRT", ReleaseText(1), box);
+    addLimiterRow(2, QT_TR_NOOP("Release"), TrackBarOutRT, LabelOutRT);
     TrackBarOutRatio = MakeTrackBar(this, box, "TrackBarOutRatio", 1, 100, 1, &SettingsPages::TrackBarOutRatioChange);
     LabelOutRatio = ValueLabel("LabelOutRatio", "100", box);
-    addLimiterRow(3, "Ratio", TrackBarOutRatio, LabelOutRatio);
+    addLimiterRow(3, QT_TR_NOOP("Ratio"), TrackBarOutRatio, LabelOutRatio);
 
     // Bottom: the left line under the mix column, the right line under the
     // limiter column. The delay label is its own caption.
-    LabelDelayL = ValueLabel("LabelDelayL", "Delay L:0ms", box);
+    LabelDelayL = ValueLabel("LabelDelayL", tr("Delay L:") + MsText(0), box);
     TrackBarDelayL = MakeTrackBar(this, box, "TrackBarDelayL", 0, 2205, 0, &SettingsPages::TrackBarDelayLChange);
-    CheckBoxMuteL = new QCheckBox("Mute", box);
+    CheckBoxMuteL = new QCheckBox(tr("Mute"), box);
     CheckBoxMuteL->setObjectName("CheckBoxMuteL");
     connect(CheckBoxMuteL, &QCheckBox::toggled, this, [this] { CheckBoxMuteLClick(); });
-    LabelDelayR = ValueLabel("LabelDelayR", "Delay R:0ms", box);
+    LabelDelayR = ValueLabel("LabelDelayR", tr("Delay R:") + MsText(0), box);
     TrackBarDelayR = MakeTrackBar(this, box, "TrackBarDelayR", 0, 2205, 0, &SettingsPages::TrackBarDelayRChange);
-    CheckBoxMuteR = new QCheckBox("Mute", box);
+    CheckBoxMuteR = new QCheckBox(tr("Mute"), box);
     CheckBoxMuteR->setObjectName("CheckBoxMuteR");
     connect(CheckBoxMuteR, &QCheckBox::toggled, this, [this] { CheckBoxMuteRClick(); });
     grid->addWidget(LabelDelayL, 4, 0, 1, 3);
@@ -568,11 +571,11 @@ void SettingsPages::WriteDelayLabel(bool right, int samples)
     const auto group = OutputGroup();
     QString prefix;
     if (right)
-        prefix = QStringLiteral("Delay R:");
+        prefix = tr("Delay R:");
     else if (group && RightLine[std::size_t(*group)] >= 0)
-        prefix = QStringLiteral("Delay L:");
+        prefix = tr("Delay L:");
     else
-        prefix = QStringLiteral("Delay:");
+        prefix = tr("Delay:");
     (right ? LabelDelayR : LabelDelayL)->setText(prefix + DelayMsText(samples, DecimalPoint()));
 }
 

@@ -112,6 +112,66 @@ TEST_F(HidProTest, OpenTakesFirstInterfaceWhoseIdHoldsTheBoxIdentifier)
     EXPECT_TRUE(ui.messages.empty());
 }
 
+TEST_F(HidProTest, OpenTakesTheChosenBoxAndNoOtherWhenItIsGone)
+{
+    platform.interfaces = {
+        {"HID\\VID_046D&PID_C077\\7&1", "/dev/mouse"},
+        {"HID\\VID_2B5E&PID_61D3\\7&3", "/dev/box1"},
+        {"HID\\VID_2B5E&PID_61D3\\7&4", "/dev/box2"},
+    };
+    Hid().DevicePath = "/dev/box2";
+    Hid().OpenDevice();
+    EXPECT_TRUE(Hid().Opened);
+    EXPECT_EQ(platform.opened, std::vector<std::string>{"/dev/box2"});
+
+    // The chosen box unplugged: never fall back to another one, and a
+    // non-box interface under that path is no box either.
+    Hid().CloseDevice();
+    platform.opened.clear();
+    platform.interfaces[2] = {"HID\\VID_046D&PID_C077\\7&4", "/dev/box2"};
+    Hid().OpenDevice();
+    EXPECT_FALSE(Hid().Opened);
+    EXPECT_TRUE(platform.opened.empty());
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"no usb device 2"});
+}
+
+TEST(SelectBox, ByIdentifierPathOrPosition)
+{
+    const std::vector<HidInterface> boxes = {
+        {"HID\\VID_2B5E&PID_61D3\\7&3", "/dev/hidraw3"},
+        {"VIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock", "/run/ktvtune/box-2.sock"},
+        // A box whose path is all digits: the path wins over the position.
+        {"VIRTUAL\\VID_2B5E&PID_61D3\\odd", "1"},
+    };
+    struct Case {
+        const char* wanted;
+        int index; // -1: no box
+    };
+    const Case cases[] = {
+        {"HID\\VID_2B5E&PID_61D3\\7&3", 0},
+        {"/run/ktvtune/box-2.sock", 1},
+        {"VIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock", 1},
+        {"2", 1},
+        {"3", 2},
+        {"1", 2},
+        {"4", -1},
+        {"0", -1},
+        {"-1", -1},
+        {"2x", -1},
+        {"", -1},
+        {"00000000000000000002", -1}, // no wrap-around of a long number
+        {"box-2.sock", -1},           // a part of the identifier is not enough
+        {"hid\\vid_2b5e&pid_61d3\\7&3", -1},
+    };
+    for (const Case& c : cases) {
+        const HidInterface* got = SelectBox(boxes, c.wanted);
+        if (c.index < 0)
+            EXPECT_EQ(got, nullptr) << "'" << c.wanted << "'";
+        else
+            EXPECT_EQ(got, &boxes[std::size_t(c.index)]) << "'" << c.wanted << "'";
+    }
+}
+
 TEST_F(HidProTest, OpenWithoutBoxShowsNoUsbDevice)
 {
     struct Case {

@@ -287,6 +287,10 @@ protected:
     {
         if (boxPid > 0)
             StopBox();
+        for (const pid_t pid : otherBoxes) {
+            kill(pid, SIGTERM);
+            EXPECT_EQ(WaitFor(pid), 0);
+        }
         unsetenv("XDG_RUNTIME_DIR");
         fs::remove_all(root);
     }
@@ -304,6 +308,20 @@ protected:
         }
         FAIL() << "box did not start: " << ReadText(root + "/box.err");
     }
+
+    // One more box, box-NAME.sock, logging to box-NAME.log; stopped at the end.
+    void StartOtherBox(const std::string& name, std::vector<std::string> args = {})
+    {
+        args.insert(args.begin(), {KTV_BOX_EXE, "--name", name});
+        otherBoxes.push_back(Spawn(args, File("box-" + name + ".log"), File("box-" + name + ".err")));
+        for (int i = 0; i < 400; ++i) {
+            if (ReadText(File("box-" + name + ".log")).find("listening on") != std::string::npos)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        FAIL() << "box " << name << " did not start: " << ReadText(File("box-" + name + ".err"));
+    }
+    std::vector<Bytes> RequestsOf(const std::string& name) { return LoggedRequests(ReadText(File("box-" + name + ".log"))); }
 
     // SIGTERM; the box must end cleanly and take its socket with it.
     void StopBox(int sig = SIGTERM)
@@ -332,6 +350,7 @@ protected:
 
     std::string root, dir, socketPath;
     pid_t boxPid = -1;
+    std::vector<pid_t> otherBoxes;
 };
 
 // A preset unlike the defaults in every block.
@@ -361,6 +380,9 @@ std::string WritePreset(const std::string& path, int variant)
 // The nine write-all payloads a preset gives: what the box must receive.
 std::vector<Bytes> ExpectedWriteAll(const std::string& preset)
 {
+    // From a fresh image, as the CLI starts: loading a preset keeps the
+    // reserved fields, so what an earlier test left there must not leak in.
+    DspParams = {};
     LoadDefaults();
     EXPECT_TRUE(ReadDapFile(preset));
     std::vector<Bytes> payloads;
@@ -617,7 +639,7 @@ TEST_F(CliAndBox, ListAndDump)
     StartBox();
     const CliRun list = Cli({"list"});
     EXPECT_EQ(list.Status, 0);
-    EXPECT_EQ(list.Out, "VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\t" + socketPath + "\n");
+    EXPECT_EQ(list.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\t" + socketPath + "\n");
 
     LoadDefaults();
     DspParams.MicVol = 42;
@@ -833,7 +855,7 @@ TEST_F(CliAndBox, BoxReplacesAStaleSocketAndRefusesToDoubleALiveOne)
     EXPECT_NE(BoxLog().find("replacing stale socket"), std::string::npos);
     const CliRun list = Cli({"list"});
     EXPECT_EQ(list.Status, 0);
-    EXPECT_EQ(list.Out, "VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\t" + socketPath + "\n");
+    EXPECT_EQ(list.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\t" + socketPath + "\n");
     EXPECT_EQ(Cli({"store", "1"}).Status, 0);
 
     const pid_t second = Spawn({KTV_BOX_EXE}, File("second.log"), File("second.err"));
@@ -997,6 +1019,95 @@ TEST_F(CliAndBox, BoxServesOthersDespiteAClientThatNeverReadsOrManyIdleOnes)
     }
     EXPECT_EQ(Cli({"store", "1"}).Status, 0);
     cleanup();
+}
+
+TEST_F(CliAndBox, DeviceChoosesAmongBoxesByNumberPathOrIdentifier)
+{
+    StartBox();
+    StartOtherBox("2");
+    const std::string id1 = "VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock";
+    const std::string id2 = "VIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock";
+    const std::string path2 = dir + "/box-2.sock";
+    const CliRun list = Cli({"list"});
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_EQ(list.Out, "1\t" + id1 + "\t" + socketPath + "\n2\t" + id2 + "\t" + path2 + "\n");
+
+    struct Case {
+        std::vector<std::string> Options;
+        bool SecondBox;
+    };
+    const Case cases[] = {
+        {{}, false}, // no choice: the first box, as with one box
+        {{"--device", "2"}, true},
+        {{"--device", path2}, true},
+        {{"--device=" + id2}, true},
+        {{"-d", "1"}, false},
+        {{"--device", id1}, false},
+    };
+    std::size_t seen1 = 0, seen2 = 0;
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.Options;
+        args.insert(args.end(), {"store", "3"});
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        const std::vector<Bytes> got1 = Requests(), got2 = RequestsOf("2");
+        const std::vector<Bytes>& chosen = c.SecondBox ? got2 : got1;
+        const std::size_t from = c.SecondBox ? seen2 : seen1;
+        ASSERT_EQ(chosen.size(), from + 3) << args[0];
+        EXPECT_EQ(PayloadOf(chosen[from]), (Bytes{0x2A, 1}));
+        EXPECT_EQ(PayloadOf(chosen[from + 1]), (Bytes{0x28, 1, 3}));
+        EXPECT_EQ(PayloadOf(chosen[from + 2]), (Bytes{0x2A, 0}));
+        EXPECT_EQ((c.SecondBox ? got1.size() : got2.size()), c.SecondBox ? seen1 : seen2) << "the other box was touched";
+        seen1 = got1.size();
+        seen2 = got2.size();
+    }
+
+    // A choice that fits no box reaches no box.
+    for (const std::string& wanted : std::vector<std::string>{"3", "0", "box-2.sock", dir + "/box-9.sock"}) {
+        const CliRun run = Cli({"--device", wanted, "store", "3"});
+        EXPECT_EQ(run.Status, 1) << wanted;
+        EXPECT_NE(run.Err.find("no box '" + wanted + "'"), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(Requests().size(), seen1);
+    EXPECT_EQ(RequestsOf("2").size(), seen2);
+    const CliRun missing = Cli({"--device"});
+    EXPECT_EQ(missing.Status, 2);
+    EXPECT_NE(missing.Err.find("--device needs a box"), std::string::npos) << missing.Err;
+}
+
+TEST_F(CliAndBox, WriteAllSendsThePresetToEveryBoxAndReportsEach)
+{
+    StartBox();
+    StartOtherBox("2");
+    const std::string preset = WritePreset(File("a.dap"), 3);
+    const std::vector<Bytes> expected = ExpectedWriteAll(preset);
+    auto checkWriteAll = [&](const std::vector<Bytes>& requests, const char* box) {
+        ASSERT_EQ(requests.size(), 11u) << box;
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(PayloadOf(requests[1 + i]), expected[i]) << box << " request " << i + 1;
+    };
+
+    CliRun run = Cli({"write", preset, "--all"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\tWrite dsp ok!\n"
+                       "2\tVIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock\tWrite dsp ok!\n");
+    checkWriteAll(Requests(), "box 1");
+    checkWriteAll(RequestsOf("2"), "box 2");
+
+    // A box that fails first in the list: the others are still written, each
+    // has its line, and the exit status says that one failed.
+    StartOtherBox("0", {"--fault", "bad-checksum", "--from", "2"});
+    run = Cli({"--quiet", "write", "--all", preset});
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_EQ(run.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-0.sock\tWrite dsp fault!\n"
+                       "2\tVIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\tWrite dsp ok!\n"
+                       "3\tVIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock\tWrite dsp ok!\n");
+    EXPECT_EQ(Requests().size(), 22u);
+    EXPECT_EQ(RequestsOf("2").size(), 22u);
+
+    const CliRun both = Cli({"--device", "1", "write", preset, "--all"});
+    EXPECT_EQ(both.Status, 2);
+    EXPECT_NE(both.Err.find("exclude each other"), std::string::npos) << both.Err;
 }
 
 TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)

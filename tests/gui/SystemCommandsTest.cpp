@@ -32,7 +32,7 @@ using Event = RecordingUi::Event;
 namespace {
 
 // The in-process box the harness opens.
-constexpr const char* BoxPath = InProcessBox::InstanceId;
+constexpr const char* BoxPath = InProcessBox::DefaultInstanceId;
 
 std::uint8_t Command(const Bytes& payload) { return payload.empty() ? 0 : payload[0]; }
 

@@ -41,15 +41,15 @@ constexpr int ExitFailed = 1; // no box, or an exchange failed
 constexpr int ExitUsage = 2;  // wrong usage or a bad file
 
 constexpr const char* MainUsage =
-    "Usage: ktvtune-cli [--quiet] COMMAND [ARGS]\n"
+    "Usage: ktvtune-cli [--quiet] [--device BOX] COMMAND [ARGS]\n"
     "\n"
     "Talks to the first KTV DSP box found (real boxes first, then virtual\n"
-    "boxes run by ktvtune-box).\n"
+    "boxes run by ktvtune-box), or to the one --device names.\n"
     "\n"
     "Commands:\n"
-    "  list               list every box found with identifier and path\n"
+    "  list               list every box found: number, identifier and path\n"
     "  read -o FILE.dap   read the whole state of the box into FILE.dap\n"
-    "  write FILE.dap     send the preset in FILE.dap to the box\n"
+    "  write FILE.dap     send the preset in FILE.dap to the box (--all: to every box)\n"
     "  store N            make the box store its current settings in slot N (1..8)\n"
     "  recall N           make the box recall slot N (1..8) and read it back\n"
     "  dump FILE.dap      print the preset as JSON (no box needed)\n"
@@ -64,6 +64,8 @@ constexpr const char* MainUsage =
     "\n"
     "Options:\n"
     "  -q, --quiet        do not print the status texts of each exchange\n"
+    "  -d, --device BOX   the box to talk to: its identifier, its path or its\n"
+    "                     number, as 'list' shows them\n"
     "  -h, --help         show this help ('ktvtune-cli COMMAND --help' for one command)\n"
     "\n"
     "Exit status: 0 success, 1 box missing or an exchange failed,\n"
@@ -98,6 +100,7 @@ public:
 };
 
 ConsoleUi ui;
+std::string wantedBox; // --device; empty: the first box
 
 LinuxHidPlatform& Platform()
 {
@@ -113,12 +116,22 @@ int UsageError(const char* usage, const std::string& what)
 
 bool IsHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
 
-// Opens the first box and links to it, as the window's Connect does; runs
-// `work` and closes the link again whatever it gave.
+// Opens the box --device names (or the first box) and links to it, as the
+// window's Connect does; runs `work` and closes the link again whatever it
+// gave.
 int WithBox(const std::function<int()>& work)
 {
     HidPro& hid = Hid();
     hid.SetPlatform(&Platform());
+    if (!wantedBox.empty()) {
+        const std::vector<HidInterface> boxes = hid.ListBoxes();
+        const HidInterface* box = SelectBox(boxes, wantedBox);
+        if (!box) {
+            std::fprintf(stderr, "ktvtune-cli: no box '%s' (see 'ktvtune-cli list')\n", wantedBox.c_str());
+            return ExitFailed;
+        }
+        hid.DevicePath = box->Path;
+    }
     hid.OpenDevice();
     if (hid.Opened && !hid.Linked)
         hid.Linked = SendLink(1);
@@ -157,19 +170,21 @@ std::optional<std::uint8_t> ParseSlot(const std::string& text)
 
 // ---- list ----
 
-constexpr const char* ListUsage = "Usage: ktvtune-cli list\n\nLists every box found (real and virtual): identifier, then path.\n";
+constexpr const char* ListUsage =
+    "Usage: ktvtune-cli list\n\n"
+    "Lists every box found (real and virtual), one a line: its number, its\n"
+    "identifier and its path, separated by tabs. Any of the three picks the box\n"
+    "for --device.\n";
 
 int RunList(const std::vector<std::string>& args)
 {
     if (!args.empty())
         return UsageError(ListUsage, "list takes no arguments");
-    int found = 0;
-    for (const HidInterface& i : Platform().ListInterfaces())
-        if (i.InstanceId.find(BoxIdentifier) != std::string::npos) {
-            std::printf("%s\t%s\n", i.InstanceId.c_str(), i.Path.c_str());
-            ++found;
-        }
-    if (!found) {
+    Hid().SetPlatform(&Platform());
+    const std::vector<HidInterface> boxes = Hid().ListBoxes();
+    for (std::size_t n = 0; n < boxes.size(); ++n)
+        std::printf("%zu\t%s\t%s\n", n + 1, boxes[n].InstanceId.c_str(), boxes[n].Path.c_str());
+    if (boxes.empty()) {
         std::fprintf(stderr, "no box found\n");
         // Virtual boxes in a directory others could tamper with are ignored;
         // say so, or the user is left guessing why a running box is missing.
@@ -215,26 +230,64 @@ int RunRead(const std::vector<std::string>& args)
 // ---- write ----
 
 constexpr const char* WriteUsage =
-    "Usage: ktvtune-cli write FILE.dap\n\n"
+    "Usage: ktvtune-cli write FILE.dap [--all]\n\n"
     "Loads the preset into a default image and sends the whole image to the\n"
     "box (nine requests). A file that is missing or not a valid preset is\n"
-    "reported and nothing is sent.\n";
+    "reported and nothing is sent.\n"
+    "With --all, sends it to every box found, one after the other, and prints\n"
+    "one line per box: number, identifier and outcome; the exit status is 1\n"
+    "if any box failed.\n";
 
 int RunWrite(const std::vector<std::string>& args)
 {
-    if (args.size() != 1)
+    std::vector<std::string> files;
+    bool all = false;
+    for (const std::string& a : args) {
+        if (a == "--all")
+            all = true;
+        else if (!a.empty() && a[0] == '-')
+            return UsageError(WriteUsage, "unknown option '" + a + "'");
+        else
+            files.push_back(a);
+    }
+    if (files.size() != 1)
         return UsageError(WriteUsage, "write needs exactly one FILE.dap");
+    if (all && !wantedBox.empty())
+        return UsageError(WriteUsage, "--all and --device exclude each other");
     LoadDefaults();
     DapReadError error = DapReadError::None;
-    if (!ReadDapFile(args[0], &error)) {
-        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", args[0].c_str(), DapReadErrorText(error));
+    if (!ReadDapFile(files[0], &error)) {
+        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", files[0].c_str(), DapReadErrorText(error));
         return ExitUsage;
     }
-    return WithBox([] {
+    std::string outcome;
+    auto writeAll = [&] {
         const bool ok = WriteAllToDevice();
-        Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+        outcome = ok ? "Write dsp ok!" : "Write dsp fault!";
+        Ui().ShowMessage(outcome);
         return ok ? ExitOk : ExitFailed;
-    });
+    };
+    if (!all)
+        return WithBox(writeAll);
+
+    // The list is taken once: a box that arrives meanwhile waits for the next run.
+    Hid().SetPlatform(&Platform());
+    const std::vector<HidInterface> boxes = Hid().ListBoxes();
+    if (boxes.empty()) {
+        std::fprintf(stderr, "no box found\n");
+        return ExitFailed;
+    }
+    int status = ExitOk;
+    for (std::size_t n = 0; n < boxes.size(); ++n) {
+        // Every box gets the same image; what the previous one answered stays out.
+        outcome = "Connect:no!";
+        wantedBox = boxes[n].Path;
+        if (WithBox(writeAll) != ExitOk)
+            status = ExitFailed;
+        std::printf("%zu\t%s\t%s\n", n + 1, boxes[n].InstanceId.c_str(), outcome.c_str());
+        std::fflush(stdout);
+    }
+    return status;
 }
 
 // ---- store / recall ----
@@ -727,7 +780,14 @@ int main(int argc, char** argv)
         }
         if (args[at] == "-q" || args[at] == "--quiet")
             ui.Quiet = true;
-        else
+        else if (args[at] == "-d" || args[at] == "--device" || args[at].starts_with("--device=")) {
+            const bool joined = args[at].size() > 8;
+            if (!joined && at + 1 == args.size())
+                return UsageError(MainUsage, args[at] + " needs a box");
+            wantedBox = joined ? args[at].substr(9) : args[++at];
+            if (wantedBox.empty())
+                return UsageError(MainUsage, "--device needs a box");
+        } else
             return UsageError(MainUsage, "unknown option '" + args[at] + "'");
     }
     if (at == args.size())

@@ -1,12 +1,14 @@
 #include "support/GuiHarness.h"
 
 #include "app/Theme.h"
+#include "app/Translations.h"
 #include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTest>
 
@@ -14,6 +16,14 @@ namespace ktv::test {
 
 void GuiHarness::Start()
 {
+    // As the program does: the language of the locale the tests run under
+    // (C for every test but the one that checks the translation).
+    static const bool translated = InstallTranslations(*QCoreApplication::instance());
+    (void)translated;
+    if (!keepSettings || !settingsDir) {
+        settingsDir = std::make_unique<QTemporaryDir>();
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir->path());
+    }
     SetUserInterface(&ui);
     DspParams = {};
     Hid() = HidPro{};

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPoint>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <functional>
@@ -56,6 +57,8 @@ public:
 class GuiHarness {
 public:
     // Builds and shows the window and waits until the chart has its grid.
+    // Its settings live in a fresh temporary folder (a first run) unless
+    // keepSettings is set, when it finds what the previous window left.
     void Start();
     void Stop();
 
@@ -77,6 +80,8 @@ public:
     void SelectTab(int tab);
 
     WindowUi ui;
+    bool keepSettings = false;
+    std::unique_ptr<QTemporaryDir> settingsDir;
     std::unique_ptr<InProcessBox> box;
     std::unique_ptr<TFormMain> form;
     std::size_t seen = 0;

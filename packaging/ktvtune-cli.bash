@@ -1,0 +1,71 @@
+# bash completion for ktvtune-cli: commands, options, slot numbers, channel
+# names, boxes for --device, .dap files and filter files. Plain bash: it does not need the
+# bash-completion helpers, so it also works when sourced by hand.
+
+_ktvtune_cli()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local commands="list read write store recall dump diff import export help"
+    local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
+    local i command=""
+
+    # The first word that is not an option (or an option's value) is the command.
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+            -d | --device) ((i++)) ;;
+            -*) ;;
+            *) command=${COMP_WORDS[i]}; break ;;
+        esac
+    done
+
+    case $prev in
+        -d | --device)
+            # Numbers and identifiers of the boxes present now.
+            local IFS=$'\n'
+            COMPREPLY=($(compgen -W "$(ktvtune-cli list 2>/dev/null | cut -f1,2 | tr '\t' '\n')" -- "$cur"))
+            return ;;
+        -o | --output | --out)
+            # export writes filter text, any name; the others write presets.
+            if [[ $command == export ]]; then
+                COMPREPLY=($(compgen -f -- "$cur"))
+            else
+                COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
+            fi
+            return ;;
+        --preset)
+            COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
+            return ;;
+        -c | --channel)
+            COMPREPLY=($(compgen -W "$channels" -- "$cur"))
+            return ;;
+    esac
+
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "-q --quiet -d --device -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        fi
+        return
+    fi
+
+    local options="-h --help"
+    case $command in
+        read) options+=" -o --output" ;;
+        write) options+=" --all" ;;
+        recall) options+=" -o --output" ;;
+        dump) options+=" --box" ;;
+        import) options+=" --channel --preset -o --output" ;;
+        export) options+=" --channel -o --output" ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    case $command in
+        store | recall) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")) ;;
+        import) COMPREPLY=($(compgen -f -- "$cur")) ;;
+        write | dump | diff | export) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
+    esac
+}
+complete -o filenames -F _ktvtune_cli ktvtune-cli

@@ -1,0 +1,758 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>ktv::Core</name>
+    <message>
+        <source>no usb device 2</source>
+        <translation>未找到 USB 设备 2</translation>
+    </message>
+    <message>
+        <source>The DSP box was found but cannot be opened: permission denied.
+Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.</source>
+        <translation>找到了 DSP 设备，但无权打开。
+请安装 udev 规则 70-ktvtune.rules（见 README），然后重新插入设备。</translation>
+    </message>
+    <message>
+        <source>Write:ok!</source>
+        <translation>写:成功!</translation>
+    </message>
+    <message>
+        <source>Write:error!</source>
+        <translation>写:错误!</translation>
+    </message>
+    <message>
+        <source>ReadFile:error!</source>
+        <translation>读取:错误!</translation>
+    </message>
+    <message>
+        <source>CheckSum:error!</source>
+        <translation>校验和:错误!</translation>
+    </message>
+    <message>
+        <source>Write:fault!</source>
+        <translation>写:失败!</translation>
+    </message>
+    <message>
+        <source>Read:fault!</source>
+        <translation>读:失败!</translation>
+    </message>
+    <message>
+        <source>Read:Ok!</source>
+        <translation>读:成功!</translation>
+    </message>
+    <message>
+        <source>Error!</source>
+        <translation>错误!</translation>
+    </message>
+    <message>
+        <source>the file cannot be opened</source>
+        <translation>无法打开文件</translation>
+    </message>
+    <message>
+        <source>the file is shorter than 465 bytes</source>
+        <translation>文件不足 465 字节</translation>
+    </message>
+    <message>
+        <source>the file does not start with the preset marker</source>
+        <translation>文件开头不是预设标记</translation>
+    </message>
+    <message>
+        <source>the file does not end with the preset marker</source>
+        <translation>文件结尾不是预设标记</translation>
+    </message>
+    <message>
+        <source>the checksum does not match (the file is damaged)</source>
+        <translation>校验和不符（文件已损坏）</translation>
+    </message>
+    <message>
+        <source>Connect:ok!</source>
+        <translation>连接:成功!</translation>
+    </message>
+    <message>
+        <source>Connect:no!</source>
+        <translation>连接:失败!</translation>
+    </message>
+    <message>
+        <source>DSP USB Plugin!</source>
+        <translation>DSP USB 已插入!</translation>
+    </message>
+    <message>
+        <source>DSP USB Plugout!</source>
+        <translation>DSP USB 已拔出!</translation>
+    </message>
+    <message>
+        <source>Write dsp ok!</source>
+        <translation>写入设备成功!</translation>
+    </message>
+    <message>
+        <source>Write dsp fault!</source>
+        <translation>写入设备失败!</translation>
+    </message>
+    <message>
+        <source>Read dsp ok!</source>
+        <translation>读取设备成功!</translation>
+    </message>
+    <message>
+        <source>Read dsp fault!</source>
+        <translation>读取设备失败!</translation>
+    </message>
+    <message>
+        <source>Set factory mode ok!</source>
+        <translation>保存预设成功!</translation>
+    </message>
+    <message>
+        <source>Set factory mode fault!</source>
+        <translation>保存预设失败!</translation>
+    </message>
+    <message>
+        <source>Set factory mode error!</source>
+        <translation>预设号错误!</translation>
+    </message>
+    <message>
+        <source>Reset factory mode Ok!</source>
+        <translation>调用预设成功!</translation>
+    </message>
+    <message>
+        <source>Reset factory mode fault!</source>
+        <translation>调用预设失败!</translation>
+    </message>
+    <message>
+        <source>Reset factory mode error!</source>
+        <translation>预设号错误!</translation>
+    </message>
+    <message>
+        <source>File name error!</source>
+        <translation>文件名错误!</translation>
+    </message>
+    <message>
+        <source>it is a directory</source>
+        <translation>这是一个文件夹</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>这不是普通文件</translation>
+    </message>
+    <message>
+        <source>the file cannot be read</source>
+        <translation>无法读取文件</translation>
+    </message>
+    <message>
+        <source>the file is read-only</source>
+        <translation>文件为只读</translation>
+    </message>
+    <message>
+        <source>no file can be created in its folder</source>
+        <translation>无法在其文件夹中创建文件</translation>
+    </message>
+    <message>
+        <source>the file cannot be written</source>
+        <translation>无法写入文件</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::FilterType</name>
+    <message>
+        <source>Low Pass</source>
+        <translation>低通</translation>
+    </message>
+    <message>
+        <source>High Pass</source>
+        <translation>高通</translation>
+    </message>
+    <message>
+        <source>Bell</source>
+        <translation>峰值</translation>
+    </message>
+    <message>
+        <source>Low Shelf</source>
+        <translation>低架</translation>
+    </message>
+    <message>
+        <source>High Shelf</source>
+        <translation>高架</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::SettingsPages</name>
+    <message>
+        <source>OFF</source>
+        <translation>关</translation>
+    </message>
+    <message>
+        <source>Attackx%1</source>
+        <translation>启动时间x%1</translation>
+    </message>
+    <message>
+        <source>MIC</source>
+        <translation>MIC</translation>
+    </message>
+    <message>
+        <source>MUSIC</source>
+        <translation>MUSIC</translation>
+    </message>
+    <message>
+        <source>EFFECT</source>
+        <translation>EFFECT</translation>
+    </message>
+    <message>
+        <source>OUT</source>
+        <translation>输出</translation>
+    </message>
+    <message>
+        <source>Threshold</source>
+        <translation>阈值</translation>
+    </message>
+    <message>
+        <source>Attack</source>
+        <translation>启动时间</translation>
+    </message>
+    <message>
+        <source>Release</source>
+        <translation>释放时间</translation>
+    </message>
+    <message>
+        <source>Ratio</source>
+        <translation>压缩比</translation>
+    </message>
+    <message>
+        <source>FBX</source>
+        <translation>反馈抑制</translation>
+    </message>
+    <message>
+        <source>NoiseGate</source>
+        <translation>噪声门</translation>
+    </message>
+    <message>
+        <source>PITCH</source>
+        <translation>变调</translation>
+    </message>
+    <message>
+        <source>INPUT</source>
+        <translation>输入</translation>
+    </message>
+    <message>
+        <source>Echo</source>
+        <translation>回声</translation>
+    </message>
+    <message>
+        <source>Reverb</source>
+        <translation>混响</translation>
+    </message>
+    <message>
+        <source>PreDelay:</source>
+        <translation>预延时:</translation>
+    </message>
+    <message>
+        <source>Delay:</source>
+        <translation>延时:</translation>
+    </message>
+    <message>
+        <source>Repeat:</source>
+        <translation>重复:</translation>
+    </message>
+    <message>
+        <source>Damp:</source>
+        <translation>阻尼:</translation>
+    </message>
+    <message>
+        <source>Early:Late</source>
+        <translation>早期:后期</translation>
+    </message>
+    <message>
+        <source>Time:</source>
+        <translation>时间:</translation>
+    </message>
+    <message>
+        <source>MicVol:</source>
+        <translation>话筒音量:</translation>
+    </message>
+    <message>
+        <source>MusicVol:</source>
+        <translation>音乐音量:</translation>
+    </message>
+    <message>
+        <source>EchoVol:</source>
+        <translation>回声音量:</translation>
+    </message>
+    <message>
+        <source>ReverbVol:</source>
+        <translation>混响音量:</translation>
+    </message>
+    <message>
+        <source>Click to invert the sign</source>
+        <translation>单击反相</translation>
+    </message>
+    <message>
+        <source>Delay L:</source>
+        <translation>左延时:</translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation>静音</translation>
+    </message>
+    <message>
+        <source>Delay R:</source>
+        <translation>右延时:</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TAboutBox</name>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TFormMain</name>
+    <message>
+        <source>Preset folder</source>
+        <translation>预设文件夹</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>连接</translation>
+    </message>
+    <message>
+        <source>Several boxes are present. Link to:</source>
+        <translation>找到多台设备，连接到：</translation>
+    </message>
+    <message>
+        <source>Preset folder...</source>
+        <translation>预设文件夹...</translation>
+    </message>
+    <message>
+        <source>MIC</source>
+        <translation>MIC</translation>
+    </message>
+    <message>
+        <source>MUSIC</source>
+        <translation>MUSIC</translation>
+    </message>
+    <message>
+        <source>EFECT</source>
+        <translation>EFECT</translation>
+    </message>
+    <message>
+        <source>MAIN</source>
+        <translation>MAIN</translation>
+    </message>
+    <message>
+        <source>CENTER</source>
+        <translation>CENTER</translation>
+    </message>
+    <message>
+        <source>SUB</source>
+        <translation>SUB</translation>
+    </message>
+    <message>
+        <source>SRS</source>
+        <translation>SRS</translation>
+    </message>
+    <message>
+        <source>SYSTEM</source>
+        <translation>系统</translation>
+    </message>
+    <message>
+        <source>DAP files (*.dap)</source>
+        <translation>DAP 预设文件 (*.dap)</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Mic:%1</source>
+        <translation>话筒:%1</translation>
+    </message>
+    <message>
+        <source>Music:%1</source>
+        <translation>音乐:%1</translation>
+    </message>
+    <message>
+        <source>Effect:%1</source>
+        <translation>效果:%1</translation>
+    </message>
+    <message>
+        <source>AUTO</source>
+        <translation>自动读取</translation>
+    </message>
+    <message>
+        <source>System</source>
+        <translation>系统</translation>
+    </message>
+    <message>
+        <source>Mic MAX Vol:</source>
+        <translation>话筒最大音量:</translation>
+    </message>
+    <message>
+        <source>Music MAX Vol:</source>
+        <translation>音乐最大音量:</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>模式</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Save to file</source>
+        <translation>保存到文件</translation>
+    </message>
+    <message>
+        <source>Recall from file</source>
+        <translation>从文件调用</translation>
+    </message>
+    <message>
+        <source>Write to dsp</source>
+        <translation>写入设备</translation>
+    </message>
+    <message>
+        <source>Read from dsp</source>
+        <translation>从设备读取</translation>
+    </message>
+    <message>
+        <source>Set   factory   mode:</source>
+        <translation>保存到预设:</translation>
+    </message>
+    <message>
+        <source>Reset factory mode:</source>
+        <translation>调用预设:</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>No Connect!</source>
+        <translation>未连接!</translation>
+    </message>
+    <message>
+        <source>Commution State:</source>
+        <translation>通讯状态:</translation>
+    </message>
+    <message>
+        <source>Device ID:1</source>
+        <translation>设备号:1</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a valid integer value</source>
+        <translation>“%1”不是有效的整数</translation>
+    </message>
+    <message>
+        <source>Preset not loaded: %1: %2.</source>
+        <translation>预设未载入：%1：%2。</translation>
+    </message>
+    <message>
+        <source>A</source>
+        <translation>A</translation>
+    </message>
+    <message>
+        <source>B</source>
+        <translation>B</translation>
+    </message>
+    <message>
+        <source>Compare: switch the window and the box to setting %1</source>
+        <translation>对比：将窗口和设备切换到设置 %1</translation>
+    </message>
+    <message>
+        <source>Compare with preset...</source>
+        <translation>与预设对比...</translation>
+    </message>
+    <message>
+        <source>Compare with box</source>
+        <translation>与设备对比</translation>
+    </message>
+    <message>
+        <source>Recall slot %1</source>
+        <translation>调用预设 %1</translation>
+    </message>
+    <message>
+        <source>Open %1</source>
+        <translation>打开 %1</translation>
+    </message>
+    <message>
+        <source>Undo %1</source>
+        <translation>撤销 %1</translation>
+    </message>
+    <message>
+        <source>Undo</source>
+        <translation>撤销</translation>
+    </message>
+    <message>
+        <source>Redo %1</source>
+        <translation>重做 %1</translation>
+    </message>
+    <message>
+        <source>Redo</source>
+        <translation>重做</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>编辑</translation>
+    </message>
+    <message>
+        <source>Copy EQ to</source>
+        <translation>复制均衡到</translation>
+    </message>
+    <message>
+        <source>Copy %1 EQ to %2</source>
+        <translation>复制 %1 均衡到 %2</translation>
+    </message>
+    <message>
+        <source>View</source>
+        <translation>视图</translation>
+    </message>
+    <message>
+        <source>Compare</source>
+        <translation>对比</translation>
+    </message>
+    <message>
+        <source>Compare: A</source>
+        <translation>对比: A</translation>
+    </message>
+    <message>
+        <source>Compare: B</source>
+        <translation>对比: B</translation>
+    </message>
+    <message>
+        <source>Compare with preset</source>
+        <translation>与预设对比</translation>
+    </message>
+    <message>
+        <source>Cannot compare with %1: %2.</source>
+        <translation>无法与 %1 对比：%2。</translation>
+    </message>
+    <message>
+        <source>Compare with %1</source>
+        <translation>与 %1 对比</translation>
+    </message>
+    <message>
+        <source>Connect to a box first.</source>
+        <translation>请先连接设备。</translation>
+    </message>
+    <message>
+        <source>Box</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>No differences.</source>
+        <translation>没有差异。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n field(s) differ.</source>
+        <translation>
+            <numerusform>%n 个参数不同。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Field</source>
+        <translation>参数</translation>
+    </message>
+    <message>
+        <source>Window</source>
+        <translation>窗口</translation>
+    </message>
+    <message>
+        <source>Preset not saved: %1: %2.</source>
+        <translation>预设未保存：%1：%2。</translation>
+    </message>
+    <message>
+        <source>KTV Tune has not read this box&apos;s settings yet. Read them first?</source>
+        <translation>KTV Tune 尚未读取这台设备的设置。先读取吗？</translation>
+    </message>
+    <message>
+        <source>Read from box</source>
+        <translation>从设备读取</translation>
+    </message>
+    <message>
+        <source>Send my change</source>
+        <translation>发送我的修改</translation>
+    </message>
+    <message>
+        <source>Replace %1 with the window&apos;s settings?</source>
+        <translation>用窗口中的设置替换 %1 吗？</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>Preset saved</source>
+        <translation>预设已保存</translation>
+    </message>
+    <message>
+        <source>An edit did not reach the box: the box may not hold what the window shows. &quot;Write to dsp&quot; sends everything.</source>
+        <translation>有修改未送达设备：设备中的设置可能与窗口显示的不同。“写入设备”会发送全部设置。</translation>
+    </message>
+    <message>
+        <source>Import filters…</source>
+        <translation>导入滤波器…</translation>
+    </message>
+    <message>
+        <source>Export filters…</source>
+        <translation>导出滤波器…</translation>
+    </message>
+    <message>
+        <source>Load measurement…</source>
+        <translation>载入测量…</translation>
+    </message>
+    <message>
+        <source>Export chart…</source>
+        <translation>导出图表…</translation>
+    </message>
+    <message>
+        <source>Import report</source>
+        <translation>导入报告</translation>
+    </message>
+    <message>
+        <source>Clear measurement</source>
+        <translation>清除测量</translation>
+    </message>
+    <message>
+        <source>Import filters</source>
+        <translation>导入滤波器</translation>
+    </message>
+    <message>
+        <source>Filter files (*.txt);;All files (*)</source>
+        <translation>滤波器文件 (*.txt);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Import refused: %1</source>
+        <translation>拒绝导入：%1</translation>
+    </message>
+    <message>
+        <source>Import %1</source>
+        <translation>导入 %1</translation>
+    </message>
+    <message>
+        <source>%1 into %2:</source>
+        <translation>%1 导入到 %2：</translation>
+    </message>
+    <message>
+        <source>Export filters</source>
+        <translation>导出滤波器</translation>
+    </message>
+    <message>
+        <source>Filter files (*.txt)</source>
+        <translation>滤波器文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>Cannot write %1.</source>
+        <translation>无法写入 %1。</translation>
+    </message>
+    <message>
+        <source>Load measurement</source>
+        <translation>载入测量</translation>
+    </message>
+    <message>
+        <source>Measurements (*.txt *.frd *.csv);;All files (*)</source>
+        <translation>测量文件 (*.txt *.frd *.csv);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Cannot load the measurement: %1</source>
+        <translation>无法载入测量：%1</translation>
+    </message>
+    <message>
+        <source>PNG image (*.png)</source>
+        <translation>PNG 图像 (*.png)</translation>
+    </message>
+    <message>
+        <source>PNG image, double size (*.png)</source>
+        <translation>PNG 图像，双倍尺寸 (*.png)</translation>
+    </message>
+    <message>
+        <source>PDF document (*.pdf)</source>
+        <translation>PDF 文档 (*.pdf)</translation>
+    </message>
+    <message>
+        <source>CSV table (*.csv)</source>
+        <translation>CSV 表格 (*.csv)</translation>
+    </message>
+    <message>
+        <source>Export chart</source>
+        <translation>导出图表</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TFormPEQA</name>
+    <message>
+        <source>Reset</source>
+        <translation>复位</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>Fc/Hz</source>
+        <translation>频率/Hz</translation>
+    </message>
+    <message>
+        <source>Gain/db</source>
+        <translation>增益/dB</translation>
+    </message>
+    <message>
+        <source>Q</source>
+        <translation>Q</translation>
+    </message>
+    <message>
+        <source>Bypass</source>
+        <translation>旁通</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a valid number.</source>
+        <translation>“%1”不是有效的数字。</translation>
+    </message>
+    <message>
+        <source>Frequency Response</source>
+        <translation>频率响应</translation>
+    </message>
+    <message>
+        <source>Frequency/Hz</source>
+        <translation>频率/Hz</translation>
+    </message>
+    <message>
+        <source>EQ Bypass</source>
+        <translation>均衡旁通</translation>
+    </message>
+    <message>
+        <source>Parametric</source>
+        <translation>参量</translation>
+    </message>
+    <message>
+        <source>Reset %1 EQ</source>
+        <translation>复位 %1 均衡</translation>
+    </message>
+    <message>
+        <source>Measurement</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Prediction</source>
+        <translation>预测</translation>
+    </message>
+</context>
+</TS>
