@@ -1,11 +1,11 @@
 # bash completion for ktvtune-cli: commands, options, slot numbers, channel
-# names, boxes for --device, .dap files and filter files. Plain bash: it does not need the
+# names, boxes for --device, .dap files, filter and measurement files. Plain bash: it does not need the
 # bash-completion helpers, so it also works when sourced by hand.
 
 _ktvtune_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="list read write store recall dump diff import export help"
+    local commands="list read write store recall dump diff import export fit help"
     local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
     local i command=""
 
@@ -32,6 +32,11 @@ _ktvtune_cli()
                 COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
             fi
             return ;;
+        --target)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return ;;
+        --tilt | --range | --max-boost | --max-cut)
+            return ;;
         --preset)
             COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
@@ -57,6 +62,7 @@ _ktvtune_cli()
         dump) options+=" --box" ;;
         import) options+=" --channel --preset -o --output" ;;
         export) options+=" --channel -o --output" ;;
+        fit) options+=" --channel --target --tilt --range --max-boost --max-cut --preset -o --output" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -64,7 +70,7 @@ _ktvtune_cli()
     fi
     case $command in
         store | recall) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")) ;;
-        import) COMPREPLY=($(compgen -f -- "$cur")) ;;
+        import | fit) COMPREPLY=($(compgen -f -- "$cur")) ;;
         write | dump | diff | export) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac
 }
