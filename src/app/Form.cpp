@@ -555,7 +555,7 @@ void TFormMain::PageControl1Change(int tab)
     const auto channel = EqChannel(tab);
     if (channel >= EqChannel::MAIN)
         editor_->PageControlSet()->ShowRightLine(channel == EqChannel::MAIN || channel == EqChannel::SRS);
-    editor_->PageControlSet()->ShowPageFor(channel);
+    editor_->PageControlSet()->SetChannel(channel);
     editor_->Channel = std::uint8_t(tab);
     DockEditor(dockPanels_[std::size_t(tab)]);
     editor_->show();
@@ -581,7 +581,7 @@ void TFormMain::FitToMeasurementClick()
 void TFormMain::FormShow()
 {
     editor_->ConfigureBands(0, 7);
-    editor_->PageControlSet()->ShowPageFor(EqChannel::MIC);
+    editor_->PageControlSet()->SetChannel(EqChannel::MIC);
     editor_->Channel = std::uint8_t(EqChannel::MIC);
     DockEditor(dockPanels_[0]);
     editor_->show();

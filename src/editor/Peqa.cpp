@@ -98,7 +98,7 @@ TFormPEQA::TFormPEQA(QWidget* parent) : QWidget(parent)
     lowerLayout->setContentsMargins(0, 0, 0, 0);
     lowerLayout->setSpacing(6);
     lowerLayout->addWidget(BuildBandArea(), 0);
-    pages_ = new SettingsPages(Channel, lower);
+    pages_ = new SettingsPages(lower);
     lowerLayout->addWidget(pages_, 1);
     splitter_->addWidget(lower);
     splitter_->setStretchFactor(0, 1);
@@ -117,7 +117,7 @@ TFormPEQA::TFormPEQA(QWidget* parent) : QWidget(parent)
     // FormCreate
     ConfigureBands(0, 7);
     pages_->tabBar()->hide();
-    pages_->ShowPageFor(EqChannel::MIC);
+    pages_->SetChannel(EqChannel::MIC);
 }
 
 TFormPEQA::~TFormPEQA() = default;

@@ -3,8 +3,8 @@
 #include "editor/SettingsPagesWidgets.h"
 #include "params/Commands.h"
 
-#include <QCoreApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,23 +15,273 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <variant>
 
 namespace ktv {
 
+// The image field a row stores into, whatever its width and sign.
+using FieldRef = std::variant<std::uint8_t*, std::int8_t*, std::uint16_t*, std::int16_t*>;
+
+struct SettingBinding {
+    enum Kind : std::uint8_t { Bar, Check, Radio };
+    // What a row addresses besides its own field: nothing, the current output
+    // group, or the group's left or right output line. A row whose group or
+    // line the channel lacks stores and sends nothing.
+    enum Target : std::uint8_t { Fixed, Group, LeftLine, RightLine };
+    // How a control's position and the stored field map onto each other.
+    enum Map : std::uint8_t { Same, GateStep, MixLevel, MuteBit };
+    enum Format : std::uint8_t { Threshold, Ms, Release, Number, OffOrNumber, Pitch, Percent, Mix, Delay };
+
+    Kind kind = Bar;
+    const char* control = nullptr; // object names
+    const char* label = nullptr;   // none: the row has no value label
+    const char* caption = nullptr; // untranslated; none: the value label is the caption
+    int row = 0, column = 0;       // place in the page's layout
+    int min = 0, max = 0;          // a track bar starts at the end nearest 0
+    Format format = Number;
+    const char* initialText = nullptr; // label before the first change; none: formatted start
+    Target target = Fixed;
+    Map map = Same;
+    // Position in LoadSettings' sequence, the order the box receives its
+    // commands in.
+    int loadStep = 0;
+    // `at` is the output group or line the row addresses (0 for Fixed rows).
+    FieldRef (*field)(DspParamsImage& p, int at) = nullptr;
+    void (*send)(int at) = nullptr;
+};
+
 namespace {
+
+using B = SettingBinding;
+using Image = DspParamsImage;
+
+enum Page { Mic, Music, Effect, Out, PageCount };
 
 // Output lines each output group's delay and mute controls address; -1 where
 // the group has no right-hand line.
-constexpr std::array<int, OutputGroupCount> LeftLine{0, 2, 3, 4};
-constexpr std::array<int, OutputGroupCount> RightLine{1, -1, -1, 5};
+constexpr std::array<int, OutputGroupCount> LeftLines{0, 2, 3, 4};
+constexpr std::array<int, OutputGroupCount> RightLines{1, -1, -1, 5};
 
 // Noise-gate steps 0..3 are stored as dB thresholds -84, -78, -72, -66.
 constexpr int NoiseGateOff = -84;
 constexpr int NoiseGateStep = 6;
 
 const QStringList InputNames{"AUX", "BGM", "BT", "UDISK", "OPT", "COX"};
+
+constexpr std::array MicRows{
+    B{.control = "TrackBarMicTH", .label = "LabelMicTH", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Threshold"), .row = 0, .min = -300,
+      .format = B::Threshold, .loadStep = 0,
+      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Threshold; }, .send = [](int) { SendDynamics(0); }},
+    B{.control = "TrackBarMicAttack", .label = "LabelMicAttack", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Attack"), .row = 1, .min = 1,
+      .max = 100, .format = B::Ms, .loadStep = 1,
+      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Attack; }, .send = [](int) { SendDynamics(0); }},
+    B{.control = "TrackBarMicRelease", .label = "LabelMicRelease", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Release"), .row = 2, .min = 1,
+      .max = 100, .format = B::Release, .loadStep = 2,
+      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Release; }, .send = [](int) { SendDynamics(0); }},
+    B{.control = "TrackBarMicRatio", .label = "LabelMicRatio", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Ratio"), .row = 3, .min = 1,
+      .max = 100, .format = B::Number, .loadStep = 3,
+      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Ratio; }, .send = [](int) { SendDynamics(0); }},
+    B{.control = "TrackBarFS", .label = "LabelFS", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "FBX"), .row = 4, .max = 3,
+      .format = B::OffOrNumber, .initialText = "0", .loadStep = 13,
+      .field = [](Image& p, int) -> FieldRef { return &p.Fbx; }, .send = [](int) { SendFbx(); }},
+    B{.control = "TrackBarMicNS", .label = "LabelMicNS", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "NoiseGate"), .row = 5, .max = 3,
+      .format = B::OffOrNumber, .initialText = "0", .map = B::GateStep, .loadStep = 4,
+      .field = [](Image& p, int) -> FieldRef { return &p.NoiseGate[0]; }, .send = [](int) { SendNoiseGate(0); }},
+};
+
+constexpr std::array MusicRows{
+    B{.control = "TrackBarPS", .label = "LabelPS", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "PITCH"), .row = 0, .min = -4, .max = 4,
+      .format = B::Pitch, .initialText = "0", .loadStep = 14,
+      .field = [](Image& p, int) -> FieldRef { return &p.Pitch; }, .send = [](int) { SendPitch(); }},
+    B{.kind = B::Radio, .control = "RadioGroupInput", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "INPUT"), .row = 1,
+      .max = 5 /* InputNames */, .loadStep = 15, .field = [](Image& p, int) -> FieldRef { return &p.Input; },
+      .send = [](int) { SendInput(); }},
+};
+
+// Column 0 is the echo box, column 1 the reverb box.
+constexpr std::array EffectRows{
+    B{.control = "TrackBarEchoPreL", .label = "LabelEchoPreDelay", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "PreDelay:"), .max = 100,
+      .format = B::Ms, .loadStep = 20, .field = [](Image& p, int) -> FieldRef { return &p.Echo.PreDelay; },
+      .send = [](int) { SendEcho(); }},
+    B{.control = "TrackBarDelay", .label = "LabelEchoDelay", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Delay:"), .max = 300,
+      .format = B::Ms, .loadStep = 21, .field = [](Image& p, int) -> FieldRef { return &p.Echo.Delay; },
+      .send = [](int) { SendEcho(); }},
+    B{.control = "TrackBarRepeat", .label = "LabelEchoRepeat", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Repeat:"), .max = 90,
+      .format = B::Percent, .loadStep = 22, .field = [](Image& p, int) -> FieldRef { return &p.Echo.Repeat; },
+      .send = [](int) { SendEcho(); }},
+    B{.control = "TrackBarDamp", .label = "LabelEchoDamp", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Damp:"), .max = 100,
+      .format = B::Percent, .loadStep = 23, .field = [](Image& p, int) -> FieldRef { return &p.Echo.Damp; },
+      .send = [](int) { SendEcho(); }},
+    B{.control = "TrackBarReverbPreDelay", .label = "LabelReverbPreDelay", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "PreDelay:"),
+      .column = 1, .max = 100, .format = B::Ms, .loadStep = 24,
+      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.PreDelay; }, .send = [](int) { SendReverb(); }},
+    B{.control = "TrackBarReverbEarlyVol", .label = "LabelReverbEarlyVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Early:Late"),
+      .column = 1, .max = 100, .format = B::Percent, .loadStep = 25,
+      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.EarlyLate; }, .send = [](int) { SendReverb(); }},
+    B{.control = "TrackBarReverbTime", .label = "LabelReverbTime", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Time:"), .column = 1,
+      .max = 100, .format = B::Percent, .loadStep = 26,
+      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.Time; }, .send = [](int) { SendReverb(); }},
+    B{.control = "TrackBarReverbDamp", .label = "LabelReverbDamp", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Damp:"), .column = 1,
+      .max = 100, .format = B::Percent, .loadStep = 27,
+      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.Damp; }, .send = [](int) { SendReverb(); }},
+};
+
+// The mix column (0), the limiter column (3), and under them the left and
+// right output lines.
+constexpr std::array OutRows{
+    B{.control = "TrackBarOutMicVol", .label = "LabelOutMicVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "MicVol:"), .row = 0, .max = 100,
+      .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 16,
+      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].MicVol; },
+      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
+    B{.control = "TrackBarOutMusicVol", .label = "LabelOutMusicVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "MusicVol:"), .row = 1,
+      .max = 100, .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 17,
+      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].MusicVol; },
+      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
+    B{.control = "TrackBarOutEchoVol", .label = "LabelOutEchoVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "EchoVol:"), .row = 2,
+      .max = 100, .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 18,
+      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].EchoVol; },
+      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
+    B{.control = "TrackBarOutReverbVol", .label = "LabelOutReverbVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "ReverbVol:"), .row = 3,
+      .max = 100, .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 19,
+      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].ReverbVol; },
+      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
+    B{.control = "TrackBarOutTH", .label = "LabelOutTH", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Threshold"), .row = 0, .column = 3,
+      .min = -300, .format = B::Threshold, .target = B::Group, .loadStep = 9,
+      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Threshold; },
+      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+    B{.control = "TrackBarOutAT", .label = "LabelOutAT", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Attack"), .row = 1, .column = 3,
+      .min = 1, .max = 100, .format = B::Ms, .target = B::Group, .loadStep = 10,
+      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Attack; },
+      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+    B{.control = "TrackBarOutRT", .label = "LabelOutRT", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Release"), .row = 2, .column = 3,
+      .min = 1, .max = 100, .format = B::Release, .target = B::Group, .loadStep = 11,
+      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Release; },
+      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+    B{.control = "TrackBarOutRatio", .label = "LabelOutRatio", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Ratio"), .row = 3, .column = 3,
+      .min = 1, .max = 100, .format = B::Number, .initialText = "100", .target = B::Group, .loadStep = 12,
+      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Ratio; },
+      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+    B{.control = "TrackBarDelayL", .label = "LabelDelayL", .row = 4, .max = 2205, .format = B::Delay,
+      .target = B::LeftLine, .loadStep = 5,
+      .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; }, .send = [](int) { SendDelay(); }},
+    B{.kind = B::Check, .control = "CheckBoxMuteL", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Mute"), .row = 5, .column = 2, .max = 1,
+      .target = B::LeftLine, .map = B::MuteBit, .loadStep = 7,
+      .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
+    B{.control = "TrackBarDelayR", .label = "LabelDelayR", .row = 4, .column = 3, .max = 2205, .format = B::Delay,
+      .target = B::RightLine, .loadStep = 6,
+      .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; }, .send = [](int) { SendDelay(); }},
+    B{.kind = B::Check, .control = "CheckBoxMuteR", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Mute"), .row = 5, .column = 5, .max = 1,
+      .target = B::RightLine, .map = B::MuteBit, .loadStep = 8,
+      .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
+};
+
+constexpr std::array<std::span<const B>, PageCount> Tables{MicRows, MusicRows, EffectRows, OutRows};
+constexpr std::size_t RowCount = MicRows.size() + MusicRows.size() + EffectRows.size() + OutRows.size();
+
+const B& BindingOf(SettingRow row) { return Tables[std::size_t(row.page)][std::size_t(row.index)]; }
+
+// The row of a control, found while compiling: a name no table holds does not
+// compile.
+consteval SettingRow Locate(std::string_view control)
+{
+    for (int page = 0; page < PageCount; ++page)
+        for (std::size_t i = 0; i < Tables[std::size_t(page)].size(); ++i)
+            if (Tables[std::size_t(page)][i].control == control)
+                return {page, int(i)};
+    throw "no settings row has this control";
+}
+
+// Every row in LoadSettings' sequence; each load step is taken exactly once.
+constexpr auto LoadSequence = [] {
+    std::array<SettingRow, RowCount> order{};
+    std::array<bool, RowCount> taken{};
+    for (int page = 0; page < PageCount; ++page)
+        for (std::size_t i = 0; i < Tables[std::size_t(page)].size(); ++i) {
+            const auto step = std::size_t(Tables[std::size_t(page)][i].loadStep);
+            if (step >= RowCount || taken[step])
+                throw "load steps must number the rows once each";
+            taken[step] = true;
+            order[step] = {page, int(i)};
+        }
+    return order;
+}();
+
+int Read(FieldRef field)
+{
+    return std::visit([](auto* f) { return int(*f); }, field);
+}
+
+void Write(FieldRef field, int value)
+{
+    std::visit([value](auto* f) { *f = std::remove_pointer_t<decltype(f)>(value); }, field);
+}
+
+// The control position a stored field shows as; `at` is the line of a mute bit.
+int PositionOf(const B& b, int stored, int at)
+{
+    switch (b.map) {
+    case B::GateStep:
+        return (stored - NoiseGateOff) / NoiseGateStep;
+    case B::MixLevel:
+        return stored & MixLevelMask;
+    case B::MuteBit:
+        return (stored >> at) & 1;
+    case B::Same:
+        break;
+    }
+    return stored;
+}
+
+// The field a control position stores, given the field before: a mix level
+// moves under its sign flag, a mute bit leaves the other lines' bits.
+int StoredOf(const B& b, int before, int position, int at)
+{
+    switch (b.map) {
+    case B::GateStep:
+        return NoiseGateStep * position + NoiseGateOff;
+    case B::MixLevel:
+        return (before & MixSignBit) | position;
+    case B::MuteBit:
+        return position ? before | (1 << at) : before & ~(1 << at);
+    case B::Same:
+        break;
+    }
+    return position;
+}
+
+int ValueOf(const B& b, QWidget* control)
+{
+    switch (b.kind) {
+    case B::Check:
+        return static_cast<QCheckBox*>(control)->isChecked() ? 1 : 0;
+    case B::Radio:
+        return static_cast<RadioGroup*>(control)->ItemIndex();
+    case B::Bar:
+        break;
+    }
+    return static_cast<QSlider*>(control)->value();
+}
+
+// A control reacts only when its value moves, as a user's change would.
+void SetValue(const B& b, QWidget* control, int value)
+{
+    value = std::clamp(value, b.min, b.max);
+    switch (b.kind) {
+    case B::Check:
+        static_cast<QCheckBox*>(control)->setChecked(value != 0);
+        return;
+    case B::Radio:
+        static_cast<RadioGroup*>(control)->SetItemIndex(value);
+        return;
+    case B::Bar:
+        static_cast<QSlider*>(control)->setValue(value);
+        return;
+    }
+}
 
 QString DecimalPoint() { return QLocale().decimalPoint(); }
 
@@ -85,259 +335,156 @@ QString MixText(std::uint8_t mixByte)
     return ((mixByte & MixSignBit) ? QStringLiteral("-") : QStringLiteral("+")) + QString::number(mixByte & MixLevelMask);
 }
 
-SettingsPages::SettingsPages(const std::uint8_t& channel, QWidget* parent) : QTabWidget(parent), channel_(channel)
+SettingsPages::SettingsPages(QWidget* parent) : QTabWidget(parent)
 {
     setObjectName("PageControlSet");
-    BuildMicPage();
-    BuildMusicPage();
+    BuildGridPage(Mic, "GroupBoxLimitor");
+    BuildGridPage(Music, "GroupBoxMusic");
     BuildEffectPage();
-    BuildOutPage();
-    addTab(TabSheet1, tr("MIC"));
-    addTab(TabSheet2, tr("MUSIC"));
-    addTab(TabSheet3, tr("EFFECT"));
-    addTab(TabSheet4, tr("OUT"));
+    BuildGridPage(Out, "GroupBox15");
+    addTab(pages_[Mic].sheet, tr("MIC"));
+    addTab(pages_[Music].sheet, tr("MUSIC"));
+    addTab(pages_[Effect].sheet, tr("EFFECT"));
+    addTab(pages_[Out].sheet, tr("OUT"));
     // The page always follows the channel; the user never picks one.
     tabBar()->hide();
     setCurrentIndex(0);
 }
 
-namespace {
+// ---- building ----
 
-// A horizontal track bar, left end = Min. Range and initial position are set
-// before the reaction is connected, so building runs no reaction.
-template <class Reaction>
-QSlider* MakeTrackBar(SettingsPages* pages, QWidget* parent, const char* name, int min, int max, int initial,
-                      Reaction reaction)
+SettingsPages::Control& SettingsPages::MakeControl(SettingRow row, QWidget* parent)
 {
-    auto* bar = new QSlider(Qt::Horizontal, parent);
-    bar->setObjectName(name);
-    bar->setRange(min, max);
-    bar->setSingleStep(1);
-    bar->setTickPosition(QSlider::NoTicks);
-    bar->setValue(initial);
-    bar->setMinimumWidth(70);
-    QObject::connect(bar, &QSlider::valueChanged, pages, [pages, reaction] { (pages->*reaction)(); });
-    return bar;
-}
+    const B& b = BindingOf(row);
+    Control& c = pages_[std::size_t(row.page)].controls[std::size_t(row.index)];
+    // Range and start are set before the reaction is connected, so building
+    // runs no reaction.
+    switch (b.kind) {
+    case B::Bar: {
+        auto* bar = new QSlider(Qt::Horizontal, parent);
+        bar->setRange(b.min, b.max);
+        bar->setSingleStep(1);
+        bar->setTickPosition(QSlider::NoTicks);
+        bar->setValue(0); // clamped into the range
+        bar->setMinimumWidth(70);
+        connect(bar, &QSlider::valueChanged, this, [this, row] { React(row); });
+        c.widget = bar;
+        break;
+    }
+    case B::Check: {
+        auto* check = new QCheckBox(tr(b.caption), parent);
+        connect(check, &QCheckBox::toggled, this, [this, row] { React(row); });
+        c.widget = check;
+        break;
+    }
+    case B::Radio: {
+        auto* group = new RadioGroup(QString(), InputNames, parent);
+        group->SetItemIndex(0);
+        connect(group, &RadioGroup::itemIndexChanged, this, [this, row] { React(row); });
+        c.widget = group;
+        break;
+    }
+    }
+    c.widget->setObjectName(b.control);
+    if (!b.label)
+        return c;
 
-} // namespace
-
-void SettingsPages::BuildMicPage()
-{
-    TabSheet1 = new QWidget(this);
-    TabSheet1->setObjectName("TabSheet1");
-    auto* box = new QGroupBox(TabSheet1);
-    box->setObjectName("GroupBoxLimitor");
-    auto* grid = new QGridLayout(box);
-    int row = 0;
-    auto addRow = [&](const char* caption, QSlider* bar, QLabel* label) {
-        grid->addWidget(new QLabel(tr(caption), box), row, 0);
-        grid->addWidget(bar, row, 1);
-        grid->addWidget(label, row, 2);
-        ++row;
-    };
-    TrackBarMicTH = MakeTrackBar(this, box, "TrackBarMicTH", -300, 0, 0, &SettingsPages::TrackBarMicTHChange);
-    LabelMicTH = ValueLabel("LabelMicTH", "0dB", box);
-    addRow(QT_TR_NOOP("Threshold"), TrackBarMicTH, LabelMicTH);
-    TrackBarMicAttack = MakeTrackBar(this, box, "TrackBarMicAttack", 1, 100, 1, &SettingsPages::TrackBarMicAttackChange);
-    LabelMicAttack = ValueLabel("LabelMicAttack", "1ms", box);
-    addRow(QT_TR_NOOP("Attack"), TrackBarMicAttack, LabelMicAttack);
-    TrackBarMicRelease =
-        MakeTrackBar(this, box, "TrackBarMicRelease", 1, 100, 1, &SettingsPages::TrackBarMicReleaseChange);
-    LabelMicRelease = ValueLabel("LabelMicRelease", ReleaseText(1), box);
-    addRow(QT_TR_NOOP("Release"), TrackBarMicRelease, LabelMicRelease);
-    TrackBarMicRatio = MakeTrackBar(this, box, "TrackBarMicRatio", 1, 100, 1, &SettingsPages::TrackBarMicRatioChange);
-    LabelMicRatio = ValueLabel("LabelMicRatio", "1", box);
-    addRow(QT_TR_NOOP("Ratio"), TrackBarMicRatio, LabelMicRatio);
-    TrackBarFS = MakeTrackBar(this, box, "TrackBarFS", 0, 3, 0, &SettingsPages::TrackBarFSChange);
-    LabelFS = ValueLabel("LabelFS", "0", box);
-    addRow(QT_TR_NOOP("FBX"), TrackBarFS, LabelFS);
-    TrackBarMicNS = MakeTrackBar(this, box, "TrackBarMicNS", 0, 3, 0, &SettingsPages::TrackBarMicNSChange);
-    LabelMicNS = ValueLabel("LabelMicNS", "0", box);
-    addRow(QT_TR_NOOP("NoiseGate"), TrackBarMicNS, LabelMicNS);
-    grid->setRowStretch(row, 1);
-
-    auto* page = new QVBoxLayout(TabSheet1);
-    page->addWidget(box);
-}
-
-void SettingsPages::BuildMusicPage()
-{
-    TabSheet2 = new QWidget(this);
-    TabSheet2->setObjectName("TabSheet2");
-    auto* box = new QGroupBox(TabSheet2);
-    box->setObjectName("GroupBoxMusic");
-    auto* grid = new QGridLayout(box);
-    TrackBarPS = MakeTrackBar(this, box, "TrackBarPS", -4, 4, 0, &SettingsPages::TrackBarPSChange);
-    LabelPS = ValueLabel("LabelPS", "0", box);
-    grid->addWidget(new QLabel(tr("PITCH"), box), 0, 0);
-    grid->addWidget(TrackBarPS, 0, 1);
-    grid->addWidget(LabelPS, 0, 2);
-    grid->addWidget(new QLabel(tr("INPUT"), box), 1, 0, Qt::AlignTop);
-    RadioGroupInput = new RadioGroup(QString(), InputNames, box);
-    RadioGroupInput->setObjectName("RadioGroupInput");
-    RadioGroupInput->SetItemIndex(0);
-    connect(RadioGroupInput, &RadioGroup::ItemIndexChanged, this, [this] { RadioGroupInputClick(); });
-    grid->addWidget(RadioGroupInput, 1, 1, 1, 2);
-    grid->setRowStretch(2, 1);
-
-    auto* page = new QVBoxLayout(TabSheet2);
-    page->addWidget(box);
-}
-
-void SettingsPages::BuildEffectPage()
-{
-    TabSheet3 = new QWidget(this);
-    TabSheet3->setObjectName("TabSheet3");
-    auto* echo = new QGroupBox(tr("Echo"), TabSheet3);
-    echo->setObjectName("GroupBoxEcho");
-    auto* reverb = new QGroupBox(tr("Reverb"), TabSheet3);
-    reverb->setObjectName("GroupBox16");
-
-    // Each row: caption with the value label to its right, the bar below.
-    auto addRow = [](QGroupBox* box, const char* caption, QLabel* label, QSlider* bar) {
-        auto* column = static_cast<QVBoxLayout*>(box->layout());
-        auto* line = new QHBoxLayout;
-        line->addWidget(new QLabel(tr(caption), box));
-        line->addWidget(label);
-        line->addStretch();
-        column->addLayout(line);
-        column->addWidget(bar);
-    };
-    new QVBoxLayout(echo);
-    new QVBoxLayout(reverb);
-
-    TrackBarEchoPreL = MakeTrackBar(this, echo, "TrackBarEchoPreL", 0, 100, 0, &SettingsPages::TrackBarEchoPreLChange);
-    LabelEchoPreDelay = ValueLabel("LabelEchoPreDelay", "0ms", echo);
-    addRow(echo, QT_TR_NOOP("PreDelay:"), LabelEchoPreDelay, TrackBarEchoPreL);
-    TrackBarDelay = MakeTrackBar(this, echo, "TrackBarDelay", 0, 300, 0, &SettingsPages::TrackBarDelayChange);
-    LabelEchoDelay = ValueLabel("LabelEchoDelay", "0ms", echo);
-    addRow(echo, QT_TR_NOOP("Delay:"), LabelEchoDelay, TrackBarDelay);
-    TrackBarRepeat = MakeTrackBar(this, echo, "TrackBarRepeat", 0, 90, 0, &SettingsPages::TrackBarRepeatChange);
-    LabelEchoRepeat = ValueLabel("LabelEchoRepeat", "0%", echo);
-    addRow(echo, QT_TR_NOOP("Repeat:"), LabelEchoRepeat, TrackBarRepeat);
-    TrackBarDamp = MakeTrackBar(this, echo, "TrackBarDamp", 0, 100, 0, &SettingsPages::TrackBarDampChange);
-    LabelEchoDamp = ValueLabel("LabelEchoDamp", "0%", echo);
-    addRow(echo, QT_TR_NOOP("Damp:"), LabelEchoDamp, TrackBarDamp);
-
-    TrackBarReverbPreDelay =
-        MakeTrackBar(this, reverb, "TrackBarReverbPreDelay", 0, 100, 0, &SettingsPages::TrackBarReverbPreDelayChange);
-    LabelReverbPreDelay = ValueLabel("LabelReverbPreDelay", "0ms", reverb);
-    addRow(reverb, QT_TR_NOOP("PreDelay:"), LabelReverbPreDelay, TrackBarReverbPreDelay);
-    TrackBarReverbEarlyVol =
-        MakeTrackBar(this, reverb, "TrackBarReverbEarlyVol", 0, 100, 0, &SettingsPages::TrackBarReverbEarlyVolChange);
-    LabelReverbEarlyVol = ValueLabel("LabelReverbEarlyVol", "0%", reverb);
-    addRow(reverb, QT_TR_NOOP("Early:Late"), LabelReverbEarlyVol, TrackBarReverbEarlyVol);
-    TrackBarReverbTime =
-        MakeTrackBar(this, reverb, "TrackBarReverbTime", 0, 100, 0, &SettingsPages::TrackBarReverbTimeChange);
-    LabelReverbTime = ValueLabel("LabelReverbTime", "0%", reverb);
-    addRow(reverb, QT_TR_NOOP("Time:"), LabelReverbTime, TrackBarReverbTime);
-    TrackBarReverbDamp =
-        MakeTrackBar(this, reverb, "TrackBarReverbDamp", 0, 100, 0, &SettingsPages::TrackBarReverbDampChange);
-    LabelReverbDamp = ValueLabel("LabelReverbDamp", "0%", reverb);
-    addRow(reverb, QT_TR_NOOP("Damp:"), LabelReverbDamp, TrackBarReverbDamp);
-
-    static_cast<QVBoxLayout*>(echo->layout())->addStretch();
-    static_cast<QVBoxLayout*>(reverb->layout())->addStretch();
-    auto* page = new QHBoxLayout(TabSheet3);
-    page->addWidget(echo);
-    page->addWidget(reverb);
-}
-
-void SettingsPages::BuildOutPage()
-{
-    TabSheet4 = new QWidget(this);
-    TabSheet4->setObjectName("TabSheet4");
-    auto* box = new QGroupBox(TabSheet4);
-    box->setObjectName("GroupBox15");
-    auto* grid = new QGridLayout(box);
-
-    struct MixRow {
-        const char* caption;
-        const char* bar;
-        const char* label;
-        void (SettingsPages::*change)();
-        void (SettingsPages::*click)();
-        std::uint8_t OutputMixParams::*field;
-    };
-    const MixRow mixRows[4]{
-        {QT_TR_NOOP("MicVol:"), "TrackBarOutMicVol", "LabelOutMicVol", &SettingsPages::TrackBarOutMicVolChange,
-         &SettingsPages::LabelOutMicVolClick, &OutputMixParams::MicVol},
-        {QT_TR_NOOP("MusicVol:"), "TrackBarOutMusicVol", "LabelOutMusicVol", &SettingsPages::TrackBarOutMusicVolChange,
-         &SettingsPages::LabelOutMusicVolClick, &OutputMixParams::MusicVol},
-        {QT_TR_NOOP("EchoVol:"), "TrackBarOutEchoVol", "LabelOutEchoVol", &SettingsPages::TrackBarOutEchoVolChange,
-         &SettingsPages::LabelOutEchoVolClick, &OutputMixParams::EchoVol},
-        {QT_TR_NOOP("ReverbVol:"), "TrackBarOutReverbVol", "LabelOutReverbVol", &SettingsPages::TrackBarOutReverbVolChange,
-         &SettingsPages::LabelOutReverbVolClick, &OutputMixParams::ReverbVol},
-    };
-    for (int i = 0; i < 4; ++i) {
-        const MixRow& r = mixRows[i];
-        QSlider* bar = MakeTrackBar(this, box, r.bar, 0, 100, 0, r.change);
-        auto* label = new ClickLabel("+0", box);
-        label->setObjectName(r.label);
+    const int start = ValueOf(b, c.widget);
+    QString text;
+    if (b.initialText)
+        text = b.initialText;
+    else if (b.format == B::Delay) // both lines named until a channel is shown
+        text = (b.target == B::RightLine ? tr("Delay R:") : tr("Delay L:")) + MsText(start);
+    else
+        text = LabelText(b, start, start);
+    if (b.format == B::Mix) {
+        auto* label = new ClickLabel(text, parent);
+        label->setObjectName(b.label);
         label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("-100")) + 6);
         label->setCursor(Qt::PointingHandCursor);
         label->setToolTip(tr("Click to invert the sign"));
-        connect(label, &ClickLabel::clicked, this, [this, click = r.click] { (this->*click)(); });
-        mix_[i] = {bar, label, r.field};
-        grid->addWidget(new QLabel(tr(r.caption), box), i, 0);
-        grid->addWidget(bar, i, 1);
-        grid->addWidget(label, i, 2);
+        connect(label, &ClickLabel::clicked, this, [this, row] { ToggleMixSign(row); });
+        c.label = label;
+    } else {
+        c.label = ValueLabel(b.label, text, parent);
     }
-    TrackBarOutMicVol = mix_[0].bar;
-    TrackBarOutMusicVol = mix_[1].bar;
-    TrackBarOutEchoVol = mix_[2].bar;
-    TrackBarOutReverbVol = mix_[3].bar;
-    LabelOutMicVol = mix_[0].label;
-    LabelOutMusicVol = mix_[1].label;
-    LabelOutEchoVol = mix_[2].label;
-    LabelOutReverbVol = mix_[3].label;
-
-    auto addLimiterRow = [&](int row, const char* caption, QSlider* bar, QLabel* label) {
-        grid->addWidget(new QLabel(tr(caption), box), row, 3);
-        grid->addWidget(bar, row, 4);
-        grid->addWidget(label, row, 5);
-    };
-    TrackBarOutTH = MakeTrackBar(this, box, "TrackBarOutTH", -300, 0, 0, &SettingsPages::TrackBarOutTHChange);
-    LabelOutTH = ValueLabel("LabelOutTH", "0dB", box);
-    addLimiterRow(0, QT_TR_NOOP("Threshold"), TrackBarOutTH, LabelOutTH);
-    TrackBarOutAT = MakeTrackBar(this, box, "TrackBarOutAT", 1, 100, 1, &SettingsPages::TrackBarOutATChange);
-    LabelOutAT = ValueLabel("LabelOutAT", "1ms", box);
-    addLimiterRow(1, QT_TR_NOOP("Attack"), TrackBarOutAT, LabelOutAT);
-    TrackBarOutRT = MakeTrackBar(this, box, "TrackBarOutRT", 1, 100, 1, &SettingsPages::TrackBarOutRTChange);
-    LabelOutRT = ValueLabel("LabelOutRT", ReleaseText(1), box);
-    addLimiterRow(2, QT_TR_NOOP("Release"), TrackBarOutRT, LabelOutRT);
-    TrackBarOutRatio = MakeTrackBar(this, box, "TrackBarOutRatio", 1, 100, 1, &SettingsPages::TrackBarOutRatioChange);
-    LabelOutRatio = ValueLabel("LabelOutRatio", "100", box);
-    addLimiterRow(3, QT_TR_NOOP("Ratio"), TrackBarOutRatio, LabelOutRatio);
-
-    // Bottom: the left line under the mix column, the right line under the
-    // limiter column. The delay label is its own caption.
-    LabelDelayL = ValueLabel("LabelDelayL", tr("Delay L:") + MsText(0), box);
-    TrackBarDelayL = MakeTrackBar(this, box, "TrackBarDelayL", 0, 2205, 0, &SettingsPages::TrackBarDelayLChange);
-    CheckBoxMuteL = new QCheckBox(tr("Mute"), box);
-    CheckBoxMuteL->setObjectName("CheckBoxMuteL");
-    connect(CheckBoxMuteL, &QCheckBox::toggled, this, [this] { CheckBoxMuteLClick(); });
-    LabelDelayR = ValueLabel("LabelDelayR", tr("Delay R:") + MsText(0), box);
-    TrackBarDelayR = MakeTrackBar(this, box, "TrackBarDelayR", 0, 2205, 0, &SettingsPages::TrackBarDelayRChange);
-    CheckBoxMuteR = new QCheckBox(tr("Mute"), box);
-    CheckBoxMuteR->setObjectName("CheckBoxMuteR");
-    connect(CheckBoxMuteR, &QCheckBox::toggled, this, [this] { CheckBoxMuteRClick(); });
-    grid->addWidget(LabelDelayL, 4, 0, 1, 3);
-    grid->addWidget(TrackBarDelayL, 5, 0, 1, 2);
-    grid->addWidget(CheckBoxMuteL, 5, 2);
-    grid->addWidget(LabelDelayR, 4, 3, 1, 3);
-    grid->addWidget(TrackBarDelayR, 5, 3, 1, 2);
-    grid->addWidget(CheckBoxMuteR, 5, 5);
-    grid->setRowStretch(6, 1);
-
-    auto* page = new QVBoxLayout(TabSheet4);
-    page->addWidget(box);
+    return c;
 }
 
-void SettingsPages::ShowPageFor(EqChannel channel)
+// A grid row: caption, control and value label side by side; a control
+// without a value label takes the label's cell too. A row without a caption
+// has its value label above the control, a check box stands alone.
+void SettingsPages::BuildGridPage(int page, const char* boxName)
 {
-    int page = channel <= EqChannel::EFFECT ? int(channel) : 3;
+    Page& p = pages_[std::size_t(page)];
+    p.sheet = new QWidget(this);
+    p.sheet->setObjectName(QStringLiteral("TabSheet%1").arg(page + 1));
+    auto* box = new QGroupBox(p.sheet);
+    box->setObjectName(boxName);
+    auto* grid = new QGridLayout(box);
+    const auto rows = Tables[std::size_t(page)];
+    p.controls.resize(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const B& b = rows[i];
+        const Control& c = MakeControl({page, int(i)}, box);
+        if (b.kind == B::Check) {
+            grid->addWidget(c.widget, b.row, b.column);
+        } else if (!b.caption) {
+            grid->addWidget(c.label, b.row, b.column, 1, 3);
+            grid->addWidget(c.widget, b.row + 1, b.column, 1, 2);
+        } else {
+            grid->addWidget(new QLabel(tr(b.caption), box), b.row, b.column,
+                            b.kind == B::Radio ? Qt::AlignTop : Qt::Alignment());
+            grid->addWidget(c.widget, b.row, b.column + 1, 1, c.label ? 1 : 2);
+            if (c.label)
+                grid->addWidget(c.label, b.row, b.column + 2);
+        }
+    }
+    grid->setRowStretch(grid->rowCount(), 1);
+
+    auto* layout = new QVBoxLayout(p.sheet);
+    layout->addWidget(box);
+}
+
+// Two boxes, echo and reverb; each row is its caption with the value label
+// to its right, the bar below.
+void SettingsPages::BuildEffectPage()
+{
+    Page& p = pages_[Effect];
+    p.sheet = new QWidget(this);
+    p.sheet->setObjectName("TabSheet3");
+    auto* echo = new QGroupBox(tr("Echo"), p.sheet);
+    echo->setObjectName("GroupBoxEcho");
+    auto* reverb = new QGroupBox(tr("Reverb"), p.sheet);
+    reverb->setObjectName("GroupBox16");
+    QGroupBox* boxes[]{echo, reverb};
+    QVBoxLayout* columns[]{new QVBoxLayout(echo), new QVBoxLayout(reverb)};
+
+    p.controls.resize(EffectRows.size());
+    for (std::size_t i = 0; i < EffectRows.size(); ++i) {
+        const B& b = EffectRows[i];
+        QGroupBox* box = boxes[b.column];
+        const Control& c = MakeControl({Effect, int(i)}, box);
+        auto* line = new QHBoxLayout;
+        line->addWidget(new QLabel(tr(b.caption), box));
+        line->addWidget(c.label);
+        line->addStretch();
+        columns[b.column]->addLayout(line);
+        columns[b.column]->addWidget(c.widget);
+    }
+    for (QVBoxLayout* column : columns)
+        column->addStretch();
+    auto* layout = new QHBoxLayout(p.sheet);
+    layout->addWidget(echo);
+    layout->addWidget(reverb);
+}
+
+// ---- the channel ----
+
+void SettingsPages::SetChannel(EqChannel channel)
+{
+    channel_ = std::uint8_t(channel);
+    const int page = channel <= EqChannel::EFFECT ? int(channel) : Out;
     // Only the shown page claims room: the wide OUT page must not push the
     // seven-band channels' rows out of the window.
     for (int i = 0; i < count(); ++i)
@@ -349,9 +496,14 @@ void SettingsPages::ShowPageFor(EqChannel channel)
 
 void SettingsPages::ShowRightLine(bool visible)
 {
-    LabelDelayR->setVisible(visible);
-    TrackBarDelayR->setVisible(visible);
-    CheckBoxMuteR->setVisible(visible);
+    for (std::size_t i = 0; i < OutRows.size(); ++i) {
+        if (OutRows[i].target != B::RightLine)
+            continue;
+        const Control& c = pages_[Out].controls[i];
+        c.widget->setVisible(visible);
+        if (c.label)
+            c.label->setVisible(visible);
+    }
 }
 
 std::optional<int> SettingsPages::OutputGroup() const
@@ -361,360 +513,154 @@ std::optional<int> SettingsPages::OutputGroup() const
     return std::nullopt;
 }
 
-// ---- MIC page ----
-
-void SettingsPages::TrackBarMicTHChange()
+std::optional<int> SettingsPages::Address(const B& b) const
 {
-    const int v = TrackBarMicTH->value();
-    DspParams.Dyn[0].Threshold = std::int16_t(v);
-    LabelMicTH->setText(ThresholdText(v, DecimalPoint()));
-    SendDynamics(0);
-}
-
-void SettingsPages::TrackBarMicAttackChange()
-{
-    const int v = TrackBarMicAttack->value();
-    DspParams.Dyn[0].Attack = std::uint16_t(v);
-    LabelMicAttack->setText(MsText(v));
-    SendDynamics(0);
-}
-
-void SettingsPages::TrackBarMicReleaseChange()
-{
-    const int v = TrackBarMicRelease->value();
-    DspParams.Dyn[0].Release = std::uint8_t(v);
-    LabelMicRelease->setText(ReleaseText(v));
-    SendDynamics(0);
-}
-
-void SettingsPages::TrackBarMicRatioChange()
-{
-    const int v = TrackBarMicRatio->value();
-    DspParams.Dyn[0].Ratio = std::uint8_t(v);
-    LabelMicRatio->setText(QString::number(v));
-    SendDynamics(0);
-}
-
-void SettingsPages::TrackBarFSChange()
-{
-    const int v = TrackBarFS->value();
-    DspParams.Fbx = std::uint8_t(v);
-    LabelFS->setText(OffOrNumber(v));
-    SendFbx();
-}
-
-void SettingsPages::TrackBarMicNSChange()
-{
-    const int step = TrackBarMicNS->value();
-    DspParams.NoiseGate[0] = std::int16_t(NoiseGateStep * step + NoiseGateOff);
-    LabelMicNS->setText(OffOrNumber(step));
-    SendNoiseGate(0);
-}
-
-// ---- MUSIC page ----
-
-void SettingsPages::TrackBarPSChange()
-{
-    const int v = TrackBarPS->value();
-    DspParams.Pitch = std::int8_t(v);
-    LabelPS->setText(PitchText(v));
-    SendPitch();
-}
-
-void SettingsPages::RadioGroupInputClick()
-{
-    const int index = RadioGroupInput->ItemIndex();
-    if (index < 0)
-        return;
-    DspParams.Input = std::uint8_t(index);
-    SendInput();
-}
-
-// ---- EFFECT page ----
-
-void SettingsPages::TrackBarEchoPreLChange()
-{
-    DspParams.Echo.PreDelay = std::uint8_t(TrackBarEchoPreL->value());
-    LabelEchoPreDelay->setText(MsText(DspParams.Echo.PreDelay));
-    SendEcho();
-}
-
-void SettingsPages::TrackBarDelayChange()
-{
-    DspParams.Echo.Delay = std::uint16_t(TrackBarDelay->value());
-    LabelEchoDelay->setText(MsText(DspParams.Echo.Delay));
-    SendEcho();
-}
-
-void SettingsPages::TrackBarRepeatChange()
-{
-    DspParams.Echo.Repeat = std::uint8_t(TrackBarRepeat->value());
-    LabelEchoRepeat->setText(PercentText(DspParams.Echo.Repeat));
-    SendEcho();
-}
-
-void SettingsPages::TrackBarDampChange()
-{
-    DspParams.Echo.Damp = std::uint8_t(TrackBarDamp->value());
-    LabelEchoDamp->setText(PercentText(DspParams.Echo.Damp));
-    SendEcho();
-}
-
-void SettingsPages::TrackBarReverbPreDelayChange()
-{
-    DspParams.Reverb.PreDelay = std::uint8_t(TrackBarReverbPreDelay->value());
-    LabelReverbPreDelay->setText(MsText(DspParams.Reverb.PreDelay));
-    SendReverb();
-}
-
-void SettingsPages::TrackBarReverbEarlyVolChange()
-{
-    DspParams.Reverb.EarlyLate = std::uint8_t(TrackBarReverbEarlyVol->value());
-    LabelReverbEarlyVol->setText(PercentText(DspParams.Reverb.EarlyLate));
-    SendReverb();
-}
-
-void SettingsPages::TrackBarReverbTimeChange()
-{
-    DspParams.Reverb.Time = std::uint8_t(TrackBarReverbTime->value());
-    LabelReverbTime->setText(PercentText(DspParams.Reverb.Time));
-    SendReverb();
-}
-
-void SettingsPages::TrackBarReverbDampChange()
-{
-    DspParams.Reverb.Damp = std::uint8_t(TrackBarReverbDamp->value());
-    LabelReverbDamp->setText(PercentText(DspParams.Reverb.Damp));
-    SendReverb();
-}
-
-// ---- OUT page: acts only on MAIN, CENTER, SUB and SRS ----
-
-void SettingsPages::MixLevelChange(const MixControl& mix)
-{
+    if (b.target == B::Fixed)
+        return 0;
     const auto group = OutputGroup();
-    if (!group)
-        return;
-    std::uint8_t& b = DspParams.OutMix[std::size_t(*group)].*mix.field;
-    // The level moves, the sign flag stays.
-    b = std::uint8_t((b & MixSignBit) | std::uint8_t(mix.bar->value()));
-    mix.label->setText(MixText(b));
-    SendOutputMix(std::uint8_t(*group));
+    if (!group || b.target == B::Group)
+        return group;
+    const int line = (b.target == B::RightLine ? RightLines : LeftLines)[std::size_t(*group)];
+    return line >= 0 ? std::optional<int>(line) : std::nullopt;
 }
 
-void SettingsPages::MixSignToggle(const MixControl& mix)
-{
-    const auto group = OutputGroup();
-    if (!group)
-        return;
-    std::uint8_t& b = DspParams.OutMix[std::size_t(*group)].*mix.field;
-    b ^= MixSignBit;
-    mix.label->setText(MixText(b));
-    SendOutputMix(std::uint8_t(*group));
-}
+// ---- labels ----
 
-void SettingsPages::TrackBarOutMicVolChange() { MixLevelChange(mix_[0]); }
-void SettingsPages::TrackBarOutMusicVolChange() { MixLevelChange(mix_[1]); }
-void SettingsPages::TrackBarOutEchoVolChange() { MixLevelChange(mix_[2]); }
-void SettingsPages::TrackBarOutReverbVolChange() { MixLevelChange(mix_[3]); }
-void SettingsPages::LabelOutMicVolClick() { MixSignToggle(mix_[0]); }
-void SettingsPages::LabelOutMusicVolClick() { MixSignToggle(mix_[1]); }
-void SettingsPages::LabelOutEchoVolClick() { MixSignToggle(mix_[2]); }
-void SettingsPages::LabelOutReverbVolClick() { MixSignToggle(mix_[3]); }
-
-void SettingsPages::TrackBarOutTHChange()
+QString SettingsPages::LabelText(const B& b, int position, int stored) const
 {
-    const auto group = OutputGroup();
-    if (!group)
-        return;
-    const int v = TrackBarOutTH->value();
-    DspParams.Dyn[std::size_t(*group + 1)].Threshold = std::int16_t(v);
-    LabelOutTH->setText(ThresholdText(v, DecimalPoint()));
-    SendDynamics(std::uint8_t(*group + 1));
-}
-
-void SettingsPages::TrackBarOutATChange()
-{
-    const auto group = OutputGroup();
-    if (!group)
-        return;
-    const int v = TrackBarOutAT->value();
-    DspParams.Dyn[std::size_t(*group + 1)].Attack = std::uint16_t(v);
-    LabelOutAT->setText(MsText(v));
-    SendDynamics(std::uint8_t(*group + 1));
-}
-
-void SettingsPages::TrackBarOutRTChange()
-{
-    const auto group = OutputGroup();
-    if (!group)
-        return;
-    const int v = TrackBarOutRT->value();
-    DspParams.Dyn[std::size_t(*group + 1)].Release = std::uint8_t(v);
-    LabelOutRT->setText(ReleaseText(v));
-    SendDynamics(std::uint8_t(*group + 1));
-}
-
-void SettingsPages::TrackBarOutRatioChange()
-{
-    const auto group = OutputGroup();
-    if (!group)
-        return;
-    const int v = TrackBarOutRatio->value();
-    DspParams.Dyn[std::size_t(*group + 1)].Ratio = std::uint8_t(v);
-    LabelOutRatio->setText(QString::number(v));
-    SendDynamics(std::uint8_t(*group + 1));
-}
-
-void SettingsPages::WriteDelayLabel(bool right, int samples)
-{
+    switch (b.format) {
+    case B::Threshold:
+        return ThresholdText(position, DecimalPoint());
+    case B::Ms:
+        return MsText(position);
+    case B::Release:
+        return ReleaseText(position);
+    case B::Number:
+        return QString::number(position);
+    case B::OffOrNumber:
+        return OffOrNumber(position);
+    case B::Pitch:
+        return PitchText(position);
+    case B::Percent:
+        return PercentText(position);
+    case B::Mix:
+        return MixText(std::uint8_t((stored & MixSignBit) | position));
+    case B::Delay:
+        break;
+    }
     const auto group = OutputGroup();
     QString prefix;
-    if (right)
+    if (b.target == B::RightLine)
         prefix = tr("Delay R:");
-    else if (group && RightLine[std::size_t(*group)] >= 0)
+    else if (group && RightLines[std::size_t(*group)] >= 0)
         prefix = tr("Delay L:");
     else
         prefix = tr("Delay:");
-    (right ? LabelDelayR : LabelDelayL)->setText(prefix + DelayMsText(samples, DecimalPoint()));
+    return prefix + DelayMsText(position, DecimalPoint());
 }
 
-void SettingsPages::DelayChange(bool right)
+void SettingsPages::RewriteShownLabels()
 {
-    const auto group = OutputGroup();
-    if (!group)
-        return;
-    const int line = (right ? RightLine : LeftLine)[std::size_t(*group)];
-    if (line < 0)
-        return;
-    QSlider* bar = right ? TrackBarDelayR : TrackBarDelayL;
-    DspParams.Delay[std::size_t(line)] = std::uint16_t(bar->value());
-    WriteDelayLabel(right, DspParams.Delay[std::size_t(line)]);
-    SendDelay();
+    // Controls that did not move ran no reaction; their labels are written
+    // here as their reaction would write them for the current channel.
+    const int page = currentIndex();
+    const auto rows = Tables[std::size_t(page)];
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const B& b = rows[i];
+        const Control& c = pages_[std::size_t(page)].controls[i];
+        const auto at = Address(b);
+        if (!c.label || !at)
+            continue;
+        c.label->setText(LabelText(b, ValueOf(b, c.widget), Read(b.field(DspParams, *at))));
+    }
 }
 
-void SettingsPages::TrackBarDelayLChange() { DelayChange(false); }
-void SettingsPages::TrackBarDelayRChange() { DelayChange(true); }
+// ---- reactions ----
 
-void SettingsPages::MuteClick(bool right)
+void SettingsPages::React(SettingRow row)
 {
-    const auto group = OutputGroup();
-    if (!group)
+    const B& b = BindingOf(row);
+    const auto at = Address(b);
+    if (!at)
         return;
-    const int line = (right ? RightLine : LeftLine)[std::size_t(*group)];
-    if (line < 0)
-        return;
-    const auto bit = std::uint8_t(1u << line);
-    if ((right ? CheckBoxMuteR : CheckBoxMuteL)->isChecked())
-        DspParams.Mute |= bit;
-    else
-        DspParams.Mute &= std::uint8_t(~bit);
-    SendMute();
+    const Control& c = pages_[std::size_t(row.page)].controls[std::size_t(row.index)];
+    const int position = ValueOf(b, c.widget);
+    if (b.kind == B::Radio && position < 0)
+        return; // nothing selected
+    const FieldRef field = b.field(DspParams, *at);
+    const int stored = StoredOf(b, Read(field), position, *at);
+    Write(field, stored);
+    if (c.label)
+        c.label->setText(LabelText(b, position, stored));
+    b.send(*at);
 }
 
-void SettingsPages::CheckBoxMuteLClick() { MuteClick(false); }
-void SettingsPages::CheckBoxMuteRClick() { MuteClick(true); }
+void SettingsPages::ToggleMixSign(SettingRow row)
+{
+    const B& b = BindingOf(row);
+    const auto at = Address(b);
+    if (!at)
+        return;
+    const FieldRef field = b.field(DspParams, *at);
+    const int stored = Read(field) ^ MixSignBit;
+    Write(field, stored);
+    pages_[Out].controls[std::size_t(row.index)].label->setText(LabelText(b, PositionOf(b, stored, *at), stored));
+    b.send(*at);
+}
+
+void SettingsPages::TrackBarMicTHChange() { React(Locate("TrackBarMicTH")); }
+void SettingsPages::TrackBarMicAttackChange() { React(Locate("TrackBarMicAttack")); }
+void SettingsPages::TrackBarMicReleaseChange() { React(Locate("TrackBarMicRelease")); }
+void SettingsPages::TrackBarMicRatioChange() { React(Locate("TrackBarMicRatio")); }
+void SettingsPages::TrackBarFSChange() { React(Locate("TrackBarFS")); }
+void SettingsPages::TrackBarMicNSChange() { React(Locate("TrackBarMicNS")); }
+void SettingsPages::TrackBarPSChange() { React(Locate("TrackBarPS")); }
+void SettingsPages::RadioGroupInputClick() { React(Locate("RadioGroupInput")); }
+void SettingsPages::TrackBarEchoPreLChange() { React(Locate("TrackBarEchoPreL")); }
+void SettingsPages::TrackBarDelayChange() { React(Locate("TrackBarDelay")); }
+void SettingsPages::TrackBarRepeatChange() { React(Locate("TrackBarRepeat")); }
+void SettingsPages::TrackBarDampChange() { React(Locate("TrackBarDamp")); }
+void SettingsPages::TrackBarReverbPreDelayChange() { React(Locate("TrackBarReverbPreDelay")); }
+void SettingsPages::TrackBarReverbEarlyVolChange() { React(Locate("TrackBarReverbEarlyVol")); }
+void SettingsPages::TrackBarReverbTimeChange() { React(Locate("TrackBarReverbTime")); }
+void SettingsPages::TrackBarReverbDampChange() { React(Locate("TrackBarReverbDamp")); }
+void SettingsPages::TrackBarOutMicVolChange() { React(Locate("TrackBarOutMicVol")); }
+void SettingsPages::TrackBarOutMusicVolChange() { React(Locate("TrackBarOutMusicVol")); }
+void SettingsPages::TrackBarOutEchoVolChange() { React(Locate("TrackBarOutEchoVol")); }
+void SettingsPages::TrackBarOutReverbVolChange() { React(Locate("TrackBarOutReverbVol")); }
+void SettingsPages::LabelOutMicVolClick() { ToggleMixSign(Locate("TrackBarOutMicVol")); }
+void SettingsPages::LabelOutMusicVolClick() { ToggleMixSign(Locate("TrackBarOutMusicVol")); }
+void SettingsPages::LabelOutEchoVolClick() { ToggleMixSign(Locate("TrackBarOutEchoVol")); }
+void SettingsPages::LabelOutReverbVolClick() { ToggleMixSign(Locate("TrackBarOutReverbVol")); }
+void SettingsPages::TrackBarOutTHChange() { React(Locate("TrackBarOutTH")); }
+void SettingsPages::TrackBarOutATChange() { React(Locate("TrackBarOutAT")); }
+void SettingsPages::TrackBarOutRTChange() { React(Locate("TrackBarOutRT")); }
+void SettingsPages::TrackBarOutRatioChange() { React(Locate("TrackBarOutRatio")); }
+void SettingsPages::TrackBarDelayLChange() { React(Locate("TrackBarDelayL")); }
+void SettingsPages::TrackBarDelayRChange() { React(Locate("TrackBarDelayR")); }
+void SettingsPages::CheckBoxMuteLClick() { React(Locate("CheckBoxMuteL")); }
+void SettingsPages::CheckBoxMuteRClick() { React(Locate("CheckBoxMuteR")); }
 
 // ---- loading from the image ----
 
 void SettingsPages::LoadSettings()
 {
-    const DspParamsImage& p = DspParams;
-    // A track bar clamps to its range and reacts only when its position
-    // moves; each reaction may rewrite the image, so every value is read from
-    // DspParams at the moment its control is set.
-    auto set = [](QSlider* bar, int value) { bar->setValue(std::clamp(value, bar->minimum(), bar->maximum())); };
-
-    set(TrackBarMicTH, p.Dyn[0].Threshold);
-    set(TrackBarMicAttack, p.Dyn[0].Attack);
-    set(TrackBarMicRelease, p.Dyn[0].Release);
-    set(TrackBarMicRatio, p.Dyn[0].Ratio);
-    set(TrackBarMicNS, (p.NoiseGate[0] - NoiseGateOff) / NoiseGateStep);
-
-    const auto group = OutputGroup();
-    if (group) {
-        const int left = LeftLine[std::size_t(*group)];
-        const int right = RightLine[std::size_t(*group)];
-        set(TrackBarDelayL, p.Delay[std::size_t(left)]);
-        if (right >= 0)
-            set(TrackBarDelayR, p.Delay[std::size_t(right)]);
-        CheckBoxMuteL->setChecked((p.Mute >> left) & 1);
-        if (right >= 0)
-            CheckBoxMuteR->setChecked((p.Mute >> right) & 1);
+    // A control reacts only when its value moves, and each reaction may
+    // rewrite the image, so every value is read from DspParams at the moment
+    // its control is set.
+    for (const SettingRow row : LoadSequence) {
+        const B& b = BindingOf(row);
+        auto at = Address(b);
+        // MIC, MUSIC and EFFECT show output group 0 on the hidden OUT page;
+        // delays and mutes of lines the channel lacks are left alone.
+        if (!at && b.target == B::Group)
+            at = 0;
+        if (!at)
+            continue;
+        const int stored = Read(b.field(DspParams, *at));
+        SetValue(b, pages_[std::size_t(row.page)].controls[std::size_t(row.index)].widget, PositionOf(b, stored, *at));
     }
-
-    // MIC, MUSIC and EFFECT show output group 0 on the hidden OUT page.
-    const std::size_t n = std::size_t(group.value_or(0));
-    set(TrackBarOutTH, p.Dyn[n + 1].Threshold);
-    set(TrackBarOutAT, p.Dyn[n + 1].Attack);
-    set(TrackBarOutRT, p.Dyn[n + 1].Release);
-    set(TrackBarOutRatio, p.Dyn[n + 1].Ratio);
-
-    set(TrackBarFS, p.Fbx);
-    set(TrackBarPS, p.Pitch);
-
-    RadioGroupInput->SetItemIndex(std::clamp(int(p.Input), 0, RadioGroupInput->Count() - 1));
-
-    for (const MixControl& mix : mix_)
-        set(mix.bar, p.OutMix[n].*mix.field & MixLevelMask);
-
-    set(TrackBarEchoPreL, p.Echo.PreDelay);
-    set(TrackBarDelay, p.Echo.Delay);
-    set(TrackBarRepeat, p.Echo.Repeat);
-    set(TrackBarDamp, p.Echo.Damp);
-
-    set(TrackBarReverbPreDelay, p.Reverb.PreDelay);
-    set(TrackBarReverbEarlyVol, p.Reverb.EarlyLate);
-    set(TrackBarReverbTime, p.Reverb.Time);
-    set(TrackBarReverbDamp, p.Reverb.Damp);
-
     RewriteShownLabels();
-}
-
-void SettingsPages::RewriteShownLabels()
-{
-    // Bars that did not move ran no reaction; their labels are written here
-    // as their reaction would write them for the current channel.
-    const QString dp = DecimalPoint();
-    const auto group = OutputGroup();
-    switch (EqChannel(channel_)) {
-    case EqChannel::MIC:
-        LabelMicTH->setText(ThresholdText(TrackBarMicTH->value(), dp));
-        LabelMicAttack->setText(MsText(TrackBarMicAttack->value()));
-        LabelMicRelease->setText(ReleaseText(TrackBarMicRelease->value()));
-        LabelMicRatio->setText(QString::number(TrackBarMicRatio->value()));
-        LabelFS->setText(OffOrNumber(TrackBarFS->value()));
-        LabelMicNS->setText(OffOrNumber(TrackBarMicNS->value()));
-        break;
-    case EqChannel::MUSIC:
-        LabelPS->setText(PitchText(TrackBarPS->value()));
-        break;
-    case EqChannel::EFFECT:
-        LabelEchoPreDelay->setText(MsText(TrackBarEchoPreL->value()));
-        LabelEchoDelay->setText(MsText(TrackBarDelay->value()));
-        LabelEchoRepeat->setText(PercentText(TrackBarRepeat->value()));
-        LabelEchoDamp->setText(PercentText(TrackBarDamp->value()));
-        LabelReverbPreDelay->setText(MsText(TrackBarReverbPreDelay->value()));
-        LabelReverbEarlyVol->setText(PercentText(TrackBarReverbEarlyVol->value()));
-        LabelReverbTime->setText(PercentText(TrackBarReverbTime->value()));
-        LabelReverbDamp->setText(PercentText(TrackBarReverbDamp->value()));
-        break;
-    default:
-        if (!group)
-            break;
-        for (const MixControl& mix : mix_) {
-            const std::uint8_t sign = DspParams.OutMix[std::size_t(*group)].*mix.field & MixSignBit;
-            mix.label->setText(MixText(std::uint8_t(sign | mix.bar->value())));
-        }
-        LabelOutTH->setText(ThresholdText(TrackBarOutTH->value(), dp));
-        LabelOutAT->setText(MsText(TrackBarOutAT->value()));
-        LabelOutRT->setText(ReleaseText(TrackBarOutRT->value()));
-        LabelOutRatio->setText(QString::number(TrackBarOutRatio->value()));
-        WriteDelayLabel(false, TrackBarDelayL->value());
-        if (RightLine[std::size_t(*group)] >= 0)
-            WriteDelayLabel(true, TrackBarDelayR->value());
-        break;
-    }
 }
 
 } // namespace ktv

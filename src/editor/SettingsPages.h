@@ -1,24 +1,30 @@
 #pragma once
 // The editor's settings page control `PageControlSet`: the MIC, MUSIC, EFFECT
-// and OUT pages. Its tab strip is hidden; the page follows the editor's
-// channel. Every control stores its field in DspParams and sends its command
-// at once.
+// and OUT pages. Its tab strip is hidden; the page follows the channel it is
+// given. Every control stores its field in DspParams and sends its command at
+// once. What a control binds to (range, label format, field, command) is one
+// row of its page's table; building, the reactions, LoadSettings and the label
+// rewrite all read that row.
 
 #include "params/Gloable.h"
 
 #include <QTabWidget>
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
-class QCheckBox;
 class QLabel;
-class QSlider;
 
 namespace ktv {
 
-class ClickLabel;
-class RadioGroup;
+// One row of a page's table, and where a row stands: its page and its index.
+struct SettingBinding;
+struct SettingRow {
+    int page;
+    int index;
+};
 
 // Value-label texts, shared with the tests. `decimalPoint` is the locale's.
 [[nodiscard]] QString ThresholdText(int tenthsDb, const QString& decimalPoint);
@@ -29,12 +35,11 @@ class RadioGroup;
 class SettingsPages : public QTabWidget {
     Q_OBJECT
 public:
-    // `channel` is the editor's Channel byte; the OUT page's reactions read it
-    // at the moment they run.
-    SettingsPages(const std::uint8_t& channel, QWidget* parent = nullptr);
+    explicit SettingsPages(QWidget* parent = nullptr);
 
-    // Shows the page of a channel (MIC, MUSIC, EFFECT or OUT).
-    void ShowPageFor(EqChannel channel);
+    // The channel the pages act for: shows its page (MIC, MUSIC, EFFECT or
+    // OUT) and points the OUT page's reactions at its output group and lines.
+    void SetChannel(EqChannel channel);
     // Shows or hides LabelDelayR, TrackBarDelayR and CheckBoxMuteR.
     void ShowRightLine(bool visible);
     // Sets every control of the four pages from DspParams for the current
@@ -79,93 +84,33 @@ public:
     void CheckBoxMuteLClick();
     void CheckBoxMuteRClick();
 
-    // MIC page (TabSheet1).
-    QWidget* TabSheet1;
-    QSlider* TrackBarMicTH;
-    QSlider* TrackBarMicAttack;
-    QSlider* TrackBarMicRelease;
-    QSlider* TrackBarMicRatio;
-    QSlider* TrackBarFS;
-    QSlider* TrackBarMicNS;
-    QLabel* LabelMicTH;
-    QLabel* LabelMicAttack;
-    QLabel* LabelMicRelease;
-    QLabel* LabelMicRatio;
-    QLabel* LabelFS;
-    QLabel* LabelMicNS;
-
-    // MUSIC page (TabSheet2).
-    QWidget* TabSheet2;
-    QSlider* TrackBarPS;
-    QLabel* LabelPS;
-    RadioGroup* RadioGroupInput;
-
-    // EFFECT page (TabSheet3).
-    QWidget* TabSheet3;
-    QSlider* TrackBarEchoPreL;
-    QSlider* TrackBarDelay;
-    QSlider* TrackBarRepeat;
-    QSlider* TrackBarDamp;
-    QSlider* TrackBarReverbPreDelay;
-    QSlider* TrackBarReverbEarlyVol;
-    QSlider* TrackBarReverbTime;
-    QSlider* TrackBarReverbDamp;
-    QLabel* LabelEchoPreDelay;
-    QLabel* LabelEchoDelay;
-    QLabel* LabelEchoRepeat;
-    QLabel* LabelEchoDamp;
-    QLabel* LabelReverbPreDelay;
-    QLabel* LabelReverbEarlyVol;
-    QLabel* LabelReverbTime;
-    QLabel* LabelReverbDamp;
-
-    // OUT page (TabSheet4).
-    QWidget* TabSheet4;
-    QSlider* TrackBarOutMicVol;
-    QSlider* TrackBarOutMusicVol;
-    QSlider* TrackBarOutEchoVol;
-    QSlider* TrackBarOutReverbVol;
-    ClickLabel* LabelOutMicVol;
-    ClickLabel* LabelOutMusicVol;
-    ClickLabel* LabelOutEchoVol;
-    ClickLabel* LabelOutReverbVol;
-    QSlider* TrackBarOutTH;
-    QSlider* TrackBarOutAT;
-    QSlider* TrackBarOutRT;
-    QSlider* TrackBarOutRatio;
-    QLabel* LabelOutTH;
-    QLabel* LabelOutAT;
-    QLabel* LabelOutRT;
-    QLabel* LabelOutRatio;
-    QLabel* LabelDelayL;
-    QSlider* TrackBarDelayL;
-    QCheckBox* CheckBoxMuteL;
-    QLabel* LabelDelayR;
-    QSlider* TrackBarDelayR;
-    QCheckBox* CheckBoxMuteR;
-
 private:
-    struct MixControl {
-        QSlider* bar;
-        ClickLabel* label;
-        std::uint8_t OutputMixParams::*field;
+    // The widgets of one row: its control (track bar, check box or radio
+    // group) and its value label, if it has one.
+    struct Control {
+        QWidget* widget = nullptr;
+        QLabel* label = nullptr;
+    };
+    struct Page {
+        QWidget* sheet = nullptr;
+        std::vector<Control> controls;
     };
 
-    void BuildMicPage();
-    void BuildMusicPage();
+    // One function builds each page's widgets from its table.
+    void BuildGridPage(int page, const char* boxName);
     void BuildEffectPage();
-    void BuildOutPage();
+    Control& MakeControl(SettingRow row, QWidget* parent);
 
-    void MixLevelChange(const MixControl& mix);
-    void MixSignToggle(const MixControl& mix);
-    void OutDynamicsChange(QSlider* bar, QLabel* label);
-    void DelayChange(bool right);
-    void MuteClick(bool right);
-    void WriteDelayLabel(bool right, int samples);
+    void React(SettingRow row);
+    void ToggleMixSign(SettingRow row);
+    // The output group or line a row addresses for the current channel, 0 for
+    // rows that address neither; none where the channel lacks it.
+    [[nodiscard]] std::optional<int> Address(const SettingBinding& b) const;
+    [[nodiscard]] QString LabelText(const SettingBinding& b, int position, int stored) const;
     void RewriteShownLabels();
 
-    const std::uint8_t& channel_;
-    MixControl mix_[4]{};
+    std::uint8_t channel_ = 0;
+    std::array<Page, 4> pages_{};
 };
 
 } // namespace ktv

@@ -40,7 +40,7 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget
     // counts as a change of selection.
     connect(buttons_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked)
-            emit ItemIndexChanged(id);
+            emit itemIndexChanged(id);
     });
 }
 

@@ -26,7 +26,7 @@ private:
     bool pressed_ = false;
 };
 
-// A group box holding one column of radio buttons. ItemIndexChanged fires
+// A group box holding one column of radio buttons. itemIndexChanged fires
 // whenever the selection changes, whether a user clicked or code set it.
 class RadioGroup : public QGroupBox {
     Q_OBJECT
@@ -40,7 +40,7 @@ public:
     [[nodiscard]] int Count() const;
 
 signals:
-    void ItemIndexChanged(int index);
+    void itemIndexChanged(int index);
 
 private:
     QButtonGroup* buttons_;

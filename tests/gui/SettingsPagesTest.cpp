@@ -62,7 +62,6 @@ class SettingsPagesTest : public QObject {
     RecordingUi ui;
     InProcessBox box;
     std::size_t seen = 0;
-    std::uint8_t channel = MIC;
     std::unique_ptr<SettingsPages> pages;
 
     std::vector<Bytes> TakeRequests()
@@ -82,9 +81,8 @@ class SettingsPagesTest : public QObject {
         LoadDefaults();
         if (prepare)
             prepare();
-        channel = ch;
-        pages = std::make_unique<SettingsPages>(channel);
-        pages->ShowPageFor(EqChannel(ch));
+        pages = std::make_unique<SettingsPages>();
+        pages->SetChannel(EqChannel(ch));
         TakeRequests();
         ui.Clear();
     }
@@ -640,15 +638,13 @@ private slots:
         QCOMPARE(Text("LabelDelayL"), QString("Delay L:10.0ms"));
         QCOMPARE(Text("LabelOutMicVol"), QString("-30"));
 
-        channel = CENTER;
-        pages->ShowPageFor(EqChannel::CENTER);
+        pages->SetChannel(EqChannel::CENTER);
         pages->LoadSettings();
         QVERIFY(TakeRequests().empty());
         QCOMPARE(Text("LabelDelayL"), QString("Delay:10.0ms"));
         QCOMPARE(Text("LabelOutMicVol"), QString("+30"));
 
-        channel = SRS;
-        pages->ShowPageFor(EqChannel::SRS);
+        pages->SetChannel(EqChannel::SRS);
         pages->LoadSettings();
         QVERIFY(TakeRequests().empty());
         QCOMPARE(Text("LabelDelayL"), QString("Delay L:10.0ms"));
@@ -657,8 +653,7 @@ private slots:
 
         // SUB holds defaults: each bar that moves stores the default it came
         // from and sends, addressed to SUB's line 3, limiter 3 and group 2.
-        channel = SUB;
-        pages->ShowPageFor(EqChannel::SUB);
+        pages->SetChannel(EqChannel::SUB);
         pages->LoadSettings();
         EXPECT_SENT({{0x26, 0xB9, 1, 0xB9, 1, 0xB9, 1, 0, 0, 0xB9, 1, 0xB9, 1},
                      {0x27, 3, 0, 0, 1, 0, 1, 1},
