@@ -72,115 +72,144 @@ constexpr int NoiseGateStep = 6;
 
 const QStringList InputNames{"AUX", "BGM", "BT", "UDISK", "OPT", "COX"};
 
-constexpr std::array MicRows{
-    B{.control = "TrackBarMicTH", .label = "LabelMicTH", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Threshold"), .row = 0, .min = -300,
-      .format = B::Threshold, .loadStep = 0,
-      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Threshold; }, .send = [](int) { SendDynamics(0); }},
-    B{.control = "TrackBarMicAttack", .label = "LabelMicAttack", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Attack"), .row = 1, .min = 1,
-      .max = 100, .format = B::Ms, .loadStep = 1,
-      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Attack; }, .send = [](int) { SendDynamics(0); }},
-    B{.control = "TrackBarMicRelease", .label = "LabelMicRelease", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Release"), .row = 2, .min = 1,
-      .max = 100, .format = B::Release, .loadStep = 2,
-      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Release; }, .send = [](int) { SendDynamics(0); }},
-    B{.control = "TrackBarMicRatio", .label = "LabelMicRatio", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Ratio"), .row = 3, .min = 1,
-      .max = 100, .format = B::Number, .loadStep = 3,
-      .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Ratio; }, .send = [](int) { SendDynamics(0); }},
-    B{.control = "TrackBarFS", .label = "LabelFS", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "FBX"), .row = 4, .max = 3,
-      .format = B::OffOrNumber, .initialText = "0", .loadStep = 13,
-      .field = [](Image& p, int) -> FieldRef { return &p.Fbx; }, .send = [](int) { SendFbx(); }},
-    B{.control = "TrackBarMicNS", .label = "LabelMicNS", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "NoiseGate"), .row = 5, .max = 3,
-      .format = B::OffOrNumber, .initialText = "0", .map = B::GateStep, .loadStep = 4,
-      .field = [](Image& p, int) -> FieldRef { return &p.NoiseGate[0]; }, .send = [](int) { SendNoiseGate(0); }},
+template <class> struct RecordOf;
+template <class T, class Record> struct RecordOf<T Record::*> {
+    using type = Record;
 };
 
-constexpr std::array MusicRows{
-    B{.control = "TrackBarPS", .label = "LabelPS", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "PITCH"), .row = 0, .min = -4, .max = 4,
-      .format = B::Pitch, .initialText = "0", .loadStep = 14,
-      .field = [](Image& p, int) -> FieldRef { return &p.Pitch; }, .send = [](int) { SendPitch(); }},
-    B{.kind = B::Radio, .control = "RadioGroupInput", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "INPUT"), .row = 1,
-      .max = 5 /* InputNames */, .loadStep = 15, .field = [](Image& p, int) -> FieldRef { return &p.Input; },
-      .send = [](int) { SendInput(); }},
+// A field of the echo record (shown in column 0) or of the reverb record
+// (column 1); either record travels whole.
+template <auto Member>
+constexpr B EffectRow(const char* control, const char* label, const char* caption, int max, B::Format format,
+                      int loadStep)
+{
+    constexpr bool echo = std::is_same_v<typename RecordOf<decltype(Member)>::type, EchoParams>;
+    return {.control = control, .label = label, .caption = caption, .column = echo ? 0 : 1, .max = max,
+            .format = format, .loadStep = loadStep,
+            .field = [](Image& p, int) -> FieldRef {
+                if constexpr (echo)
+                    return &(p.Echo.*Member);
+                else
+                    return &(p.Reverb.*Member);
+            },
+            .send = [](int) {
+                if constexpr (echo)
+                    SendEcho();
+                else
+                    SendReverb();
+            }};
+}
+
+// A level of the current group's output mix; its label shows the sign flag
+// too and toggles it when clicked.
+template <std::uint8_t OutputMixParams::*Level>
+constexpr B MixRow(const char* control, const char* label, const char* caption, int row, int loadStep)
+{
+    return {.control = control, .label = label, .caption = caption, .row = row, .max = 100, .format = B::Mix,
+            .target = B::Group, .map = B::MixLevel, .loadStep = loadStep,
+            .field = [](Image& p, int at) -> FieldRef { return &(p.OutMix[std::size_t(at)].*Level); },
+            .send = [](int at) { SendOutputMix(std::uint8_t(at)); }};
+}
+
+// The four tables. They sit in the pages' translation context so that the
+// captions are marked for translation where the pages look them up.
+struct PageRows {
+    Q_DECLARE_TR_FUNCTIONS(ktv::SettingsPages)
+
+public:
+    static constexpr std::array Mic{
+        B{.control = "TrackBarMicTH", .label = "LabelMicTH", .caption = QT_TR_NOOP("Threshold"), .row = 0,
+          .min = -300, .format = B::Threshold, .loadStep = 0,
+          .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Threshold; },
+          .send = [](int) { SendDynamics(0); }},
+        B{.control = "TrackBarMicAttack", .label = "LabelMicAttack", .caption = QT_TR_NOOP("Attack"), .row = 1,
+          .min = 1, .max = 100, .format = B::Ms, .loadStep = 1,
+          .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Attack; },
+          .send = [](int) { SendDynamics(0); }},
+        B{.control = "TrackBarMicRelease", .label = "LabelMicRelease", .caption = QT_TR_NOOP("Release"), .row = 2,
+          .min = 1, .max = 100, .format = B::Release, .loadStep = 2,
+          .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Release; },
+          .send = [](int) { SendDynamics(0); }},
+        B{.control = "TrackBarMicRatio", .label = "LabelMicRatio", .caption = QT_TR_NOOP("Ratio"), .row = 3,
+          .min = 1, .max = 100, .loadStep = 3, .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Ratio; },
+          .send = [](int) { SendDynamics(0); }},
+        B{.control = "TrackBarFS", .label = "LabelFS", .caption = QT_TR_NOOP("FBX"), .row = 4, .max = 3,
+          .format = B::OffOrNumber, .initialText = "0", .loadStep = 13,
+          .field = [](Image& p, int) -> FieldRef { return &p.Fbx; }, .send = [](int) { SendFbx(); }},
+        B{.control = "TrackBarMicNS", .label = "LabelMicNS", .caption = QT_TR_NOOP("NoiseGate"), .row = 5, .max = 3,
+          .format = B::OffOrNumber, .initialText = "0", .map = B::GateStep, .loadStep = 4,
+          .field = [](Image& p, int) -> FieldRef { return &p.NoiseGate[0]; },
+          .send = [](int) { SendNoiseGate(0); }},
+    };
+
+    static constexpr std::array Music{
+        B{.control = "TrackBarPS", .label = "LabelPS", .caption = QT_TR_NOOP("PITCH"), .row = 0, .min = -4, .max = 4,
+          .format = B::Pitch, .initialText = "0", .loadStep = 14,
+          .field = [](Image& p, int) -> FieldRef { return &p.Pitch; }, .send = [](int) { SendPitch(); }},
+        B{.kind = B::Radio, .control = "RadioGroupInput", .caption = QT_TR_NOOP("INPUT"), .row = 1,
+          .max = 5 /* the last of InputNames */, .loadStep = 15,
+          .field = [](Image& p, int) -> FieldRef { return &p.Input; }, .send = [](int) { SendInput(); }},
+    };
+
+    static constexpr std::array Effect{
+        EffectRow<&EchoParams::PreDelay>("TrackBarEchoPreL", "LabelEchoPreDelay", QT_TR_NOOP("PreDelay:"), 100, B::Ms, 20),
+        EffectRow<&EchoParams::Delay>("TrackBarDelay", "LabelEchoDelay", QT_TR_NOOP("Delay:"), 300, B::Ms, 21),
+        EffectRow<&EchoParams::Repeat>("TrackBarRepeat", "LabelEchoRepeat", QT_TR_NOOP("Repeat:"), 90, B::Percent, 22),
+        EffectRow<&EchoParams::Damp>("TrackBarDamp", "LabelEchoDamp", QT_TR_NOOP("Damp:"), 100, B::Percent, 23),
+        EffectRow<&ReverbParams::PreDelay>("TrackBarReverbPreDelay", "LabelReverbPreDelay", QT_TR_NOOP("PreDelay:"), 100, B::Ms, 24),
+        EffectRow<&ReverbParams::EarlyLate>("TrackBarReverbEarlyVol", "LabelReverbEarlyVol", QT_TR_NOOP("Early:Late"), 100, B::Percent, 25),
+        EffectRow<&ReverbParams::Time>("TrackBarReverbTime", "LabelReverbTime", QT_TR_NOOP("Time:"), 100, B::Percent, 26),
+        EffectRow<&ReverbParams::Damp>("TrackBarReverbDamp", "LabelReverbDamp", QT_TR_NOOP("Damp:"), 100, B::Percent, 27),
+    };
+
+    // The mix column (0), the limiter column (3), and under them the left and
+    // right output lines.
+    static constexpr std::array Out{
+        MixRow<&OutputMixParams::MicVol>("TrackBarOutMicVol", "LabelOutMicVol", QT_TR_NOOP("MicVol:"), 0, 16),
+        MixRow<&OutputMixParams::MusicVol>("TrackBarOutMusicVol", "LabelOutMusicVol", QT_TR_NOOP("MusicVol:"), 1, 17),
+        MixRow<&OutputMixParams::EchoVol>("TrackBarOutEchoVol", "LabelOutEchoVol", QT_TR_NOOP("EchoVol:"), 2, 18),
+        MixRow<&OutputMixParams::ReverbVol>("TrackBarOutReverbVol", "LabelOutReverbVol", QT_TR_NOOP("ReverbVol:"), 3, 19),
+        B{.control = "TrackBarOutTH", .label = "LabelOutTH", .caption = QT_TR_NOOP("Threshold"), .row = 0,
+          .column = 3, .min = -300, .format = B::Threshold, .target = B::Group, .loadStep = 9,
+          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Threshold; },
+          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+        B{.control = "TrackBarOutAT", .label = "LabelOutAT", .caption = QT_TR_NOOP("Attack"), .row = 1, .column = 3,
+          .min = 1, .max = 100, .format = B::Ms, .target = B::Group, .loadStep = 10,
+          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Attack; },
+          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+        B{.control = "TrackBarOutRT", .label = "LabelOutRT", .caption = QT_TR_NOOP("Release"), .row = 2, .column = 3,
+          .min = 1, .max = 100, .format = B::Release, .target = B::Group, .loadStep = 11,
+          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Release; },
+          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+        B{.control = "TrackBarOutRatio", .label = "LabelOutRatio", .caption = QT_TR_NOOP("Ratio"), .row = 3,
+          .column = 3, .min = 1, .max = 100, .initialText = "100", .target = B::Group, .loadStep = 12,
+          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Ratio; },
+          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+        B{.control = "TrackBarDelayL", .label = "LabelDelayL", .row = 4, .max = 2205, .format = B::Delay,
+          .target = B::LeftLine, .loadStep = 5,
+          .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; },
+          .send = [](int) { SendDelay(); }},
+        B{.kind = B::Check, .control = "CheckBoxMuteL", .caption = QT_TR_NOOP("Mute"), .row = 5, .column = 2, .max = 1,
+          .target = B::LeftLine, .map = B::MuteBit, .loadStep = 7,
+          .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
+        B{.control = "TrackBarDelayR", .label = "LabelDelayR", .row = 4, .column = 3, .max = 2205,
+          .format = B::Delay, .target = B::RightLine, .loadStep = 6,
+          .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; },
+          .send = [](int) { SendDelay(); }},
+        B{.kind = B::Check, .control = "CheckBoxMuteR", .caption = QT_TR_NOOP("Mute"), .row = 5, .column = 5, .max = 1,
+          .target = B::RightLine, .map = B::MuteBit, .loadStep = 8,
+          .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
+    };
 };
 
-// Column 0 is the echo box, column 1 the reverb box.
-constexpr std::array EffectRows{
-    B{.control = "TrackBarEchoPreL", .label = "LabelEchoPreDelay", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "PreDelay:"), .max = 100,
-      .format = B::Ms, .loadStep = 20, .field = [](Image& p, int) -> FieldRef { return &p.Echo.PreDelay; },
-      .send = [](int) { SendEcho(); }},
-    B{.control = "TrackBarDelay", .label = "LabelEchoDelay", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Delay:"), .max = 300,
-      .format = B::Ms, .loadStep = 21, .field = [](Image& p, int) -> FieldRef { return &p.Echo.Delay; },
-      .send = [](int) { SendEcho(); }},
-    B{.control = "TrackBarRepeat", .label = "LabelEchoRepeat", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Repeat:"), .max = 90,
-      .format = B::Percent, .loadStep = 22, .field = [](Image& p, int) -> FieldRef { return &p.Echo.Repeat; },
-      .send = [](int) { SendEcho(); }},
-    B{.control = "TrackBarDamp", .label = "LabelEchoDamp", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Damp:"), .max = 100,
-      .format = B::Percent, .loadStep = 23, .field = [](Image& p, int) -> FieldRef { return &p.Echo.Damp; },
-      .send = [](int) { SendEcho(); }},
-    B{.control = "TrackBarReverbPreDelay", .label = "LabelReverbPreDelay", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "PreDelay:"),
-      .column = 1, .max = 100, .format = B::Ms, .loadStep = 24,
-      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.PreDelay; }, .send = [](int) { SendReverb(); }},
-    B{.control = "TrackBarReverbEarlyVol", .label = "LabelReverbEarlyVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Early:Late"),
-      .column = 1, .max = 100, .format = B::Percent, .loadStep = 25,
-      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.EarlyLate; }, .send = [](int) { SendReverb(); }},
-    B{.control = "TrackBarReverbTime", .label = "LabelReverbTime", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Time:"), .column = 1,
-      .max = 100, .format = B::Percent, .loadStep = 26,
-      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.Time; }, .send = [](int) { SendReverb(); }},
-    B{.control = "TrackBarReverbDamp", .label = "LabelReverbDamp", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Damp:"), .column = 1,
-      .max = 100, .format = B::Percent, .loadStep = 27,
-      .field = [](Image& p, int) -> FieldRef { return &p.Reverb.Damp; }, .send = [](int) { SendReverb(); }},
-};
-
-// The mix column (0), the limiter column (3), and under them the left and
-// right output lines.
-constexpr std::array OutRows{
-    B{.control = "TrackBarOutMicVol", .label = "LabelOutMicVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "MicVol:"), .row = 0, .max = 100,
-      .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 16,
-      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].MicVol; },
-      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
-    B{.control = "TrackBarOutMusicVol", .label = "LabelOutMusicVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "MusicVol:"), .row = 1,
-      .max = 100, .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 17,
-      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].MusicVol; },
-      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
-    B{.control = "TrackBarOutEchoVol", .label = "LabelOutEchoVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "EchoVol:"), .row = 2,
-      .max = 100, .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 18,
-      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].EchoVol; },
-      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
-    B{.control = "TrackBarOutReverbVol", .label = "LabelOutReverbVol", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "ReverbVol:"), .row = 3,
-      .max = 100, .format = B::Mix, .target = B::Group, .map = B::MixLevel, .loadStep = 19,
-      .field = [](Image& p, int at) -> FieldRef { return &p.OutMix[std::size_t(at)].ReverbVol; },
-      .send = [](int at) { SendOutputMix(std::uint8_t(at)); }},
-    B{.control = "TrackBarOutTH", .label = "LabelOutTH", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Threshold"), .row = 0, .column = 3,
-      .min = -300, .format = B::Threshold, .target = B::Group, .loadStep = 9,
-      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Threshold; },
-      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
-    B{.control = "TrackBarOutAT", .label = "LabelOutAT", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Attack"), .row = 1, .column = 3,
-      .min = 1, .max = 100, .format = B::Ms, .target = B::Group, .loadStep = 10,
-      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Attack; },
-      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
-    B{.control = "TrackBarOutRT", .label = "LabelOutRT", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Release"), .row = 2, .column = 3,
-      .min = 1, .max = 100, .format = B::Release, .target = B::Group, .loadStep = 11,
-      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Release; },
-      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
-    B{.control = "TrackBarOutRatio", .label = "LabelOutRatio", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Ratio"), .row = 3, .column = 3,
-      .min = 1, .max = 100, .format = B::Number, .initialText = "100", .target = B::Group, .loadStep = 12,
-      .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Ratio; },
-      .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
-    B{.control = "TrackBarDelayL", .label = "LabelDelayL", .row = 4, .max = 2205, .format = B::Delay,
-      .target = B::LeftLine, .loadStep = 5,
-      .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; }, .send = [](int) { SendDelay(); }},
-    B{.kind = B::Check, .control = "CheckBoxMuteL", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Mute"), .row = 5, .column = 2, .max = 1,
-      .target = B::LeftLine, .map = B::MuteBit, .loadStep = 7,
-      .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
-    B{.control = "TrackBarDelayR", .label = "LabelDelayR", .row = 4, .column = 3, .max = 2205, .format = B::Delay,
-      .target = B::RightLine, .loadStep = 6,
-      .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; }, .send = [](int) { SendDelay(); }},
-    B{.kind = B::Check, .control = "CheckBoxMuteR", .caption = QT_TRANSLATE_NOOP("ktv::SettingsPages", "Mute"), .row = 5, .column = 5, .max = 1,
-      .target = B::RightLine, .map = B::MuteBit, .loadStep = 8,
-      .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
-};
-
-constexpr std::array<std::span<const B>, PageCount> Tables{MicRows, MusicRows, EffectRows, OutRows};
-constexpr std::size_t RowCount = MicRows.size() + MusicRows.size() + EffectRows.size() + OutRows.size();
+constexpr std::array<std::span<const B>, PageCount> Tables{PageRows::Mic, PageRows::Music, PageRows::Effect,
+                                                           PageRows::Out};
+constexpr std::size_t RowCount = [] {
+    std::size_t n = 0;
+    for (const auto rows : Tables)
+        n += rows.size();
+    return n;
+}();
 
 const B& BindingOf(SettingRow row) { return Tables[std::size_t(row.page)][std::size_t(row.index)]; }
 
@@ -460,9 +489,9 @@ void SettingsPages::BuildEffectPage()
     QGroupBox* boxes[]{echo, reverb};
     QVBoxLayout* columns[]{new QVBoxLayout(echo), new QVBoxLayout(reverb)};
 
-    p.controls.resize(EffectRows.size());
-    for (std::size_t i = 0; i < EffectRows.size(); ++i) {
-        const B& b = EffectRows[i];
+    p.controls.resize(PageRows::Effect.size());
+    for (std::size_t i = 0; i < PageRows::Effect.size(); ++i) {
+        const B& b = PageRows::Effect[i];
         QGroupBox* box = boxes[b.column];
         const Control& c = MakeControl({Effect, int(i)}, box);
         auto* line = new QHBoxLayout;
@@ -496,8 +525,8 @@ void SettingsPages::SetChannel(EqChannel channel)
 
 void SettingsPages::ShowRightLine(bool visible)
 {
-    for (std::size_t i = 0; i < OutRows.size(); ++i) {
-        if (OutRows[i].target != B::RightLine)
+    for (std::size_t i = 0; i < PageRows::Out.size(); ++i) {
+        if (PageRows::Out[i].target != B::RightLine)
             continue;
         const Control& c = pages_[Out].controls[i];
         c.widget->setVisible(visible);
