@@ -117,7 +117,7 @@ struct PageRows {
     Q_DECLARE_TR_FUNCTIONS(ktv::SettingsPages)
 
 public:
-    static constexpr std::array Mic{
+    static constexpr B Mic[]{
         B{.control = "TrackBarMicTH", .label = "LabelMicTH", .caption = QT_TR_NOOP("Threshold"), .row = 0,
           .min = -300, .format = B::Threshold, .loadStep = 0,
           .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Threshold; },
@@ -142,7 +142,7 @@ public:
           .send = [](int) { SendNoiseGate(0); }},
     };
 
-    static constexpr std::array Music{
+    static constexpr B Music[]{
         B{.control = "TrackBarPS", .label = "LabelPS", .caption = QT_TR_NOOP("PITCH"), .row = 0, .min = -4, .max = 4,
           .format = B::Pitch, .initialText = "0", .loadStep = 14,
           .field = [](Image& p, int) -> FieldRef { return &p.Pitch; }, .send = [](int) { SendPitch(); }},
@@ -151,7 +151,7 @@ public:
           .field = [](Image& p, int) -> FieldRef { return &p.Input; }, .send = [](int) { SendInput(); }},
     };
 
-    static constexpr std::array Effect{
+    static constexpr B Effect[]{
         EffectRow<&EchoParams::PreDelay>("TrackBarEchoPreL", "LabelEchoPreDelay", QT_TR_NOOP("PreDelay:"), 100, B::Ms, 20),
         EffectRow<&EchoParams::Delay>("TrackBarDelay", "LabelEchoDelay", QT_TR_NOOP("Delay:"), 300, B::Ms, 21),
         EffectRow<&EchoParams::Repeat>("TrackBarRepeat", "LabelEchoRepeat", QT_TR_NOOP("Repeat:"), 90, B::Percent, 22),
@@ -164,7 +164,7 @@ public:
 
     // The mix column (0), the limiter column (3), and under them the left and
     // right output lines.
-    static constexpr std::array Out{
+    static constexpr B Out[]{
         MixRow<&OutputMixParams::MicVol>("TrackBarOutMicVol", "LabelOutMicVol", QT_TR_NOOP("MicVol:"), 0, 16),
         MixRow<&OutputMixParams::MusicVol>("TrackBarOutMusicVol", "LabelOutMusicVol", QT_TR_NOOP("MusicVol:"), 1, 17),
         MixRow<&OutputMixParams::EchoVol>("TrackBarOutEchoVol", "LabelOutEchoVol", QT_TR_NOOP("EchoVol:"), 2, 18),
@@ -489,8 +489,8 @@ void SettingsPages::BuildEffectPage()
     QGroupBox* boxes[]{echo, reverb};
     QVBoxLayout* columns[]{new QVBoxLayout(echo), new QVBoxLayout(reverb)};
 
-    p.controls.resize(PageRows::Effect.size());
-    for (std::size_t i = 0; i < PageRows::Effect.size(); ++i) {
+    p.controls.resize(std::size(PageRows::Effect));
+    for (std::size_t i = 0; i < std::size(PageRows::Effect); ++i) {
         const B& b = PageRows::Effect[i];
         QGroupBox* box = boxes[b.column];
         const Control& c = MakeControl({Effect, int(i)}, box);
@@ -525,7 +525,7 @@ void SettingsPages::SetChannel(EqChannel channel)
 
 void SettingsPages::ShowRightLine(bool visible)
 {
-    for (std::size_t i = 0; i < PageRows::Out.size(); ++i) {
+    for (std::size_t i = 0; i < std::size(PageRows::Out); ++i) {
         if (PageRows::Out[i].target != B::RightLine)
             continue;
         const Control& c = pages_[Out].controls[i];
