@@ -56,7 +56,7 @@ int RunChild(int argc, char** argv, bool full)
         ktv::Hid().SetPlatform(platform.get());
         watcher = std::make_unique<ktv::DeviceWatcher>();
         auto form = std::make_unique<ktv::TFormMain>(nullptr, watcher.get());
-        ktv::SetUserInterface(form.get());
+        ktv::SetUserInterface(&form->Interface());
         window = std::move(form);
     } else {
         window = std::make_unique<QMainWindow>();

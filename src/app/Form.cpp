@@ -3,6 +3,7 @@
 #include "app/About.h"
 #include "app/CoreTexts.h"
 #include "app/Settings.h"
+#include "app/SystemPage.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
 #include "device/platform/DeviceWatcher.h"
@@ -18,113 +19,28 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QCloseEvent>
-#include <QCollator>
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QKeyEvent>
 #include <QSocketNotifier>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QIconEngine>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace ktv {
-
-namespace {
-
-QSlider* MakeBar(const QString& name, int value, QWidget* parent)
-{
-    auto* bar = new QSlider(Qt::Horizontal, parent);
-    bar->setObjectName(name);
-    bar->setRange(0, 100);
-    bar->setSingleStep(1);
-    bar->setPageStep(10);
-    bar->setTickPosition(QSlider::NoTicks);
-    bar->setValue(value);
-    return bar;
-}
-
-QPushButton* MakeButton(const QString& name, const QString& caption, QRect geometry, QWidget* parent)
-{
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setGeometry(geometry);
-    return b;
-}
-
-QComboBox* MakeSlotCombo(const QString& name, QRect geometry, QWidget* parent)
-{
-    auto* c = new QComboBox(parent);
-    c->setObjectName(name);
-    c->setEditable(true);
-    c->setInsertPolicy(QComboBox::NoInsert);
-    for (int i = 1; i <= 8; ++i)
-        c->addItem(QString::number(i));
-    c->setCurrentIndex(0);
-    c->lineEdit()->setMaxLength(1);
-    c->setGeometry(geometry);
-    return c;
-}
-
-// An icon that asks for the real one the first time it is drawn or sized.
-class LazyIconEngine : public QIconEngine {
-public:
-    explicit LazyIconEngine(std::function<QIcon()> make) : make_(std::move(make)) {}
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
-    {
-        Icon().paint(painter, rect, Qt::AlignCenter, mode, state);
-    }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return Icon().pixmap(size, mode, state);
-    }
-    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return Icon().actualSize(size, mode, state);
-    }
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
-    {
-        return Icon().availableSizes(mode, state);
-    }
-    QIconEngine* clone() const override { return new LazyIconEngine(*this); }
-
-private:
-    const QIcon& Icon()
-    {
-        if (!made_) {
-            icon_ = make_();
-            made_ = true;
-        }
-        return icon_;
-    }
-    std::function<QIcon()> make_;
-    QIcon icon_;
-    bool made_ = false;
-};
-
-} // namespace
 
 CaptionPanel::CaptionPanel(const QString& name, const QString& caption, int width, QWidget* parent) : QFrame(parent)
 {
@@ -145,8 +61,6 @@ void CaptionPanel::SetCaption(const QString& caption) { caption_->setText(captio
 
 TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(parent), watcher_(watcher)
 {
-    // The file list shows the directory we were started in, for the whole run.
-    presetDir_ = QDir::currentPath();
     setObjectName("FormMain");
     setWindowTitle(ProductName);
     resize(1120, 650);
@@ -177,7 +91,10 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
             PaintSkyBlue(page);
         pages_->addTab(page, tr(captions[t]));
     }
-    pages_->addTab(BuildSystemPage(), tr("SYSTEM"));
+    system_ = new TSystemPage(pages_);
+    // The file list shows the directory we were started in until a folder is chosen.
+    system_->ShowFolder(QDir::currentPath());
+    pages_->addTab(system_, tr("SYSTEM"));
     pages_->setCornerWidget(BuildStrip(), Qt::TopRightCorner);
     // A window made smaller than its content scrolls it.
     auto* scroller = new QScrollArea(this);
@@ -203,32 +120,14 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
 
     editor_ = new TFormPEQA(nullptr);
     editor_->hide();
-    about_ = new TAboutBox(this);
     StartHistory();
 
     connect(trackBarMicVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMicVolChange);
     connect(trackBarMusicVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMusicVolChange);
     connect(trackBarEffectVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarEffectVolChange);
-    connect(trackBarMicMaxVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMicMaxVolChange);
-    connect(trackBarMusicMaxVol_, &QSlider::valueChanged, this, &TFormMain::TrackBarMusicMaxVolChange);
     connect(pages_, &QTabWidget::currentChanged, this, &TFormMain::PageControl1Change);
     connect(connectBtn_, &QPushButton::clicked, this, &TFormMain::ConnectBitBtnClick);
-    auto button = [this](const char* name) { return findChild<QPushButton*>(name); };
-    connect(button("UpdatePc2Dsp"), &QPushButton::clicked, this, &TFormMain::UpdatePc2DspClick);
-    connect(button("UpdateDsp2Pc"), &QPushButton::clicked, this, &TFormMain::UpdateDsp2PcClick);
-    connect(button("BitBtnSave"), &QPushButton::clicked, this, &TFormMain::BitBtnSaveClick);
-    connect(button("BitBtnRecall"), &QPushButton::clicked, this, &TFormMain::BitBtnRecallClick);
-    connect(button("ButtonResh"), &QPushButton::clicked, this, &TFormMain::ButtonReshClick);
-    connect(button("Button1"), &QPushButton::clicked, this, &TFormMain::Button1Click);
-    connect(button("Button2"), &QPushButton::clicked, this, &TFormMain::Button2Click);
-    connect(button("ButtonFolder"), &QPushButton::clicked, this, &TFormMain::ButtonFolderClick);
-    // Typed keys arrive at the combo box, which holds the focus for its edit
-    // and hands them on without passing the edit's filters: watch both.
-    comboBoxSave_->installEventFilter(this);
-    comboBoxSave_->lineEdit()->installEventFilter(this);
-    // Pasting by menu or middle button never leaves anything but a slot there.
-    comboBoxSave_->lineEdit()->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[1-8]?")), comboBoxSave_));
+    ConnectSystemPage();
 
     const QString filter = tr("DAP files (*.dap)");
     ChooseOpenFile = [this, filter] {
@@ -237,7 +136,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     ChooseSaveFile = [this, filter] {
         return QFileDialog::getSaveFileName(this, tr("Save"), DialogFolder("Save"), filter);
     };
-    ChooseFolder = [this] { return QFileDialog::getExistingDirectory(this, tr("Preset folder"), presetDir_); };
+    ChooseFolder = [this] { return QFileDialog::getExistingDirectory(this, tr("Preset folder"), PresetDirectory()); };
     ChooseBox = [this](const QStringList& identifiers) {
         bool ok = false;
         const QString chosen = QInputDialog::getItem(this, tr("Connect"), tr("Several boxes are present. Link to:"),
@@ -329,72 +228,27 @@ QWidget* TFormMain::BuildStrip()
     return strip;
 }
 
-QWidget* TFormMain::BuildSystemPage()
+void TFormMain::ConnectSystemPage()
 {
-    auto* page = new QWidget(pages_);
-    page->setObjectName("TabSheet8");
-
-    auto* system = new QGroupBox(tr("System"), page);
-    system->setObjectName("GroupBoxSystem");
-    system->setGeometry(38, 24, 595, 169);
-    auto* micCaption = new QLabel(tr("Mic MAX Vol:"), system);
-    micCaption->setGeometry(20, 28, 110, 20);
-    labelMicMaxVol_ = new QLabel("100", system);
-    labelMicMaxVol_->setObjectName("LabelMicMaxVol");
-    labelMicMaxVol_->setGeometry(135, 28, 60, 20);
-    trackBarMicMaxVol_ = MakeBar("TrackBarMicMaxVol", 100, system);
-    trackBarMicMaxVol_->setGeometry(20, 52, 550, 24);
-    auto* musicCaption = new QLabel(tr("Music MAX Vol:"), system);
-    musicCaption->setGeometry(20, 92, 110, 20);
-    labelMusicMaxVol_ = new QLabel("100", system);
-    labelMusicMaxVol_->setObjectName("LabelMusicMaxVol");
-    labelMusicMaxVol_->setGeometry(135, 92, 60, 20);
-    trackBarMusicMaxVol_ = MakeBar("TrackBarMusicMaxVol", 100, system);
-    trackBarMusicMaxVol_->setGeometry(20, 116, 550, 24);
-
-    auto* mode = new QGroupBox(tr("Mode"), page);
-    mode->setObjectName("GroupBoxMode");
-    mode->setGeometry(38, 216, 595, 265);
-    MakeButton("ButtonResh", tr("Refresh"), QRect(14, 18, 66, 25), mode);
-    MakeButton("Button1", tr("Save to file"), QRect(84, 18, 92, 25), mode);
-    MakeButton("Button2", tr("Recall from file"), QRect(180, 18, 114, 25), mode);
-    MakeButton("ButtonFolder", tr("Preset folder..."), QRect(300, 18, 150, 25), mode);
-    fileList_ = new QListWidget(mode);
-    fileList_->setObjectName("FileListBox1");
-    fileList_->setGeometry(14, 47, 250, 202);
-    MakeButton("UpdatePc2Dsp", tr("Write to dsp"), QRect(300, 47, 150, 28), mode);
-    MakeButton("UpdateDsp2Pc", tr("Read from dsp"), QRect(300, 87, 150, 28), mode);
-    MakeButton("BitBtnSave", tr("Set   factory   mode:"), QRect(300, 147, 170, 28), mode);
-    comboBoxSave_ = MakeSlotCombo("ComboBoxSave", QRect(478, 147, 56, 28), mode);
-    MakeButton("BitBtnRecall", tr("Reset factory mode:"), QRect(300, 187, 170, 28), mode);
-    comboBoxRecall_ = MakeSlotCombo("ComboBoxRecall", QRect(478, 187, 56, 28), mode);
-    FillFileList();
-    return page;
-}
-
-void TFormMain::FillFileList()
-{
-    fileList_->clear();
-    fileList_->setToolTip(QDir::toNativeSeparators(presetDir_));
-    // Looking the style's file glyph up in the icon theme is slow, and the
-    // list starts hidden: the glyph is fetched when first drawn.
-    if (fileGlyph_.isNull())
-        fileGlyph_ = QIcon(new LazyIconEngine([this] { return style()->standardIcon(QStyle::SP_FileIcon); }));
-    const QIcon& glyph = fileGlyph_;
-    QStringList names = QDir(presetDir_).entryList({"*.dap"}, QDir::Files, QDir::NoSort);
-    // In the order a person reads names: case and accents aside, numbers by
-    // value. The C locale would order by code point ("Zed" before "émile"),
-    // so it reads in the neutral order of English instead.
-    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale());
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
-    std::stable_sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
-        const int order = collator.compare(a, b);
-        return order != 0 ? order < 0 : a < b;
+    connect(system_, &TSystemPage::micMaxVolChanged, this, &TFormMain::TrackBarMicMaxVolChange);
+    connect(system_, &TSystemPage::musicMaxVolChanged, this, &TFormMain::TrackBarMusicMaxVolChange);
+    connect(system_, &TSystemPage::writeClicked, this, &TFormMain::UpdatePc2DspClick);
+    connect(system_, &TSystemPage::readClicked, this, &TFormMain::UpdateDsp2PcClick);
+    connect(system_, &TSystemPage::storeClicked, this, &TFormMain::BitBtnSaveClick);
+    connect(system_, &TSystemPage::recallClicked, this, &TFormMain::BitBtnRecallClick);
+    connect(system_, &TSystemPage::refreshClicked, this, &TFormMain::ButtonReshClick);
+    connect(system_, &TSystemPage::saveFileClicked, this, &TFormMain::Button1Click);
+    connect(system_, &TSystemPage::recallFileClicked, this, &TFormMain::Button2Click);
+    connect(system_, &TSystemPage::folderClicked, this, &TFormMain::ButtonFolderClick);
+    // A slider moved from press to release is one undo step.
+    connect(system_, &TSystemPage::built, this, [this] {
+        WatchSliders({system_->MicMaxVolBar(), system_->MusicMaxVolBar()});
     });
-    for (const QString& name : names)
-        fileList_->addItem(new QListWidgetItem(glyph, name));
 }
+
+void TFormMain::FinishBuilding() { system_->Build(); }
+
+QString TFormMain::PresetDirectory() const { return system_->Folder(); }
 
 void TFormMain::BuildMenu()
 {
@@ -509,8 +363,7 @@ void TFormMain::TrackBarEffectVolChange()
 
 void TFormMain::TrackBarMicMaxVolChange()
 {
-    DspParams.MaxVol[0] = std::uint8_t(trackBarMicMaxVol_->value());
-    labelMicMaxVol_->setText(QString::number(DspParams.MaxVol[0]));
+    DspParams.MaxVol[0] = std::uint8_t(system_->MicMaxVolBar()->value());
     SendMaxVolume();
     if (DspParams.MaxVol[0] < DspParams.MicVol) {
         DspParams.MicVol = DspParams.MaxVol[0];
@@ -520,8 +373,7 @@ void TFormMain::TrackBarMicMaxVolChange()
 
 void TFormMain::TrackBarMusicMaxVolChange()
 {
-    DspParams.MaxVol[1] = std::uint8_t(trackBarMusicMaxVol_->value());
-    labelMusicMaxVol_->setText(QString::number(DspParams.MaxVol[1]));
+    DspParams.MaxVol[1] = std::uint8_t(system_->MusicMaxVolBar()->value());
     SendMaxVolume();
     if (DspParams.MaxVol[1] < DspParams.MusicVol) {
         DspParams.MusicVol = DspParams.MaxVol[1];
@@ -534,8 +386,8 @@ void TFormMain::RefreshVolumeControls()
     trackBarMicVol_->setValue(DspParams.MicVol);
     trackBarMusicVol_->setValue(DspParams.MusicVol);
     trackBarEffectVol_->setValue(DspParams.EffectVol);
-    trackBarMicMaxVol_->setValue(DspParams.MaxVol[0]);
-    trackBarMusicMaxVol_->setValue(DspParams.MaxVol[1]);
+    system_->MicMaxVolBar()->setValue(DspParams.MaxVol[0]);
+    system_->MusicMaxVolBar()->setValue(DspParams.MaxVol[1]);
 }
 
 // ---- channel tabs ----
@@ -602,17 +454,22 @@ void TFormMain::showEvent(QShowEvent* event)
     }
 }
 
+void TFormMain::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    if (!painted_) {
+        painted_ = true;
+        QMetaObject::invokeMethod(this, &TFormMain::FinishBuilding, Qt::QueuedConnection);
+    }
+}
+
 void TFormMain::FormClose()
 {
     if (closed_)
         return;
     closed_ = true;
     SaveSettings();
-    if (Hid().Linked) {
-        SendLink(0);
-        Hid().Linked = false;
-    }
-    Hid().CloseDevice();
+    CloseBoxLink();
     // The notifier goes before the descriptor it watches is closed.
     delete notifier_;
     notifier_ = nullptr;
@@ -628,7 +485,14 @@ void TFormMain::closeEvent(QCloseEvent* event)
 
 void TFormMain::Exit1Click() { close(); }
 
-void TFormMain::About1Click() { about_->exec(); }
+TAboutBox* TFormMain::AboutBox()
+{
+    if (!about_)
+        about_ = new TAboutBox(this);
+    return about_;
+}
+
+void TFormMain::About1Click() { AboutBox()->exec(); }
 
 // ---- connection ----
 
@@ -638,9 +502,7 @@ void TFormMain::ConnectBitBtnClick()
 {
     HidPro& hid = Hid();
     if (hid.Linked) {
-        SendLink(0);
-        hid.Linked = false;
-        hid.CloseDevice();
+        CloseBoxLink();
     } else {
         const std::vector<HidInterface> boxes = hid.ListBoxes();
         std::size_t chosen = 0;
@@ -653,17 +515,10 @@ void TFormMain::ConnectBitBtnClick()
                 return; // cancelled: nothing was opened, nothing changes
             chosen = std::size_t(index);
         }
-        hid.DevicePath = boxes.empty() ? std::string() : boxes[chosen].Path;
-        hid.OpenDevice();
-        if (hid.Opened)
-            linkedBox_ = QString::fromStdString(boxes[chosen].InstanceId);
+        (void)OpenBoxLink(boxes.empty() ? std::string() : boxes[chosen].Path);
     }
-    if (hid.Opened && !hid.Linked)
-        hid.Linked = SendLink(1);
-    else if (!hid.Opened)
-        hid.Linked = false;
 
-    ShowLinkedBox(hid.Linked ? linkedBox_ : QString());
+    ShowLinkedBox(hid.Linked ? QString::fromStdString(hid.OpenedId) : QString());
     if (hid.Linked) {
         Link().LinkMade();
         Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
@@ -673,7 +528,6 @@ void TFormMain::ConnectBitBtnClick()
     } else {
         Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
         SetConnectGlyph(0);
-        hid.CloseDevice();
     }
 }
 
@@ -742,7 +596,7 @@ bool TFormMain::SlotNumber(QComboBox* box, int& slot)
 void TFormMain::BitBtnSaveClick()
 {
     int slot = 0;
-    if (!SlotNumber(comboBoxSave_, slot))
+    if (!SlotNumber(system_->SaveSlotBox(), slot))
         return;
     if (slot < 1 || slot > 8) {
         Ui().ShowMessage("Set factory mode error!");
@@ -757,7 +611,7 @@ void TFormMain::BitBtnSaveClick()
 void TFormMain::BitBtnRecallClick()
 {
     int slot = 0;
-    if (!SlotNumber(comboBoxRecall_, slot))
+    if (!SlotNumber(system_->RecallSlotBox(), slot))
         return;
     if (slot < 1 || slot > 8) {
         Ui().ShowMessage("Reset factory mode error!");
@@ -771,36 +625,6 @@ void TFormMain::BitBtnRecallClick()
         Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
         Ui().SetBusyCursor(false);
     });
-}
-
-bool TFormMain::ComboBoxSaveKeyPress(QChar key) { return key >= u'1' && key <= u'8'; }
-
-bool TFormMain::eventFilter(QObject* watched, QEvent* event)
-{
-    if ((watched == comboBoxSave_ || watched == comboBoxSave_->lineEdit()) && event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->matches(QKeySequence::Paste)) {
-            // Pasted characters pass the filter as if typed one by one.
-            for (const QChar c : QGuiApplication::clipboard()->text())
-                if (ComboBoxSaveKeyPress(c)) {
-                    comboBoxSave_->lineEdit()->selectAll();
-                    comboBoxSave_->lineEdit()->insert(QString(c));
-                }
-            return true;
-        }
-        const QString text = key->text();
-        const bool typed = key->key() == Qt::Key_Backspace || (text.size() == 1 && text[0].isPrint());
-        if (typed) {
-            if (!ComboBoxSaveKeyPress(key->key() == Qt::Key_Backspace ? QChar(8) : text[0]))
-                return true;
-            // The list drops down as the user types.
-            comboBoxSave_->lineEdit()->selectAll();
-            comboBoxSave_->lineEdit()->insert(text);
-            comboBoxSave_->showPopup();
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- presets ----
@@ -869,8 +693,7 @@ void TFormMain::ButtonFolderClick()
     const QString folder = ChooseFolder ? ChooseFolder() : QString();
     if (folder.isEmpty())
         return;
-    presetDir_ = QFileInfo(folder).absoluteFilePath();
-    FillFileList();
+    system_->ShowFolder(QFileInfo(folder).absoluteFilePath());
 }
 
 QString TFormMain::DialogFolder(const QString& dialog) const
@@ -900,10 +723,8 @@ void TFormMain::LoadSettings()
     settings->endGroup();
     const QString folder = settings->value("presets/folder").toString();
     // A folder removed since the last run falls back to where we started.
-    if (!folder.isEmpty() && QFileInfo(folder).isDir() && folder != presetDir_) {
-        presetDir_ = folder;
-        FillFileList();
-    }
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        system_->ShowFolder(folder);
 }
 
 void TFormMain::SaveSettings()
@@ -916,39 +737,38 @@ void TFormMain::SaveSettings()
     for (const auto& [dialog, folder] : dialogFolders_)
         settings->setValue(dialog, folder);
     settings->endGroup();
-    settings->setValue("presets/folder", presetDir_);
+    settings->setValue("presets/folder", PresetDirectory());
 }
 
-void TFormMain::ButtonReshClick() { FillFileList(); }
+void TFormMain::ButtonReshClick() { system_->ShowFolder(PresetDirectory()); }
 
 void TFormMain::Button1Click()
 {
-    QListWidgetItem* item = fileList_->currentItem();
-    if (!item || !item->isSelected()) {
+    const QString name = system_->SelectedFile();
+    if (name.isEmpty()) {
         Ui().ShowMessage("File name error!");
         return;
     }
     // The selected preset is overwritten: a slip of the mouse must not cost it.
-    const QString name = item->text();
     const int answer = Ui().Ask(tr("Replace %1 with the window's settings?").arg(name).toStdString(),
                                 {tr("Yes").toStdString(), tr("No").toStdString()});
     if (answer != 0)
         return;
-    if (SavePreset(QDir(presetDir_).filePath(name)))
+    if (SavePreset(QDir(PresetDirectory()).filePath(name)))
         Ui().ShowMessage(tr("Preset saved").toStdString());
 }
 
 void TFormMain::Button2Click()
 {
-    QListWidgetItem* item = fileList_->currentItem();
-    if (!item || !item->isSelected()) {
+    const QString name = system_->SelectedFile();
+    if (name.isEmpty()) {
         Ui().ShowMessage("File name error!");
         return;
     }
-    LoadPreset(QDir(presetDir_).filePath(item->text()));
+    LoadPreset(QDir(PresetDirectory()).filePath(name));
 }
 
-// ---- UserInterface ----
+// ---- questions and the status bar ----
 
 void TFormMain::ReleaseAfterQuestion()
 {
@@ -965,26 +785,6 @@ void TFormMain::ReleaseAfterQuestion()
                                                          QPointF(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
 }
 
-void TFormMain::ShowMessage(std::string_view text)
-{
-    QMessageBox box(QMessageBox::Information, ProductName, CoreText(text), QMessageBox::Ok, this);
-    box.exec();
-}
-
-int TFormMain::Ask(std::string_view question, const std::vector<std::string>& answers)
-{
-    QMessageBox box(QMessageBox::Question, ProductName, QString::fromUtf8(question.data(), qsizetype(question.size())),
-                    QMessageBox::NoButton, this);
-    std::vector<QPushButton*> buttons;
-    for (const std::string& answer : answers)
-        buttons.push_back(box.addButton(QString::fromStdString(answer), QMessageBox::AcceptRole));
-    if (!buttons.empty())
-        box.setDefaultButton(buttons.front());
-    box.exec();
-    const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
-    return chosen == buttons.end() ? -1 : int(chosen - buttons.begin());
-}
-
 void TFormMain::SetExchangeWarning(bool on)
 {
     QLabel* panel = statusPanels_[std::size_t(StatusPanel::Exchange)];
@@ -998,17 +798,5 @@ void TFormMain::SetStatus(StatusPanel panel, std::string_view text)
 {
     statusPanels_[std::size_t(panel)]->setText(CoreText(text));
 }
-
-void TFormMain::SetBusyCursor(bool busy)
-{
-    if (busy) {
-        if (busyDepth_++ == 0)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    } else if (busyDepth_ > 0 && --busyDepth_ == 0) {
-        QApplication::restoreOverrideCursor();
-    }
-}
-
-void TFormMain::Sleep(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
 
 } // namespace ktv

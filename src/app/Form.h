@@ -1,15 +1,14 @@
 #pragma once
 // TFormMain: the main window. It builds the application's parts in order,
 // hosts the one channel editor inside the channel tabs, carries the master
-// and maximum volumes, the SYSTEM page and the status bar, and is the
+// and maximum volumes, the SYSTEM page and the status bar, and holds the
 // application's UserInterface (message boxes, status panels, busy cursor).
 
-#include "base/UserInterface.h"
+#include "app/FormInterface.h"
 #include "params/History.h"
 #include "params/ImageDiff.h"
 
 #include <QFrame>
-#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -41,6 +40,7 @@ enum class DeviceEventKind;
 class TAboutBox;
 class TFitPanel;
 class TFormPEQA;
+class TSystemPage;
 
 // A panel whose caption stands at its left, with one track bar at its right.
 class CaptionPanel : public QFrame {
@@ -56,7 +56,7 @@ private:
     QSlider* bar_;
 };
 
-class TFormMain : public QMainWindow, public UserInterface {
+class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
     // `watcher` (not owned) reports the arrival and removal of devices; the
@@ -65,9 +65,15 @@ public:
     ~TFormMain() override;
 
     TFormPEQA* FormPEQA() const { return editor_; }
-    TAboutBox* AboutBox() const { return about_; }
+    // Made on first use.
+    TAboutBox* AboutBox();
     QTabWidget* PageControl1() const { return pages_; }
     QString StatusText(int panel) const;
+    // The window's UserInterface: install it with SetUserInterface.
+    UserInterface& Interface() { return interface_; }
+    // Builds what the window leaves for after its first paint (the SYSTEM
+    // page); it runs by itself then.
+    void FinishBuilding();
 
     // Volume handlers and the refresh from the image.
     void TrackBarMicVolChange();
@@ -95,7 +101,6 @@ public:
     void UpdateDsp2PcClick();
     void BitBtnSaveClick();
     void BitBtnRecallClick();
-    [[nodiscard]] bool ComboBoxSaveKeyPress(QChar key);
 
     // Presets.
     void Open1Click();
@@ -112,7 +117,7 @@ public:
     // Asked when Connect finds several boxes: the index of the chosen
     // identifier, or -1 when the user cancels.
     std::function<int(const QStringList& identifiers)> ChooseBox;
-    QString PresetDirectory() const { return presetDir_; }
+    QString PresetDirectory() const;
     void ButtonFolderClick();
     // The folder the named file dialog starts in: where it last found a file.
     QString DialogFolder(const QString& dialog) const;
@@ -164,17 +169,14 @@ public:
     // The text of the last import's report ("ImportReport").
     QPlainTextEdit* ImportReport() const { return importReport_; }
 
-    // UserInterface
-    void ShowMessage(std::string_view text) override;
-    void SetStatus(StatusPanel panel, std::string_view text) override;
-    void SetBusyCursor(bool busy) override;
-    void Sleep(int milliseconds) override;
-    int Ask(std::string_view question, const std::vector<std::string>& answers) override;
-    void SetExchangeWarning(bool on) override;
+    // The status-bar panels.
+    void SetStatus(StatusPanel panel, std::string_view text);
+    // Marks the exchange panel: the box may not hold what the window shows.
+    void SetExchangeWarning(bool on);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -182,10 +184,9 @@ private:
     void BuildInteropMenus(QMenu* file);
     void BuildInteropViewItems(QMenu* view);
     QWidget* BuildStrip();
-    QWidget* BuildSystemPage();
+    void ConnectSystemPage();
     void BuildStatusBar();
     void DockEditor(QWidget* panel);
-    void FillFileList();
     void SetConnectGlyph(int index);
     // Ends the press of the control that brought up the first-edit question.
     void ReleaseAfterQuestion();
@@ -203,6 +204,8 @@ private:
     void LoadTail();
     bool SavePreset(const QString& path);
     void StartHistory();
+    // Each of `sliders` moved from press to release makes one undo step.
+    void WatchSliders(const QList<QSlider*>& sliders);
     void StopHistory();
     void BuildEditMenu();
     void BuildViewMenu();
@@ -223,19 +226,10 @@ private:
     QSlider* trackBarMicVol_ = nullptr;
     QSlider* trackBarMusicVol_ = nullptr;
     QSlider* trackBarEffectVol_ = nullptr;
-    QSlider* trackBarMicMaxVol_ = nullptr;
-    QSlider* trackBarMusicMaxVol_ = nullptr;
-    QLabel* labelMicMaxVol_ = nullptr;
-    QLabel* labelMusicMaxVol_ = nullptr;
     QCheckBox* checkBoxAuto_ = nullptr;
     QPushButton* connectBtn_ = nullptr;
-    QListWidget* fileList_ = nullptr;
-    QComboBox* comboBoxSave_ = nullptr;
-    QComboBox* comboBoxRecall_ = nullptr;
-    QString presetDir_;
-    QIcon fileGlyph_;
+    TSystemPage* system_ = nullptr;
     QLabel* linkedBoxPanel_ = nullptr;
-    QString linkedBox_; // identifier of the box we are linked to
     std::map<QString, QString> dialogFolders_;
     int startTab_ = 0;
     DeviceWatcher* watcher_ = nullptr;
@@ -268,9 +262,10 @@ private:
     QPlainTextEdit* importReport_ = nullptr;
     TFitPanel* fitPanel_ = nullptr;
     TAboutBox* about_ = nullptr;
+    FormInterface interface_{*this};
     bool shown_ = false;
+    bool painted_ = false;
     bool closed_ = false;
-    int busyDepth_ = 0;
 };
 
 } // namespace ktv

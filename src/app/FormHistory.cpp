@@ -56,18 +56,21 @@ void TFormMain::StartHistory()
                 CommitPendingStep();
         });
     });
-    // A slider moved from press to release is one step.
-    sliders_ = findChildren<QSlider*>();
-    sliders_ += editor_->findChildren<QSlider*>();
-    for (QSlider* slider : sliders_)
-        connect(slider, &QSlider::sliderReleased, this, [this] {
-            stepPending_ = false;
-            CommitPendingStep();
-        });
+    WatchSliders(findChildren<QSlider*>() + editor_->findChildren<QSlider*>());
     editor_->StepRecorder = [this](const QString& name, const std::function<void()>& change) {
         RecordStep(name, false, change);
     };
     UpdateUndoItems();
+}
+
+void TFormMain::WatchSliders(const QList<QSlider*>& sliders)
+{
+    sliders_ += sliders;
+    for (QSlider* slider : sliders)
+        connect(slider, &QSlider::sliderReleased, this, [this] {
+            stepPending_ = false;
+            CommitPendingStep();
+        });
 }
 
 void TFormMain::StopHistory()

@@ -2,7 +2,7 @@
 
 #include <fontconfig/fontconfig.h>
 
-#include <thread>
+#include <future>
 
 #include <QApplication>
 #include <QLinearGradient>
@@ -16,6 +16,7 @@ namespace ktv {
 
 namespace {
 const QColor Navy(16, 32, 96);
+std::future<void> fontsLoaded; // WarmUpFonts' load
 const QColor SkyBlue(135, 206, 235);
 } // namespace
 
@@ -47,6 +48,9 @@ void ApplyTheme(QApplication& app)
     QFont font("DejaVu Sans");
     font.setPixelSize(13);
     app.setFont(font);
+    // Two loads at once would each read the whole configuration.
+    if (fontsLoaded.valid())
+        fontsLoaded.wait();
 }
 
 void PaintSkyBlue(QWidget* page)
@@ -129,8 +133,8 @@ QPixmap ProductPicture(int width, int height)
 void WarmUpFonts()
 {
     // Reading the configuration and the font caches is a fifth of the
-    // start-up; Qt's own call later finds it done (a race only repeats it).
-    std::thread([] { FcInit(); }).detach();
+    // start-up; Qt's own call later finds it done.
+    fontsLoaded = std::async(std::launch::async, [] { FcInit(); });
 }
 
 } // namespace ktv

@@ -18,9 +18,10 @@ void PaintSkyBlue(QWidget* page);
 QPixmap ConnectGlyph(int index);
 QPixmap ProductPicture(int width, int height);
 
-// Loads the system's font configuration on a thread of its own, so that it
-// is ready, or nearly, when the window first measures a text. Call first
-// thing in main, before the application object exists.
+// Loads the system's font configuration on a thread of its own while the
+// application object is made. Call first thing in main; ApplyTheme then
+// waits for it, so that the window's first text finds it loaded instead of
+// loading it a second time.
 void WarmUpFonts();
 
 } // namespace ktv

@@ -43,7 +43,7 @@ int main(int argc, char** argv)
 
     ktv::DeviceWatcher watcher;
     ktv::TFormMain form(nullptr, &watcher);
-    ktv::SetUserInterface(&form);
+    ktv::SetUserInterface(&form.Interface());
     form.show();
     const int code = app.exec();
     ktv::SetUserInterface(nullptr);

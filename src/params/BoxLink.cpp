@@ -2,6 +2,7 @@
 
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
+#include "params/Commands.h"
 
 namespace ktv {
 
@@ -56,6 +57,26 @@ BoxLink& Link()
 {
     static BoxLink link;
     return link;
+}
+
+bool OpenBoxLink(const std::string& path)
+{
+    HidPro& hid = Hid();
+    hid.DevicePath = path;
+    hid.OpenDevice();
+    hid.Linked = hid.Opened && SendLink(1);
+    if (!hid.Linked)
+        hid.CloseDevice();
+    return hid.Linked;
+}
+
+void CloseBoxLink()
+{
+    HidPro& hid = Hid();
+    if (hid.Linked)
+        (void)SendLink(0);
+    hid.Linked = false;
+    hid.CloseDevice();
 }
 
 } // namespace ktv

@@ -64,4 +64,11 @@ private:
 
 BoxLink& Link();
 
+// The link sequence of every program: opens the box at `path` (empty: the
+// first box found) and sends Link(1). Returns whether the box is linked; a box
+// that did not answer is closed again.
+[[nodiscard]] bool OpenBoxLink(const std::string& path);
+// Sends Link(0) when linked, then closes the device.
+void CloseBoxLink();
+
 } // namespace ktv

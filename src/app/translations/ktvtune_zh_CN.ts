@@ -318,10 +318,6 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>找到多台设备，连接到：</translation>
     </message>
     <message>
-        <source>Preset folder...</source>
-        <translation>预设文件夹...</translation>
-    </message>
-    <message>
         <source>MIC</source>
         <translation>MIC</translation>
     </message>
@@ -382,48 +378,8 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>自动读取</translation>
     </message>
     <message>
-        <source>System</source>
-        <translation>系统</translation>
-    </message>
-    <message>
-        <source>Mic MAX Vol:</source>
-        <translation>话筒最大音量:</translation>
-    </message>
-    <message>
-        <source>Music MAX Vol:</source>
-        <translation>音乐最大音量:</translation>
-    </message>
-    <message>
-        <source>Mode</source>
-        <translation>模式</translation>
-    </message>
-    <message>
-        <source>Refresh</source>
-        <translation>刷新</translation>
-    </message>
-    <message>
-        <source>Save to file</source>
-        <translation>保存到文件</translation>
-    </message>
-    <message>
-        <source>Recall from file</source>
-        <translation>从文件调用</translation>
-    </message>
-    <message>
-        <source>Write to dsp</source>
-        <translation>写入设备</translation>
-    </message>
-    <message>
         <source>Read from dsp</source>
         <translation>从设备读取</translation>
-    </message>
-    <message>
-        <source>Set   factory   mode:</source>
-        <translation>保存到预设:</translation>
-    </message>
-    <message>
-        <source>Reset factory mode:</source>
-        <translation>调用预设:</translation>
     </message>
     <message>
         <source>File</source>
@@ -753,6 +709,57 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Prediction</source>
         <translation>预测</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TSystemPage</name>
+    <message>
+        <source>System</source>
+        <translation>系统</translation>
+    </message>
+    <message>
+        <source>Mic MAX Vol:</source>
+        <translation>话筒最大音量:</translation>
+    </message>
+    <message>
+        <source>Music MAX Vol:</source>
+        <translation>音乐最大音量:</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>模式</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Save to file</source>
+        <translation>保存到文件</translation>
+    </message>
+    <message>
+        <source>Recall from file</source>
+        <translation>从文件调用</translation>
+    </message>
+    <message>
+        <source>Preset folder...</source>
+        <translation>预设文件夹...</translation>
+    </message>
+    <message>
+        <source>Write to dsp</source>
+        <translation>写入设备</translation>
+    </message>
+    <message>
+        <source>Read from dsp</source>
+        <translation>从设备读取</translation>
+    </message>
+    <message>
+        <source>Set   factory   mode:</source>
+        <translation>保存到预设:</translation>
+    </message>
+    <message>
+        <source>Reset factory mode:</source>
+        <translation>调用预设:</translation>
     </message>
 </context>
 </TS>

@@ -12,6 +12,7 @@
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "params/ImageDiff.h"
@@ -123,6 +124,7 @@ int WithBox(const std::function<int()>& work)
 {
     HidPro& hid = Hid();
     hid.SetPlatform(&Platform());
+    std::string path;
     if (!wantedBox.empty()) {
         const std::vector<HidInterface> boxes = hid.ListBoxes();
         const HidInterface* box = SelectBox(boxes, wantedBox);
@@ -130,25 +132,19 @@ int WithBox(const std::function<int()>& work)
             std::fprintf(stderr, "ktvtune-cli: no box '%s' (see 'ktvtune-cli list')\n", wantedBox.c_str());
             return ExitFailed;
         }
-        hid.DevicePath = box->Path;
+        path = box->Path;
     }
-    hid.OpenDevice();
-    if (hid.Opened && !hid.Linked)
-        hid.Linked = SendLink(1);
-    if (!hid.Linked) {
+    if (!OpenBoxLink(path)) {
         Ui().SetStatus(StatusPanel::Connection, "Connect:no!");
         // Quiet hides the status texts, but a failure still says what failed.
         if (ui.Quiet && !ui.ShownMessage)
             std::fprintf(stderr, "ktvtune-cli: the box did not answer the link request (%s)\n",
                          ui.LastExchangeStatus.c_str());
-        hid.CloseDevice();
         return ExitFailed;
     }
     Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
     const int status = work();
-    (void)SendLink(0);
-    hid.Linked = false;
-    hid.CloseDevice();
+    CloseBoxLink();
     return status;
 }
 
