@@ -6,19 +6,16 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
-#include <QIconEngine>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSlider>
 #include <QStyle>
 
 #include <algorithm>
-#include <functional>
 
 namespace ktv {
 
@@ -57,42 +54,6 @@ QComboBox* MakeSlotCombo(const QString& name, QRect geometry, QWidget* parent)
     c->setGeometry(geometry);
     return c;
 }
-
-// An icon that asks for the real one the first time it is drawn or sized.
-class LazyIconEngine : public QIconEngine {
-public:
-    explicit LazyIconEngine(std::function<QIcon()> make) : make_(std::move(make)) {}
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
-    {
-        Icon().paint(painter, rect, Qt::AlignCenter, mode, state);
-    }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return Icon().pixmap(size, mode, state);
-    }
-    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return Icon().actualSize(size, mode, state);
-    }
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
-    {
-        return Icon().availableSizes(mode, state);
-    }
-    QIconEngine* clone() const override { return new LazyIconEngine(*this); }
-
-private:
-    const QIcon& Icon()
-    {
-        if (!made_) {
-            icon_ = make_();
-            made_ = true;
-        }
-        return icon_;
-    }
-    std::function<QIcon()> make_;
-    QIcon icon_;
-    bool made_ = false;
-};
 
 } // namespace
 
@@ -213,10 +174,8 @@ void TSystemPage::FillFileList()
 {
     fileList_->clear();
     fileList_->setToolTip(QDir::toNativeSeparators(folder_));
-    // Looking the style's file glyph up in the icon theme is slow, and the
-    // list is often never seen: the glyph is fetched when first drawn.
     if (fileGlyph_.isNull())
-        fileGlyph_ = QIcon(new LazyIconEngine([this] { return style()->standardIcon(QStyle::SP_FileIcon); }));
+        fileGlyph_ = style()->standardIcon(QStyle::SP_FileIcon);
     QStringList names = QDir(folder_).entryList({"*.dap"}, QDir::Files, QDir::NoSort);
     // In the order a person reads names: case and accents aside, numbers by
     // value. The C locale would order by code point ("Zed" before "émile"),
