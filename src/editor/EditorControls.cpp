@@ -4,6 +4,7 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QClipboard>
+#include <QCompleter>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFocusEvent>
@@ -18,7 +19,14 @@ namespace ktv {
 
 TypeSelector::TypeSelector(QWidget* parent) : QComboBox(parent)
 {
-    setEditable(true);
+    // Given an edit of our own the box is editable without building its
+    // drop-down yet, and an edit that already has a completer keeps it from
+    // making one of its own (a model and two proxies each) only to drop it:
+    // seven of each made the window slow to appear.
+    static QCompleter* const placeholder = new QCompleter(qApp);
+    auto* edit = new QLineEdit(this);
+    edit->setCompleter(placeholder);
+    setLineEdit(edit);
     setInsertPolicy(QComboBox::NoInsert);
     // The text is exactly what was typed: the list that opens marks the
     // matching item instead of the text being completed to it.
