@@ -2,13 +2,17 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <functional>
 #include <future>
 
 #include <QApplication>
+#include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QStyleFactory>
 #include <QWidget>
 
@@ -16,13 +20,67 @@ namespace ktv {
 
 namespace {
 const QColor Navy(16, 32, 96);
-std::future<void> fontsLoaded; // WarmUpFonts' load
 const QColor SkyBlue(135, 206, 235);
+std::future<void> fontsLoaded; // WarmUpFonts' load
+
+// An icon that asks for the real one the first time it is drawn or sized.
+class LazyIconEngine : public QIconEngine {
+public:
+    explicit LazyIconEngine(std::function<QIcon()> make) : make_(std::move(make)) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        Icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().availableSizes(mode, state);
+    }
+    QIconEngine* clone() const override { return new LazyIconEngine(*this); }
+
+private:
+    const QIcon& Icon()
+    {
+        if (!made_) {
+            icon_ = make_();
+            made_ = true;
+        }
+        return icon_;
+    }
+    std::function<QIcon()> make_;
+    QIcon icon_;
+    bool made_ = false;
+};
+
+// Fusion, whose standard icons come from the icon theme, which is slow to
+// search: they are looked up once drawn. The menu bar asks for one as it is
+// made, for a button that shows only when the menus do not fit.
+class LazyIconStyle : public QProxyStyle {
+public:
+    LazyIconStyle() : QProxyStyle(QStyleFactory::create("Fusion")) {}
+
+    QIcon standardIcon(StandardPixmap icon, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (option) // lives only as long as this call
+            return QProxyStyle::standardIcon(icon, option, widget);
+        return QIcon(new LazyIconEngine([style = QPointer<const QStyle>(baseStyle()), icon,
+                                         widget = QPointer<const QWidget>(widget)] {
+            return style ? style->standardIcon(icon, nullptr, widget) : QIcon();
+        }));
+    }
+};
 } // namespace
 
 void ApplyTheme(QApplication& app)
 {
-    app.setStyle(QStyleFactory::create("Fusion"));
+    app.setStyle(new LazyIconStyle);
     QPalette p;
     p.setColor(QPalette::Window, Navy);
     p.setColor(QPalette::WindowText, Qt::white);
