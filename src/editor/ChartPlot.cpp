@@ -1,5 +1,6 @@
 #include "editor/ChartPlot.h"
 
+#include <QCoreApplication>
 #include <QPaintEngine>
 
 #include <algorithm>
@@ -148,6 +149,10 @@ void ChartPlot::showEvent(QShowEvent* event)
 
 void ChartPlot::TakeAll()
 {
+    // Everything is drawn as it is now: a replot still waiting (the chart
+    // asks for one as it is made, and when shown) would draw the same again.
+    replotWhenShown_ = false;
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     for (auto it = shots_.begin(); it != shots_.end(); ++it)
         it.value() = Take(it.key(), &it.value());
     lastDamage_ = QRegion();

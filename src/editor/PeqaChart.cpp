@@ -181,6 +181,10 @@ void TFormPEQA::AdjustFrequencyRange()
         const double span = (hi - lo) * width / (width - 2 * FreqInset);
         const double lower = lo - span * FreqInset / width;
         chart_->xAxis->setRange(std::exp(lower), std::exp(lower + span));
+        // The first layout of a shown chart has what the grid needs: the
+        // curves are then drawn by the replot under way, not one more.
+        if (!chartInitialised_ && chart_->isVisible())
+            InitChartData();
     }
     labelBypass_->move(rect.left() + 6, rect.top() + 6);
 }
