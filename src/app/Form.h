@@ -25,7 +25,6 @@ class QDialog;
 class QLabel;
 class QMenu;
 class QTableWidget;
-class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QSettings;
