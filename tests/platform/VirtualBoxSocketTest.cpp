@@ -68,6 +68,19 @@ protected:
     std::vector<int> fds;
 };
 
+// The transport over a directory's virtual boxes, opened on the first.
+struct Transport {
+    explicit Transport(const std::string& dir)
+        : Platform(dir)
+    {
+        Platform.UseHidapi = false;
+        Hid.SetPlatform(&Platform);
+        Hid.OpenDevice();
+    }
+    LinuxHidPlatform Platform;
+    HidPro Hid;
+};
+
 using VirtualBoxSockets = RuntimeDir;
 
 TEST_F(VirtualBoxSockets, ListedByNameWithVirtualIdentifier)
@@ -241,11 +254,8 @@ TEST_F(VirtualBoxSockets, TransportOpensTheFirstBox)
 {
     Listen("box-0.sock", false); // stale, sorts first, must not shadow the live box
     const int listener = Listen("box-1.sock");
-    LinuxHidPlatform platform(dir);
-    platform.UseHidapi = false;
-    HidPro hid;
-    hid.SetPlatform(&platform);
-    hid.OpenDevice();
+    Transport transport(dir);
+    HidPro& hid = transport.Hid;
     ASSERT_TRUE(hid.Opened);
 
     std::thread box([&] {
@@ -397,11 +407,8 @@ TEST_F(BoxServerSockets, AnswersThroughTheSocketLogsEachExchangeAndRemovesItsSoc
     EXPECT_EQ(running.Server.Path(), path);
     running.Start();
 
-    LinuxHidPlatform platform(dir);
-    platform.UseHidapi = false;
-    HidPro hid;
-    hid.SetPlatform(&platform);
-    hid.OpenDevice();
+    Transport transport(dir);
+    HidPro& hid = transport.Hid;
     ASSERT_TRUE(hid.Opened);
     const std::uint8_t link[] = {0x2A, 0x01};
     ASSERT_TRUE(hid.WriteReport(link, sizeof link));
