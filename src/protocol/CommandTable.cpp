@@ -17,10 +17,12 @@ const char* CommandName(std::uint8_t code)
 
 std::optional<DspCommand> CommandByName(std::string_view name)
 {
-    auto lower = [](char a) { return std::tolower(static_cast<unsigned char>(a)); };
+    auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
     for (const CommandInfo& c : CommandTable) {
         const std::string_view n = c.Name;
-        if (std::ranges::equal(n, name, {}, lower, lower))
+        if (std::equal(n.begin(), n.end(), name.begin(), name.end(), same))
             return c.Command;
     }
     return std::nullopt;
