@@ -8,6 +8,7 @@ KTV_PACKAGES=(
   libhidapi-dev libudev-dev
   libsleef-dev
   libnlopt-dev
+  libcli11-dev nlohmann-json3-dev
   fonts-dejavu-core
   clang libclang-rt-14-dev
   appstream

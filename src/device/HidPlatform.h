@@ -3,6 +3,8 @@
 // (hidapi + the virtual box sockets) live in device/platform; tests use the
 // in-process virtual box.
 
+#include "protocol/Wire.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,7 +12,6 @@
 
 namespace ktv {
 
-inline constexpr std::size_t ReportSize = 65;
 using Report = std::uint8_t[ReportSize];
 
 // The longest a read waits for the box's reply. A wait that runs out is a

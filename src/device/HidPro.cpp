@@ -7,14 +7,6 @@
 
 namespace ktv {
 
-std::uint8_t Checksum(const std::uint8_t* data, std::size_t count)
-{
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        sum = std::uint8_t(sum + data[i]);
-    return sum;
-}
-
 void HidPro::SetPlatform(HidPlatform* platform) { platform_ = platform; }
 
 std::vector<HidInterface> HidPro::ListBoxes() const
@@ -82,17 +74,13 @@ void HidPro::OpenDevice()
 
 bool HidPro::WriteReport(const std::uint8_t* payload, std::size_t length)
 {
-    if (length < 1 || length > 60) {
+    if (length < 1 || length > MaxPayloadLength) {
         // Never reached by the commands; refusing keeps the frame inside the report.
         Ui().SetStatus(StatusPanel::Exchange, "Write:error!");
         return false;
     }
-    OutReport[1] = 0xAA;
-    OutReport[2] = DeviceId;
-    OutReport[3] = std::uint8_t(length);
-    std::copy(payload, payload + length, OutReport + 4);
-    OutReport[4 + length] = Checksum(payload, length);
     // Byte 0 and the bytes after the checksum keep what earlier reports left.
+    PutFrame(OutReport, DeviceId, payload, length);
 
     DrainStaleInput();
     const bool ok = platform_ && platform_->Write(Handle, OutReport);
@@ -124,13 +112,13 @@ ReadResult HidPro::ReadReport(std::size_t n)
         return ReadResult::ReadError;
     }
     // A reply size beyond the report can never be met; treat it as a length fault.
-    if (n < 4 || n >= ReportSize || bytesRead < n + 1 || InReport[3] != n - 4)
+    if (n < FramePayloadAt || n >= ReportSize || bytesRead < n + 1 || InReport[FrameLengthAt] != n - FramePayloadAt)
         return ReadResult::BadLength;
-    if (Checksum(InReport + 4, n - 4) != InReport[n]) {
+    if (Checksum(InReport + FramePayloadAt, n - FramePayloadAt) != InReport[n]) {
         Ui().SetStatus(StatusPanel::Exchange, "CheckSum:error!" + std::to_string(n));
         return ReadResult::BadChecksum;
     }
-    if (InReport[2] != DeviceId)
+    if (InReport[FrameAddressAt] != DeviceId)
         return ReadResult::BadDeviceId;
     return ReadResult::Ok;
 }

@@ -19,8 +19,6 @@ inline constexpr std::string_view BoxIdentifier = "VID_2B5E&PID_61D3";
 
 enum class ReadResult : int { Ok = 0, BadChecksum = 2, ReadError = 3, BadLength = 4, BadDeviceId = 8 };
 
-std::uint8_t Checksum(const std::uint8_t* data, std::size_t count);
-
 class HidPro {
 public:
     virtual ~HidPro() = default;
@@ -30,7 +28,7 @@ public:
     Report OutReport{};
     bool Opened = false;
     bool Linked = false;
-    std::uint8_t DeviceId = 1;
+    std::uint8_t DeviceId = BoxAddress;
     // The instance identifier of the interface opened last.
     std::string OpenedId;
 
@@ -54,8 +52,8 @@ public:
     [[nodiscard]] bool DeviceGone() const { return gone_; }
 
     // Reply payload byte i (InReport[4 + i]); valid after ReadReport gave Ok.
-    std::uint8_t ReplyByte(std::size_t i) const { return InReport[4 + i]; }
-    const std::uint8_t* ReplyPayload() const { return InReport + 4; }
+    std::uint8_t ReplyByte(std::size_t i) const { return InReport[FramePayloadAt + i]; }
+    const std::uint8_t* ReplyPayload() const { return InReport + FramePayloadAt; }
 
 private:
     static constexpr int MaxStaleReports = 64;

@@ -4,26 +4,29 @@
 // its own settings (system block, effects block, 39 band records) and eight
 // preset slots, logs every exchange, and can be told to misbehave.
 
+#include "protocol/Wire.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ktv {
 
 class VirtualBox {
 public:
-    static constexpr int SlotCount = 8;
-    static constexpr std::size_t SystemBlockSize = 60;  // as the System payload
-    static constexpr std::size_t EffectsBlockSize = 58; // as the Effects payload
-    static constexpr std::size_t BandBlockSize = 39 * 9;
+    static constexpr int SlotCount = ktv::SlotCount;
+    static constexpr std::size_t SystemBlockSize = SystemBlock::Size;
+    static constexpr std::size_t EffectsBlockSize = EffectsBlock::Size;
+    static constexpr std::size_t BandBlockSize = ktv::BandBlockSize;
 
     struct Settings {
-        std::array<std::uint8_t, SystemBlockSize> System{};   // byte 0 = 0x01
-        std::array<std::uint8_t, EffectsBlockSize> Effects{}; // byte 0 = 0x02
+        std::array<std::uint8_t, SystemBlockSize> System{};   // byte 0 = the System code
+        std::array<std::uint8_t, EffectsBlockSize> Effects{}; // byte 0 = the Effects code
         std::array<std::uint8_t, BandBlockSize> Bands{};      // 39 band records
         bool operator==(const Settings&) const = default;
     };
@@ -44,7 +47,13 @@ public:
         int FromRequest = 1;                      // 1-based request number it starts at
         std::optional<std::uint8_t> OnlyCommand;  // only requests with this command byte
         int UntilRequest = std::numeric_limits<int>::max(); // last request it strikes
+
+        // Whether the plan bends the reply to request number `request`.
+        bool Strikes(int request, std::uint8_t command) const;
     };
+    // "silent", "bad-checksum", ...: the faults as ktvtune-box's --fault names them.
+    static const char* FaultName(Fault kind);
+    static std::optional<Fault> FaultByName(std::string_view name);
 
     struct Exchange {
         std::vector<std::uint8_t> Request; // the 65 bytes received

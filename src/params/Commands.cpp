@@ -12,7 +12,9 @@
 namespace ktv {
 namespace {
 
-constexpr std::uint8_t Code(DspCommand c) { return std::uint8_t(c); }
+// A fixed-length request of command C.
+template <DspCommand C>
+using Request = std::array<std::uint8_t, RequestLength(C)>;
 
 int heldSends = 0;
 std::function<void()>& SendListener()
@@ -40,7 +42,7 @@ bool ExchangeOnce(const std::uint8_t* payload, std::size_t length)
     HidPro& hid = Hid();
     if (!hid.WriteReport(payload, length))
         return failed("Write:fault!");
-    if (hid.ReadReport(length + 4) != ReadResult::Ok)
+    if (hid.ReadReport(ReplyBytes(length)) != ReadResult::Ok)
         return failed("Read:fault!");
     Ui().SetStatus(StatusPanel::Exchange, "Read:Ok!");
     return true;
@@ -71,99 +73,103 @@ HoldSends::~HoldSends() { --heldSends; }
 
 void BuildSystemPayload(std::uint8_t* p)
 {
+    namespace at = SystemBlock;
     const DspParamsImage& d = DspParams;
-    std::fill_n(p, SystemPayloadSize, std::uint8_t(0)); // bytes 5..9 carry nothing
+    std::fill_n(p, SystemPayloadSize, std::uint8_t(0)); // the unused bytes carry nothing
     p[0] = Code(DspCommand::System);
-    p[1] = d.MicVol;
-    p[2] = d.MusicVol;
-    p[3] = d.EffectVol;
-    p[4] = d.Mute;
+    p[at::MicVol] = d.MicVol;
+    p[at::MusicVol] = d.MusicVol;
+    p[at::EffectVol] = d.EffectVol;
+    p[at::Mute] = d.Mute;
     for (int i = 0; i < OutputLineCount; ++i)
-        PutU16(p + 10 + 2 * i, d.Delay[std::size_t(i)]);
-    p[22] = std::uint8_t(d.Pitch);
-    p[23] = d.Fbx;
-    p[24] = d.Input;
-    PutU16(p + 25, d.ReservedWord);
-    std::copy(d.MaxVol.begin(), d.MaxVol.end(), p + 27);
-    std::copy(d.ReservedBytes.begin(), d.ReservedBytes.end(), p + 34);
-    PutU16(p + 40, std::uint16_t(d.NoiseGate[0]));
-    PutU16(p + 42, std::uint16_t(d.NoiseGate[1]));
+        PutU16(p + at::Delay + 2 * i, d.Delay[std::size_t(i)]);
+    p[at::Pitch] = std::uint8_t(d.Pitch);
+    p[at::Fbx] = d.Fbx;
+    p[at::Input] = d.Input;
+    PutU16(p + at::ReservedWord, d.ReservedWord);
+    std::copy(d.MaxVol.begin(), d.MaxVol.end(), p + at::MaxVol);
+    std::copy(d.ReservedBytes.begin(), d.ReservedBytes.end(), p + at::ReservedBytes);
+    for (int i = 0; i < NoiseGateCount; ++i)
+        PutU16(p + at::NoiseGate + 2 * i, std::uint16_t(d.NoiseGate[std::size_t(i)]));
     for (int g = 0; g < OutputGroupCount; ++g)
-        EncodeOutputMix(d.OutMix[std::size_t(g)], p + 44 + 4 * g);
+        EncodeOutputMix(d.OutMix[std::size_t(g)], p + at::OutMix + OutputMixWireSize * std::size_t(g));
 }
 
 void BuildEffectsPayload(std::uint8_t* p)
 {
+    namespace at = EffectsBlock;
     const DspParamsImage& d = DspParams;
     p[0] = Code(DspCommand::Effects);
     for (int i = 0; i < DynamicsCount; ++i)
-        EncodeDynamics(d.Dyn[std::size_t(i)], p + 1 + DynamicsWireSize * std::size_t(i));
-    EncodeReverb(d.Reverb, p + 31);
-    EncodeEcho(d.Echo, p + 42);
+        EncodeDynamics(d.Dyn[std::size_t(i)], p + at::Dynamics + DynamicsWireSize * std::size_t(i));
+    EncodeReverb(d.Reverb, p + at::Reverb);
+    EncodeEcho(d.Echo, p + at::Echo);
 }
 
 void DecodeSystemReply(const std::uint8_t* p, DspParamsImage& d)
 {
-    d.MicVol = p[1];
-    d.MusicVol = p[2];
-    d.EffectVol = p[3];
-    d.Mute = p[4];
-    // P[5..9] carry nothing.
+    namespace at = SystemBlock;
+    d.MicVol = p[at::MicVol];
+    d.MusicVol = p[at::MusicVol];
+    d.EffectVol = p[at::EffectVol];
+    d.Mute = p[at::Mute];
     for (int i = 0; i < OutputLineCount; ++i)
-        d.Delay[std::size_t(i)] = GetU16(p + 10 + 2 * i);
-    d.Pitch = std::int8_t(p[22]);
-    d.Fbx = p[23];
-    d.Input = p[24];
-    d.ReservedWord = GetU16(p + 25);
-    std::copy_n(p + 27, d.MaxVol.size(), d.MaxVol.begin());
-    // P[34..39]: ReservedBytes keep their value.
-    d.NoiseGate[0] = GetI16(p + 40);
-    d.NoiseGate[1] = GetI16(p + 42);
+        d.Delay[std::size_t(i)] = GetU16(p + at::Delay + 2 * i);
+    d.Pitch = std::int8_t(p[at::Pitch]);
+    d.Fbx = p[at::Fbx];
+    d.Input = p[at::Input];
+    d.ReservedWord = GetU16(p + at::ReservedWord);
+    std::copy_n(p + at::MaxVol, d.MaxVol.size(), d.MaxVol.begin());
+    // ReservedBytes keep their value.
+    for (int i = 0; i < NoiseGateCount; ++i)
+        d.NoiseGate[std::size_t(i)] = GetI16(p + at::NoiseGate + 2 * i);
     for (int g = 0; g < OutputGroupCount; ++g)
-        DecodeOutputMix(p + 44 + 4 * g, d.OutMix[std::size_t(g)]);
+        DecodeOutputMix(p + at::OutMix + OutputMixWireSize * std::size_t(g), d.OutMix[std::size_t(g)]);
 }
 
 void DecodeEffectsReply(const std::uint8_t* p, DspParamsImage& d)
 {
+    namespace at = EffectsBlock;
     for (int i = 0; i < DynamicsCount; ++i)
-        DecodeDynamics(p + 1 + DynamicsWireSize * std::size_t(i), d.Dyn[std::size_t(i)]);
-    DecodeReverb(p + 31, d.Reverb);
-    DecodeEcho(p + 42, d.Echo);
+        DecodeDynamics(p + at::Dynamics + DynamicsWireSize * std::size_t(i), d.Dyn[std::size_t(i)]);
+    DecodeReverb(p + at::Reverb, d.Reverb);
+    DecodeEcho(p + at::Echo, d.Echo);
 }
 
 bool SendSystem()
 {
-    std::array<std::uint8_t, SystemPayloadSize> p{};
+    Request<DspCommand::System> p{};
     BuildSystemPayload(p.data());
     return Exchange(p);
 }
 
 bool SendEffects()
 {
-    std::array<std::uint8_t, EffectsPayloadSize> p{};
+    Request<DspCommand::Effects> p{};
     BuildEffectsPayload(p.data());
     return Exchange(p);
 }
 
-bool SendMute() { return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Mute), DspParams.Mute}); }
+bool SendMute() { return Exchange(Request<DspCommand::Mute>{Code(DspCommand::Mute), DspParams.Mute}); }
 
 bool SendMasterVolume()
 {
     const DspParamsImage& d = DspParams;
-    return Exchange(std::array<std::uint8_t, 4>{Code(DspCommand::MasterVolume), d.MicVol, d.MusicVol, d.EffectVol});
+    return Exchange(
+        Request<DspCommand::MasterVolume>{Code(DspCommand::MasterVolume), d.MicVol, d.MusicVol, d.EffectVol});
 }
 
 bool SendPeqBands(std::uint8_t first, std::uint8_t count)
 {
     if (first + count > BandTotal || count > MaxBandsPerRequest)
         return false;
-    std::array<std::uint8_t, 3 + BandRecordSize * MaxBandsPerRequest> p{};
+    std::array<std::uint8_t, RequestLength(DspCommand::PeqBands, MaxBandsPerRequest)> p{};
     p[0] = Code(DspCommand::PeqBands);
-    p[1] = first;
-    p[2] = count;
+    p[RunFirstAt] = first;
+    p[RunCountAt] = count;
     for (int j = 0; j < count; ++j)
-        EncodeBandRecord(DspParams.Band[std::size_t(first + j)], p.data() + 3 + BandRecordSize * std::size_t(j));
-    return Exchange(p.data(), 3 + BandRecordSize * count);
+        EncodeBandRecord(DspParams.Band[std::size_t(first + j)], p.data() + RunDataAt + BandRecordSize * std::size_t(j));
+    return Exchange(p.data(), RequestLength(DspCommand::PeqBands, count));
 }
 
 bool SendBandRun(std::uint8_t first, std::uint8_t count)
@@ -176,21 +182,21 @@ bool SendBandRun(std::uint8_t first, std::uint8_t count)
     return true;
 }
 
-bool SendFbx() { return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Fbx), DspParams.Fbx}); }
+bool SendFbx() { return Exchange(Request<DspCommand::Fbx>{Code(DspCommand::Fbx), DspParams.Fbx}); }
 
 bool SendPitch()
 {
-    return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Pitch), std::uint8_t(DspParams.Pitch)});
+    return Exchange(Request<DspCommand::Pitch>{Code(DspCommand::Pitch), std::uint8_t(DspParams.Pitch)});
 }
 
-bool SendInput() { return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Input), DspParams.Input}); }
+bool SendInput() { return Exchange(Request<DspCommand::Input>{Code(DspCommand::Input), DspParams.Input}); }
 
 bool SendNoiseGate(std::uint8_t i)
 {
-    if (i > 1)
+    if (i >= NoiseGateCount)
         return false;
-    std::array<std::uint8_t, 4> p{Code(DspCommand::NoiseGate), i};
-    PutU16(p.data() + 2, std::uint16_t(DspParams.NoiseGate[i]));
+    Request<DspCommand::NoiseGate> p{Code(DspCommand::NoiseGate), i};
+    PutU16(p.data() + IndexedDataAt, std::uint16_t(DspParams.NoiseGate[i]));
     return Exchange(p);
 }
 
@@ -198,18 +204,18 @@ bool SendEqBypass(std::uint8_t first, std::uint8_t count)
 {
     if (first + count > BandTotal)
         return false;
-    std::array<std::uint8_t, 3 + BandTotal> p{};
+    std::array<std::uint8_t, RequestLength(DspCommand::EqBypass, BandTotal)> p{};
     p[0] = Code(DspCommand::EqBypass);
-    p[1] = first;
-    p[2] = count;
+    p[RunFirstAt] = first;
+    p[RunCountAt] = count;
     for (int j = 0; j < count; ++j)
-        p[3 + std::size_t(j)] = DspParams.Band[std::size_t(first + j)].Flags;
-    return Exchange(p.data(), 3 + std::size_t(count));
+        p[RunDataAt + std::size_t(j)] = DspParams.Band[std::size_t(first + j)].Flags;
+    return Exchange(p.data(), RequestLength(DspCommand::EqBypass, count));
 }
 
 bool SendDelay()
 {
-    std::array<std::uint8_t, 13> p{Code(DspCommand::Delay)};
+    Request<DspCommand::Delay> p{Code(DspCommand::Delay)};
     for (int i = 0; i < OutputLineCount; ++i)
         PutU16(p.data() + 1 + 2 * i, DspParams.Delay[std::size_t(i)]);
     return Exchange(p);
@@ -219,49 +225,49 @@ bool SendDynamics(std::uint8_t i)
 {
     if (i >= DynamicsCount)
         return false;
-    std::array<std::uint8_t, 2 + DynamicsWireSize> p{Code(DspCommand::Dynamics), i};
-    EncodeDynamics(DspParams.Dyn[i], p.data() + 2);
+    Request<DspCommand::Dynamics> p{Code(DspCommand::Dynamics), i};
+    EncodeDynamics(DspParams.Dyn[i], p.data() + IndexedDataAt);
     return Exchange(p);
 }
 
 bool SendFactoryMode(std::uint8_t mode, std::uint8_t slot)
 {
     const BoxLink::Whole command;
-    return Exchange(std::array<std::uint8_t, 3>{Code(DspCommand::FactoryMode), mode, slot});
+    return Exchange(Request<DspCommand::FactoryMode>{Code(DspCommand::FactoryMode), mode, slot});
 }
 
 bool SendLink(std::uint8_t on)
 {
     const BoxLink::Whole command;
-    return Exchange(std::array<std::uint8_t, 2>{Code(DspCommand::Link), on});
+    return Exchange(Request<DspCommand::Link>{Code(DspCommand::Link), on});
 }
 
 bool SendOutputMix(std::uint8_t group)
 {
     if (group >= OutputGroupCount)
         return false;
-    std::array<std::uint8_t, 6> p{Code(DspCommand::OutputMix), group};
-    EncodeOutputMix(DspParams.OutMix[group], p.data() + 2);
+    Request<DspCommand::OutputMix> p{Code(DspCommand::OutputMix), group};
+    EncodeOutputMix(DspParams.OutMix[group], p.data() + IndexedDataAt);
     return Exchange(p);
 }
 
 bool SendMaxVolume()
 {
-    std::array<std::uint8_t, 8> p{Code(DspCommand::MaxVolume)};
+    Request<DspCommand::MaxVolume> p{Code(DspCommand::MaxVolume)};
     std::copy(DspParams.MaxVol.begin(), DspParams.MaxVol.end(), p.begin() + 1);
     return Exchange(p);
 }
 
 bool SendEcho()
 {
-    std::array<std::uint8_t, 1 + EchoWireSize> p{Code(DspCommand::Echo)};
+    Request<DspCommand::Echo> p{Code(DspCommand::Echo)};
     EncodeEcho(DspParams.Echo, p.data() + 1);
     return Exchange(p);
 }
 
 bool SendReverb()
 {
-    std::array<std::uint8_t, 1 + ReverbWireSize> p{Code(DspCommand::Reverb)};
+    Request<DspCommand::Reverb> p{Code(DspCommand::Reverb)};
     EncodeReverb(DspParams.Reverb, p.data() + 1);
     return Exchange(p);
 }

@@ -4,6 +4,7 @@
 // "Read:Ok!", "Read:fault!" or "Write:fault!" in status panel 1.
 
 #include "params/Gloable.h"
+#include "protocol/CommandTable.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,42 +12,10 @@
 
 namespace ktv {
 
-enum class DspCommand : std::uint8_t {
-    System = 0x01,
-    Effects = 0x02,
-    Mute = 0x1E,
-    MasterVolume = 0x1F,
-    PeqBands = 0x20,
-    Fbx = 0x21,
-    Pitch = 0x22,
-    Input = 0x23,
-    NoiseGate = 0x24,
-    EqBypass = 0x25,
-    Delay = 0x26,
-    Dynamics = 0x27,
-    FactoryMode = 0x28,
-    Link = 0x2A,
-    OutputMix = 0x2C,
-    MaxVolume = 0x2D,
-    Echo = 0x30,
-    Reverb = 0x31,
-    ReadSystem = 0x81,
-    ReadEffects = 0x82,
-    ReadPeqBands = 0xA0,
-};
-
-inline constexpr std::size_t SystemPayloadSize = 60;
-inline constexpr std::size_t EffectsPayloadSize = 58;
-inline constexpr int MaxBandsPerRequest = 6;
-
-// FactoryMode modes.
-inline constexpr std::uint8_t FactoryStore = 1;
-inline constexpr std::uint8_t FactoryRecall = 2;
-
 // The payloads as the box receives them, built from DspParams. The read-all
 // decodes the box's replies with the matching Decode functions.
-void BuildSystemPayload(std::uint8_t* payload);   // 60 bytes
-void BuildEffectsPayload(std::uint8_t* payload);  // 58 bytes
+void BuildSystemPayload(std::uint8_t* payload);   // SystemPayloadSize bytes
+void BuildEffectsPayload(std::uint8_t* payload);  // EffectsPayloadSize bytes
 void DecodeSystemReply(const std::uint8_t* payload, DspParamsImage& image = DspParams);
 void DecodeEffectsReply(const std::uint8_t* payload, DspParamsImage& image = DspParams);
 

@@ -4,6 +4,8 @@
 // Transfers never copy this struct as memory; they copy named fields into the
 // byte formats of the commands, the replies and the .dap file.
 
+#include "protocol/Wire.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,10 +17,7 @@ inline constexpr int EqChannelCount = 7;
 
 enum class FilterType : std::uint8_t { LowPass = 0, HighPass = 1, Bell = 2, LowShelf = 3, HighShelf = 4, BandPass = 5, Notch = 6 };
 
-inline constexpr int BandTotal = 39;
-inline constexpr int OutputGroupCount = 4; // MAIN, CENTER, SUB, SRS = EqChannel - 3
-inline constexpr int OutputLineCount = 6;  // MAIN L, MAIN R, CENTER, SUB, SRS L, SRS R
-inline constexpr int DynamicsCount = 5;    // MIC, MAIN, CENTER, SUB, SRS
+// The output groups MAIN, CENTER, SUB, SRS are EqChannel - 3.
 
 // Bits of PeqBand::Flags.
 inline constexpr std::uint8_t FlagBandOn = 0x80;
@@ -111,13 +110,13 @@ struct DspParamsImage {
     std::uint8_t EffectVol = 0;
     std::uint8_t Mute = 0;
     std::array<std::uint16_t, OutputLineCount> Delay{};
-    std::array<std::int16_t, 2> NoiseGate{};
+    std::array<std::int16_t, NoiseGateCount> NoiseGate{};
     std::int8_t Pitch = 0;
     std::uint8_t Fbx = 0;
     std::uint8_t Input = 0;
     std::uint16_t ReservedWord = 0;
-    std::array<std::uint8_t, 7> MaxVol{};
-    std::array<std::uint8_t, 6> ReservedBytes{};
+    std::array<std::uint8_t, MaxVolumeCount> MaxVol{};
+    std::array<std::uint8_t, ReservedByteCount> ReservedBytes{};
     std::array<DynamicsParams, DynamicsCount> Dyn{};
     std::array<OutputMixParams, OutputGroupCount> OutMix{};
     ReverbParams Reverb{};
@@ -133,8 +132,6 @@ void SetDefaultBand(PeqBand& band, int position);
 void LoadDefaults();
 
 // ---- byte helpers shared by the commands, the replies and the .dap file ----
-
-inline constexpr std::size_t BandRecordSize = 9;
 
 inline void PutU16(std::uint8_t* p, std::uint16_t v)
 {
@@ -163,9 +160,6 @@ void DecodeBandRecord(const std::uint8_t* record, PeqBand& band);
 
 // Dynamics (6 bytes), reverb (11) and echo (16) in their wire order, as the
 // Effects command, the effects reply and the .dap file carry them.
-inline constexpr std::size_t DynamicsWireSize = 6;
-inline constexpr std::size_t ReverbWireSize = 11;
-inline constexpr std::size_t EchoWireSize = 16;
 void EncodeDynamics(const DynamicsParams& d, std::uint8_t* p);
 void DecodeDynamics(const std::uint8_t* p, DynamicsParams& d);
 void EncodeReverb(const ReverbParams& r, std::uint8_t* p);

@@ -15,41 +15,41 @@ constexpr int WritePauseMs = 20;
 constexpr int RecallPauseMs = 100;
 
 // Bands go in runs of six; the last run holds the three that are left.
-constexpr int FullBandRuns = 6;
-constexpr std::uint8_t LastRunFirst = 36;
-constexpr std::uint8_t LastRunCount = 3;
+constexpr int FullBandRuns = BandTotal / MaxBandsPerRequest;
+constexpr std::uint8_t LastRunFirst = FullBandRuns * MaxBandsPerRequest;
+constexpr std::uint8_t LastRunCount = BandTotal % MaxBandsPerRequest;
 
-constexpr std::uint8_t Code(DspCommand c) { return std::uint8_t(c); }
-
-// Writes a read request and takes a valid reply of n bytes carrying `code`
-// first. The transport has already left its own text in panel 1.
-bool Request(const std::uint8_t* payload, std::size_t length, std::size_t n, DspCommand code)
+// Writes a read request and takes a valid reply of the length and first
+// byte the command's reply has (`bands` records for a band read). The
+// transport has already left its own text in panel 1.
+bool Request(const std::uint8_t* payload, std::size_t length, std::size_t bands = 0)
 {
+    const DspCommand command = DspCommand(payload[0]);
     HidPro& hid = Hid();
-    if (!hid.WriteReport(payload, length) || hid.ReadReport(n) != ReadResult::Ok) {
+    if (!hid.WriteReport(payload, length) ||
+        hid.ReadReport(ReplyBytes(ReplyLength(command, bands))) != ReadResult::Ok) {
         Link().ExchangeFailed();
         return false;
     }
-    return hid.ReplyByte(0) == Code(code);
+    return hid.ReplyByte(0) == Code(Info(command).Reply);
 }
 
 bool ReadBands(std::uint8_t first, std::uint8_t count, DspParamsImage& image)
 {
-    const std::array<std::uint8_t, 3> request{Code(DspCommand::ReadPeqBands), first, count};
-    const std::size_t n = 7 + BandRecordSize * count;
-    if (!Request(request.data(), request.size(), n, DspCommand::PeqBands))
+    const std::array<std::uint8_t, RequestLength(DspCommand::ReadPeqBands)> request{
+        Code(DspCommand::ReadPeqBands), first, count};
+    if (!Request(request.data(), request.size(), count))
         return false;
 
     // The box names the run it answers with. A run reaching past band 38, or
     // claiming more records than the reply holds, is refused as a bad reply
     // so nothing is written outside Band or read from beyond the payload.
     const std::uint8_t* p = Hid().ReplyPayload();
-    const std::size_t k0 = p[1], c = p[2];
-    const std::size_t held = (n - 7) / BandRecordSize;
-    if (c > held || k0 + c > std::size_t(BandTotal))
+    const std::size_t k0 = p[RunFirstAt], c = p[RunCountAt];
+    if (c > count || k0 + c > std::size_t(BandTotal))
         return false;
     for (std::size_t j = 0; j < c; ++j)
-        DecodeBandRecord(p + 3 + BandRecordSize * j, image.Band[k0 + j]);
+        DecodeBandRecord(p + RunDataAt + BandRecordSize * j, image.Band[k0 + j]);
     return true;
 }
 
@@ -75,13 +75,13 @@ bool ReadBoxImage(DspParamsImage& image)
 {
     const BoxLink::Whole transfer;
     const std::uint8_t readSystem = Code(DspCommand::ReadSystem);
-    if (!Request(&readSystem, 1, 4 + SystemPayloadSize, DspCommand::System))
+    if (!Request(&readSystem, 1))
         return false;
     DecodeSystemReply(Hid().ReplyPayload(), image);
 
     Ui().Sleep(ReadPauseMs);
     const std::uint8_t readEffects = Code(DspCommand::ReadEffects);
-    if (!Request(&readEffects, 1, 4 + EffectsPayloadSize, DspCommand::Effects))
+    if (!Request(&readEffects, 1))
         return false;
     DecodeEffectsReply(Hid().ReplyPayload(), image);
 

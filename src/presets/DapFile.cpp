@@ -2,38 +2,13 @@
 
 #include "params/Gloable.h"
 
-
 namespace ktv {
 namespace {
-
-constexpr std::uint8_t StartMarker = 0x53; // "S"
-constexpr std::uint8_t EndMarker = 0x45;   // "E"
-constexpr std::size_t ChecksumAt = 463;
-
-// Offsets of the blocks in the file.
-constexpr std::size_t DelayAt = 5;
-constexpr std::size_t PitchAt = 17;
-constexpr std::size_t FbxAt = 18;
-constexpr std::size_t InputAt = 19;
-constexpr std::size_t ReservedWordAt = 20;
-constexpr std::size_t MaxVolAt = 22;
-constexpr std::size_t ReservedBytesAt = 29;
-constexpr std::size_t NoiseGateAt = 35;
-constexpr std::size_t OutMixAt = 39;
-constexpr std::size_t DynAt = 55;
-constexpr std::size_t ReverbAt = 85;
-constexpr std::size_t EchoAt = 96;
-constexpr std::size_t BandsAt = 112;
-
-static_assert(ReverbAt == DynAt + DynamicsCount * DynamicsWireSize);
-static_assert(EchoAt == ReverbAt + ReverbWireSize);
-static_assert(BandsAt == EchoAt + EchoWireSize);
-static_assert(ChecksumAt == BandsAt + BandTotal * BandRecordSize);
 
 std::uint8_t SumOfBody(const std::uint8_t* bytes)
 {
     unsigned sum = 0;
-    for (std::size_t i = 1; i < ChecksumAt; ++i)
+    for (std::size_t i = Dap::StartAt + 1; i < Dap::ChecksumAt; ++i)
         sum += bytes[i];
     return std::uint8_t(sum);
 }
@@ -42,11 +17,11 @@ DapReadError Check(const std::uint8_t* bytes, std::size_t size)
 {
     if (size < DapFileSize)
         return DapReadError::TooShort;
-    if (bytes[0] != StartMarker)
+    if (bytes[Dap::StartAt] != Dap::StartMarker)
         return DapReadError::BadStartMarker;
-    if (bytes[DapFileSize - 1] != EndMarker)
+    if (bytes[Dap::EndAt] != Dap::EndMarker)
         return DapReadError::BadEndMarker;
-    if (bytes[ChecksumAt] != SumOfBody(bytes))
+    if (bytes[Dap::ChecksumAt] != SumOfBody(bytes))
         return DapReadError::BadChecksum;
     return DapReadError::None;
 }
@@ -58,33 +33,33 @@ DapBytes EncodeDap()
     const DspParamsImage& p = DspParams;
     DapBytes f{};
     std::uint8_t* b = f.data();
-    b[0] = StartMarker;
-    b[1] = p.MicVol;
-    b[2] = p.MusicVol;
-    b[3] = p.EffectVol;
-    b[4] = p.Mute;
+    b[Dap::StartAt] = Dap::StartMarker;
+    b[Dap::MicVol] = p.MicVol;
+    b[Dap::MusicVol] = p.MusicVol;
+    b[Dap::EffectVol] = p.EffectVol;
+    b[Dap::Mute] = p.Mute;
     for (int i = 0; i < OutputLineCount; ++i)
-        PutU16(b + DelayAt + 2 * i, p.Delay[std::size_t(i)]);
-    b[PitchAt] = std::uint8_t(p.Pitch);
-    b[FbxAt] = p.Fbx;
-    b[InputAt] = p.Input;
-    PutU16(b + ReservedWordAt, p.ReservedWord);
+        PutU16(b + Dap::Delay + 2 * i, p.Delay[std::size_t(i)]);
+    b[Dap::Pitch] = std::uint8_t(p.Pitch);
+    b[Dap::Fbx] = p.Fbx;
+    b[Dap::Input] = p.Input;
+    PutU16(b + Dap::ReservedWord, p.ReservedWord);
     for (std::size_t i = 0; i < p.MaxVol.size(); ++i)
-        b[MaxVolAt + i] = p.MaxVol[i];
+        b[Dap::MaxVol + i] = p.MaxVol[i];
     for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
-        b[ReservedBytesAt + i] = p.ReservedBytes[i];
+        b[Dap::ReservedBytes + i] = p.ReservedBytes[i];
     for (std::size_t i = 0; i < p.NoiseGate.size(); ++i)
-        PutU16(b + NoiseGateAt + 2 * i, std::uint16_t(p.NoiseGate[i]));
+        PutU16(b + Dap::NoiseGate + 2 * i, std::uint16_t(p.NoiseGate[i]));
     for (std::size_t g = 0; g < p.OutMix.size(); ++g)
-        EncodeOutputMix(p.OutMix[g], b + OutMixAt + 4 * g);
+        EncodeOutputMix(p.OutMix[g], b + Dap::OutMix + OutputMixWireSize * g);
     for (std::size_t d = 0; d < p.Dyn.size(); ++d)
-        EncodeDynamics(p.Dyn[d], b + DynAt + DynamicsWireSize * d);
-    EncodeReverb(p.Reverb, b + ReverbAt);
-    EncodeEcho(p.Echo, b + EchoAt);
+        EncodeDynamics(p.Dyn[d], b + Dap::Dynamics + DynamicsWireSize * d);
+    EncodeReverb(p.Reverb, b + Dap::Reverb);
+    EncodeEcho(p.Echo, b + Dap::Echo);
     for (std::size_t k = 0; k < p.Band.size(); ++k)
-        EncodeBandRecord(p.Band[k], b + BandsAt + BandRecordSize * k);
-    b[ChecksumAt] = SumOfBody(b);
-    b[DapFileSize - 1] = EndMarker;
+        EncodeBandRecord(p.Band[k], b + Dap::Bands + BandRecordSize * k);
+    b[Dap::ChecksumAt] = SumOfBody(b);
+    b[Dap::EndAt] = Dap::EndMarker;
     return f;
 }
 
@@ -95,20 +70,20 @@ bool ApplyDap(const std::uint8_t* b, std::size_t size)
     // Volumes, Mute, Pitch, Input and the reserved fields stay as they are.
     DspParamsImage& p = DspParams;
     for (int i = 0; i < OutputLineCount; ++i)
-        p.Delay[std::size_t(i)] = GetU16(b + DelayAt + 2 * i);
-    p.Fbx = b[FbxAt];
+        p.Delay[std::size_t(i)] = GetU16(b + Dap::Delay + 2 * i);
+    p.Fbx = b[Dap::Fbx];
     for (std::size_t i = 0; i < p.MaxVol.size(); ++i)
-        p.MaxVol[i] = b[MaxVolAt + i];
+        p.MaxVol[i] = b[Dap::MaxVol + i];
     for (std::size_t i = 0; i < p.NoiseGate.size(); ++i)
-        p.NoiseGate[i] = GetI16(b + NoiseGateAt + 2 * i);
+        p.NoiseGate[i] = GetI16(b + Dap::NoiseGate + 2 * i);
     for (std::size_t g = 0; g < p.OutMix.size(); ++g)
-        DecodeOutputMix(b + OutMixAt + 4 * g, p.OutMix[g]);
+        DecodeOutputMix(b + Dap::OutMix + OutputMixWireSize * g, p.OutMix[g]);
     for (std::size_t d = 0; d < p.Dyn.size(); ++d)
-        DecodeDynamics(b + DynAt + DynamicsWireSize * d, p.Dyn[d]);
-    DecodeReverb(b + ReverbAt, p.Reverb);
-    DecodeEcho(b + EchoAt, p.Echo);
+        DecodeDynamics(b + Dap::Dynamics + DynamicsWireSize * d, p.Dyn[d]);
+    DecodeReverb(b + Dap::Reverb, p.Reverb);
+    DecodeEcho(b + Dap::Echo, p.Echo);
     for (std::size_t k = 0; k < p.Band.size(); ++k)
-        DecodeBandRecord(b + BandsAt + BandRecordSize * k, p.Band[k]);
+        DecodeBandRecord(b + Dap::Bands + BandRecordSize * k, p.Band[k]);
     return true;
 }
 

@@ -3,6 +3,7 @@
 // 8-bit sum of bytes 1..462, "E".
 
 #include "presets/PresetIo.h"
+#include "protocol/DapLayout.h"
 
 #include <array>
 #include <cstddef>
@@ -11,7 +12,7 @@
 
 namespace ktv {
 
-inline constexpr std::size_t DapFileSize = 465;
+inline constexpr std::size_t DapFileSize = Dap::FileSize;
 using DapBytes = std::array<std::uint8_t, DapFileSize>;
 
 // The file image of DspParams.

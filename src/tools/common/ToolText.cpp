@@ -1,6 +1,6 @@
 #include "common/ToolText.h"
 
-#include "device/HidPlatform.h"
+#include "protocol/CommandTable.h"
 
 #include <algorithm>
 #include <array>
@@ -10,20 +10,6 @@
 
 namespace ktv::tools {
 namespace {
-
-struct CommandEntry {
-    std::uint8_t Code;
-    const char* Name;
-};
-
-constexpr std::array<CommandEntry, 21> Commands{{
-    {0x01, "System"},      {0x02, "Effects"},      {0x1E, "Mute"},      {0x1F, "MasterVolume"},
-    {0x20, "PeqBands"},    {0x21, "Fbx"},          {0x22, "Pitch"},     {0x23, "Input"},
-    {0x24, "NoiseGate"},   {0x25, "EqBypass"},     {0x26, "Delay"},     {0x27, "Dynamics"},
-    {0x28, "FactoryMode"}, {0x2A, "Link"},         {0x2C, "OutputMix"}, {0x2D, "MaxVolume"},
-    {0x30, "Echo"},        {0x31, "Reverb"},       {0x81, "ReadSystem"}, {0x82, "ReadEffects"},
-    {0xA0, "ReadPeqBands"},
-}};
 
 std::string Format(const char* fmt, auto... args)
 {
@@ -41,6 +27,22 @@ std::string Band(int k, const std::uint8_t* record)
                   double(band.Gain));
 }
 
+std::string U16List(const std::uint8_t* p, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += Format(i ? ",%u" : "%u", GetU16(p + 2 * i));
+    return text;
+}
+
+std::string ByteList(const std::uint8_t* p, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += Format(i ? ",%u" : "%u", p[i]);
+    return text;
+}
+
 std::string Mix(std::uint8_t v)
 {
     return Format("%s%d", v & MixSignBit ? "-" : "", v & MixLevelMask);
@@ -48,24 +50,10 @@ std::string Mix(std::uint8_t v)
 
 } // namespace
 
-const char* CommandName(std::uint8_t code)
-{
-    for (const CommandEntry& c : Commands)
-        if (c.Code == code)
-            return c.Name;
-    return nullptr;
-}
-
 std::optional<std::uint8_t> ParseCommand(std::string_view text)
 {
-    for (const CommandEntry& c : Commands) {
-        const std::string_view name = c.Name;
-        if (name.size() == text.size() &&
-            std::equal(name.begin(), name.end(), text.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-            }))
-            return c.Code;
-    }
+    if (const auto command = CommandByName(text))
+        return Code(*command);
     const std::string s(text);
     char* end = nullptr;
     const long value = std::strtol(s.c_str(), &end, 0);
@@ -102,104 +90,102 @@ std::string DescribeRequest(const std::uint8_t* report, std::size_t size)
     // A zero-padded copy, so a short or lying request never reads past its end.
     std::array<std::uint8_t, ReportSize + 64> r{};
     std::copy_n(report, std::min(size, ReportSize), r.begin());
-    if (size < 5)
+    if (size <= FramePayloadAt)
         return "(short request)";
-    const std::size_t length = std::min<std::size_t>(r[3], 60);
-    const std::uint8_t* p = r.data() + 4;
+    const std::size_t length = std::min<std::size_t>(r[FrameLengthAt], MaxPayloadLength);
+    const std::uint8_t* p = r.data() + FramePayloadAt;
     const char* name = CommandName(p[0]);
     std::string text = name ? name : Format("command 0x%02X", p[0]);
 
-    switch (p[0]) {
-    case 0x01: // System
-        text += Format(" volumes=%u/%u/%u mute=0x%02X pitch=%d fbx=%u input=%u", p[1], p[2], p[3], p[4],
-                       int(std::int8_t(p[22])), p[23], p[24]);
-        text += " delays=";
-        for (int i = 0; i < OutputLineCount; ++i)
-            text += Format(i ? ",%u" : "%u", GetU16(p + 10 + 2 * i));
-        text += " maxvol=";
-        for (int i = 0; i < 7; ++i)
-            text += Format(i ? ",%u" : "%u", p[27 + i]);
-        text += Format(" gates=%d,%d", GetI16(p + 40), GetI16(p + 42));
+    switch (DspCommand(p[0])) {
+    case DspCommand::System: {
+        namespace at = SystemBlock;
+        text += Format(" volumes=%u/%u/%u mute=0x%02X pitch=%d fbx=%u input=%u", p[at::MicVol], p[at::MusicVol],
+                       p[at::EffectVol], p[at::Mute], int(std::int8_t(p[at::Pitch])), p[at::Fbx], p[at::Input]);
+        text += " delays=" + U16List(p + at::Delay, OutputLineCount);
+        text += " maxvol=" + ByteList(p + at::MaxVol, MaxVolumeCount);
+        text += Format(" gates=%d,%d", GetI16(p + at::NoiseGate), GetI16(p + at::NoiseGate + 2));
         break;
-    case 0x02: // Effects
+    }
+    case DspCommand::Effects:
         text += " dynamics=";
         for (int d = 0; d < DynamicsCount; ++d) {
             DynamicsParams dyn;
-            DecodeDynamics(p + 1 + DynamicsWireSize * std::size_t(d), dyn);
+            DecodeDynamics(p + EffectsBlock::Dynamics + DynamicsWireSize * std::size_t(d), dyn);
             text += Format(d ? ",%d/%u/%u/%u" : "%d/%u/%u/%u", dyn.Threshold, dyn.Attack, dyn.Release, dyn.Ratio);
         }
         break;
-    case 0x1E:
+    case DspCommand::Mute:
         text += Format(" mute=0x%02X", p[1]);
         break;
-    case 0x1F:
+    case DspCommand::MasterVolume:
         text += Format(" mic=%u music=%u effect=%u", p[1], p[2], p[3]);
         break;
-    case 0x20: { // PeqBands
-        text += Format(" first=%u count=%u", p[1], p[2]);
-        const std::size_t count = std::min<std::size_t>(p[2], (length > 3 ? length - 3 : 0) / BandRecordSize);
+    case DspCommand::PeqBands: {
+        text += Format(" first=%u count=%u", p[RunFirstAt], p[RunCountAt]);
+        const std::size_t count =
+            std::min<std::size_t>(p[RunCountAt], (length > RunDataAt ? length - RunDataAt : 0) / BandRecordSize);
         for (std::size_t j = 0; j < count; ++j)
-            text += Band(int(p[1] + j), p + 3 + BandRecordSize * j);
+            text += Band(int(p[RunFirstAt] + j), p + RunDataAt + BandRecordSize * j);
         break;
     }
-    case 0x21:
+    case DspCommand::Fbx:
         text += Format(" fbx=%u", p[1]);
         break;
-    case 0x22:
+    case DspCommand::Pitch:
         text += Format(" pitch=%d", int(std::int8_t(p[1])));
         break;
-    case 0x23:
+    case DspCommand::Input:
         text += Format(" input=%u", p[1]);
         break;
-    case 0x24:
-        text += Format(" gate=%u level=%d", p[1], GetI16(p + 2));
+    case DspCommand::NoiseGate:
+        text += Format(" gate=%u level=%d", p[IndexAt], GetI16(p + IndexedDataAt));
         break;
-    case 0x25:
-        text += Format(" first=%u count=%u flags=", p[1], p[2]);
-        for (std::size_t j = 0; j < std::min<std::size_t>(p[2], 57); ++j)
-            text += Format(j ? ",%02X" : "%02X", p[3 + j]);
+    case DspCommand::EqBypass:
+        text += Format(" first=%u count=%u flags=", p[RunFirstAt], p[RunCountAt]);
+        for (std::size_t j = 0; j < std::min<std::size_t>(p[RunCountAt], MaxPayloadLength - RunDataAt); ++j)
+            text += Format(j ? ",%02X" : "%02X", p[RunDataAt + j]);
         break;
-    case 0x26:
-        text += " delays=";
-        for (int i = 0; i < OutputLineCount; ++i)
-            text += Format(i ? ",%u" : "%u", GetU16(p + 1 + 2 * i));
+    case DspCommand::Delay:
+        text += " delays=" + U16List(p + 1, OutputLineCount);
         break;
-    case 0x27: {
+    case DspCommand::Dynamics: {
         DynamicsParams dyn;
-        DecodeDynamics(p + 2, dyn);
-        text += Format(" index=%u threshold=%d attack=%u release=%u ratio=%u", p[1], dyn.Threshold, dyn.Attack,
+        DecodeDynamics(p + IndexedDataAt, dyn);
+        text += Format(" index=%u threshold=%d attack=%u release=%u ratio=%u", p[IndexAt], dyn.Threshold, dyn.Attack,
                        dyn.Release, dyn.Ratio);
         break;
     }
-    case 0x28:
-        text += Format(" mode=%u (%s) slot=%u", p[1], p[1] == 1 ? "store" : p[1] == 2 ? "recall" : "unknown", p[2]);
+    case DspCommand::FactoryMode:
+        text += Format(" mode=%u (%s) slot=%u", p[1],
+                       p[1] == FactoryStore ? "store" : p[1] == FactoryRecall ? "recall" : "unknown", p[2]);
         break;
-    case 0x2A:
+    case DspCommand::Link:
         text += Format(" on=%u", p[1]);
         break;
-    case 0x2C:
-        text += Format(" group=%u mic=%s music=%s echo=%s reverb=%s", p[1], Mix(p[2]).c_str(), Mix(p[3]).c_str(),
-                       Mix(p[4]).c_str(), Mix(p[5]).c_str());
+    case DspCommand::OutputMix: {
+        const std::uint8_t* m = p + IndexedDataAt;
+        text += Format(" group=%u mic=%s music=%s echo=%s reverb=%s", p[IndexAt], Mix(m[0]).c_str(),
+                       Mix(m[1]).c_str(), Mix(m[2]).c_str(), Mix(m[3]).c_str());
         break;
-    case 0x2D:
-        text += " maxvol=";
-        for (int i = 0; i < 7; ++i)
-            text += Format(i ? ",%u" : "%u", p[1 + i]);
+    }
+    case DspCommand::MaxVolume:
+        text += " maxvol=" + ByteList(p + 1, MaxVolumeCount);
         break;
-    case 0x30: {
+    case DspCommand::Echo: {
         EchoParams e;
         DecodeEcho(p + 1, e);
         text += Format(" predelay=%u delay=%u repeat=%u damp=%u", e.PreDelay, e.Delay, e.Repeat, e.Damp);
         break;
     }
-    case 0x31: {
+    case DspCommand::Reverb: {
         ReverbParams rv;
         DecodeReverb(p + 1, rv);
         text += Format(" predelay=%u earlylate=%u time=%u damp=%u", rv.PreDelay, rv.EarlyLate, rv.Time, rv.Damp);
         break;
     }
-    case 0xA0:
-        text += Format(" first=%u count=%u", p[1], p[2]);
+    case DspCommand::ReadPeqBands:
+        text += Format(" first=%u count=%u", p[RunFirstAt], p[RunCountAt]);
         break;
     default:
         break;

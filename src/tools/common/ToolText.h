@@ -11,8 +11,6 @@
 
 namespace ktv::tools {
 
-// "PeqBands", "Link", ...; nullptr for an unknown code.
-const char* CommandName(std::uint8_t code);
 // A command given by name (case-insensitive) or as a number (0x20, 32).
 std::optional<std::uint8_t> ParseCommand(std::string_view text);
 
