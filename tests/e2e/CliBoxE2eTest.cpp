@@ -8,6 +8,7 @@
 #include "presets/DapFile.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -125,152 +126,18 @@ std::vector<Bytes> LoggedRequests(const std::string& log)
 
 Bytes PayloadOf(const Bytes& frame) { return Bytes(frame.begin() + 3, frame.begin() + 3 + frame.at(2)); }
 
-// Just enough JSON to check what `dump` prints: a strict parser (no trailing
-// commas, no bare words, nothing after the document) into a small tree.
-struct Json {
-    enum Kind { Null, Bool, Number, String, Array, Object } Type = Null;
-    bool Flag = false;
-    double Value = 0;
-    std::string Text;
-    std::vector<Json> Items;
-    std::vector<std::pair<std::string, Json>> Members;
+// `dump` output in the order it was written; parse() is strict (no trailing
+// commas, no bare words, nothing after the document) and throws on a fault.
+using Json = nlohmann::ordered_json;
 
-    const Json* Find(const std::string& key) const
-    {
-        for (const auto& [k, v] : Members)
-            if (k == key)
-                return &v;
-        return nullptr;
+std::optional<Json> ParseJson(const std::string& text)
+{
+    try {
+        return Json::parse(text);
+    } catch (const Json::parse_error&) {
+        return std::nullopt;
     }
-    const Json& operator[](const std::string& key) const
-    {
-        static const Json missing;
-        const Json* v = Find(key);
-        return v ? *v : missing;
-    }
-};
-
-class JsonParser {
-public:
-    explicit JsonParser(const std::string& text) : s_(text) {}
-    std::optional<Json> Document()
-    {
-        Json v;
-        if (!ParseValue(v))
-            return std::nullopt;
-        Skip();
-        return at_ == s_.size() ? std::optional<Json>(v) : std::nullopt;
-    }
-
-private:
-    void Skip()
-    {
-        while (at_ < s_.size() && std::strchr(" \t\r\n", s_[at_]))
-            ++at_;
-    }
-    bool Eat(char c)
-    {
-        Skip();
-        if (at_ < s_.size() && s_[at_] == c) {
-            ++at_;
-            return true;
-        }
-        return false;
-    }
-    bool Word(const char* w)
-    {
-        const std::size_t n = std::strlen(w);
-        if (s_.compare(at_, n, w) != 0)
-            return false;
-        at_ += n;
-        return true;
-    }
-    bool ParseString(std::string& out)
-    {
-        if (!Eat('"'))
-            return false;
-        while (at_ < s_.size() && s_[at_] != '"') {
-            if (s_[at_] == '\\' || static_cast<unsigned char>(s_[at_]) < 0x20)
-                return false; // dump never needs escapes
-            out += s_[at_++];
-        }
-        return Eat('"');
-    }
-    bool ParseValue(Json& v)
-    {
-        Skip();
-        if (at_ >= s_.size())
-            return false;
-        const char c = s_[at_];
-        if (c == '{') {
-            v.Type = Json::Object;
-            ++at_;
-            if (Eat('}'))
-                return true;
-            do {
-                std::string key;
-                Json member;
-                if (!ParseString(key) || !Eat(':') || !ParseValue(member))
-                    return false;
-                v.Members.emplace_back(key, member);
-            } while (Eat(','));
-            return Eat('}');
-        }
-        if (c == '[') {
-            v.Type = Json::Array;
-            ++at_;
-            if (Eat(']'))
-                return true;
-            do {
-                Json item;
-                if (!ParseValue(item))
-                    return false;
-                v.Items.push_back(item);
-            } while (Eat(','));
-            return Eat(']');
-        }
-        if (c == '"') {
-            v.Type = Json::String;
-            return ParseString(v.Text);
-        }
-        if (Word("true") || Word("false")) {
-            v.Type = Json::Bool;
-            v.Flag = c == 't';
-            return true;
-        }
-        if (Word("null"))
-            return true;
-        // JSON's number grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
-        const std::size_t start = at_;
-        auto digits = [&] {
-            const std::size_t from = at_;
-            while (at_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[at_])))
-                ++at_;
-            return at_ > from;
-        };
-        if (at_ < s_.size() && s_[at_] == '-')
-            ++at_;
-        if (at_ < s_.size() && s_[at_] == '0')
-            ++at_;
-        else if (!digits())
-            return false;
-        if (at_ < s_.size() && s_[at_] == '.' && (++at_, !digits()))
-            return false;
-        if (at_ < s_.size() && (s_[at_] == 'e' || s_[at_] == 'E')) {
-            ++at_;
-            if (at_ < s_.size() && (s_[at_] == '+' || s_[at_] == '-'))
-                ++at_;
-            if (!digits())
-                return false;
-        }
-        v.Type = Json::Number;
-        v.Value = std::strtod(s_.substr(start, at_ - start).c_str(), nullptr);
-        return true;
-    }
-
-    const std::string& s_;
-    std::size_t at_ = 0;
-};
+}
 
 class CliAndBox : public ::testing::Test {
 protected:
@@ -689,14 +556,14 @@ TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
 
     const CliRun run = Cli({"dump", File("d.dap")});
     ASSERT_EQ(run.Status, 0) << run.Err;
-    const std::optional<Json> doc = JsonParser(run.Out).Document();
-    ASSERT_TRUE(doc && doc->Type == Json::Object) << run.Out;
+    const std::optional<Json> doc = ParseJson(run.Out);
+    ASSERT_TRUE(doc && doc->is_object()) << run.Out;
     const Json& j = *doc;
 
     for (const char* name : {"MicVol", "MusicVol", "EffectVol", "Mute", "Delay", "NoiseGate", "Pitch", "Fbx", "Input",
                              "ReservedWord", "MaxVol", "ReservedBytes", "Dyn", "OutMix", "Reverb", "Echo", "Band"})
-        EXPECT_TRUE(j.Find(name)) << name;
-    EXPECT_EQ(j.Members.size(), 17u);
+        EXPECT_TRUE(j.contains(name)) << name;
+    EXPECT_EQ(j.size(), 17u);
 
     struct Scalar {
         const char* Name;
@@ -704,32 +571,27 @@ TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
     };
     for (const Scalar& f : {Scalar{"MicVol", 11}, {"MusicVol", 12}, {"EffectVol", 13}, {"Mute", 0x21}, {"Pitch", -3},
                             {"Fbx", 2}, {"Input", 4}, {"ReservedWord", 0xBEEF}})
-        EXPECT_EQ(j[f.Name].Value, f.Value) << f.Name;
-    auto numbers = [](const Json& a) {
-        std::vector<double> v;
-        for (const Json& i : a.Items)
-            v.push_back(i.Value);
-        return v;
-    };
-    EXPECT_EQ(numbers(j["Delay"]), (std::vector<double>{1, 2, 3, 4, 5, 2205}));
-    EXPECT_EQ(numbers(j["MaxVol"]), (std::vector<double>{90, 91, 92, 93, 94, 95, 96}));
-    EXPECT_EQ(numbers(j["ReservedBytes"]), (std::vector<double>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(numbers(j["NoiseGate"]), (std::vector<double>{-72, -66}));
+        EXPECT_EQ(j.at(f.Name).get<double>(), f.Value) << f.Name;
+    auto numbers = [](const Json& a) { return a.get<std::vector<double>>(); };
+    EXPECT_EQ(numbers(j.at("Delay")), (std::vector<double>{1, 2, 3, 4, 5, 2205}));
+    EXPECT_EQ(numbers(j.at("MaxVol")), (std::vector<double>{90, 91, 92, 93, 94, 95, 96}));
+    EXPECT_EQ(numbers(j.at("ReservedBytes")), (std::vector<double>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(numbers(j.at("NoiseGate")), (std::vector<double>{-72, -66}));
 
     auto fields = [](const Json& o) {
         std::vector<std::pair<std::string, double>> v;
-        for (const auto& [k, m] : o.Members)
-            v.emplace_back(k, m.Value);
+        for (const auto& [k, m] : o.items())
+            v.emplace_back(k, m.get<double>());
         return v;
     };
     using Fields = std::vector<std::pair<std::string, double>>;
-    ASSERT_EQ(j["OutMix"].Items.size(), 4u);
-    EXPECT_EQ(fields(j["OutMix"].Items[3]), (Fields{{"MicVol", 0x85}, {"MusicVol", 6}, {"EchoVol", 7}, {"ReverbVol", 8}}));
-    ASSERT_EQ(j["Dyn"].Items.size(), 5u);
-    EXPECT_EQ(fields(j["Dyn"].Items[2]), (Fields{{"Threshold", -300}, {"Attack", 100}, {"Release", 7}, {"Ratio", 9}}));
-    EXPECT_EQ(fields(j["Reverb"]), (Fields{{"Word1", 1}, {"Word2", 2}, {"EarlyLate", 3}, {"Byte1", 4}, {"PreDelay", 5},
+    ASSERT_EQ(j.at("OutMix").size(), 4u);
+    EXPECT_EQ(fields(j.at("OutMix")[3]), (Fields{{"MicVol", 0x85}, {"MusicVol", 6}, {"EchoVol", 7}, {"ReverbVol", 8}}));
+    ASSERT_EQ(j.at("Dyn").size(), 5u);
+    EXPECT_EQ(fields(j.at("Dyn")[2]), (Fields{{"Threshold", -300}, {"Attack", 100}, {"Release", 7}, {"Ratio", 9}}));
+    EXPECT_EQ(fields(j.at("Reverb")), (Fields{{"Word1", 1}, {"Word2", 2}, {"EarlyLate", 3}, {"Byte1", 4}, {"PreDelay", 5},
                                            {"Byte2", 6}, {"Time", 7}, {"Damp", 8}, {"Byte3", 9}}));
-    EXPECT_EQ(fields(j["Echo"]), (Fields{{"Word1", 1}, {"Word2", 2}, {"PreDelay", 3}, {"Byte1", 4}, {"Delay", 300},
+    EXPECT_EQ(fields(j.at("Echo")), (Fields{{"Word1", 1}, {"Word2", 2}, {"PreDelay", 3}, {"Byte1", 4}, {"Delay", 300},
                                          {"Word3", 6}, {"Repeat", 7}, {"Byte2", 8}, {"Damp", 9}, {"Byte3", 10},
                                          {"Byte4", 11}, {"Byte5", 12}}));
 
@@ -744,20 +606,20 @@ TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
         for (int k = g.First; k < g.First + g.Count; ++k)
             channelOf[k] = g.Name;
     const char* typeNames[] = {"LowPass", "HighPass", "Bell", "LowShelf", "HighShelf", "BandPass", "Notch"};
-    const Json& bands = j["Band"];
-    ASSERT_EQ(bands.Items.size(), std::size_t(BandTotal));
+    const Json& bands = j.at("Band");
+    ASSERT_EQ(bands.size(), std::size_t(BandTotal));
     for (int k = 0; k < BandTotal; ++k) {
         SCOPED_TRACE("band " + std::to_string(k));
-        const Json& b = bands.Items[std::size_t(k)];
-        EXPECT_EQ(b["Band"].Value, k);
-        EXPECT_EQ(b["Channel"].Text, channelOf[k]);
-        EXPECT_EQ(b["Type"].Text, typeNames[k % 7]);
-        EXPECT_EQ(b["Fc"].Value, k == 20 ? 123456.7 : 100 + k);
-        EXPECT_EQ(b["Q"].Value, 1.5);
-        EXPECT_EQ(b["Gain"].Value, -3.2);
-        EXPECT_EQ(b["On"].Type, Json::Bool);
-        EXPECT_EQ(b["On"].Flag, k % 2 == 0);
-        EXPECT_TRUE(b["ChannelEqOn"].Flag);
+        const Json& b = bands[std::size_t(k)];
+        EXPECT_EQ(b.at("Band").get<double>(), k);
+        EXPECT_EQ(b.at("Channel").get<std::string>(), channelOf[k]);
+        EXPECT_EQ(b.at("Type").get<std::string>(), typeNames[k % 7]);
+        EXPECT_EQ(b.at("Fc").get<double>(), k == 20 ? 123456.7 : 100 + k);
+        EXPECT_EQ(b.at("Q").get<double>(), 1.5);
+        EXPECT_EQ(b.at("Gain").get<double>(), -3.2);
+        EXPECT_TRUE(b.at("On").is_boolean());
+        EXPECT_EQ(b.at("On").get<bool>(), k % 2 == 0);
+        EXPECT_TRUE(b.at("ChannelEqOn").get<bool>());
     }
 }
 
@@ -813,11 +675,11 @@ TEST_F(CliAndBox, DumpBoxPrintsTheBoxStateWithoutWritingAFile)
 
     const CliRun run = Cli({"dump", "--box"});
     ASSERT_EQ(run.Status, 0) << run.Err;
-    const std::optional<Json> doc = JsonParser(run.Out).Document();
-    ASSERT_TRUE(doc && doc->Type == Json::Object) << run.Out;
-    EXPECT_EQ((*doc)["Echo"]["Delay"].Value, 300);
-    EXPECT_EQ((*doc)["MaxVol"].Items.at(3).Value, 80);
-    EXPECT_EQ((*doc)["Band"].Items.at(38)["Fc"].Value, 3903);
+    const std::optional<Json> doc = ParseJson(run.Out);
+    ASSERT_TRUE(doc && doc->is_object()) << run.Out;
+    EXPECT_EQ(doc->at("Echo").at("Delay").get<double>(), 300);
+    EXPECT_EQ(doc->at("MaxVol").at(3).get<double>(), 80);
+    EXPECT_EQ(doc->at("Band").at(38).at("Fc").get<double>(), 3903);
 
     const std::vector<Bytes> requests = Requests();
     std::vector<Bytes> sent;

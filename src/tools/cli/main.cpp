@@ -17,6 +17,11 @@
 #include "params/Gloable.h"
 #include "params/ImageDiff.h"
 #include "presets/DapFile.h"
+#include "presets/PresetIo.h"
+
+#include "PresetJson.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <array>
@@ -25,7 +30,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <span>
@@ -72,12 +76,6 @@ constexpr const char* MainUsage =
     "Exit status: 0 success, 1 box missing or an exchange failed,\n"
     "2 wrong usage or a bad file; diff exits 1 when the presets differ.\n";
 
-struct Command {
-    const char* Name;
-    const char* Usage;
-    int (*Run)(const std::vector<std::string>& args);
-};
-
 // Messages and status texts on stderr, as the window would show them.
 class ConsoleUi final : public UserInterface {
 public:
@@ -115,7 +113,15 @@ int UsageError(const char* usage, const std::string& what)
     return ExitUsage;
 }
 
-bool IsHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
+// What the command line gave a command, as typed: each command checks its
+// own and words its own refusals.
+struct Arguments {
+    std::vector<std::string> Free; // the arguments that are no option
+    std::string Out, Channel, Preset, Target, Range, Tilt, MaxBoost, MaxCut;
+    bool All = false, Box = false;
+    const CLI::App* Command = nullptr;
+    bool Given(const char* option) const { return Command->count(option) > 0; }
+};
 
 // Opens the box --device names (or the first box) and links to it, as the
 // window's Connect does; runs `work` and closes the link again whatever it
@@ -172,9 +178,9 @@ constexpr const char* ListUsage =
     "identifier and its path, separated by tabs. Any of the three picks the box\n"
     "for --device.\n";
 
-int RunList(const std::vector<std::string>& args)
+int RunList(const Arguments& a)
 {
-    if (!args.empty())
+    if (!a.Free.empty())
         return UsageError(ListUsage, "list takes no arguments");
     Hid().SetPlatform(&Platform());
     const std::vector<HidInterface> boxes = Hid().ListBoxes();
@@ -199,15 +205,11 @@ constexpr const char* ReadUsage =
     "Reads the whole state of the box (nine exchanges) into a default image\n"
     "and writes it as a preset file.\n";
 
-int RunRead(const std::vector<std::string>& args)
+int RunRead(const Arguments& a)
 {
-    std::string out;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size())
-            out = args[++i];
-        else
-            return UsageError(ReadUsage, "unexpected argument '" + args[i] + "'");
-    }
+    if (!a.Free.empty())
+        return UsageError(ReadUsage, "unexpected argument '" + a.Free[0] + "'");
+    const std::string& out = a.Out;
     if (out.empty())
         return UsageError(ReadUsage, "read needs -o FILE.dap");
     LoadDefaults();
@@ -234,18 +236,10 @@ constexpr const char* WriteUsage =
     "one line per box: number, identifier and outcome; the exit status is 1\n"
     "if any box failed.\n";
 
-int RunWrite(const std::vector<std::string>& args)
+int RunWrite(const Arguments& a)
 {
-    std::vector<std::string> files;
-    bool all = false;
-    for (const std::string& a : args) {
-        if (a == "--all")
-            all = true;
-        else if (!a.empty() && a[0] == '-')
-            return UsageError(WriteUsage, "unknown option '" + a + "'");
-        else
-            files.push_back(a);
-    }
+    const std::vector<std::string>& files = a.Free;
+    const bool all = a.All;
     if (files.size() != 1)
         return UsageError(WriteUsage, "write needs exactly one FILE.dap");
     if (all && !wantedBox.empty())
@@ -292,8 +286,9 @@ constexpr const char* StoreUsage =
     "Usage: ktvtune-cli store N\n\n"
     "Makes the box store its current settings in slot N (1..8).\n";
 
-int RunStore(const std::vector<std::string>& args)
+int RunStore(const Arguments& a)
 {
+    const std::vector<std::string>& args = a.Free;
     if (args.size() != 1)
         return UsageError(StoreUsage, "store needs one slot number");
     const auto slot = ParseSlot(args[0]);
@@ -311,17 +306,12 @@ constexpr const char* RecallUsage =
     "Makes the box recall slot N (1..8) into its current settings, waits\n"
     "100 ms and reads the whole state back; with -o, writes it to FILE.dap.\n";
 
-int RunRecall(const std::vector<std::string>& args)
+int RunRecall(const Arguments& a)
 {
-    std::string slotText, out;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size())
-            out = args[++i];
-        else if (slotText.empty())
-            slotText = args[i];
-        else
-            return UsageError(RecallUsage, "unexpected argument '" + args[i] + "'");
-    }
+    if (a.Free.size() > 1)
+        return UsageError(RecallUsage, "unexpected argument '" + a.Free[1] + "'");
+    const std::string slotText = a.Free.empty() ? "" : a.Free[0];
+    const std::string& out = a.Out;
     const auto slot = ParseSlot(slotText);
     if (!slot)
         return UsageError(RecallUsage, slotText.empty() ? "recall needs one slot number"
@@ -346,29 +336,6 @@ constexpr const char* DumpUsage =
     "Prints the preset, or with --box the state read from the box, as JSON on\n"
     "stdout: every field by its name, and the 39 bands with channel, type, Fc,\n"
     "Q, gain and on/off. A file needs no box; --box writes no file.\n";
-
-// Band values come from tenths: one decimal shows them exactly (six
-// significant digits would round a 123456.7 Hz corner to 123457).
-std::string JsonNumber(double v)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    std::string s = text;
-    if (s.ends_with(".0"))
-        s.resize(s.size() - 2);
-    if (s == "-0")
-        s = "0";
-    return s;
-}
-
-template <typename T, std::size_t N>
-std::string JsonArray(const std::array<T, N>& values)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < N; ++i)
-        text += (i ? ", " : "") + std::to_string(values[i]);
-    return text + "]";
-}
 
 // The whole content of a preset file. A load leaves the volumes, Mute,
 // Pitch, Input and the reserved fields alone; here they are taken as stored,
@@ -396,77 +363,13 @@ bool LoadFileAsStored(const std::string& path, DspParamsImage& image)
     return true;
 }
 
-void PrintJson(const DspParamsImage& p)
+void PrintJson(const DspParamsImage& image) { std::fputs(cli::PresetJson(image).c_str(), stdout); }
+
+int RunDump(const Arguments& a)
 {
-    std::string j = "{\n";
-    auto field = [&](const char* name, const std::string& value, bool last = false) {
-        j += std::string("  \"") + name + "\": " + value + (last ? "\n" : ",\n");
-    };
-    field("MicVol", std::to_string(p.MicVol));
-    field("MusicVol", std::to_string(p.MusicVol));
-    field("EffectVol", std::to_string(p.EffectVol));
-    field("Mute", std::to_string(p.Mute));
-    field("Delay", JsonArray(p.Delay));
-    field("Pitch", std::to_string(p.Pitch));
-    field("Fbx", std::to_string(p.Fbx));
-    field("Input", std::to_string(p.Input));
-    field("ReservedWord", std::to_string(p.ReservedWord));
-    field("MaxVol", JsonArray(p.MaxVol));
-    field("ReservedBytes", JsonArray(p.ReservedBytes));
-    field("NoiseGate", JsonArray(p.NoiseGate));
-
-    std::string mix = "[";
-    for (std::size_t g = 0; g < p.OutMix.size(); ++g) {
-        const OutputMixParams& m = p.OutMix[g];
-        mix += std::string(g ? ",\n" : "\n") + "    {\"MicVol\": " + std::to_string(m.MicVol) +
-               ", \"MusicVol\": " + std::to_string(m.MusicVol) + ", \"EchoVol\": " + std::to_string(m.EchoVol) +
-               ", \"ReverbVol\": " + std::to_string(m.ReverbVol) + "}";
-    }
-    field("OutMix", mix + "\n  ]");
-
-    std::string dyn = "[";
-    for (std::size_t d = 0; d < p.Dyn.size(); ++d) {
-        const DynamicsParams& x = p.Dyn[d];
-        dyn += std::string(d ? ",\n" : "\n") + "    {\"Threshold\": " + std::to_string(x.Threshold) +
-               ", \"Attack\": " + std::to_string(x.Attack) + ", \"Release\": " + std::to_string(x.Release) +
-               ", \"Ratio\": " + std::to_string(x.Ratio) + "}";
-    }
-    field("Dyn", dyn + "\n  ]");
-
-    const ReverbParams& r = p.Reverb;
-    field("Reverb", "{\"Word1\": " + std::to_string(r.Word1) + ", \"Word2\": " + std::to_string(r.Word2) +
-                        ", \"EarlyLate\": " + std::to_string(r.EarlyLate) + ", \"Byte1\": " + std::to_string(r.Byte1) +
-                        ", \"PreDelay\": " + std::to_string(r.PreDelay) + ", \"Byte2\": " + std::to_string(r.Byte2) +
-                        ", \"Time\": " + std::to_string(r.Time) + ", \"Damp\": " + std::to_string(r.Damp) +
-                        ", \"Byte3\": " + std::to_string(r.Byte3) + "}");
-    const EchoParams& e = p.Echo;
-    field("Echo", "{\"Word1\": " + std::to_string(e.Word1) + ", \"Word2\": " + std::to_string(e.Word2) +
-                      ", \"PreDelay\": " + std::to_string(e.PreDelay) + ", \"Byte1\": " + std::to_string(e.Byte1) +
-                      ", \"Delay\": " + std::to_string(e.Delay) + ", \"Word3\": " + std::to_string(e.Word3) +
-                      ", \"Repeat\": " + std::to_string(e.Repeat) + ", \"Byte2\": " + std::to_string(e.Byte2) +
-                      ", \"Damp\": " + std::to_string(e.Damp) + ", \"Byte3\": " + std::to_string(e.Byte3) +
-                      ", \"Byte4\": " + std::to_string(e.Byte4) + ", \"Byte5\": " + std::to_string(e.Byte5) + "}");
-
-    std::string bands = "[";
-    for (int k = 0; k < BandTotal; ++k) {
-        const PeqBand& b = p.Band[std::size_t(k)];
-        bands += std::string(k ? ",\n" : "\n") + "    {\"Band\": " + std::to_string(k) + ", \"Channel\": \"" +
-                 tools::ChannelName(tools::ChannelOfBand(k)) + "\", \"Type\": \"" + tools::FilterTypeName(b.Flags) +
-                 "\", \"Fc\": " + JsonNumber(double(b.Fc)) + ", \"Q\": " + JsonNumber(double(b.Q)) +
-                 ", \"Gain\": " + JsonNumber(double(b.Gain)) + ", \"On\": " + ((b.Flags & FlagBandOn) ? "true" : "false") +
-                 ", \"ChannelEqOn\": " + ((b.Flags & FlagChannelEqOn) ? "true" : "false") +
-                 ", \"Flags\": " + std::to_string(b.Flags) + "}";
-    }
-    field("Band", bands + "\n  ]", true);
-    j += "}\n";
-    std::fputs(j.c_str(), stdout);
-}
-
-int RunDump(const std::vector<std::string>& args)
-{
-    if (args.size() != 1)
+    if (a.Free.size() != (a.Box ? 0u : 1u))
         return UsageError(DumpUsage, "dump needs exactly one FILE.dap, or --box");
-    if (args[0] == "--box") {
+    if (a.Box) {
         LoadDefaults();
         return WithBox([] {
             if (!ReadAllFromDevice()) {
@@ -478,7 +381,7 @@ int RunDump(const std::vector<std::string>& args)
         });
     }
     DspParamsImage image;
-    if (!LoadFileAsStored(args[0], image))
+    if (!LoadFileAsStored(a.Free[0], image))
         return ExitUsage;
     PrintJson(image);
     return ExitOk;
@@ -492,8 +395,9 @@ constexpr const char* DiffUsage =
     "name, the value in A and the value in B, separated by tabs. No box is\n"
     "needed. Exit status: 0 equal, 1 different, 2 a file is missing or bad.\n";
 
-int RunDiff(const std::vector<std::string>& args)
+int RunDiff(const Arguments& given)
 {
+    const std::vector<std::string>& args = given.Free;
     if (args.size() != 2)
         return UsageError(DiffUsage, "diff needs exactly two .dap files");
     DspParamsImage a, b;
@@ -520,36 +424,22 @@ constexpr const char* ExportUsage =
     "Writes the channel's bands of the preset as REW/Equalizer APO filter text\n"
     "to FILE, or to stdout.\n";
 
-// Reads "--channel NAME", "--preset FILE" and "-o FILE" out of args; the one
-// free argument goes to *file.
-bool FilterArguments(const std::vector<std::string>& args, const char* usage, std::string& file,
-                     std::optional<EqChannel>& channel, std::string* preset, std::string& out, int& status)
+// The one file and the channel that import, export and fit work on; a
+// refusal is reported and its exit status left in `status`.
+bool FileAndChannel(const Arguments& a, const char* usage, const char* noFile, std::optional<EqChannel>& channel,
+                    int& status)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "--channel" && hasValue) {
-            channel = ChannelFromName(args[++i]);
-            if (!channel) {
-                status = UsageError(usage, "unknown channel '" + args[i] + "'");
-                return false;
-            }
-        } else if (preset && a == "--preset" && hasValue) {
-            *preset = args[++i];
-        } else if ((a == "-o" || a == "--output") && hasValue) {
-            out = args[++i];
-        } else if (file.empty() && !a.starts_with("-")) {
-            file = a;
-        } else {
-            status = UsageError(usage, "unexpected argument '" + a + "'");
-            return false;
-        }
-    }
-    if (file.empty() || !channel) {
-        status = UsageError(usage, file.empty() ? "a file is needed" : "--channel NAME is needed");
-        return false;
-    }
-    return true;
+    std::string why;
+    if (a.Free.size() > 1)
+        why = "unexpected argument '" + a.Free[1] + "'";
+    else if (a.Given("--channel") && !(channel = ChannelFromName(a.Channel)))
+        why = "unknown channel '" + a.Channel + "'";
+    else if (a.Free.empty() || !channel)
+        why = a.Free.empty() ? noFile : "--channel NAME is needed";
+    if (why.empty())
+        return true;
+    status = UsageError(usage, why);
+    return false;
 }
 
 bool LoadPresetOrSay(const std::string& path)
@@ -561,13 +451,13 @@ bool LoadPresetOrSay(const std::string& path)
     return false;
 }
 
-int RunImport(const std::vector<std::string>& args)
+int RunImport(const Arguments& a)
 {
-    std::string file, preset, out;
     std::optional<EqChannel> channel;
     int status = ExitOk;
-    if (!FilterArguments(args, ImportUsage, file, channel, &preset, out, status))
+    if (!FileAndChannel(a, ImportUsage, "a file is needed", channel, status))
         return status;
+    const std::string &file = a.Free[0], &preset = a.Preset, &out = a.Out;
     LoadDefaults();
     if (!preset.empty() && !LoadPresetOrSay(preset))
         return ExitUsage;
@@ -594,13 +484,13 @@ int RunImport(const std::vector<std::string>& args)
     });
 }
 
-int RunExport(const std::vector<std::string>& args)
+int RunExport(const Arguments& a)
 {
-    std::string preset, out;
     std::optional<EqChannel> channel;
     int status = ExitOk;
-    if (!FilterArguments(args, ExportUsage, preset, channel, nullptr, out, status))
+    if (!FileAndChannel(a, ExportUsage, "a file is needed", channel, status))
         return status;
+    const std::string &preset = a.Free[0], &out = a.Out;
     LoadDefaults();
     if (!LoadPresetOrSay(preset))
         return ExitUsage;
@@ -609,8 +499,7 @@ int RunExport(const std::vector<std::string>& args)
         std::fputs(text.c_str(), stdout);
         return ExitOk;
     }
-    std::ofstream f(out, std::ios::binary);
-    if (!(f << text) || !f.flush()) {
+    if (ReplaceFile(out, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) != FileWriteError::None) {
         std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
         return ExitUsage;
     }
@@ -651,55 +540,44 @@ std::string Decimal(double v, int places)
     return text;
 }
 
-int RunFit(const std::vector<std::string>& args)
+int RunFit(const Arguments& a)
 {
-    std::string measurementFile, targetFile, preset, out;
     std::optional<EqChannel> channel;
+    int status = ExitOk;
+    if (!FileAndChannel(a, FitUsage, "a measurement file is needed", channel, status))
+        return status;
+    if (a.Out.empty())
+        return UsageError(FitUsage, "-o OUT.dap is needed");
+    const std::string &measurementFile = a.Free[0], &targetFile = a.Target, &preset = a.Preset, &out = a.Out;
     FitTarget target;
     FitOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (i + 1 >= args.size() && a.starts_with("-"))
-            return UsageError(FitUsage, a + " needs a value");
-        if (a == "--channel") {
-            channel = ChannelFromName(args[++i]);
-            if (!channel)
-                return UsageError(FitUsage, "unknown channel '" + args[i] + "'");
-        } else if (a == "--target") {
-            targetFile = args[++i];
-        } else if (a == "--preset") {
-            preset = args[++i];
-        } else if (a == "-o" || a == "--output") {
-            out = args[++i];
-        } else if (a == "--range") {
-            const std::string& r = args[++i];
-            const auto dash = r.find('-', 1);
-            const auto lo = ParseNumber(std::string_view(r).substr(0, dash));
-            const auto hi = dash == std::string::npos ? std::nullopt : ParseNumber(std::string_view(r).substr(dash + 1));
-            if (!lo || !hi)
-                return UsageError(FitUsage, "the range must be LO-HI in Hz, not '" + r + "'");
-            options.LowHz = *lo;
-            options.HighHz = *hi;
-        } else if (a == "--tilt" || a == "--max-boost" || a == "--max-cut") {
-            const auto v = ParseNumber(args[++i]);
-            if (!v)
-                return UsageError(FitUsage, a + " needs a number, not '" + args[i] + "'");
-            if (a == "--tilt") {
-                target.Kind = FitTargetKind::Tilt;
-                target.TiltDbPerOctave = *v;
-            } else {
-                (a == "--max-boost" ? options.MaxBoostDb : options.MaxCutDb) = *v;
-            }
-        } else if (measurementFile.empty() && !a.starts_with("-")) {
-            measurementFile = a;
-        } else {
-            return UsageError(FitUsage, "unexpected argument '" + a + "'");
-        }
+    if (a.Given("--range")) {
+        const std::string_view r = a.Range;
+        const auto dash = r.find('-', 1);
+        const auto lo = ParseNumber(r.substr(0, dash));
+        const auto hi = dash == std::string::npos ? std::nullopt : ParseNumber(r.substr(dash + 1));
+        if (!lo || !hi)
+            return UsageError(FitUsage, "the range must be LO-HI in Hz, not '" + a.Range + "'");
+        options.LowHz = *lo;
+        options.HighHz = *hi;
     }
-    if (measurementFile.empty() || !channel || out.empty())
-        return UsageError(FitUsage, measurementFile.empty() ? "a measurement file is needed"
-                                    : !channel              ? "--channel NAME is needed"
-                                                            : "-o OUT.dap is needed");
+    const struct {
+        const char* Option;
+        const std::string& Text;
+        double* Value;
+    } numbers[] = {{"--tilt", a.Tilt, &target.TiltDbPerOctave},
+                   {"--max-boost", a.MaxBoost, &options.MaxBoostDb},
+                   {"--max-cut", a.MaxCut, &options.MaxCutDb}};
+    for (const auto& n : numbers) {
+        if (!a.Given(n.Option))
+            continue;
+        const auto v = ParseNumber(n.Text);
+        if (!v)
+            return UsageError(FitUsage, std::string(n.Option) + " needs a number, not '" + n.Text + "'");
+        *n.Value = *v;
+    }
+    if (a.Given("--tilt"))
+        target.Kind = FitTargetKind::Tilt;
     if (!targetFile.empty() && target.Kind == FitTargetKind::Tilt)
         return UsageError(FitUsage, "give either --target or --tilt, not both");
 
@@ -755,55 +633,134 @@ int RunFit(const std::vector<std::string>& args)
     return ExitOk;
 }
 
-constexpr Command Commands[] = {
-    {"list", ListUsage, RunList},       {"read", ReadUsage, RunRead},     {"write", WriteUsage, RunWrite},
-    {"store", StoreUsage, RunStore},    {"recall", RecallUsage, RunRecall}, {"dump", DumpUsage, RunDump},
-    {"diff", DiffUsage, RunDiff},
-    {"import", ImportUsage, RunImport}, {"export", ExportUsage, RunExport},
-    {"fit", FitUsage, RunFit},
+// The options each command takes besides its free arguments.
+enum Takes : unsigned {
+    TakesOutput = 1,
+    TakesAll = 2,
+    TakesBox = 4,
+    TakesChannel = 8,
+    TakesPreset = 16,
+    TakesFitOptions = 32,
 };
+
+struct Command {
+    const char* Name;
+    const char* Usage;
+    unsigned Options;
+    int (*Run)(const Arguments& a);
+};
+
+constexpr Command Commands[] = {
+    {"list", ListUsage, 0, RunList},
+    {"read", ReadUsage, TakesOutput, RunRead},
+    {"write", WriteUsage, TakesAll, RunWrite},
+    {"store", StoreUsage, 0, RunStore},
+    {"recall", RecallUsage, TakesOutput, RunRecall},
+    {"dump", DumpUsage, TakesBox, RunDump},
+    {"diff", DiffUsage, 0, RunDiff},
+    {"import", ImportUsage, TakesChannel | TakesPreset | TakesOutput, RunImport},
+    {"export", ExportUsage, TakesChannel | TakesOutput, RunExport},
+    {"fit", FitUsage, TakesChannel | TakesPreset | TakesOutput | TakesFitOptions, RunFit},
+};
+
+// A help word where a value was due still asks for help, as anywhere else.
+void HelpWord(const std::string& value)
+{
+    if (value == "-h" || value == "--help")
+        throw CLI::CallForHelp();
+}
+
+void Declare(CLI::App& command, unsigned options, Arguments& a)
+{
+    // Values are kept as typed: the commands check them and say what is wrong.
+    command.add_option("free", a.Free);
+    auto value = [&](const char* names, std::string& into) { command.add_option(names, into)->each(HelpWord); };
+    if (options & TakesOutput)
+        value("-o,--output", a.Out);
+    if (options & TakesAll)
+        command.add_flag("--all", a.All);
+    if (options & TakesBox)
+        command.add_flag("--box", a.Box);
+    if (options & TakesChannel)
+        value("--channel", a.Channel);
+    if (options & TakesPreset)
+        value("--preset", a.Preset);
+    if (options & TakesFitOptions) {
+        value("--target", a.Target);
+        value("--tilt", a.Tilt);
+        value("--range", a.Range);
+        value("--max-boost", a.MaxBoost);
+        value("--max-cut", a.MaxCut);
+    }
+}
+
+// An option or word nobody takes: before the command, or the command's own.
+std::string Unexpected(const std::string& arg, const char* word)
+{
+    return (arg.starts_with("-") ? "unknown option '" : std::string("unknown ") + word + " '") + arg + "'";
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::size_t at = 0;
-    for (; at < args.size() && !args[at].empty() && args[at][0] == '-'; ++at) {
-        if (IsHelp(args[at])) {
-            std::fputs(MainUsage, stdout);
-            return ExitOk;
-        }
-        if (args[at] == "-q" || args[at] == "--quiet")
-            ui.Quiet = true;
-        else if (args[at] == "-d" || args[at] == "--device" || args[at].starts_with("--device=")) {
-            const bool joined = args[at].size() > 8;
-            if (!joined && at + 1 == args.size())
-                return UsageError(MainUsage, args[at] + " needs a box");
-            wantedBox = joined ? args[at].substr(9) : args[++at];
-            if (wantedBox.empty())
-                return UsageError(MainUsage, "--device needs a box");
-        } else
-            return UsageError(MainUsage, "unknown option '" + args[at] + "'");
+    // Fresh for every call: the fuzz target runs main many times in one process.
+    ui.Quiet = ui.ShownMessage = false;
+    wantedBox.clear();
+    Arguments given;
+
+    CLI::App app;
+    app.set_help_flag("-h,--help");
+    app.allow_extras();
+    app.require_subcommand(0, 1); // a later word that names a command stays an argument
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("-q,--quiet", ui.Quiet);
+    app.add_option("-d,--device", wantedBox)->each(HelpWord);
+    std::vector<std::pair<const CLI::App*, const Command*>> commands;
+    for (const Command& c : Commands) {
+        CLI::App* command = app.add_subcommand(c.Name);
+        command->allow_extras();
+        Declare(*command, c.Options, given);
+        commands.emplace_back(command, &c);
     }
-    if (at == args.size())
-        return UsageError(MainUsage, "no command given");
-    const std::string name = args[at++];
-    if (name == "help") {
+    app.add_subcommand("help")->allow_extras();
+
+    auto chosen = [&]() -> const Command* {
+        for (const auto& [command, c] : commands)
+            if (command->parsed())
+                return c;
+        return nullptr;
+    };
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        const Command* c = app.get_help_ptr()->count() ? nullptr : chosen();
+        std::fputs(c ? c->Usage : MainUsage, stdout);
+        return ExitOk;
+    } catch (const CLI::ParseError& e) {
+        // An option without its value: CLI11 names it before a colon.
+        const std::string what = e.what();
+        const std::string option = what.substr(0, what.find(':'));
+        const Command* c = chosen();
+        return UsageError(c ? c->Usage : MainUsage,
+                          e.get_name() == "ArgumentMismatch" && option.starts_with("-")
+                              ? option + (option == "--device" ? " needs a box" : " needs a value")
+                              : what);
+    }
+    if (!app.remaining().empty())
+        return UsageError(MainUsage, Unexpected(app.remaining().front(), "command"));
+    if (app.count("--device") && wantedBox.empty())
+        return UsageError(MainUsage, "--device needs a box");
+    if (app.got_subcommand("help")) {
         std::fputs(MainUsage, stdout);
         return ExitOk;
     }
-    for (const Command& c : Commands) {
-        if (name != c.Name)
-            continue;
-        std::vector<std::string> rest(args.begin() + std::ptrdiff_t(at), args.end());
-        for (const std::string& a : rest)
-            if (IsHelp(a)) {
-                std::fputs(c.Usage, stdout);
-                return ExitOk;
-            }
-        SetUserInterface(&ui);
-        return c.Run(rest);
-    }
-    return UsageError(MainUsage, "unknown command '" + name + "'");
+    const Command* c = chosen();
+    if (!c)
+        return UsageError(MainUsage, "no command given");
+    given.Command = app.get_subcommand(c->Name);
+    if (const std::vector<std::string> rest = given.Command->remaining(); !rest.empty())
+        return UsageError(c->Usage, Unexpected(rest.front(), "argument"));
+    SetUserInterface(&ui);
+    return c->Run(given);
 }
