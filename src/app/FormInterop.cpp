@@ -7,6 +7,7 @@
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
+#include "presets/PresetIo.h"
 
 #include <QAction>
 #include <QDialog>
@@ -25,10 +26,11 @@ namespace ktv {
 
 namespace {
 
+// Through the presets' safe replace: a failed export never damages the old file.
 bool WriteText(const QString& path, const QByteArray& text)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size() && f.flush();
+    return ReplaceFile(QFile::encodeName(path).toStdString(), std::string_view(text.constData(), std::size_t(text.size()))) ==
+           FileWriteError::None;
 }
 
 } // namespace

@@ -199,4 +199,9 @@ FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, s
     return FileWriteError::None;
 }
 
+FileWriteError ReplaceFile(const std::string& path, std::string_view text)
+{
+    return ReplaceFile(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
 } // namespace ktv

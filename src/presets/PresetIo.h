@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ktv {
 
@@ -29,5 +30,6 @@ const char* FileWriteErrorText(FileWriteError error);
 // stay one file. A target that exists and is not a regular file, or that
 // cannot be opened for writing, is refused and left alone.
 [[nodiscard]] FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, std::size_t size);
+[[nodiscard]] FileWriteError ReplaceFile(const std::string& path, std::string_view text);
 
 } // namespace ktv

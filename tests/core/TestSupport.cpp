@@ -1,6 +1,10 @@
 #include "core/TestSupport.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include "dsp/StepTables.h"
 #include "params/BoxLink.h"
@@ -53,25 +57,66 @@ void RecordingUi::Clear()
         s.clear();
 }
 
-void CoreFixture::SetUp()
+BoxSession::BoxSession(UserInterface& ui)
 {
     SetUserInterface(&ui);
-    BuildStepTables();
     DspParams = {};
-    LoadDefaults();
     Hid() = HidPro{};
     Link() = BoxLink{};
     Hid().SetPlatform(&box);
     Hid().OpenDevice();
-    ASSERT_TRUE(Hid().Opened);
-    ui.Clear();
 }
 
-void CoreFixture::TearDown()
+BoxSession::~BoxSession()
 {
     Hid().CloseDevice();
     Hid().SetPlatform(nullptr);
     SetUserInterface(nullptr);
+}
+
+std::vector<Bytes> BoxSession::TakeRequests()
+{
+    auto all = box.Box.ReceivedPayloads();
+    std::vector<Bytes> fresh(all.begin() + std::ptrdiff_t(seen_), all.end());
+    seen_ = all.size();
+    return fresh;
+}
+
+void CoreFixture::SetUp()
+{
+    ASSERT_TRUE(Hid().Opened);
+    BuildStepTables();
+    LoadDefaults();
+    ui.Clear();
+}
+
+TempDir::TempDir(int use)
+{
+    char base[] = "/tmp/ktv-test-XXXXXX";
+    if (!mkdtemp(base)) {
+        ADD_FAILURE() << "no temporary folder: " << std::strerror(errno);
+        return;
+    }
+    path_ = base;
+    if (use & Enter) {
+        previous_ = std::filesystem::current_path().string();
+        std::filesystem::current_path(path_);
+    }
+    if (use & Runtime) {
+        runtime_ = true;
+        setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+    }
+}
+
+TempDir::~TempDir()
+{
+    if (runtime_)
+        unsetenv("XDG_RUNTIME_DIR");
+    if (!previous_.empty())
+        std::filesystem::current_path(previous_);
+    std::error_code ignored;
+    if (!path_.empty())
+        std::filesystem::remove_all(path_, ignored);
 }
 
 Bytes Frame(const Bytes& payload)
@@ -83,14 +128,6 @@ Bytes Frame(const Bytes& payload)
     std::copy(payload.begin(), payload.end(), r.begin() + 4);
     r[4 + payload.size()] = Checksum(payload.data(), payload.size());
     return r;
-}
-
-std::vector<std::vector<std::uint8_t>> CoreFixture::TakeRequests()
-{
-    auto all = box.Box.ReceivedPayloads();
-    std::vector<std::vector<std::uint8_t>> fresh(all.begin() + std::ptrdiff_t(seen), all.end());
-    seen = all.size();
-    return fresh;
 }
 
 } // namespace ktv::test

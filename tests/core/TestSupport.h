@@ -1,6 +1,7 @@
 #pragma once
 // Shared test fixtures: a user interface that records what the core shows,
-// and a fresh image with the in-process virtual box behind the transport.
+// a fresh image with the in-process virtual box behind the transport, and a
+// temporary folder.
 
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
@@ -45,22 +46,59 @@ public:
     void Clear();
 };
 
+using Bytes = std::vector<std::uint8_t>;
+
+// The core's shared state for one test, undone when it ends: `ui` receives
+// what the core shows, the image and the link start empty, and the
+// in-process virtual box is opened behind the transport.
+class BoxSession {
+public:
+    explicit BoxSession(UserInterface& ui);
+    ~BoxSession();
+    BoxSession(const BoxSession&) = delete;
+    BoxSession& operator=(const BoxSession&) = delete;
+
+    // Payloads of the valid requests the box received since the last call.
+    std::vector<Bytes> TakeRequests();
+
+    InProcessBox box;
+
+private:
+    std::size_t seen_ = 0;
+};
+
 // Each test starts from a fresh default image, built step tables, a recording
 // interface and an opened in-process virtual box.
 class CoreFixture : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
-    // Payloads of the valid requests the box received since the last call.
-    std::vector<std::vector<std::uint8_t>> TakeRequests();
+    std::vector<Bytes> TakeRequests() { return session.TakeRequests(); }
 
     RecordingUi ui;
-    InProcessBox box;
-    std::size_t seen = 0;
+    BoxSession session{ui};
+    InProcessBox& box = session.box;
 };
 
-using Bytes = std::vector<std::uint8_t>;
+// A fresh folder under /tmp, removed with everything in it at the end.
+// Enter makes it the working folder until then; Runtime makes it
+// XDG_RUNTIME_DIR, where programs look for virtual boxes.
+class TempDir {
+public:
+    enum Use { Plain = 0, Enter = 1, Runtime = 2 };
+    explicit TempDir(int use = Plain);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+    std::string previous_; // working folder to return to; empty: none
+    bool runtime_ = false;
+};
 
 // A well-formed 65-byte report (request or reply) carrying `payload`.
 Bytes Frame(const Bytes& payload);

@@ -54,8 +54,7 @@ const std::vector<std::pair<int, int>> WriteAllShape{{0x01, -1},  {0x02, -1},  {
 class SystemCommandsTest : public QObject {
     Q_OBJECT
     GuiHarness h;
-    std::unique_ptr<QTemporaryDir> dir;
-    QString startDir;
+    QTemporaryDir* dir = nullptr; // the window's working folder
 
     QPushButton* Button(const char* name) { return h.Find<QPushButton>(name); }
     QComboBox* Combo(const char* name) { return h.Find<QComboBox>(name); }
@@ -69,17 +68,11 @@ class SystemCommandsTest : public QObject {
 private slots:
     void init()
     {
-        dir = std::make_unique<QTemporaryDir>();
-        startDir = QDir::currentPath();
-        QDir::setCurrent(dir->path());
+        h.inTempFolder = true;
         h.Start();
+        dir = h.workDir.get();
     }
-    void cleanup()
-    {
-        h.Stop();
-        QDir::setCurrent(startDir);
-        dir.reset();
-    }
+    void cleanup() { h.Stop(); }
 
     // ---- Connect and device events ----
 

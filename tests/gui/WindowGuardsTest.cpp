@@ -143,8 +143,7 @@ private:
 class WindowGuardsTest : public QObject {
     Q_OBJECT
     GuiHarness h;
-    std::unique_ptr<QTemporaryDir> dir;
-    QString startDir;
+    QTemporaryDir* dir = nullptr; // the window's working folder
 
     template <class T> T* Find(const char* name) { return h.Find<T>(name); }
     std::vector<std::string>& Messages() { return h.ui.rec.messages; }
@@ -158,17 +157,11 @@ class WindowGuardsTest : public QObject {
 private slots:
     void init()
     {
-        dir = std::make_unique<QTemporaryDir>();
-        startDir = QDir::currentPath();
-        QDir::setCurrent(dir->path());
+        h.inTempFolder = true;
         h.Start();
+        dir = h.workDir.get();
     }
-    void cleanup()
-    {
-        h.Stop();
-        QDir::setCurrent(startDir);
-        dir.reset();
-    }
+    void cleanup() { h.Stop(); }
 
     void firstEditAfterAnUnreadLink_data()
     {
@@ -392,7 +385,7 @@ private slots:
 
         Click("ConnectBitBtn");
         QCOMPARE(second.Received(), (Requests{{0x2A, 1}, {0x2A, 0}}));
-        Hid().SetPlatform(h.box.get());
+        Hid().SetPlatform(h.box);
         Hid().OpenDevice();
     }
 

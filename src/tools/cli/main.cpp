@@ -154,13 +154,19 @@ int WithBox(const std::function<int()>& work)
     return status;
 }
 
-bool SaveImage(const std::string& path)
+// Says why a file was not saved.
+bool Saved(const std::string& path, FileWriteError error)
 {
-    FileWriteError error = FileWriteError::None;
-    if (WriteDapFile(path, &error))
+    if (error == FileWriteError::None)
         return true;
     std::fprintf(stderr, "ktvtune-cli: cannot write %s: %s\n", path.c_str(), FileWriteErrorText(error));
     return false;
+}
+
+bool SaveImage(const std::string& path)
+{
+    FileWriteError error = FileWriteError::None;
+    return WriteDapFile(path, &error) || Saved(path, error);
 }
 
 std::optional<std::uint8_t> ParseSlot(const std::string& text)
@@ -472,10 +478,8 @@ int RunImport(const Arguments& a)
         std::fprintf(stderr, "%s\n", line.c_str());
     ApplyFilterImport(plan);
     if (!out.empty()) {
-        if (!WriteDapFile(out)) {
-            std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+        if (!SaveImage(out))
             return ExitUsage;
-        }
         return ExitOk;
     }
     const BandGroup group = GroupOf(*channel);
@@ -499,11 +503,7 @@ int RunExport(const Arguments& a)
         std::fputs(text.c_str(), stdout);
         return ExitOk;
     }
-    if (ReplaceFile(out, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) != FileWriteError::None) {
-        std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
-        return ExitUsage;
-    }
-    return ExitOk;
+    return Saved(out, ReplaceFile(out, text)) ? ExitOk : ExitUsage;
 }
 
 // ---- fit ----
@@ -611,10 +611,8 @@ int RunFit(const Arguments& a)
         return ExitUsage;
     }
     std::copy(fit.Bands.begin(), fit.Bands.end(), bands.begin());
-    if (!WriteDapFile(out)) {
-        std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", out.c_str());
+    if (!SaveImage(out))
         return ExitUsage;
-    }
 
     std::string text = std::string(tools::ChannelName(*channel)) + " over " + Decimal(fit.LowHz, 0) + "-" +
                        Decimal(fit.HighHz, 0) + " Hz\nband  type        Fc (Hz)     Q  gain (dB)\n";

@@ -2,11 +2,11 @@
 
 #include "app/Theme.h"
 #include "app/Translations.h"
-#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFocusEvent>
 #include <QSettings>
 #include <QTabWidget>
@@ -20,17 +20,17 @@ void GuiHarness::Start()
     // (C for every test but the one that checks the translation).
     static const bool translated = InstallTranslations(*QCoreApplication::instance());
     (void)translated;
+    if (inTempFolder) {
+        workDir = std::make_unique<QTemporaryDir>();
+        startDir_ = QDir::currentPath();
+        QDir::setCurrent(workDir->path());
+    }
     if (!keepSettings || !settingsDir) {
         settingsDir = std::make_unique<QTemporaryDir>();
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir->path());
     }
-    SetUserInterface(&ui);
-    DspParams = {};
-    Hid() = HidPro{};
-    Link() = BoxLink{};
-    box = std::make_unique<InProcessBox>();
-    Hid().SetPlatform(box.get());
-    Hid().OpenDevice();
+    session.emplace(ui);
+    box = &session->box;
     QVERIFY(Hid().Opened);
     form = std::make_unique<TFormMain>();
     ui.form = form.get();
@@ -38,7 +38,7 @@ void GuiHarness::Start()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QTRY_VERIFY(Editor().GridCount() > 0);
     QApplication::processEvents();
-    seen = box->Box.ReceivedPayloads().size();
+    ClearTraffic();
     ui.rec.Clear();
 }
 
@@ -48,17 +48,12 @@ void GuiHarness::Stop()
         form->close();
         form.reset();
     }
-    Hid().CloseDevice();
-    Hid().SetPlatform(nullptr);
-    SetUserInterface(nullptr);
-}
-
-std::vector<Bytes> GuiHarness::TakeRequests()
-{
-    auto all = box->Box.ReceivedPayloads();
-    std::vector<Bytes> fresh(all.begin() + std::ptrdiff_t(seen), all.end());
-    seen = all.size();
-    return fresh;
+    session.reset();
+    box = nullptr;
+    if (workDir) {
+        QDir::setCurrent(startDir_);
+        workDir.reset();
+    }
 }
 
 void GuiHarness::SelectTab(int tab) { form->PageControl1()->setCurrentIndex(tab); }

@@ -10,11 +10,13 @@
 #include <QMouseEvent>
 #include <QPoint>
 #include <QPushButton>
+#include <QString>
 #include <QTemporaryDir>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace ktv::test {
@@ -73,7 +75,7 @@ public:
     }
 
     // Payloads of the valid requests the box received since the last call.
-    std::vector<Bytes> TakeRequests();
+    std::vector<Bytes> TakeRequests() { return session->TakeRequests(); }
     void ClearTraffic() { (void)TakeRequests(); }
 
     // Selects a main tab the way a click on it does.
@@ -81,10 +83,17 @@ public:
 
     WindowUi ui;
     bool keepSettings = false;
+    // Set before Start: the window works in a fresh folder until Stop, so
+    // that relative file names and the start folder stay out of the tree.
+    bool inTempFolder = false;
     std::unique_ptr<QTemporaryDir> settingsDir;
-    std::unique_ptr<InProcessBox> box;
+    std::unique_ptr<QTemporaryDir> workDir;
+    std::optional<BoxSession> session;
+    InProcessBox* box = nullptr; // the session's
     std::unique_ptr<TFormMain> form;
-    std::size_t seen = 0;
+
+private:
+    QString startDir_;
 };
 
 // Expected payloads, built from the current image.
