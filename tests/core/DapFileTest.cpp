@@ -1,3 +1,4 @@
+#include "core/TestSupport.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
 
@@ -26,12 +27,7 @@ protected:
     {
         DspParams = {};
         LoadDefaults();
-        dir = fs::temp_directory_path() / ("ktv-dap-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::string PathOf(const std::string& name) const { return (dir / name).string(); }
 
@@ -78,7 +74,8 @@ protected:
         }
     }
 
-    fs::path dir;
+    test::TempDir temp;
+    const fs::path dir = temp.Path();
 };
 
 TEST_F(DapFileTest, LayoutOfAWrittenFile)

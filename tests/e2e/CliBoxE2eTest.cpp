@@ -1,3 +1,4 @@
+#include "core/TestSupport.h"
 #include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
 #include "dsp/StepTables.h"
@@ -141,15 +142,6 @@ std::optional<Json> ParseJson(const std::string& text)
 
 class CliAndBox : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char base[] = "/tmp/ktv-e2e-XXXXXX";
-        ASSERT_TRUE(mkdtemp(base));
-        root = base;
-        setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
-        dir = platform::VirtualBoxDirectory(root.c_str(), 0);
-        socketPath = dir + "/box-1.sock";
-    }
     void TearDown() override
     {
         if (boxPid > 0)
@@ -158,8 +150,6 @@ protected:
             kill(pid, SIGTERM);
             EXPECT_EQ(WaitFor(pid), 0);
         }
-        unsetenv("XDG_RUNTIME_DIR");
-        fs::remove_all(root);
     }
 
     void StartBox(std::vector<std::string> args = {})
@@ -213,9 +203,13 @@ protected:
 
     std::string BoxLog() { return ReadText(root + "/box.log"); }
     std::vector<Bytes> Requests() { return LoggedRequests(BoxLog()); }
-    std::string File(const std::string& name) { return root + "/" + name; }
+    std::string File(const std::string& name) { return runtime.File(name); }
 
-    std::string root, dir, socketPath;
+    // The programs' runtime folder: the boxes' sockets, their logs, the files.
+    test::TempDir runtime{test::TempDir::Runtime};
+    const std::string root = runtime.Path();
+    const std::string dir = platform::VirtualBoxDirectory(root.c_str(), 0);
+    const std::string socketPath = dir + "/box-1.sock";
     pid_t boxPid = -1;
     std::vector<pid_t> otherBoxes;
 };

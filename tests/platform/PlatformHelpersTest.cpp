@@ -1,3 +1,4 @@
+#include "core/TestSupport.h"
 #include "device/HidPro.h"
 #include "device/platform/PlatformHelpers.h"
 
@@ -146,10 +147,8 @@ TEST(VirtualBoxDirectory, RuntimeDirOrPerUserTmpFallback)
 
 TEST(VirtualBoxDirectory, CreatedPrivateAndRefusedWhenOthersCouldPlaceSockets)
 {
-    namespace fs = std::filesystem;
-    char base[] = "/tmp/ktv-dir-XXXXXX";
-    ASSERT_TRUE(mkdtemp(base));
-    const std::string dir = std::string(base) + "/ktvtune";
+    const test::TempDir base;
+    const std::string dir = base.File("ktvtune");
 
     std::string error;
     ASSERT_TRUE(EnsureVirtualBoxDirectory(dir, &error)) << error;
@@ -162,12 +161,10 @@ TEST(VirtualBoxDirectory, CreatedPrivateAndRefusedWhenOthersCouldPlaceSockets)
     EXPECT_FALSE(EnsureVirtualBoxDirectory(dir, &error));
     EXPECT_NE(error.find("open to other users"), std::string::npos) << error;
 
-    const std::string link = std::string(base) + "/link";
+    const std::string link = base.File("link");
     ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
     ASSERT_EQ(symlink(dir.c_str(), link.c_str()), 0);
     EXPECT_FALSE(EnsureVirtualBoxDirectory(link));
-
-    fs::remove_all(base);
 }
 
 TEST(VirtualBoxDirectory, SocketNames)

@@ -1,4 +1,5 @@
 #include "box/BoxServer.h"
+#include "core/TestSupport.h"
 #include "device/HidPro.h"
 #include "device/platform/DeviceWatcher.h"
 #include "device/platform/LinuxHidPlatform.h"
@@ -33,19 +34,11 @@ namespace {
 // A temporary runtime directory holding the virtual-box directory.
 class RuntimeDir : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char base[] = "/tmp/ktv-rt-XXXXXX";
-        ASSERT_TRUE(mkdtemp(base));
-        root = base;
-        dir = platform::VirtualBoxDirectory(root.c_str(), 0);
-        ASSERT_TRUE(platform::EnsureVirtualBoxDirectory(dir));
-    }
+    void SetUp() override { ASSERT_TRUE(platform::EnsureVirtualBoxDirectory(dir)); }
     void TearDown() override
     {
         for (int fd : fds)
             close(fd);
-        std::filesystem::remove_all(root);
     }
 
     // A listening SOCK_SEQPACKET socket at dir/name.
@@ -64,7 +57,9 @@ protected:
         return fd;
     }
 
-    std::string root, dir;
+    test::TempDir runtime;
+    const std::string root = runtime.Path();
+    const std::string dir = platform::VirtualBoxDirectory(root.c_str(), 0);
     std::vector<int> fds;
 };
 
