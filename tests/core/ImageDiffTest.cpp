@@ -161,7 +161,7 @@ TEST_F(SendChangesTest, StopsAtTheFirstFailedRequest)
     DspParams.MicVol = 1;
     DspParams.Echo.Delay = 2;
     DspParams.Band[0].Gain = 3;
-    box.Box.Faults = {VirtualBox::Fault::Silent, box.Box.RequestCount + 2, std::nullopt};
+    session.FailFrom(2);
     EXPECT_FALSE(SendChanges(from));
     const auto requests = TakeRequests(); // the echo request went unanswered; the band never went
     ASSERT_EQ(requests.size(), 2u);

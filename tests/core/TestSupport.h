@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,11 @@ public:
 
     // Payloads of the valid requests the box received since the last call.
     std::vector<Bytes> TakeRequests();
+    // The box fails from the n-th request on (1: the next one).
+    void FailFrom(int requestsFromNow, VirtualBox::Fault kind = VirtualBox::Fault::Silent)
+    {
+        box.Box.Faults = {kind, box.Box.RequestCount + requestsFromNow, std::nullopt};
+    }
 
     InProcessBox box;
 

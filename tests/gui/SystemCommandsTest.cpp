@@ -59,10 +59,6 @@ class SystemCommandsTest : public QObject {
     QPushButton* Button(const char* name) { return h.Find<QPushButton>(name); }
     QComboBox* Combo(const char* name) { return h.Find<QComboBox>(name); }
     std::vector<std::string>& Messages() { return h.ui.rec.messages; }
-    void FailFrom(int requestsFromNow, VirtualBox::Fault kind = VirtualBox::Fault::Silent)
-    {
-        h.box->Box.Faults = {kind, h.box->Box.RequestCount + requestsFromNow, std::nullopt};
-    }
     QString PathOf(const char* name) { return QDir(dir->path()).filePath(name); }
 
 private slots:
@@ -110,7 +106,7 @@ private slots:
 
     void connectToASilentBoxClosesIt()
     {
-        FailFrom(1);
+        h.session->FailFrom(1);
         h.Form().ConnectBitBtnClick();
         QVERIFY(!Hid().Linked);
         QVERIFY(!Hid().Opened);
@@ -222,7 +218,7 @@ private slots:
 
     void writeToDspStopsAtTheFirstFailure()
     {
-        FailFrom(5); // the third band request
+        h.session->FailFrom(5); // the third band request
         Button("UpdatePc2Dsp")->click();
         QCOMPARE(h.TakeRequests().size(), std::size_t(5));
         QCOMPARE(Messages(), std::vector<std::string>{"Write dsp fault!"});
@@ -255,7 +251,7 @@ private slots:
     void readFromDspFailureRefreshesNothing()
     {
         DspParams.Band[2].Gain = 4.0f; // not shown yet
-        FailFrom(1);
+        h.session->FailFrom(1);
         Button("UpdateDsp2Pc")->click();
         QCOMPARE(Messages(), std::vector<std::string>{"Read dsp fault!"});
         QCOMPARE(h.Find<QLineEdit>("FGainEdit3")->text(), QString("0.0"));
@@ -274,7 +270,7 @@ private slots:
 
         // A failing write-all sends no FactoryMode.
         Messages().clear();
-        FailFrom(2);
+        h.session->FailFrom(2);
         Button("BitBtnSave")->click();
         QCOMPARE(h.TakeRequests().size(), std::size_t(2));
         QCOMPARE(Messages(), std::vector<std::string>{"Set factory mode fault!"});
@@ -329,7 +325,7 @@ private slots:
         QFETCH(int, failingRequest);
         QFETCH(int, requestsSent);
         QFETCH(QString, message);
-        FailFrom(failingRequest);
+        h.session->FailFrom(failingRequest);
         Button(qPrintable(button))->click();
         const auto requests = h.TakeRequests();
         QCOMPARE(int(requests.size()), requestsSent);

@@ -148,10 +148,6 @@ class WindowGuardsTest : public QObject {
     template <class T> T* Find(const char* name) { return h.Find<T>(name); }
     std::vector<std::string>& Messages() { return h.ui.rec.messages; }
     QLabel* ExchangePanel() { return Find<QLabel>("StatusPanel1"); }
-    void FailFrom(int requestsFromNow, VirtualBox::Fault kind = VirtualBox::Fault::Silent)
-    {
-        h.box->Box.Faults = {kind, h.box->Box.RequestCount + requestsFromNow, std::nullopt};
-    }
     void Click(const char* button) { Find<QPushButton>(button)->click(); }
 
 private slots:
@@ -290,7 +286,7 @@ private slots:
         std::array<unsigned char, sizeof(DspParamsImage)> before;
         std::memcpy(before.data(), &DspParams, sizeof DspParams);
 
-        FailFrom(failing, VirtualBox::Fault(fault));
+        h.session->FailFrom(failing, VirtualBox::Fault(fault));
         Click("UpdateDsp2Pc");
         QCOMPARE(Messages(), std::vector<std::string>{"Read dsp fault!"});
         const auto requests = h.TakeRequests();
@@ -315,7 +311,7 @@ private slots:
     {
         QFETCH(QString, clearedBy);
         QVERIFY(ExchangePanel()->toolTip().isEmpty());
-        FailFrom(1);
+        h.session->FailFrom(1);
         Find<QSlider>("TrackBarEffectVol")->setValue(5);
         // The status text stays what it was; the panel is marked besides.
         QCOMPARE(h.Form().StatusText(1), QString("Read:fault!"));
@@ -330,7 +326,7 @@ private slots:
         QVERIFY(!ExchangePanel()->toolTip().isEmpty());
 
         // A failing whole transfer leaves it too; a successful one clears it.
-        FailFrom(1);
+        h.session->FailFrom(1);
         Click(qPrintable(clearedBy));
         QVERIFY(!ExchangePanel()->toolTip().isEmpty());
         h.box->Box.Faults = {};
