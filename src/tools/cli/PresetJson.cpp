@@ -26,19 +26,10 @@ Json Tenths(float value)
 
 Json Document(const DspParamsImage& p)
 {
-    Json j;
-    j["MicVol"] = p.MicVol;
-    j["MusicVol"] = p.MusicVol;
-    j["EffectVol"] = p.EffectVol;
-    j["Mute"] = p.Mute;
-    j["Delay"] = p.Delay;
-    j["Pitch"] = p.Pitch;
-    j["Fbx"] = p.Fbx;
-    j["Input"] = p.Input;
-    j["ReservedWord"] = p.ReservedWord;
-    j["MaxVol"] = p.MaxVol;
-    j["ReservedBytes"] = p.ReservedBytes;
-    j["NoiseGate"] = p.NoiseGate;
+    Json j = {{"MicVol", p.MicVol},       {"MusicVol", p.MusicVol},           {"EffectVol", p.EffectVol},
+              {"Mute", p.Mute},           {"Delay", p.Delay},                 {"Pitch", p.Pitch},
+              {"Fbx", p.Fbx},             {"Input", p.Input},                 {"ReservedWord", p.ReservedWord},
+              {"MaxVol", p.MaxVol},       {"ReservedBytes", p.ReservedBytes}, {"NoiseGate", p.NoiseGate}};
     Json& mix = j["OutMix"] = Json::array();
     for (const OutputMixParams& m : p.OutMix)
         mix.push_back({{"MicVol", m.MicVol}, {"MusicVol", m.MusicVol}, {"EchoVol", m.EchoVol}, {"ReverbVol", m.ReverbVol}});
