@@ -18,6 +18,7 @@
 #include "params/ImageDiff.h"
 #include "presets/DapFile.h"
 #include "presets/PresetIo.h"
+#include "protocol/DapLayout.h"
 
 #include "PresetJson.h"
 
@@ -171,7 +172,7 @@ bool SaveImage(const std::string& path)
 
 std::optional<std::uint8_t> ParseSlot(const std::string& text)
 {
-    if (text.size() != 1 || text[0] < '1' || text[0] > '8')
+    if (text.size() != 1 || text[0] < '1' || text[0] > '0' + SlotCount)
         return std::nullopt;
     return std::uint8_t(text[0] - '0');
 }
@@ -356,15 +357,15 @@ bool LoadFileAsStored(const std::string& path, DspParamsImage& image)
         return false;
     }
     DspParamsImage& p = DspParams;
-    p.MicVol = bytes[1];
-    p.MusicVol = bytes[2];
-    p.EffectVol = bytes[3];
-    p.Mute = bytes[4];
-    p.Pitch = std::int8_t(bytes[17]);
-    p.Input = bytes[19];
-    p.ReservedWord = GetU16(&bytes[20]);
+    p.MicVol = bytes[Dap::MicVol];
+    p.MusicVol = bytes[Dap::MusicVol];
+    p.EffectVol = bytes[Dap::EffectVol];
+    p.Mute = bytes[Dap::Mute];
+    p.Pitch = std::int8_t(bytes[Dap::Pitch]);
+    p.Input = bytes[Dap::Input];
+    p.ReservedWord = GetU16(&bytes[Dap::ReservedWord]);
     for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
-        p.ReservedBytes[i] = bytes[29 + i];
+        p.ReservedBytes[i] = bytes[Dap::ReservedBytes + i];
     image = p;
     return true;
 }
