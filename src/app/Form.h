@@ -184,7 +184,8 @@ private:
     QWidget* BuildStrip();
     QWidget* BuildSystemPage();
     void BuildStatusBar();
-    void DockEditor(QWidget* panel);
+    // The editor on a channel's tab, showing that channel; the caller refreshes.
+    void ShowChannel(EqChannel channel);
     void FillFileList();
     void SetConnectGlyph(int index);
     // Ends the press of the control that brought up the first-edit question.
