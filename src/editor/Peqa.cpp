@@ -64,14 +64,7 @@ TFormPEQA::TFormPEQA(QWidget* parent) : QWidget(parent)
         else
             StepQ(r, action);
     });
-    connect(rows_, &BandRows::valueEntered, this, [this](int r, BandField field) {
-        if (field == BandField::Fc)
-            ApplyFc(r);
-        else if (field == BandField::Gain)
-            ApplyGain(r);
-        else
-            ApplyQ(r);
-    });
+    connect(rows_, &BandRows::valueEntered, this, &TFormPEQA::ApplyValue);
     connect(rows_, &BandRows::resetClicked, this, &TFormPEQA::BitBtnResetClick);
     connect(rows_, &BandRows::channelBypassToggled, this, &TFormPEQA::FEnALLClick);
     connect(chart_, &ResponseChart::pointDragged, this, &TFormPEQA::ApplyDrag);
@@ -246,6 +239,16 @@ void TFormPEQA::ApplyGain(int r)
     SendRow(r);
 }
 
+void TFormPEQA::ApplyValue(int r, BandField field)
+{
+    if (field == BandField::Fc)
+        ApplyFc(r);
+    else if (field == BandField::Gain)
+        ApplyGain(r);
+    else
+        ApplyQ(r);
+}
+
 bool TFormPEQA::FilterKey(int r, BandField field, char16_t key)
 {
     NumberEdit* edit = rows_->Edit(r, field);
@@ -254,14 +257,8 @@ bool TFormPEQA::FilterKey(int r, BandField field, char16_t key)
         edit->clear();
         return true;
     }
-    if (key == 13 && !edit->text().isEmpty()) {
-        if (field == BandField::Fc)
-            ApplyFc(r);
-        else if (field == BandField::Gain)
-            ApplyGain(r);
-        else
-            ApplyQ(r);
-    }
+    if (key == 13 && !edit->text().isEmpty())
+        ApplyValue(r, field);
     if (key == u'.' && edit->text().contains(u'.'))
         return false;
     return IsNumberKey(key);

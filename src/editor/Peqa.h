@@ -59,6 +59,7 @@ public:
     void ApplyFc(int r);
     void ApplyGain(int r);
     void ApplyQ(int r);
+    void ApplyValue(int r, BandField field);
     // A key typed into a value edit: true lets it in; Enter applies the value.
     [[nodiscard]] bool FilterKey(int r, BandField field, char16_t key);
     void BitBtnResetClick();
