@@ -392,25 +392,20 @@ void TFormMain::RefreshVolumeControls()
 
 // ---- channel tabs ----
 
-void TFormMain::DockEditor(QWidget* panel)
+void TFormMain::ShowChannel(EqChannel channel)
 {
+    editor_->ShowChannel(channel);
+    QWidget* panel = dockPanels_[std::size_t(channel)];
     if (editor_->parentWidget() != panel)
         panel->layout()->addWidget(editor_);
+    editor_->show();
 }
 
 void TFormMain::PageControl1Change(int tab)
 {
     if (tab < 0 || tab >= EqChannelCount)
         return; // SYSTEM leaves the editor where it is
-    const BandGroup group = BandGroups[std::size_t(tab)];
-    editor_->ConfigureBands(std::uint8_t(group.FirstBand), std::uint8_t(group.BandCount));
-    const auto channel = EqChannel(tab);
-    if (channel >= EqChannel::MAIN)
-        editor_->PageControlSet()->ShowRightLine(channel == EqChannel::MAIN || channel == EqChannel::SRS);
-    editor_->PageControlSet()->SetChannel(channel);
-    editor_->Channel = std::uint8_t(tab);
-    DockEditor(dockPanels_[std::size_t(tab)]);
-    editor_->show();
+    ShowChannel(EqChannel(tab));
     editor_->RefreshBands();
     editor_->LoadSettings();
 }
@@ -432,11 +427,7 @@ void TFormMain::FitToMeasurementClick()
 
 void TFormMain::FormShow()
 {
-    editor_->ConfigureBands(0, 7);
-    editor_->PageControlSet()->SetChannel(EqChannel::MIC);
-    editor_->Channel = std::uint8_t(EqChannel::MIC);
-    DockEditor(dockPanels_[0]);
-    editor_->show();
+    ShowChannel(EqChannel::MIC);
     // Back to the tab of the last run, as if the user had clicked it.
     if (startTab_ > 0 && startTab_ < pages_->count())
         pages_->setCurrentIndex(startTab_);

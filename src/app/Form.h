@@ -185,7 +185,8 @@ private:
     QWidget* BuildStrip();
     void ConnectSystemPage();
     void BuildStatusBar();
-    void DockEditor(QWidget* panel);
+    // The editor on a channel's tab, showing that channel; the caller refreshes.
+    void ShowChannel(EqChannel channel);
     void SetConnectGlyph(int index);
     // Ends the press of the control that brought up the first-edit question.
     void ReleaseAfterQuestion();

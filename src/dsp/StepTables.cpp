@@ -2,6 +2,7 @@
 
 #include "base/UserInterface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -101,5 +102,44 @@ void BuildStepTables()
 int FcStepIndex(float x) { return Search(FcSteps, FcStepCount, x); }
 
 int QStepIndex(float x) { return Search(QSteps, QStepCount, x); }
+
+namespace {
+
+struct TableView {
+    const std::array<float, StepTableCapacity>& values;
+    int count;
+    int (*index)(float);
+};
+
+TableView View(StepTable table)
+{
+    if (table == StepTable::Fc)
+        return {FcSteps, FcStepCount, FcStepIndex};
+    return {QSteps, QStepCount, QStepIndex};
+}
+
+} // namespace
+
+int StepAlong(StepTable table, int remembered, float value, int delta)
+{
+    const TableView t = View(table);
+    int p = remembered;
+    if (p < 0 || p >= StepTableCapacity || t.values[std::size_t(p)] != value)
+        p = t.index(value);
+    return std::clamp(p + delta, 0, std::max(t.count - 1, 0));
+}
+
+int StepNearest(StepTable table, float x)
+{
+    const TableView t = View(table);
+    const int last = t.count - 1;
+    if (x > t.values[std::size_t(std::max(last, 0))])
+        return last;
+    if (x < t.values[0])
+        return 0;
+    return t.index(x);
+}
+
+float StepValue(StepTable table, int position) { return View(table).values[std::size_t(position)]; }
 
 } // namespace ktv

@@ -349,7 +349,7 @@ void TFitPanel::ApplyClick()
     else
         change();
     apply_->setEnabled(false);
-    emit Applied();
+    emit applied();
 }
 
 } // namespace ktv

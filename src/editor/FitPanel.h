@@ -49,7 +49,7 @@ public:
 
 signals:
     // After Apply changed the image and sent the bands.
-    void Applied();
+    void applied();
 
 private:
     void ShowResult();

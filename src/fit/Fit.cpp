@@ -15,8 +15,8 @@ namespace ktv {
 namespace {
 
 constexpr std::uint8_t BellOn = FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell);
-constexpr double BoxMaxBoostDb = 12.0;
-constexpr double BoxMaxCutDb = -24.0;
+constexpr double BoxMaxBoostDb = BandGainMax;
+constexpr double BoxMaxCutDb = BandGainMin;
 // Placement looks at the error smoothed over about a sixth of an octave, so a
 // band starts on a real deviation rather than on one noisy point.
 constexpr int SmoothHalfWidth = FitPointsPerOctave / 12;

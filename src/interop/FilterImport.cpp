@@ -162,7 +162,7 @@ void MapFilter(Candidate& c, std::uint8_t keepFlags)
         c.Notes.push_back("OFF in the file: bypassed");
 
     double gain = hasGain ? d.Gain : 0.0;
-    const double clamped = std::clamp(gain, double(-24.0f), double(12.0f));
+    const double clamped = std::clamp(gain, double(BandGainMin), double(BandGainMax));
     if (clamped != gain)
         c.Notes.push_back("gain clamped from " + Format("%.1f", gain) + " dB");
     band.Gain = float(std::round(clamped * 10.0) / 10.0);

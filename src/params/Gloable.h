@@ -96,6 +96,10 @@ struct EchoParams {
 
 using Coefficients = std::array<float, 5>; // b0, b1, b2, a1, a2
 
+// The gain a band can take, in dB: what the box accepts.
+inline constexpr float BandGainMin = -24.0f;
+inline constexpr float BandGainMax = 12.0f;
+
 struct PeqBand {
     std::uint8_t Flags = 0;
     float Fc = 0;   // Hz

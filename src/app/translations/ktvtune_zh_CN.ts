@@ -653,7 +653,7 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     </message>
 </context>
 <context>
-    <name>ktv::TFormPEQA</name>
+    <name>ktv::BandRows</name>
     <message>
         <source>Reset</source>
         <translation>复位</translation>
@@ -679,8 +679,15 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>旁通</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid number.</source>
-        <translation>“%1”不是有效的数字。</translation>
+        <source>Parametric</source>
+        <translation>参量</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::ResponseChart</name>
+    <message>
+        <source>Gain/db</source>
+        <translation>增益/dB</translation>
     </message>
     <message>
         <source>Frequency Response</source>
@@ -693,14 +700,6 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>EQ Bypass</source>
         <translation>均衡旁通</translation>
-    </message>
-    <message>
-        <source>Parametric</source>
-        <translation>参量</translation>
-    </message>
-    <message>
-        <source>Reset %1 EQ</source>
-        <translation>复位 %1 均衡</translation>
     </message>
     <message>
         <source>Measurement</source>
@@ -760,6 +759,17 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Reset factory mode:</source>
         <translation>调用预设:</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TFormPEQA</name>
+    <message>
+        <source>&apos;%1&apos; is not a valid number.</source>
+        <translation>“%1”不是有效的数字。</translation>
+    </message>
+    <message>
+        <source>Reset %1 EQ</source>
+        <translation>复位 %1 均衡</translation>
     </message>
 </context>
 </TS>
