@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,17 +61,10 @@ class SettingsPagesTest : public QObject {
     Q_OBJECT
 
     RecordingUi ui;
-    InProcessBox box;
-    std::size_t seen = 0;
+    std::optional<ktv::test::BoxSession> session;
     std::unique_ptr<SettingsPages> pages;
 
-    std::vector<Bytes> TakeRequests()
-    {
-        auto all = box.Box.ReceivedPayloads();
-        std::vector<Bytes> fresh(all.begin() + std::ptrdiff_t(seen), all.end());
-        seen = all.size();
-        return fresh;
-    }
+    std::vector<Bytes> TakeRequests() { return session->TakeRequests(); }
 
     // A fresh image and a fresh set of pages on `ch`; `prepare` edits the
     // image before the pages exist.
@@ -101,19 +95,14 @@ private slots:
     void initTestCase()
     {
         QLocale::setDefault(QLocale::c());
-        SetUserInterface(&ui);
-        Hid() = HidPro{};
-        Hid().SetPlatform(&box);
-        Hid().OpenDevice();
+        session.emplace(ui);
         QVERIFY(Hid().Opened);
     }
 
     void cleanupTestCase()
     {
         pages.reset();
-        Hid().CloseDevice();
-        Hid().SetPlatform(nullptr);
-        SetUserInterface(nullptr);
+        session.reset();
     }
 
     void init()
@@ -499,12 +488,12 @@ private slots:
     void failedSendKeepsTheNewValue()
     {
         Fresh(MIC);
-        box.Box.Faults = {VirtualBox::Fault::Silent, box.Box.RequestCount + 1, std::nullopt};
+        session->FailFrom(1);
         Bar("TrackBarMicRatio")->setValue(8);
         QCOMPARE(int(DspParams.Dyn[0].Ratio), 8);
         QCOMPARE(Text("LabelMicRatio"), QString("8"));
         QCOMPARE(ui.status[1], std::string("Read:fault!"));
-        box.Box.Faults = {};
+        session->box.Box.Faults = {};
     }
 
     // ---- LoadSettings ----

@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>ktv::BandRows</name>
+    <message>
+        <source>Reset</source>
+        <translation>复位</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>Fc/Hz</source>
+        <translation>频率/Hz</translation>
+    </message>
+    <message>
+        <source>Gain/db</source>
+        <translation>增益/dB</translation>
+    </message>
+    <message>
+        <source>Q</source>
+        <translation>Q</translation>
+    </message>
+    <message>
+        <source>Bypass</source>
+        <translation>旁通</translation>
+    </message>
+    <message>
+        <source>Parametric</source>
+        <translation>参量</translation>
+    </message>
+</context>
+<context>
     <name>ktv::Core</name>
     <message>
         <source>no usb device 2</source>
@@ -174,6 +205,33 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     </message>
 </context>
 <context>
+    <name>ktv::ResponseChart</name>
+    <message>
+        <source>Gain/db</source>
+        <translation>增益/dB</translation>
+    </message>
+    <message>
+        <source>Frequency Response</source>
+        <translation>频率响应</translation>
+    </message>
+    <message>
+        <source>Frequency/Hz</source>
+        <translation>频率/Hz</translation>
+    </message>
+    <message>
+        <source>EQ Bypass</source>
+        <translation>均衡旁通</translation>
+    </message>
+    <message>
+        <source>Measurement</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Prediction</source>
+        <translation>预测</translation>
+    </message>
+</context>
+<context>
     <name>ktv::SettingsPages</name>
     <message>
         <source>OFF</source>
@@ -301,6 +359,157 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>About</source>
         <translation>关于</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::TFitPanel</name>
+    <message>
+        <source>Fit to measurement</source>
+        <translation>按测量拟合</translation>
+    </message>
+    <message>
+        <source>Choose file…</source>
+        <translation>选择文件…</translation>
+    </message>
+    <message>
+        <source>Flat</source>
+        <translation>平直</translation>
+    </message>
+    <message>
+        <source>Tilt</source>
+        <translation>倾斜</translation>
+    </message>
+    <message>
+        <source>Target curve</source>
+        <translation>目标曲线</translation>
+    </message>
+    <message>
+        <source> dB/octave</source>
+        <translation> dB/倍频程</translation>
+    </message>
+    <message>
+        <source> Hz</source>
+        <translation> Hz</translation>
+    </message>
+    <message>
+        <source>to</source>
+        <translation>至</translation>
+    </message>
+    <message>
+        <source> dB</source>
+        <translation> dB</translation>
+    </message>
+    <message>
+        <source>Measurement:</source>
+        <translation>测量:</translation>
+    </message>
+    <message>
+        <source>Target:</source>
+        <translation>目标:</translation>
+    </message>
+    <message>
+        <source>Range:</source>
+        <translation>范围:</translation>
+    </message>
+    <message>
+        <source>Largest boost:</source>
+        <translation>最大提升:</translation>
+    </message>
+    <message>
+        <source>Largest cut:</source>
+        <translation>最大衰减:</translation>
+    </message>
+    <message>
+        <source>Bands to use:</source>
+        <translation>使用的频段:</translation>
+    </message>
+    <message>
+        <source>Fit</source>
+        <translation>拟合</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>应用</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>类型</translation>
+    </message>
+    <message>
+        <source>Fc (Hz)</source>
+        <translation>频率 (Hz)</translation>
+    </message>
+    <message>
+        <source>Q</source>
+        <translation>Q</translation>
+    </message>
+    <message>
+        <source>Gain (dB)</source>
+        <translation>增益 (dB)</translation>
+    </message>
+    <message>
+        <source>Hz</source>
+        <translation>Hz</translation>
+    </message>
+    <message>
+        <source>dB</source>
+        <translation>dB</translation>
+    </message>
+    <message>
+        <source>Measured</source>
+        <translation>测量值</translation>
+    </message>
+    <message>
+        <source>Predicted</source>
+        <translation>预测值</translation>
+    </message>
+    <message>
+        <source>Target</source>
+        <translation>目标</translation>
+    </message>
+    <message>
+        <source>Load a measurement of the channel first.</source>
+        <translation>请先载入该通道的测量。</translation>
+    </message>
+    <message>
+        <source>Bypassed: left alone</source>
+        <translation>已旁通：保持不变</translation>
+    </message>
+    <message>
+        <source>the chart&apos;s measurement</source>
+        <translation>图表中的测量</translation>
+    </message>
+    <message>
+        <source>Measurements (*.txt *.frd *.csv);;All files (*)</source>
+        <translation>测量文件 (*.txt *.frd *.csv);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>%1 cannot be used: %2</source>
+        <translation>%1 无法使用：%2</translation>
+    </message>
+    <message>
+        <source>Measurement</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Choose a target curve file first.</source>
+        <translation>请先选择目标曲线文件。</translation>
+    </message>
+    <message>
+        <source>Cannot fit: %1</source>
+        <translation>无法拟合：%1</translation>
+    </message>
+    <message>
+        <source>Error over %1 to %2 Hz: before RMS %3 dB, largest %4 dB; after RMS %5 dB, largest %6 dB</source>
+        <translation>%1 至 %2 Hz 的误差：拟合前 RMS %3 dB，最大 %4 dB；拟合后 RMS %5 dB，最大 %6 dB</translation>
+    </message>
+    <message>
+        <source>%1 (left alone)</source>
+        <translation>%1（保持不变）</translation>
+    </message>
+    <message>
+        <source>The channel&apos;s bands changed since the fit: fit again.</source>
+        <translation>拟合后该通道的频段已改变：请重新拟合。</translation>
     </message>
 </context>
 <context>
@@ -651,63 +860,24 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>Export chart</source>
         <translation>导出图表</translation>
     </message>
-</context>
-<context>
-    <name>ktv::BandRows</name>
     <message>
-        <source>Reset</source>
-        <translation>复位</translation>
+        <source>EQ</source>
+        <translation>均衡</translation>
     </message>
     <message>
-        <source>Type</source>
-        <translation>类型</translation>
-    </message>
-    <message>
-        <source>Fc/Hz</source>
-        <translation>频率/Hz</translation>
-    </message>
-    <message>
-        <source>Gain/db</source>
-        <translation>增益/dB</translation>
-    </message>
-    <message>
-        <source>Q</source>
-        <translation>Q</translation>
-    </message>
-    <message>
-        <source>Bypass</source>
-        <translation>旁通</translation>
-    </message>
-    <message>
-        <source>Parametric</source>
-        <translation>参量</translation>
+        <source>Fit to measurement…</source>
+        <translation>按测量拟合…</translation>
     </message>
 </context>
 <context>
-    <name>ktv::ResponseChart</name>
+    <name>ktv::TFormPEQA</name>
     <message>
-        <source>Gain/db</source>
-        <translation>增益/dB</translation>
+        <source>&apos;%1&apos; is not a valid number.</source>
+        <translation>“%1”不是有效的数字。</translation>
     </message>
     <message>
-        <source>Frequency Response</source>
-        <translation>频率响应</translation>
-    </message>
-    <message>
-        <source>Frequency/Hz</source>
-        <translation>频率/Hz</translation>
-    </message>
-    <message>
-        <source>EQ Bypass</source>
-        <translation>均衡旁通</translation>
-    </message>
-    <message>
-        <source>Measurement</source>
-        <translation>测量</translation>
-    </message>
-    <message>
-        <source>Prediction</source>
-        <translation>预测</translation>
+        <source>Reset %1 EQ</source>
+        <translation>复位 %1 均衡</translation>
     </message>
 </context>
 <context>
@@ -759,17 +929,6 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Reset factory mode:</source>
         <translation>调用预设:</translation>
-    </message>
-</context>
-<context>
-    <name>ktv::TFormPEQA</name>
-    <message>
-        <source>&apos;%1&apos; is not a valid number.</source>
-        <translation>“%1”不是有效的数字。</translation>
-    </message>
-    <message>
-        <source>Reset %1 EQ</source>
-        <translation>复位 %1 均衡</translation>
     </message>
 </context>
 </TS>

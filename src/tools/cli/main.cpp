@@ -737,14 +737,22 @@ int main(int argc, char** argv)
         std::fputs(c ? c->Usage : MainUsage, stdout);
         return ExitOk;
     } catch (const CLI::ParseError& e) {
-        // An option without its value: CLI11 names it before a colon.
+        // An option without its value: CLI11 names it before a colon, by its
+        // long name; the message names it as typed, which is the last word.
         const std::string what = e.what();
-        const std::string option = what.substr(0, what.find(':'));
+        std::string option = what.substr(0, what.find(':'));
         const Command* c = chosen();
+        if (e.get_name() != "ArgumentMismatch" || !option.starts_with("-"))
+            return UsageError(c ? c->Usage : MainUsage, what);
+        const std::string typed = argv[argc - 1];
+        const CLI::App* where = c ? app.get_subcommand(c->Name) : &app;
+        for (const CLI::App* scope : {where, static_cast<const CLI::App*>(&app)}) {
+            const CLI::Option* named = scope->get_option_no_throw(option);
+            if (named && named == scope->get_option_no_throw(typed))
+                option = typed;
+        }
         return UsageError(c ? c->Usage : MainUsage,
-                          e.get_name() == "ArgumentMismatch" && option.starts_with("-")
-                              ? option + (option == "--device" ? " needs a box" : " needs a value")
-                              : what);
+                          option + (option == "--device" || option == "-d" ? " needs a box" : " needs a value"));
     }
     if (!app.remaining().empty())
         return UsageError(MainUsage, Unexpected(app.remaining().front(), "command"));
