@@ -19,6 +19,33 @@ constexpr double GainHigh = 200.0;
 constexpr int FreqInset = 10; // both ends of the frequency axis sit this far inside the plot
 constexpr int HitRadius = 2;  // pixels around a band point that pick it up
 
+// The chart's title. QCustomPlot asks a text element for its size at every
+// layout pass, and each answer lays the text out anew (about 70 times before
+// the window first appears); the size only changes with the text, font or
+// margins.
+class ChartTitle final : public QCPTextElement {
+public:
+    using QCPTextElement::QCPTextElement;
+
+    QSize minimumOuterSizeHint() const override
+    {
+        const QFont& shown = mSelected ? mSelectedFont : mFont;
+        if (!hint_.isValid() || text_ != mText || font_ != shown || margins_ != mMargins) {
+            text_ = mText;
+            font_ = shown;
+            margins_ = mMargins;
+            hint_ = QCPTextElement::minimumOuterSizeHint();
+        }
+        return hint_;
+    }
+
+private:
+    mutable QString text_;
+    mutable QFont font_;
+    mutable QMargins margins_;
+    mutable QSize hint_;
+};
+
 // Labelled lines at 2-5-10 per decade, unlabelled at the other whole
 // multiples; values and labels in the chart's tenths.
 class FrequencyTicker : public QCPAxisTicker {
@@ -117,7 +144,7 @@ ResponseChart::ResponseChart(QWidget* parent) : ChartPlot(parent)
 
 void ResponseChart::BuildAxes()
 {
-    auto* title = new QCPTextElement(this, tr("Frequency Response"), QFont(font().family(), 10, QFont::Bold));
+    auto* title = new ChartTitle(this, tr("Frequency Response"), QFont(font().family(), 10, QFont::Bold));
     title->setTextColor(Qt::white);
     plotLayout()->insertRow(0);
     plotLayout()->addElement(0, 0, title);
