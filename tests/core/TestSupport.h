@@ -6,6 +6,7 @@
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
 #include "device/InProcessBox.h"
+#include "params/Gloable.h"
 
 #include <gtest/gtest.h>
 
@@ -108,5 +109,11 @@ private:
 
 // A well-formed 65-byte report (request or reply) carrying `payload`.
 Bytes Frame(const Bytes& payload);
+
+// Whether two bands agree in every field that travels (not the coefficients).
+inline bool SameBand(const PeqBand& a, const PeqBand& b)
+{
+    return a.Flags == b.Flags && a.Fc == b.Fc && a.Q == b.Q && a.Gain == b.Gain;
+}
 
 } // namespace ktv::test

@@ -63,11 +63,6 @@ std::vector<Bytes> RunPayloads(int first, int count)
     return run;
 }
 
-bool SameSettings(const PeqBand& a, const PeqBand& b)
-{
-    return a.Flags == b.Flags && a.Fc == b.Fc && a.Q == b.Q && a.Gain == b.Gain;
-}
-
 } // namespace
 
 class FitPanelTest : public QObject {
@@ -116,7 +111,7 @@ private slots:
         const FitResult& r = *panel->Result();
         QVERIFY(h.TakeRequests().empty());
         for (int k = 0; k < BandTotal; ++k)
-            QVERIFY(SameSettings(DspParams.Band[std::size_t(k)], before[std::size_t(k)]));
+            QVERIFY(SameBand(DspParams.Band[std::size_t(k)], before[std::size_t(k)]));
         QVERIFY(r.Before.RmsDb > 1.0);
         QVERIFY(r.After.RmsDb < r.Before.RmsDb / 4);
         const QString errors = In<QLabel>(panel, "FitErrors")->text();
@@ -132,7 +127,7 @@ private slots:
 
         Click(panel, "ApplyButton");
         for (int k = 0; k < 7; ++k)
-            QVERIFY(SameSettings(DspParams.Band[std::size_t(7 + k)], r.Bands[std::size_t(k)]));
+            QVERIFY(SameBand(DspParams.Band[std::size_t(7 + k)], r.Bands[std::size_t(k)]));
         QCOMPARE(h.TakeRequests(), RunPayloads(7, 7));
         QCOMPARE(h.Find<QLineEdit>("FcEdit1")->text(), FormatBandValue(r.Bands[0].Fc, 6));
         QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
@@ -145,7 +140,7 @@ private slots:
         Hid().Linked = true;
         undo->trigger();
         for (int k = 0; k < BandTotal; ++k)
-            QVERIFY(SameSettings(DspParams.Band[std::size_t(k)], before[std::size_t(k)]));
+            QVERIFY(SameBand(DspParams.Band[std::size_t(k)], before[std::size_t(k)]));
         QCOMPARE(h.TakeRequests(), RunPayloads(7, 7));
         QCOMPARE(h.Find<QLineEdit>("FcEdit1")->text(), FormatBandValue(before[7].Fc, 6));
     }
@@ -182,9 +177,9 @@ private slots:
         QCOMPARE(panel->Result()->Fitted, (std::vector<bool>{true, false, true, false, true}));
         QCOMPARE(In<QTableWidget>(panel, "FitBands")->item(1, 0)->text(), QString("Bell (left alone)"));
         Click(panel, "ApplyButton");
-        QVERIFY(SameSettings(DspParams.Band[15], before[15]));
-        QVERIFY(SameSettings(DspParams.Band[17], before[17]));
-        QVERIFY(!SameSettings(DspParams.Band[14], before[14]));
+        QVERIFY(SameBand(DspParams.Band[15], before[15]));
+        QVERIFY(SameBand(DspParams.Band[17], before[17]));
+        QVERIFY(!SameBand(DspParams.Band[14], before[14]));
         QCOMPARE(h.TakeRequests(), RunPayloads(14, 5));
     }
 
@@ -240,7 +235,7 @@ private slots:
         const PeqBand bypassed = DspParams.Band[9];
         Click(panel, "ApplyButton");
         QVERIFY(h.TakeRequests().empty());
-        QVERIFY(SameSettings(DspParams.Band[9], bypassed));
+        QVERIFY(SameBand(DspParams.Band[9], bypassed));
         QCOMPARE(In<QLabel>(panel, "FitErrors")->text(), QString("The channel's bands changed since the fit: fit again."));
         QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
 

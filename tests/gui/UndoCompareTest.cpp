@@ -56,12 +56,6 @@ std::vector<Bytes> WriteAllPayloads()
     return all;
 }
 
-// Whether two bands agree in every field that travels.
-bool SameBand(const PeqBand& a, const PeqBand& b)
-{
-    return a.Flags == b.Flags && a.Fc == b.Fc && a.Q == b.Q && a.Gain == b.Gain;
-}
-
 } // namespace
 
 class UndoCompareTest : public QObject {
