@@ -8,7 +8,7 @@
 
 namespace ktv {
 
-// ~/.config/ktvtune/ktvtune.conf, or under the path set with
+// ~/.config/ktvtune/ktvtune.ini, or under the path set with
 // QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, ...).
 std::unique_ptr<QSettings> OpenSettings();
 // Forgets everything remembered: the next window starts as on a first run.

@@ -9,13 +9,67 @@
 #include "device/platform/LinuxHidPlatform.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Without a display Qt ends the program with a fatal message and a core
+// dump. While the application is being built, messages are held back; a
+// fatal one becomes a single line and exit status 1.
+QtMessageHandler previousHandler = nullptr;
+QList<std::pair<QtMsgType, QString>>* heldMessages = nullptr;
+
+void HoldWhileStarting(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtFatalMsg) {
+        std::fputs("ktvtune: cannot open a window: no display could be reached (is DISPLAY or WAYLAND_DISPLAY set?)\n",
+                   stderr);
+        std::_Exit(1);
+    }
+    if (heldMessages)
+        heldMessages->append({type, text});
+}
+
+// SIGTERM (a logout), SIGHUP and SIGINT close the window as its close box
+// does, so what it remembers is saved. The handler only writes a byte; the
+// event loop does the rest.
+int signalPipe[2] = {-1, -1};
+
+void NoteSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+        struct sigaction action = {};
+        action.sa_handler = NoteSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (const int sig : {SIGTERM, SIGHUP, SIGINT})
+            sigaction(sig, &action, nullptr);
+    }
     ktv::WarmUpFonts();
+    QList<std::pair<QtMsgType, QString>> held;
+    heldMessages = &held;
+    previousHandler = qInstallMessageHandler(HoldWhileStarting);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    heldMessages = nullptr;
+    for (const auto& [type, text] : held)
+        qt_message_output(type, QMessageLogContext(), text);
     ktv::ApplyTheme(app);
     ktv::InstallTranslations(app);
     QApplication::setApplicationName("ktvtune");
@@ -45,6 +99,19 @@ int main(int argc, char** argv)
     ktv::TFormMain form(nullptr, &watcher);
     ktv::SetUserInterface(&form.Interface());
     form.show();
+
+    // A signal that came while the window was being built waits in the pipe.
+    std::unique_ptr<QSocketNotifier> signalWatch;
+    if (signalPipe[0] >= 0) {
+        signalWatch = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(signalWatch.get(), &QSocketNotifier::activated, &form, [&form] {
+            char byte = 0;
+            [[maybe_unused]] const auto n = ::read(signalPipe[0], &byte, 1);
+            form.close();
+            QCoreApplication::exit(0);
+        });
+    }
+
     const int code = app.exec();
     ktv::SetUserInterface(nullptr);
     ktv::Hid().CloseDevice();

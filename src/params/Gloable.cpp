@@ -42,9 +42,11 @@ void LoadDefaults()
 
 std::int32_t Tenths(float value)
 {
-    // The product is formed in double so it keeps every bit of the float;
-    // the conversion truncates toward zero (0.7f travels as 6, not 7).
-    const double t = std::trunc(double(value) * 10.0);
+    // The product is formed in double so it keeps every bit of the float,
+    // then rounded to the nearest tenth, halves away from zero: 0.7f is
+    // 6.9999999 tenths and must travel as 7, and a value read as n tenths
+    // goes back as n.
+    const double t = std::round(double(value) * 10.0);
     // An Fc near the edge of the 32-bit range (a box reply or preset file can
     // carry one) rounds to a float whose tenths no longer fit: saturate rather
     // than let the conversion overflow and flip the sign on the way back.

@@ -155,7 +155,8 @@ inline std::int32_t GetI32(const std::uint8_t* p)
                         std::uint32_t(p[3]) << 24);
 }
 
-// value x 10, formed in double and truncated toward zero.
+// value x 10, formed in double and rounded to the nearest whole number
+// (halves away from zero); saturates at the 32-bit range.
 std::int32_t Tenths(float value);
 // The 9-byte band record: Flags, Fc x10 (i32), Q x10 (i16), Gain x10 (i16).
 void EncodeBandRecord(const PeqBand& band, std::uint8_t* record);

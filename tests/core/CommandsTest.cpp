@@ -11,10 +11,10 @@ namespace {
 
 class CommandsTest : public CoreFixture {};
 
-TEST_F(CommandsTest, DefaultBandTravelsAsItsTruncatedRecord)
+TEST_F(CommandsTest, DefaultBandTravelsAsItsRoundedRecord)
 {
     ASSERT_TRUE(SendPeqBands(0, 1));
-    EXPECT_EQ(TakeRequests(), (std::vector<Bytes>{{0x20, 0x00, 0x01, 0xC2, 0xF4, 0x01, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00}}));
+    EXPECT_EQ(TakeRequests(), (std::vector<Bytes>{{0x20, 0x00, 0x01, 0xC2, 0xF4, 0x01, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00}}));
 }
 
 TEST_F(CommandsTest, SendMuteWritesTheExactReportAndExpectsAnEchoOfTwoBytes)
@@ -140,9 +140,9 @@ TEST_F(CommandsTest, BandRunsAndBypassFlagsFollowTheImage)
     ASSERT_EQ(sent.size(), 2u);
     ASSERT_EQ(sent[0].size(), 30u);
     EXPECT_EQ(Bytes(sent[0].begin(), sent[0].begin() + 12),
-              // 12345.6f is 12345.5996..., so Fc travels as 123455 = 0x0001E23F;
-              // Q 1.4 -> 13, Gain -3.5 -> -35
-              (Bytes{0x20, 36, 3, 0x84, 0x3F, 0xE2, 0x01, 0x00, 0x0D, 0x00, 0xDD, 0xFF}));
+              // 12345.6f is 12345.5996..., which still travels as 123456 = 0x0001E240;
+              // Q 1.4 -> 14, Gain -3.5 -> -35
+              (Bytes{0x20, 36, 3, 0x84, 0x40, 0xE2, 0x01, 0x00, 0x0E, 0x00, 0xDD, 0xFF}));
     EXPECT_EQ(sent[1], (Bytes{0x25, 36, 3, 0x84, 0xC2, 0x03}));
 }
 

@@ -105,8 +105,8 @@ TEST_F(DapFileTest, LayoutOfAWrittenFile)
     EXPECT_EQ((Bytes(f.begin() + 85, f.begin() + 96)), (Bytes{0x34, 0x12, 0x78, 0x56, 13, 11, 12, 14, 15, 16, 17}));
     EXPECT_EQ((Bytes(f.begin() + 96, f.begin() + 112)),
               (Bytes{0x11, 0x11, 0x22, 0x22, 31, 32, 0x33, 0x01, 0x44, 0x44, 35, 36, 37, 38, 39, 40}));
-    // Band 0: 1000 Hz, Q 0.7 -> 6, gain -3.3 -> -32.
-    EXPECT_EQ((Bytes(f.begin() + 112, f.begin() + 121)), (Bytes{0xC2, 0x10, 0x27, 0, 0, 6, 0, 0xE0, 0xFF}));
+    // Band 0: 1000 Hz, Q 0.7 -> 7, gain -3.3 -> -33.
+    EXPECT_EQ((Bytes(f.begin() + 112, f.begin() + 121)), (Bytes{0xC2, 0x10, 0x27, 0, 0, 7, 0, 0xDF, 0xFF}));
     unsigned sum = 0;
     for (int i = 1; i <= 462; ++i)
         sum += f[std::size_t(i)];

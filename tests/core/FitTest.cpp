@@ -163,9 +163,9 @@ TEST_F(FitTest, StepsFittedDirectlyBeatRoundingAfterwardsOnTwentyRooms)
 }
 
 // Without noise a room made by one band on the steps is undone exactly, and
-// the band comes back as the step the box holds: the Q steps 0.40 to 0.48
-// all reach the box as 0.4, so the fit names 0.4; 99.1 Hz travels as 99.0,
-// Q 1.25 as 1.2, and no other step gives those.
+// the band comes back as the step the box holds: the Q steps 0.45 to 0.54
+// all reach the box as 0.5, so the fit names 0.5; Q 1.25 travels as 1.3.
+// 99.1f lies just below 99.1 and still travels as 99.1.
 TEST_F(FitTest, OneBandRoomsComeBackOnTheirSteps)
 {
     const struct {
@@ -173,9 +173,9 @@ TEST_F(FitTest, OneBandRoomsComeBackOnTheirSteps)
         float wantFc, wantQ;
     } cases[] = {
         {1000.0f, 2.0f, -6.0f, 1000.0f, 2.0f},
-        {3410.0f, 0.46f, -4.5f, 3410.0f, 0.4f},
+        {3410.0f, 0.46f, -4.5f, 3410.0f, 0.5f},
         {99.1f, 5.1f, -9.0f, 99.1f, 5.1f},
-        {14100.0f, 1.25f, -3.2f, 14100.0f, 1.25f},
+        {14100.0f, 1.25f, -3.2f, 14100.0f, 1.3f},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fc);

@@ -72,7 +72,7 @@ TEST(BandGroups, ArrayOrderDiffersFromChannelOrder)
         EXPECT_EQ(covered[k], 1) << k;
 }
 
-TEST(BandRecord, EncodesTenthsTruncatedTowardZero)
+TEST(BandRecord, EncodesTheNearestTenthHalvesAwayFromZero)
 {
     struct Case {
         std::uint8_t flags;
@@ -80,13 +80,20 @@ TEST(BandRecord, EncodesTenthsTruncatedTowardZero)
         std::array<std::uint8_t, 9> bytes;
     };
     const Case cases[] = {
-        {0xC2, 50.0f, 0.7f, 0.0f, {0xC2, 0xF4, 0x01, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00}},
-        {0x80, 1000.0f, 1.4f, -3.5f, {0x80, 0x10, 0x27, 0x00, 0x00, 0x0D, 0x00, 0xDD, 0xFF}},
-        {0x42, 20200.0f, 124.0f, -3.3f, {0x42, 0x10, 0x15, 0x03, 0x00, 0xD8, 0x04, 0xE0, 0xFF}},
+        // 0.7f and 1.4f lie just below their tenths; they still travel as 7 and 14.
+        {0xC2, 50.0f, 0.7f, 0.0f, {0xC2, 0xF4, 0x01, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00}},
+        {0x80, 1000.0f, 1.4f, -3.5f, {0x80, 0x10, 0x27, 0x00, 0x00, 0x0E, 0x00, 0xDD, 0xFF}},
+        {0x42, 20200.0f, 124.0f, -3.3f, {0x42, 0x10, 0x15, 0x03, 0x00, 0xD8, 0x04, 0xDF, 0xFF}},
+        // Halves go away from zero on both sides; just under a half goes to zero.
+        {0x80, 1000.0f, 0.05f, -0.05f, {0x80, 0x10, 0x27, 0x00, 0x00, 0x01, 0x00, 0xFF, 0xFF}},
+        {0x80, 1000.25f, 0.25f, -0.25f, {0x80, 0x13, 0x27, 0x00, 0x00, 0x03, 0x00, 0xFD, 0xFF}},
+        {0x80, 1000.0f, 0.04f, -0.04f, {0x80, 0x10, 0x27, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+        // The largest Fc whose tenths fit is carried exactly.
+        {0xC2, 214748352.0f, 0.7f, 0.0f, {0xC2, 0x80, 0xFF, 0xFF, 0x7F, 0x07, 0x00, 0x00, 0x00}},
         // The extreme Fc a record can carry comes back as a float whose tenths
         // lie just past the 32-bit range: they saturate, keeping the sign.
-        {0xC2, 214748368.0f, 0.7f, 0.0f, {0xC2, 0xFF, 0xFF, 0xFF, 0x7F, 0x06, 0x00, 0x00, 0x00}},
-        {0xC2, -214748368.0f, 0.7f, 0.0f, {0xC2, 0x00, 0x00, 0x00, 0x80, 0x06, 0x00, 0x00, 0x00}},
+        {0xC2, 214748368.0f, 0.7f, 0.0f, {0xC2, 0xFF, 0xFF, 0xFF, 0x7F, 0x07, 0x00, 0x00, 0x00}},
+        {0xC2, -214748368.0f, 0.7f, 0.0f, {0xC2, 0x00, 0x00, 0x00, 0x80, 0x07, 0x00, 0x00, 0x00}},
     };
     for (const Case& c : cases) {
         PeqBand b;
@@ -108,9 +115,29 @@ TEST(BandRecord, DecodesToNearestFloatOfTheTenths)
     DecodeBandRecord(rec, b);
     EXPECT_EQ(b.Flags, 0x82);
     EXPECT_EQ(b.Fc, 1000.0f);
-    EXPECT_EQ(b.Q, 0.6f);
+    EXPECT_EQ(b.Q, 0.6f); // tenths read back: 6 is 0.6
     EXPECT_EQ(b.Gain, -3.5f);
     EXPECT_EQ(b.Coef, (Coefficients{1, 2, 3, 4, 5})); // never carried
+}
+
+TEST(BandRecord, EveryTenthReadIsWrittenBackUnchanged)
+{
+    // The typed value (a float near n / 10) and the value read as n tenths
+    // both go back as n, for every gain and Q the box takes.
+    for (int n = -240; n <= 1500; ++n) {
+        PeqBand typed;
+        typed.Q = float(n) / 10.0f;
+        typed.Gain = float(n) / 10.0f;
+        std::uint8_t rec[9] = {};
+        EncodeBandRecord(typed, rec);
+        ASSERT_EQ(GetI16(rec + 5), n);
+        ASSERT_EQ(GetI16(rec + 7), n);
+        PeqBand read;
+        DecodeBandRecord(rec, read);
+        std::uint8_t again[9] = {};
+        EncodeBandRecord(read, again);
+        ASSERT_EQ(GetI16(again + 7), n);
+    }
 }
 
 } // namespace

@@ -102,13 +102,13 @@ TEST_F(TransfersTest, ReadAllFillsTheImageFromTheBoxInNineExchanges)
 
 TEST_F(TransfersTest, ReadAllDecodesBandRecordsToNearestFloat)
 {
-    // A default band sent and read back returns with Q 0.6: 0.7 travels as 6.
+    // A default band sent and read back returns as it went: 0.7 travels as 7.
     ASSERT_TRUE(WriteAllToDevice());
     DspParams.Band[3].Gain = 1;
     box.Box.Current.Bands[BandRecordSize * 5 + 7] = 0xDD; // Gain -35
     box.Box.Current.Bands[BandRecordSize * 5 + 8] = 0xFF;
     ASSERT_TRUE(ReadAllFromDevice());
-    EXPECT_EQ(DspParams.Band[0].Q, 0.6f);
+    EXPECT_EQ(DspParams.Band[0].Q, 0.7f);
     EXPECT_EQ(DspParams.Band[0].Fc, 50.0f);
     EXPECT_EQ(DspParams.Band[3].Gain, 0.0f);
     EXPECT_EQ(DspParams.Band[5].Gain, -3.5f);

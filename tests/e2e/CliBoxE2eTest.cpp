@@ -543,7 +543,7 @@ TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
         b.Flags = std::uint8_t((k % 2 ? 0 : FlagBandOn) | FlagChannelEqOn | (k % 7));
         b.Fc = float(100 + k);
         b.Q = 1.5f;
-        b.Gain = -3.3f; // filed as -32 tenths
+        b.Gain = -3.3f; // filed as -33 tenths, though the float lies just above
     }
     p.Band[20].Fc = 123456.7f;
     ASSERT_TRUE(WriteDapFile(File("d.dap")));
@@ -610,7 +610,7 @@ TEST_F(CliAndBox, DumpIsValidJsonWithEveryFieldByName)
         EXPECT_EQ(b.at("Type").get<std::string>(), typeNames[k % 7]);
         EXPECT_EQ(b.at("Fc").get<double>(), k == 20 ? 123456.7 : 100 + k);
         EXPECT_EQ(b.at("Q").get<double>(), 1.5);
-        EXPECT_EQ(b.at("Gain").get<double>(), -3.2);
+        EXPECT_EQ(b.at("Gain").get<double>(), -3.3);
         EXPECT_TRUE(b.at("On").is_boolean());
         EXPECT_EQ(b.at("On").get<bool>(), k % 2 == 0);
         EXPECT_TRUE(b.at("ChannelEqOn").get<bool>());
@@ -1018,8 +1018,8 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
     const CliRun exported = Cli({"export", File("b.dap"), "--channel", "sub"});
     EXPECT_EQ(exported.Status, 0) << exported.Err;
     EXPECT_EQ(exported.Out.substr(0, exported.Out.find('\n')), "# KTV Tune: SUB channel, 5 bands");
-    // The preset keeps tenths truncated: Q 4.1 was filed as 40.
-    EXPECT_NE(exported.Out.find("Filter  1: ON  PK       Fc  63.2 Hz  Gain  -6.0 dB  Q  4.00\n"), std::string::npos)
+    // The preset keeps the tenths the box would: Q 4.1 is filed as 41.
+    EXPECT_NE(exported.Out.find("Filter  1: ON  PK       Fc  63.2 Hz  Gain  -6.0 dB  Q  4.10\n"), std::string::npos)
         << exported.Out;
     EXPECT_EQ(Cli({"export", File("b.dap"), "--channel", "SUB", "-o", File("sub.txt")}).Status, 0);
     EXPECT_EQ(ReadText(File("sub.txt")), exported.Out);
