@@ -24,7 +24,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
 
     auto* name = new QLabel(ProductName, this);
     name->setObjectName("ProductName");
-    name->setGeometry(0, 130, 200, 28);
+    name->setGeometry(0, 116, 200, 28);
     name->setAlignment(Qt::AlignCenter);
     QFont f = name->font();
     f.setBold(true);
@@ -32,6 +32,23 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
     name->setFont(f);
     name->setStyleSheet("QLabel { color: white; background: transparent; }");
     name->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    // The version and the licence, which the package's copyright file and
+    // COPYING give in full.
+    const QString lines[] = {tr("Version %1").arg(QStringLiteral(KTV_VERSION)),
+                             tr("Licence: GPL-3.0-or-later")};
+    const char* names[] = {"Version", "Licence"};
+    for (int i = 0; i < 2; ++i) {
+        auto* line = new QLabel(lines[i], this);
+        line->setObjectName(names[i]);
+        line->setGeometry(0, 144 + 17 * i, 200, 17);
+        line->setAlignment(Qt::AlignCenter);
+        QFont small = line->font();
+        small.setPixelSize(11);
+        line->setFont(small);
+        line->setStyleSheet("QLabel { color: white; background: transparent; }");
+        line->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
 }
 
 void TAboutBox::Panel1Click() { accept(); }

@@ -1,6 +1,6 @@
 #pragma once
-// TAboutBox: the product picture with the product name; a click anywhere
-// closes it.
+// TAboutBox: the product picture with the product name, the version and the
+// licence; a click anywhere closes it.
 
 #include <QDialog>
 

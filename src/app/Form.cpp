@@ -1,6 +1,7 @@
 #include "app/Form.h"
 
 #include "app/About.h"
+#include "app/Help.h"
 #include "app/CoreTexts.h"
 #include "app/Settings.h"
 #include "app/SystemPage.h"
@@ -289,6 +290,8 @@ void TFormMain::BuildMenu()
     help->setObjectName("Help1");
     QAction* helpItem = help->addAction(tr("Help"));
     helpItem->setObjectName("Help2");
+    helpItem->setShortcut(QKeySequence::HelpContents);
+    connect(helpItem, &QAction::triggered, this, &TFormMain::HelpClick);
     QAction* about = help->addAction(tr("About"));
     about->setObjectName("About1");
     connect(about, &QAction::triggered, this, &TFormMain::About1Click);
@@ -484,6 +487,20 @@ TAboutBox* TFormMain::AboutBox()
 }
 
 void TFormMain::About1Click() { AboutBox()->exec(); }
+
+THelpBox* TFormMain::HelpBox()
+{
+    if (!help_)
+        help_ = new THelpBox(this);
+    return help_;
+}
+
+// Not modal: the guide can stay open beside the window.
+void TFormMain::HelpClick()
+{
+    HelpBox()->show();
+    HelpBox()->raise();
+}
 
 // ---- connection ----
 

@@ -37,6 +37,7 @@ namespace ktv {
 class DeviceWatcher;
 enum class DeviceEventKind;
 class TAboutBox;
+class THelpBox;
 class TFitPanel;
 class TFormPEQA;
 class TSystemPage;
@@ -66,6 +67,7 @@ public:
     TFormPEQA* FormPEQA() const { return editor_; }
     // Made on first use.
     TAboutBox* AboutBox();
+    THelpBox* HelpBox();
     QTabWidget* PageControl1() const { return pages_; }
     QString StatusText(int panel) const;
     // The window's UserInterface: install it with SetUserInterface.
@@ -87,6 +89,7 @@ public:
     void FormClose();
     void Exit1Click();
     void About1Click();
+    void HelpClick();
     // EQ > Fit to measurement: the panel, made on first use.
     void FitToMeasurementClick();
     TFitPanel* FitPanel() const { return fitPanel_; }
@@ -262,6 +265,7 @@ private:
     QPlainTextEdit* importReport_ = nullptr;
     TFitPanel* fitPanel_ = nullptr;
     TAboutBox* about_ = nullptr;
+    THelpBox* help_ = nullptr;
     FormInterface interface_{*this};
     bool shown_ = false;
     bool painted_ = false;

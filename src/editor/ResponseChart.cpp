@@ -496,7 +496,7 @@ void ResponseChart::Move(QMouseEvent* event)
         drag.Moves = true;
         if (grid_.Count() > 0)
             drag.FcStep = grid_.FcPos()[std::size_t(ColumnAt(pos.x()))];
-        drag.GainTenths = std::trunc(yAxis->pixelToCoord(pos.y()));
+        drag.GainTenths = std::round(yAxis->pixelToCoord(pos.y()));
     } else if (buttons & Qt::RightButton) {
         setCursor(Qt::SizeHorCursor);
         if (pos.x() != lastX_)

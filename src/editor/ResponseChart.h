@@ -36,7 +36,7 @@ struct PointDrag {
     int Row = 0;           // 1..7
     bool Moves = false;    // left button: Fc and gain follow the pointer
     int FcStep = -1;       // the Fc step under the pointer; -1 before the grid exists
-    double GainTenths = 0; // the gain under the pointer in whole tenths of a dB
+    double GainTenths = 0; // the gain under the pointer, to the nearest tenth of a dB
     int QSteps = 0;        // right button: one step up (+1) or down (-1) the Q table
 };
 

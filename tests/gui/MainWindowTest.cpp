@@ -4,6 +4,7 @@
 #include "support/GuiHarness.h"
 
 #include "app/About.h"
+#include "app/Help.h"
 #include "editor/SettingsPages.h"
 #include "params/Commands.h"
 
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QTextBrowser>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -324,13 +326,25 @@ private slots:
         TAboutBox* about = h.Form().AboutBox();
         QCOMPARE(about->windowTitle(), QString("About"));
         QCOMPARE(about->size(), QSize(200, 185));
+        QCOMPARE(h.Find<QLabel>("Version")->text(), QString("Version " KTV_VERSION));
+        QCOMPARE(h.Find<QLabel>("Licence")->text(), QString("Licence: GPL-3.0-or-later"));
         about->show();
         QVERIFY(about->isVisible());
         QTest::mouseClick(about, Qt::LeftButton, {}, QPoint(100, 60));
         QVERIFY(!about->isVisible());
     }
 
-    void closingAfterALinkSendsLinkOff()
+    void helpOpensTheGuideBuiltIntoTheProgram()
+    {
+        h.Find<QAction>("Help2")->trigger();
+        THelpBox* help = h.Form().HelpBox();
+        QVERIFY(help->isVisible());
+        const QString text = help->Text()->toPlainText();
+        QVERIFY2(text.contains("KTV Tune user guide") && text.contains("ktvtune.ini"), qPrintable(text.left(200)));
+        help->close();
+    }
+
+        void closingAfterALinkSendsLinkOff()
     {
         Hid().Linked = true;
         h.Form().close();

@@ -360,6 +360,14 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>About</source>
         <translation>关于</translation>
     </message>
+    <message>
+        <source>Version %1</source>
+        <translation>版本 %1</translation>
+    </message>
+    <message>
+        <source>Licence: GPL-3.0-or-later</source>
+        <translation>许可证：GPL-3.0-or-later</translation>
+    </message>
 </context>
 <context>
     <name>ktv::TFitPanel</name>
@@ -878,6 +886,18 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Reset %1 EQ</source>
         <translation>复位 %1 均衡</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::THelpBox</name>
+    <message>
+        <source>KTV Tune user guide</source>
+        <translation>KTV Tune 使用指南</translation>
+    </message>
+    <message>
+        <source>guide.html</source>
+        <comment>file name of the user guide in this language</comment>
+        <translation>guide_zh_CN.html</translation>
     </message>
 </context>
 <context>
