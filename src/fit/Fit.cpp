@@ -507,15 +507,6 @@ bool Finite(std::span<const double> v)
 
 } // namespace
 
-PeqBand BoxHeld(const PeqBand& band)
-{
-    std::array<std::uint8_t, BandRecordSize> record{};
-    EncodeBandRecord(band, record.data());
-    PeqBand held = band;
-    DecodeBandRecord(record.data(), held);
-    return held;
-}
-
 bool FitChannel(std::span<const double> hz, std::span<const double> db, const FitTarget& target,
                 const FitOptions& o, std::span<const PeqBand> bands, FitResult& result, std::string* why)
 {

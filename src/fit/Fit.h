@@ -70,7 +70,4 @@ inline constexpr double FitMinQ = 0.4;
                               const FitOptions& options, std::span<const PeqBand> bands, FitResult& result,
                               std::string* why = nullptr);
 
-// What the box holds for the band after the tenths encoding of its record.
-[[nodiscard]] PeqBand BoxHeld(const PeqBand& band);
-
 } // namespace ktv

@@ -58,7 +58,9 @@ int NearestIndex(const std::array<float, StepTableCapacity>& table, int count, d
     return int(std::find(table.begin(), table.begin() + count, v) - table.begin());
 }
 
-bool Differs(double a, double b) { return std::abs(a / b - 1.0) > 1e-3; }
+// Any change beyond float noise: 0.72 held as 0.7 is one, 63.2 stored as
+// 63.2f is none.
+bool Differs(double a, double b) { return std::abs(a - b) > 1e-5 * std::max(1.0, std::abs(b)); }
 
 double Floored(double db) { return std::max(db, ComparisonFloorDb); }
 
@@ -166,6 +168,8 @@ void MapFilter(Candidate& c, std::uint8_t keepFlags)
     if (clamped != gain)
         c.Notes.push_back("gain clamped from " + Format("%.1f", gain) + " dB");
     band.Gain = float(std::round(clamped * 10.0) / 10.0);
+    if (clamped == gain && Differs(band.Gain, gain))
+        c.Notes.push_back("gain rounded from " + Format("%.3g", gain) + " dB");
 
     if (f.CornerFrequency)
         c.Notes.push_back("corner " + Hz(f.Fc) + " Hz is centre " + Hz(d.Fc) + " Hz");
@@ -204,15 +208,19 @@ void MapFilter(Candidate& c, std::uint8_t keepFlags)
                     band.Q = trial.Q;
                 }
             }
+        band = BoxHeld(band);
         c.Notes.push_back("type converted: first order as second order, Fc " + Hz(band.Fc) + " Hz Q " +
-                          Format("%.2f", band.Q) + " fitted");
+                          Format("%.1f", band.Q) + " fitted");
     } else {
+        // The nearest steps, as the box will hold them (whole tenths), so the
+        // report, the rows and a later export all show the same values.
         band.Fc = Nearest(FcSteps, FcStepCount, d.Fc);
+        band.Q = Nearest(QSteps, QStepCount, q);
+        band = BoxHeld(band);
         if (d.Fc < FcSteps[0] || d.Fc > FcSteps[std::size_t(FcStepCount - 1)])
             c.Notes.push_back("Fc " + Hz(d.Fc) + " Hz held to " + Hz(band.Fc) + " Hz");
         else if (Differs(band.Fc, d.Fc))
             c.Notes.push_back("Fc snapped from " + Hz(d.Fc) + " Hz");
-        band.Q = Nearest(QSteps, QStepCount, q);
         if (q < QSteps[0] || q > QSteps[std::size_t(QStepCount - 1)])
             c.Notes.push_back("Q " + Format("%.3g", q) + " held to " + Format("%.3g", band.Q));
         else if (Differs(band.Q, q))
@@ -224,7 +232,7 @@ void MapFilter(Candidate& c, std::uint8_t keepFlags)
 std::string Describe(const PeqBand& band)
 {
     const auto type = FilterType(band.Flags & FlagTypeMask);
-    std::string s = std::string(BoxTypeName(type)) + " " + Hz(band.Fc) + " Hz Q " + Format("%.2f", band.Q);
+    std::string s = std::string(BoxTypeName(type)) + " " + Hz(band.Fc) + " Hz Q " + Format("%.1f", band.Q);
     if (type == FilterType::Bell || type == FilterType::LowShelf || type == FilterType::HighShelf)
         s += " " + Format("%+.1f", band.Gain) + " dB";
     return s;
@@ -345,6 +353,9 @@ bool PlanFilterImport(const FilterFile& file, EqChannel channel, ImportPlan& pla
         } else {
             line += "band " + std::to_string(c->Position) + " " + Describe(c->Band);
             std::vector<std::string> notes = c->Notes;
+            // Every change to a value is noted (to the tenth the box keeps),
+            // so "as given" is said only where none was made; what differs
+            // then is the box's filter design alone.
             if (notes.empty())
                 notes.push_back("as given");
             if (f.On)

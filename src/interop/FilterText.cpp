@@ -523,12 +523,14 @@ std::string ExportFilterText(EqChannel channel)
     std::string out = std::string("# KTV Tune: ") + EqChannelName(channel) + " channel, " +
                       std::to_string(group.BandCount) + " bands\n";
     for (int i = 0; i < group.BandCount; ++i) {
-        const PeqBand& band = DspParams.Band[std::size_t(group.FirstBand + i)];
+        // The values the box holds: whole tenths.
+        const PeqBand band = BoxHeld(DspParams.Band[std::size_t(group.FirstBand + i)]);
         const bool on = (band.Flags & FlagBandOn) != 0;
         const auto type = FilterType(band.Flags & FlagTypeMask);
-        const std::string fc = FormatNumber(band.Fc < 100 ? "%.1f" : "%.0f", band.Fc);
+        const bool wholeHz = band.Fc == std::round(band.Fc);
+        const std::string fc = FormatNumber(band.Fc < 100 || !wholeHz ? "%.1f" : "%.0f", band.Fc);
         const std::string gain = FormatNumber("%.1f", band.Gain);
-        const std::string q = FormatNumber("%.2f", band.Q);
+        const std::string q = FormatNumber("%.1f", band.Q);
         std::string body;
         switch (type) {
         case FilterType::LowPass:

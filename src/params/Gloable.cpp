@@ -73,6 +73,15 @@ void DecodeBandRecord(const std::uint8_t* r, PeqBand& band)
     band.Gain = float(double(GetI16(r + 7)) / 10.0);
 }
 
+PeqBand BoxHeld(const PeqBand& band)
+{
+    std::array<std::uint8_t, BandRecordSize> record{};
+    EncodeBandRecord(band, record.data());
+    PeqBand held = band;
+    DecodeBandRecord(record.data(), held);
+    return held;
+}
+
 void EncodeDynamics(const DynamicsParams& d, std::uint8_t* p)
 {
     PutU16(p, std::uint16_t(d.Threshold));

@@ -162,6 +162,9 @@ std::int32_t Tenths(float value);
 void EncodeBandRecord(const PeqBand& band, std::uint8_t* record);
 // Overwrites Flags, Fc, Q and Gain; Coef stays.
 void DecodeBandRecord(const std::uint8_t* record, PeqBand& band);
+// What the box holds for the band after the tenths encoding of its record:
+// what every display of a band value that goes to the box should show.
+[[nodiscard]] PeqBand BoxHeld(const PeqBand& band);
 
 // Dynamics (6 bytes), reverb (11) and echo (16) in their wire order, as the
 // Effects command, the effects reply and the .dap file carry them.

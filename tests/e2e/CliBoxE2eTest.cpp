@@ -1019,7 +1019,7 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
     EXPECT_EQ(exported.Status, 0) << exported.Err;
     EXPECT_EQ(exported.Out.substr(0, exported.Out.find('\n')), "# KTV Tune: SUB channel, 5 bands");
     // The preset keeps the tenths the box would: Q 4.1 is filed as 41.
-    EXPECT_NE(exported.Out.find("Filter  1: ON  PK       Fc  63.2 Hz  Gain  -6.0 dB  Q  4.10\n"), std::string::npos)
+    EXPECT_NE(exported.Out.find("Filter  1: ON  PK       Fc  63.2 Hz  Gain  -6.0 dB  Q  4.1\n"), std::string::npos)
         << exported.Out;
     EXPECT_EQ(Cli({"export", File("b.dap"), "--channel", "SUB", "-o", File("sub.txt")}).Status, 0);
     EXPECT_EQ(ReadText(File("sub.txt")), exported.Out);

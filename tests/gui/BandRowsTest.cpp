@@ -451,8 +451,8 @@ private slots:
             Bytes sent; // empty: nothing sent
         };
         const Case cases[] = {
-            {"Low Shelf", "Low Shelf", Escape, 0xC3, {0x20, 0, 1, 0xC3, 0xF4, 0x01, 0, 0, 6, 0, 0, 0}},
-            {"High Shelg\bf", "High Shelf", Enter, 0xC4, {0x20, 0, 1, 0xC4, 0xF4, 0x01, 0, 0, 6, 0, 0, 0}},
+            {"Low Shelf", "Low Shelf", Escape, 0xC3, {0x20, 0, 1, 0xC3, 0xF4, 0x01, 0, 0, 7, 0, 0, 0}},
+            {"High Shelg\bf", "High Shelf", Enter, 0xC4, {0x20, 0, 1, 0xC4, 0xF4, 0x01, 0, 0, 7, 0, 0, 0}},
             {"Lo Pass", "Lo Pass", ClickOutside, 0xC4, {}},
             {"low shelf", "low shelf", Escape, 0xC4, {}},
             {"xyz", "xyz", Enter, 0xC4, {}},
@@ -507,7 +507,7 @@ private slots:
         QCOMPARE(Band(1).Fc, FcSteps[std::size_t(FcStepIndex(1020.0f) + 1)]);
         auto requests = h.TakeRequests();
         QCOMPARE(requests.size(), std::size_t(2));
-        QCOMPARE(requests[0], (Bytes{0x20, 1, 1, 0xC2, 0xD8, 0x27, 0, 0, 6, 0, 0, 0})); // 1020.0 Hz
+        QCOMPARE(requests[0], (Bytes{0x20, 1, 1, 0xC2, 0xD8, 0x27, 0, 0, 7, 0, 0, 0})); // 1020.0 Hz, Q 0.7
         QCOMPARE(requests[1], PeqBandsPayload(1));
         QCOMPARE(fc->text(), FormatBandValue(Band(1).Fc, 5));
     }

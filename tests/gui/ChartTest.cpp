@@ -130,7 +130,7 @@ private slots:
         const int p = E().Grid().FcPos()[std::size_t(column)];
         QCOMPARE(Band(2).Fc, FcSteps[std::size_t(p)]);
         QCOMPARE(E().FcStepPos[3], p);
-        const double g = std::trunc(Chart()->yAxis->pixelToCoord(to.y()));
+        const double g = std::round(Chart()->yAxis->pixelToCoord(to.y()));
         QCOMPARE(Band(2).Gain, float(g / 10.0));
         QCOMPARE(h.Find<QLineEdit>("FcEdit3")->text(), FormatBandValue(Band(2).Fc, 5));
 
