@@ -8,6 +8,7 @@
 #include <qcustomplot.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
@@ -292,11 +293,13 @@ void TFitPanel::ShowResult()
     for (std::size_t k = 0; k < r.Bands.size(); ++k) {
         const PeqBand& b = r.Bands[k];
         const std::size_t type = b.Flags & FlagTypeMask;
+        // The type as the band rows name it, in the window's language.
         const QString name = type < FilterTypeNames.size()
-                                 ? QString::fromLatin1(FilterTypeNames[type].data(), qsizetype(FilterTypeNames[type].size()))
+                                 ? QCoreApplication::translate("ktv::FilterType", std::string(FilterTypeNames[type]).c_str())
                                  : QString::number(type);
+        // One decimal, as the box holds Q and gain.
         const QString cells[4] = {r.Fitted[k] ? name : tr("%1 (left alone)").arg(name), FormatBandValue(b.Fc, 6),
-                                  QString::number(double(b.Q), 'f', 2), FormatBandValue(b.Gain, 3)};
+                                  QString::number(double(b.Q), 'f', 1), FormatBandValue(b.Gain, 3)};
         for (int c = 0; c < 4; ++c)
             bands_->setItem(int(k), c, new QTableWidgetItem(cells[c]));
         rows << QString::number(k + 1);

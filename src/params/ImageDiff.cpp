@@ -145,8 +145,8 @@ const std::vector<Field>& Fields()
     return table;
 }
 
-// Band values are compared as they travel and are filed, in tenths: a Q of
-// 0.7 in the window and the 0.6 it comes back as from the box are the same.
+// Band values are compared as they travel and are filed, in whole tenths: a
+// Q of 0.69 in the window and the 0.7 the box holds are the same.
 bool Same(const Field& f, const DspParamsImage& a, const DspParamsImage& b)
 {
     const double x = f.Get(a), y = f.Get(b);
@@ -161,7 +161,8 @@ std::string Show(Shown show, double v)
     const long long n = static_cast<long long>(v);
     switch (show) {
     case Shown::Decimal:
-        std::snprintf(text, sizeof text, "%.7g", v);
+        // As the box holds it: whole tenths.
+        std::snprintf(text, sizeof text, "%.7g", double(Tenths(float(v))) / 10.0);
         return text;
     case Shown::Type:
         return n >= 0 && std::size_t(n) < TypeNames.size() ? TypeNames[std::size_t(n)] : "type " + std::to_string(n);

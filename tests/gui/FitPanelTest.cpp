@@ -124,11 +124,22 @@ private slots:
         QCOMPARE(table->rowCount(), 7);
         QCOMPARE(table->item(0, 0)->text(), QString("Bell"));
         QCOMPARE(table->item(0, 1)->text(), FormatBandValue(r.Bands[0].Fc, 6));
+        // The table shows what the box will hold: Q in tenths.
+        for (int k = 0; k < 7; ++k)
+            QCOMPARE(table->item(k, 2)->text(), QString::number(double(BoxHeld(r.Bands[std::size_t(k)]).Q), 'f', 1));
 
         Click(panel, "ApplyButton");
         for (int k = 0; k < 7; ++k)
             QVERIFY(SameBand(DspParams.Band[std::size_t(7 + k)], r.Bands[std::size_t(k)]));
         QCOMPARE(h.TakeRequests(), RunPayloads(7, 7));
+        // The box now holds exactly what the window shows: nothing to compare.
+        for (int k = 7; k < 14; ++k) {
+            PeqBand held;
+            DecodeBandRecord(&h.box->Box.Current.Bands[BandRecordSize * std::size_t(k)], held);
+            QCOMPARE(held.Fc, DspParams.Band[std::size_t(k)].Fc);
+            QCOMPARE(held.Q, DspParams.Band[std::size_t(k)].Q);
+            QCOMPARE(held.Gain, DspParams.Band[std::size_t(k)].Gain);
+        }
         QCOMPARE(h.Find<QLineEdit>("FcEdit1")->text(), FormatBandValue(r.Bands[0].Fc, 6));
         QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
 
