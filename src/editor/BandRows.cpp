@@ -40,8 +40,21 @@ constexpr int QPrecision = 4;
 };
 static_assert(std::size(TypeTexts) == FilterTypeNames.size());
 
+// Types a box, a preset or a filter file can set but the list does not
+// offer (codes 5 and 6): the row names them, and choosing from the list
+// replaces them.
+constexpr const char* ShownOnlyTypes[] = {
+    QT_TRANSLATE_NOOP("ktv::FilterType", "Band Pass"),
+    QT_TRANSLATE_NOOP("ktv::FilterType", "Notch"),
+};
+
 QString TypeName(std::size_t code)
 {
+    if (code >= FilterTypeNames.size()) {
+        const std::size_t other = code - FilterTypeNames.size();
+        return other < std::size(ShownOnlyTypes) ? QCoreApplication::translate("ktv::FilterType", ShownOnlyTypes[other])
+                                                 : QString();
+    }
     const std::string name(FilterTypeNames[code]);
     return QCoreApplication::translate("ktv::FilterType", name.c_str());
 }
@@ -219,7 +232,7 @@ void BandRows::FillAtCreation(int r, const PeqBand& band)
 {
     const Row& row = At(r);
     const int code = band.Flags & FlagTypeMask;
-    row.type->setEditText(code < int(FilterTypeNames.size()) ? TypeName(std::size_t(code)) : QString());
+    row.type->setEditText(TypeName(std::size_t(code)));
     row.edits[0]->setText(FormatBandValue(band.Fc, FcPrecision));
     row.edits[1]->setText(FormatBandValue(band.Gain, GainPrecision));
     row.edits[2]->setText(FormatBandValue(band.Q, QPrecision));
@@ -244,7 +257,7 @@ void BandRows::ShowBand(int r, const PeqBand& band)
             row.type->setEditText(row.type->itemText(item));
     } else {
         row.type->setCurrentIndex(-1);
-        row.type->setEditText(QString());
+        row.type->setEditText(TypeName(std::size_t(item)));
     }
     row.edits[0]->setText(FormatBandValue(band.Fc, FcPrecision));
     row.edits[1]->setText(FormatBandValue(band.Gain, GainPrecision));

@@ -512,11 +512,19 @@ private slots:
         QCOMPARE(fc->text(), FormatBandValue(Band(1).Fc, 5));
     }
 
-    void unknownTypeCodesShowAnEmptySelector()
+    void typesTheListDoesNotOfferAreStillNamed()
     {
+        // Band Pass and Notch come from boxes, presets and filter files; the
+        // row names them although the list offers only the five others.
         Band(9).Flags = 0xC5;
+        Band(10).Flags = 0xC6;
+        Band(11).Flags = 0xC7;
         h.SelectTab(1);
-        QCOMPARE(Type(3)->currentText(), QString());
+        QCOMPARE(Type(3)->currentText(), QString("Band Pass"));
+        QCOMPARE(Type(4)->currentText(), QString("Notch"));
+        QCOMPARE(Type(5)->currentText(), QString()); // no type of the box
+        QCOMPARE(Type(3)->count(), 5);
+        h.ClearTraffic();
         h.ClearTraffic();
         Type(3)->showPopup();
         Type(3)->hidePopup();

@@ -203,6 +203,14 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>High Shelf</source>
         <translation>高架</translation>
     </message>
+    <message>
+        <source>Band Pass</source>
+        <translation>带通</translation>
+    </message>
+    <message>
+        <source>Notch</source>
+        <translation>陷波</translation>
+    </message>
 </context>
 <context>
     <name>ktv::ResponseChart</name>
