@@ -26,6 +26,13 @@ namespace ktv {
 
 namespace {
 
+// A name typed without an extension gets the chosen format's, as Save adds
+// .dap; a name with one is taken as it is.
+QString WithSuffix(const QString& path, const char* suffix)
+{
+    return QFileInfo(path).suffix().isEmpty() ? path + '.' + QLatin1String(suffix) : path;
+}
+
 // Through the presets' safe replace: a failed export never damages the old file.
 bool WriteText(const QString& path, const QByteArray& text)
 {
@@ -129,8 +136,9 @@ void TFormMain::ExportFiltersClick()
         (void)ExportFilters(path);
 }
 
-bool TFormMain::ExportFilters(const QString& path)
+bool TFormMain::ExportFilters(const QString& chosen)
 {
+    const QString path = WithSuffix(chosen, "txt");
     const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount));
     if (!WriteText(path, QByteArray::fromStdString(text))) {
         Ui().ShowMessage(tr("Cannot write %1.").arg(path).toStdString());
@@ -184,8 +192,9 @@ void TFormMain::ExportChartClick()
     (void)ExportChart(path, format);
 }
 
-bool TFormMain::ExportChart(const QString& path, ChartFormat format)
+bool TFormMain::ExportChart(const QString& chosen, ChartFormat format)
 {
+    const QString path = WithSuffix(chosen, format == ChartFormat::Pdf ? "pdf" : format == ChartFormat::Csv ? "csv" : "png");
     bool ok = false;
     switch (format) {
     case ChartFormat::Png:

@@ -552,7 +552,11 @@ QString ResponseChart::Csv() const
         csv += QStringLiteral(",Measurement (dB),Prediction (dB)");
     csv += '\n';
     auto number = [](double tenths) {
-        return std::isnan(tenths) ? QString() : QString::number(tenths / 10.0, 'f', 2);
+        if (std::isnan(tenths))
+            return QString();
+        // Rounded first, so a value just below zero prints 0.00, not -0.00.
+        const double db = std::round(tenths * 10.0) / 100.0;
+        return QString::number(db == 0.0 ? 0.0 : db, 'f', 2);
     };
     const int n = initialised_ ? grid_.Count() : 0;
     for (int i = 0; i < n; ++i) {

@@ -312,6 +312,17 @@ private slots:
         const QStringList fields = rows[at1k].split(',');
         QCOMPARE(fields[9], QString("0.00"));
         QVERIFY(std::abs(fields[10].toDouble() - fields[8].toDouble()) < 0.011);
+        QVERIFY(!Read(csv).contains("-0.00"));
+
+        // A name without an extension gets the chosen format's.
+        QVERIFY(h.Form().ExportChart(dir.filePath("plain"), F::Pdf));
+        QVERIFY(Read(dir.filePath("plain.pdf")).startsWith("%PDF"));
+        QVERIFY(h.Form().ExportChart(dir.filePath("plain"), F::Csv));
+        QVERIFY(Read(dir.filePath("plain.csv")).startsWith("Frequency (Hz)"));
+        QVERIFY(h.Form().ExportChart(dir.filePath("plain"), F::Png));
+        QVERIFY(!QImage(dir.filePath("plain.png")).isNull());
+        QVERIFY(h.Form().ExportFilters(dir.filePath("plain")));
+        QVERIFY(Read(dir.filePath("plain.txt")).startsWith("# KTV Tune:"));
 
         QVERIFY(!h.Form().ExportChart(dir.filePath("no/such/dir/chart.csv"), F::Csv));
         QCOMPARE(h.ui.rec.messages.size(), std::size_t(1));
