@@ -296,6 +296,26 @@ TEST_F(CliAndBox, WriteSendsTheNineRequestsBetweenLinkOnAndOff)
     EXPECT_NE(BoxLog().find("Link on=1"), std::string::npos);
 }
 
+TEST_F(CliAndBox, DefaultBandsReachTheBoxAsTheyAreShown)
+{
+    // Every default band has Q 0.7 (0.7f lies just below 0.7): the box's log
+    // shows Q0.7 for all 39, and reading the box back into a file gives the
+    // very bytes that went in.
+    StartBox();
+    LoadDefaults();
+    ASSERT_TRUE(WriteDapFile(File("defaults.dap")));
+    const CliRun run = Cli({"write", File("defaults.dap")});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string log = BoxLog();
+    std::size_t shown = 0;
+    for (std::size_t at = log.find(" Q0.7 "); at != std::string::npos; at = log.find(" Q0.7 ", at + 1))
+        ++shown;
+    EXPECT_EQ(shown, std::size_t(BandTotal)) << log;
+    EXPECT_EQ(log.find(" Q0.6 "), std::string::npos) << log;
+    ASSERT_EQ(Cli({"read", "-o", File("back.dap")}).Status, 0);
+    EXPECT_EQ(ReadText(File("back.dap")), ReadText(File("defaults.dap")));
+}
+
 TEST_F(CliAndBox, ReadWritesTheBoxStateAsDap)
 {
     // A box whose settings differ from the defaults everywhere.
