@@ -560,9 +560,11 @@ void TFormMain::UpdatePc2DspClick()
 
 void TFormMain::UpdateDsp2PcClick()
 {
-    RecordStep(tr("Read from dsp"), true, [this] {
+    bool read = false;
+    RecordStep(tr("Read from dsp"), true, [this, &read] {
         Ui().SetBusyCursor(true);
-        if (ReadAllFromDevice()) {
+        read = ReadAllFromDevice();
+        if (read) {
             RefreshFromImage();
             Ui().ShowMessage("Read dsp ok!");
         } else {
@@ -570,6 +572,11 @@ void TFormMain::UpdateDsp2PcClick()
         }
         Ui().SetBusyCursor(false);
     });
+    // What the box holds is where its history begins: an undo past the read
+    // would write the window's earlier image (start-up defaults, another
+    // box's tuning) over a tuning that never came from this window.
+    if (read)
+        StartBoxHistory();
 }
 
 bool TFormMain::SlotNumber(QComboBox* box, int& slot)
@@ -608,6 +615,12 @@ void TFormMain::BitBtnRecallClick()
         Ui().ShowMessage("Reset factory mode error!");
         return;
     }
+    // A recall overwrites everything the box holds, and a slot never stored
+    // holds the factory defaults: a slip must not cost the room its tuning.
+    const int answer = Ui().Ask(tr("Replace the box's settings with slot %1?").arg(slot).toStdString(),
+                                {tr("Yes").toStdString(), tr("No").toStdString()});
+    if (answer != 0)
+        return;
     RecordStep(tr("Recall slot %1").arg(slot), true, [this, slot] {
         Ui().SetBusyCursor(true);
         const SlotOutcome outcome = RecallSlot(std::uint8_t(slot));

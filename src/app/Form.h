@@ -207,6 +207,8 @@ private:
     // Each of `sliders` moved from press to release makes one undo step.
     void WatchSliders(const QList<QSlider*>& sliders);
     void StopHistory();
+    // Forgets every step: the window now holds what the box holds.
+    void StartBoxHistory();
     void BuildEditMenu();
     void BuildViewMenu();
     void FillCopyEqMenu();

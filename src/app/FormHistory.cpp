@@ -63,6 +63,17 @@ void TFormMain::StartHistory()
     UpdateUndoItems();
 }
 
+void TFormMain::StartBoxHistory()
+{
+    stepPending_ = false;
+    history_.Start(DspParams);
+    // The slot not shown keeps its image (a switch to it is the user's own
+    // choice) but none of the steps that led there before the read.
+    for (CompareSlot& slot : compareSlots_)
+        slot.History.Start(slot.Image);
+    UpdateUndoItems();
+}
+
 void TFormMain::WatchSliders(const QList<QSlider*>& sliders)
 {
     sliders_ += sliders;

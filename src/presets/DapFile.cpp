@@ -63,6 +63,15 @@ DapBytes EncodeDap()
     return f;
 }
 
+DapBytes WithBandsOf(const DapBytes& base, int first, int count)
+{
+    DapBytes f = base;
+    for (int k = first; k < first + count; ++k)
+        EncodeBandRecord(DspParams.Band[std::size_t(k)], f.data() + Dap::Bands + BandRecordSize * std::size_t(k));
+    f[Dap::ChecksumAt] = SumOfBody(f.data());
+    return f;
+}
+
 bool ApplyDap(const std::uint8_t* b, std::size_t size)
 {
     if (Check(b, size) != DapReadError::None)

@@ -17,6 +17,9 @@ using DapBytes = std::array<std::uint8_t, DapFileSize>;
 
 // The file image of DspParams.
 DapBytes EncodeDap();
+// `base` with the records of bands first..first+count-1 taken from DspParams
+// and its checksum made good: every other byte of `base` stays as it was.
+DapBytes WithBandsOf(const DapBytes& base, int first, int count);
 // Checks markers and checksum, then applies the fields a preset carries.
 // False (image untouched) when the bytes are not a valid preset.
 [[nodiscard]] bool ApplyDap(const std::uint8_t* bytes, std::size_t size);

@@ -274,12 +274,14 @@ TEST_F(CliAndBox, WriteSendsTheNineRequestsBetweenLinkOnAndOff)
     EXPECT_NE(run.Err.find("Connect:ok!"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("Write dsp ok!"), std::string::npos) << run.Err;
 
+    // The box is read first (nine requests), then written.
     const std::vector<Bytes> requests = Requests();
     const std::vector<Bytes> expected = ExpectedWriteAll(preset);
-    ASSERT_EQ(requests.size(), 11u) << BoxLog();
+    ASSERT_EQ(requests.size(), 20u) << BoxLog();
     EXPECT_EQ(PayloadOf(requests.front()), (Bytes{0x2A, 1}));
+    EXPECT_EQ(PayloadOf(requests[1]), (Bytes{0x81}));
     for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(PayloadOf(requests[1 + i]), expected[i]) << "request " << i + 1;
+        EXPECT_EQ(PayloadOf(requests[10 + i]), expected[i]) << "request " << i + 1;
     EXPECT_EQ(PayloadOf(requests.back()), (Bytes{0x2A, 0}));
     // Every frame as the transport builds it: marker, address 1, length, sum.
     for (const Bytes& frame : requests) {
@@ -422,7 +424,8 @@ TEST_F(CliAndBox, EachMisbehaviourEndsInAClearFailure)
         {{"--fault", "foreign-band-run", "--only", "ReadPeqBands"}, readArgs, "Read dsp fault!"},
         {{"--fault", "foreign-band-count", "--only", "ReadPeqBands"}, readArgs, "Read dsp fault!"},
         {{"--fault", "silent", "--only", "Link"}, readArgs, "Connect:no!"},
-        {{"--fault", "silent", "--from", "4"}, {"write", preset}, "Write dsp fault!"},
+        {{"--fault", "silent", "--from", "4"}, {"write", preset}, "could not be read, so nothing was written"},
+        {{"--fault", "silent", "--from", "13"}, {"write", preset}, "Write dsp fault!"},
         {{"--fault", "bad-checksum", "--only", "FactoryMode"}, {"store", "2"}, "Set factory mode fault!"},
         {{"--fault", "silent", "--only", "FactoryMode"}, {"recall", "2"}, "Reset factory mode fault!"},
         {{"--fault", "wrong-address", "--only", "ReadSystem"}, {"recall", "2"}, "Reset factory mode fault!"},
@@ -938,9 +941,9 @@ TEST_F(CliAndBox, WriteAllSendsThePresetToEveryBoxAndReportsEach)
     const std::string preset = WritePreset(File("a.dap"), 3);
     const std::vector<Bytes> expected = ExpectedWriteAll(preset);
     auto checkWriteAll = [&](const std::vector<Bytes>& requests, const char* box) {
-        ASSERT_EQ(requests.size(), 11u) << box;
+        ASSERT_EQ(requests.size(), 20u) << box;
         for (std::size_t i = 0; i < expected.size(); ++i)
-            EXPECT_EQ(PayloadOf(requests[1 + i]), expected[i]) << box << " request " << i + 1;
+            EXPECT_EQ(PayloadOf(requests[10 + i]), expected[i]) << box << " request " << i + 1;
     };
 
     CliRun run = Cli({"write", preset, "--all"});
@@ -955,15 +958,66 @@ TEST_F(CliAndBox, WriteAllSendsThePresetToEveryBoxAndReportsEach)
     StartOtherBox("0", {"--fault", "bad-checksum", "--from", "2"});
     run = Cli({"--quiet", "write", "--all", preset});
     EXPECT_EQ(run.Status, 1) << run.Err;
-    EXPECT_EQ(run.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-0.sock\tWrite dsp fault!\n"
+    EXPECT_EQ(run.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-0.sock\tRead dsp fault!\n"
                        "2\tVIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\tWrite dsp ok!\n"
                        "3\tVIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock\tWrite dsp ok!\n");
-    EXPECT_EQ(Requests().size(), 22u);
-    EXPECT_EQ(RequestsOf("2").size(), 22u);
+    EXPECT_EQ(Requests().size(), 40u);
+    EXPECT_EQ(RequestsOf("2").size(), 40u);
+    // The box that could not be read was sent no write.
+    for (const Bytes& frame : RequestsOf("0"))
+        EXPECT_NE(PayloadOf(frame)[0], 0x20) << "bands written to an unread box";
 
     const CliRun both = Cli({"--device", "1", "write", preset, "--all"});
     EXPECT_EQ(both.Status, 2);
     EXPECT_NE(both.Err.find("exclude each other"), std::string::npos) << both.Err;
+}
+
+// A preset carries no master volumes and no input: a box keeps its own
+// across write and write --all, and a box that cannot be read is not written.
+TEST_F(CliAndBox, WriteKeepsEachBoxsVolumesAndInput)
+{
+    VirtualBox held;
+    held.Current.System[SystemBlock::MicVol] = 45;
+    held.Current.System[SystemBlock::MusicVol] = 30;
+    held.Current.System[SystemBlock::EffectVol] = 20;
+    held.Current.System[SystemBlock::Input] = 2;
+    WriteBytes(File("state1"), held.SaveState());
+    WriteBytes(File("state2"), held.SaveState());
+    StartBox({"--state", File("state1")});
+    const std::string preset = WritePreset(File("a.dap"), 0);
+    auto checkBox = [&](const std::vector<std::string>& device) {
+        std::vector<std::string> args = device;
+        args.insert(args.end(), {"dump", "--box"});
+        const CliRun dump = Cli(args);
+        ASSERT_EQ(dump.Status, 0) << dump.Err;
+        const auto json = ParseJson(dump.Out);
+        ASSERT_TRUE(json) << dump.Out;
+        EXPECT_EQ((*json)["MicVol"], 45) << dump.Out;
+        EXPECT_EQ((*json)["MusicVol"], 30);
+        EXPECT_EQ((*json)["EffectVol"], 20);
+        EXPECT_EQ((*json)["Input"], 2);
+        EXPECT_EQ((*json)["Delay"][5], 60); // and the preset arrived
+    };
+    const CliRun one = Cli({"write", preset});
+    EXPECT_EQ(one.Status, 0) << one.Err;
+    checkBox({});
+
+    StartOtherBox("2", {"--state", File("state2")});
+    const CliRun all = Cli({"write", "--all", preset});
+    EXPECT_EQ(all.Status, 0) << all.Err;
+    checkBox({"--device", "1"});
+    checkBox({"--device", "2"});
+
+    // The read fails: nothing is written, exit 1, one line why.
+    StartOtherBox("3", {"--fault", "silent", "--only", "ReadEffects"});
+    const std::size_t before = RequestsOf("3").size();
+    const CliRun unread = Cli({"--quiet", "--device", dir + "/box-3.sock", "write", preset});
+    EXPECT_EQ(unread.Status, 1);
+    EXPECT_EQ(std::count(unread.Err.begin(), unread.Err.end(), '\n'), 1) << unread.Err;
+    EXPECT_NE(unread.Err.find("nothing was written"), std::string::npos) << unread.Err;
+    const std::vector<Bytes> got = RequestsOf("3");
+    for (std::size_t i = before; i < got.size(); ++i)
+        EXPECT_TRUE(PayloadOf(got[i])[0] == 0x2A || PayloadOf(got[i])[0] >= 0x80) << "a write reached it";
 }
 
 TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
@@ -1015,6 +1069,22 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
     ASSERT_TRUE(ReadDapFile(File("b.dap")));
     EXPECT_FLOAT_EQ(DspParams.Band[24].Fc, 63.2f);
     EXPECT_EQ(DspParams.Band[0].Fc, 100.0f); // MIC kept the preset's bands
+    {
+        // Every byte of the preset but the SUB records (bands 25..29) stays,
+        // its mic volume among them.
+        Bytes in = ReadBytes(preset), out = ReadBytes(File("b.dap"));
+        ASSERT_EQ(in.size(), out.size());
+        for (std::size_t i = 0; i + 2 < in.size(); ++i)
+            if (i < Dap::Bands + 24 * BandRecordSize || i >= Dap::Bands + 29 * BandRecordSize) {
+                EXPECT_EQ(out[i], in[i]) << "byte " << i;
+            }
+        Bytes mic = in;
+        mic[Dap::MicVol] = 99;
+        mic[Dap::ChecksumAt] = std::uint8_t(mic[Dap::ChecksumAt] + 99 - in[Dap::MicVol]);
+        WriteBytes(File("mic99.dap"), mic);
+        ASSERT_EQ(Cli({"import", filters, "--channel", "SUB", "--preset", File("mic99.dap"), "-o", File("c.dap")}).Status, 0);
+        EXPECT_EQ(ReadBytes(File("c.dap"))[Dap::MicVol], 99);
+    }
     const CliRun exported = Cli({"export", File("b.dap"), "--channel", "sub"});
     EXPECT_EQ(exported.Status, 0) << exported.Err;
     EXPECT_EQ(exported.Out.substr(0, exported.Out.find('\n')), "# KTV Tune: SUB channel, 5 bands");
@@ -1107,6 +1177,14 @@ TEST_F(CliAndBox, FitWritesTheChannelFittedToAMeasurement)
     }
     EXPECT_EQ(DspParams.Delay, before.Delay);
     EXPECT_EQ(DspParams.Echo.Delay, before.Echo.Delay);
+    {
+        // Every byte but the MUSIC records (bands 8..14) as the preset had it.
+        const Bytes in = ReadBytes(File("in.dap")), out = ReadBytes(File("out.dap"));
+        for (std::size_t i = 0; i + 2 < in.size(); ++i)
+            if (i < Dap::Bands + 7 * BandRecordSize || i >= Dap::Bands + 14 * BandRecordSize) {
+                EXPECT_EQ(out[i], in[i]) << "byte " << i;
+            }
+    }
     EXPECT_TRUE(Requests().empty()) << BoxLog(); // no box needed
 
     struct Case {

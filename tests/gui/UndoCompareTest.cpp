@@ -3,12 +3,14 @@
 
 #include "support/GuiHarness.h"
 
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/ImageDiff.h"
 #include "presets/DapFile.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
@@ -327,6 +329,55 @@ private slots:
         QCOMPARE(DspParams.Band[16].Gain, 0.1f);
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{PeqBandsPayload(14), PeqBandsPayload(16)}));
         QCOMPARE(Action("Undo1")->text(), QString("Undo Gain of MAIN band 3"));
+    }
+
+    void noUndoStepReachesBackPastARead_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("read from dsp") << "button";
+        QTest::newRow("first edit answered with a read") << "question";
+        QTest::newRow("AUTO read at connect") << "auto";
+    }
+    void noUndoStepReachesBackPastARead()
+    {
+        QFETCH(QString, how);
+        // Edits before the link: steps of the window's own image.
+        h.Find<QSlider>("TrackBarEffectVol")->setValue(9);
+        Settle();
+        QCOMPARE(h.Form().History().UndoCount(), std::size_t(1));
+        // The box holds a tuning the window has never seen.
+        h.box->Box.Current.System[1] = 45;
+        h.box->Box.Current.System[2] = 30;
+        h.box->Box.Current.System[3] = 20;
+        h.box->Box.Current.Bands[9 * 34 + 9 - 2] = 30; // EFFECT band 1 gain 3.0 dB
+        h.Find<QCheckBox>("CheckBoxAuto")->setChecked(how == "auto");
+        h.Form().ConnectBitBtnClick();
+        if (how == "button") {
+            h.Find<QPushButton>("UpdateDsp2Pc")->click();
+        } else if (how == "question") {
+            h.ui.rec.answers = {AnswerReadFirst};
+            h.Find<QSlider>("TrackBarMicVol")->setValue(3); // dropped for the read
+        }
+        Settle();
+        QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 45);
+        QVERIFY(!Action("Undo1")->isEnabled());
+        h.ClearTraffic();
+        Undo();
+        Undo();
+        Settle();
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(45));
+
+        // The user's own changes after the read are undone, and no further.
+        h.Find<QSlider>("TrackBarMicVol")->setValue(50);
+        Settle();
+        h.ClearTraffic();
+        Undo();
+        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x1F, 45, 30, 20}}));
+        Undo();
+        Settle();
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(h.box->Box.Current.Bands[9 * 34 + 9 - 2], std::uint8_t(30));
     }
 
     void compareTableForAChangedBandAndDelay()

@@ -236,10 +236,12 @@ int RunRead(const Arguments& a)
 
 constexpr const char* WriteUsage =
     "Usage: ktvtune-cli write FILE.dap [--all]\n\n"
-    "Loads the preset into a default image and sends the whole image to the\n"
-    "box (nine requests). A file that is missing or not a valid preset is\n"
+    "Reads the box, puts the preset over what it read and sends the whole\n"
+    "image back (nine requests): the master volumes, mute, pitch and input,\n"
+    "which a preset does not carry, keep the box's values. A box that cannot\n"
+    "be read is left alone. A file that is missing or not a valid preset is\n"
     "reported and nothing is sent.\n"
-    "With --all, sends it to every box found, one after the other, and prints\n"
+    "With --all, does so for every box found, one after the other, and prints\n"
     "one line per box: number, identifier and outcome; the exit status is 1\n"
     "if any box failed.\n";
 
@@ -251,14 +253,22 @@ int RunWrite(const Arguments& a)
         return UsageError(WriteUsage, "write needs exactly one FILE.dap");
     if (all && !wantedBox.empty())
         return UsageError(WriteUsage, "--all and --device exclude each other");
-    LoadDefaults();
-    DapReadError error = DapReadError::None;
-    if (!ReadDapFile(files[0], &error)) {
+    DapBytes preset{};
+    if (const DapReadError error = LoadDapFile(files[0], preset); error != DapReadError::None) {
         std::fprintf(stderr, "ktvtune-cli: %s: %s\n", files[0].c_str(), DapReadErrorText(error));
         return ExitUsage;
     }
     std::string outcome;
     auto writeAll = [&] {
+        // The preset goes over what this box holds, never over the defaults:
+        // those would mute the room.
+        LoadDefaults();
+        if (!ReadAllFromDevice()) {
+            outcome = "Read dsp fault!";
+            std::fprintf(stderr, "ktvtune-cli: the box could not be read, so nothing was written to it\n");
+            return ExitFailed;
+        }
+        (void)ApplyDap(preset.data(), preset.size());
         const bool ok = WriteAllToDevice();
         outcome = ok ? "Write dsp ok!" : "Write dsp fault!";
         Ui().ShowMessage(outcome);
@@ -458,6 +468,27 @@ bool LoadPresetOrSay(const std::string& path)
     return false;
 }
 
+// Loads the preset and keeps its bytes, for SaveChannel.
+bool LoadPresetOrSay(const std::string& path, DapBytes& bytes)
+{
+    const DapReadError error = LoadDapFile(path, bytes);
+    if (error == DapReadError::None && ApplyDap(bytes.data(), bytes.size()))
+        return true;
+    std::fprintf(stderr, "ktvtune-cli: %s: %s\n", path.c_str(), DapReadErrorText(error));
+    return false;
+}
+
+// Writes the result of a command that changed one channel's bands: from a
+// preset, that preset with only those bands changed (its volumes, input and
+// every other byte as they were); otherwise the whole image.
+bool SaveChannel(const std::string& out, const DapBytes* preset, const BandGroup& group)
+{
+    if (!preset)
+        return SaveImage(out);
+    const DapBytes bytes = WithBandsOf(*preset, group.FirstBand, group.BandCount);
+    return Saved(out, ReplaceFile(out, bytes.data(), bytes.size()));
+}
+
 int RunImport(const Arguments& a)
 {
     std::optional<EqChannel> channel;
@@ -466,7 +497,8 @@ int RunImport(const Arguments& a)
         return status;
     const std::string &file = a.Free[0], &preset = a.Preset, &out = a.Out;
     LoadDefaults();
-    if (!preset.empty() && !LoadPresetOrSay(preset))
+    DapBytes presetBytes{};
+    if (!preset.empty() && !LoadPresetOrSay(preset, presetBytes))
         return ExitUsage;
     FilterFile filters;
     ImportPlan plan;
@@ -478,12 +510,9 @@ int RunImport(const Arguments& a)
     for (const std::string& line : plan.Report)
         std::fprintf(stderr, "%s\n", line.c_str());
     ApplyFilterImport(plan);
-    if (!out.empty()) {
-        if (!SaveImage(out))
-            return ExitUsage;
-        return ExitOk;
-    }
     const BandGroup group = GroupOf(*channel);
+    if (!out.empty())
+        return SaveChannel(out, preset.empty() ? nullptr : &presetBytes, group) ? ExitOk : ExitUsage;
     return WithBox([&] {
         return SendBandRun(std::uint8_t(group.FirstBand), std::uint8_t(group.BandCount)) ? ExitOk : ExitFailed;
     });
@@ -597,11 +626,9 @@ int RunFit(const Arguments& a)
         target = {FitTargetKind::Curve, 0.0, curve.Hz, curve.Db};
     }
     LoadDefaults();
-    DapReadError error = DapReadError::None;
-    if (!preset.empty() && !ReadDapFile(preset, &error)) {
-        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", preset.c_str(), DapReadErrorText(error));
+    DapBytes presetBytes{};
+    if (!preset.empty() && !LoadPresetOrSay(preset, presetBytes))
         return ExitUsage;
-    }
     BuildStepTables();
 
     const BandGroup group = GroupOf(*channel);
@@ -612,7 +639,7 @@ int RunFit(const Arguments& a)
         return ExitUsage;
     }
     std::copy(fit.Bands.begin(), fit.Bands.end(), bands.begin());
-    if (!SaveImage(out))
+    if (!SaveChannel(out, preset.empty() ? nullptr : &presetBytes, group))
         return ExitUsage;
 
     std::string text = std::string(tools::ChannelName(*channel)) + " over " + Decimal(fit.LowHz, 0) + "-" +
