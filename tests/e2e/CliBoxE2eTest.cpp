@@ -142,6 +142,8 @@ std::optional<Json> ParseJson(const std::string& text)
 
 class CliAndBox : public ::testing::Test {
 protected:
+    // The boxes' saved states go to the test's own folder, not the user's.
+    void SetUp() override { setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1); }
     void TearDown() override
     {
         if (boxPid > 0)
@@ -380,14 +382,16 @@ TEST_F(CliAndBox, StoreAndRecallRoundTripASlotAcrossRestarts)
     before = Requests().size();
     const CliRun recall = Cli({"recall", "3", "-o", File("recalled.dap")});
     EXPECT_EQ(recall.Status, 0) << recall.Err;
-    // Recall, then the nine reads of the whole state, between Link on and off.
+    // The state kept first (nine reads), the recall, then the nine reads of
+    // the whole state, between Link on and off.
     sent = Requests();
-    ASSERT_EQ(sent.size(), before + 12) << BoxLog();
+    ASSERT_EQ(sent.size(), before + 21) << BoxLog();
     EXPECT_EQ(PayloadOf(sent[before]), (Bytes{0x2A, 1}));
-    EXPECT_EQ(PayloadOf(sent[before + 1]), (Bytes{0x28, 2, 3}));
-    EXPECT_EQ(PayloadOf(sent[before + 2]), (Bytes{0x81}));
-    EXPECT_EQ(PayloadOf(sent[before + 10]), (Bytes{0xA0, 36, 3}));
-    EXPECT_EQ(PayloadOf(sent[before + 11]), (Bytes{0x2A, 0}));
+    EXPECT_EQ(PayloadOf(sent[before + 1]), (Bytes{0x81}));
+    EXPECT_EQ(PayloadOf(sent[before + 10]), (Bytes{0x28, 2, 3}));
+    EXPECT_EQ(PayloadOf(sent[before + 11]), (Bytes{0x81}));
+    EXPECT_EQ(PayloadOf(sent[before + 19]), (Bytes{0xA0, 36, 3}));
+    EXPECT_EQ(PayloadOf(sent[before + 20]), (Bytes{0x2A, 0}));
     EXPECT_NE(recall.Err.find("Reset factory mode Ok!"), std::string::npos);
     EXPECT_EQ(ReadBytes(File("recalled.dap")), ReadBytes(File("stored.dap")));
 
@@ -397,6 +401,27 @@ TEST_F(CliAndBox, StoreAndRecallRoundTripASlotAcrossRestarts)
         recalled = recalled || PayloadOf(r) == Bytes{0x28, 2, 3};
     }
     EXPECT_TRUE(stored && recalled) << BoxLog();
+
+    // Each whole change kept the state before it; restore brings back the
+    // state before the last write.
+    ASSERT_EQ(Cli({"write", WritePreset(File("c.dap"), 4)}).Status, 0);
+    const CliRun history = Cli({"history"});
+    EXPECT_EQ(history.Status, 0) << history.Err;
+    std::vector<std::string> after;
+    std::istringstream lines(history.Out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto tab = line.find('\t', line.find('\t') + 1);
+        after.push_back(line.substr(0, line.find('\t')) + " " + line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1));
+    }
+    EXPECT_EQ(after, (std::vector<std::string>{"1 write", "2 recall 3", "3 write", "4 write"})) << history.Out;
+    const CliRun restore = Cli({"restore", "1"});
+    EXPECT_EQ(restore.Status, 0) << restore.Err;
+    ASSERT_EQ(Cli({"read", "-o", File("restored.dap")}).Status, 0);
+    EXPECT_EQ(ReadBytes(File("restored.dap")), ReadBytes(File("stored.dap")));
+    EXPECT_EQ(Cli({"history"}).Out.substr(0, 2), "1\t");
+    EXPECT_NE(Cli({"history"}).Out.find("\trestore\t"), std::string::npos);
+    EXPECT_EQ(Cli({"restore", "99"}).Status, 2);
+    EXPECT_EQ(Cli({"restore", "x"}).Status, 2);
 
     // The box keeps its settings and slots across a restart, as across a power cycle.
     StopBox();
@@ -1054,17 +1079,19 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
     EXPECT_NE(sent.Err.find("Preamp -4.0 dB: not applied"), std::string::npos);
     EXPECT_NE(sent.Err.find("Largest difference from the file's response"), std::string::npos);
     const std::vector<Bytes> requests = Requests();
-    ASSERT_EQ(requests.size(), 4u) << BoxLog();
+    // The box's state is read and kept first.
+    ASSERT_EQ(requests.size(), 13u) << BoxLog();
     EXPECT_EQ(PayloadOf(requests[0]), (Bytes{0x2A, 1}));
-    EXPECT_EQ(PayloadOf(requests[1]), first);
-    EXPECT_EQ(PayloadOf(requests[2]), second);
-    EXPECT_EQ(PayloadOf(requests[3]), (Bytes{0x2A, 0}));
+    EXPECT_EQ(PayloadOf(requests[1]), (Bytes{0x81}));
+    EXPECT_EQ(PayloadOf(requests[10]), first);
+    EXPECT_EQ(PayloadOf(requests[11]), second);
+    EXPECT_EQ(PayloadOf(requests[12]), (Bytes{0x2A, 0}));
 
     // Offline: from a preset into a preset, then out as filter text.
     const std::string preset = WritePreset(File("a.dap"), 0);
     const CliRun offline = Cli({"import", filters, "--channel", "SUB", "--preset", preset, "-o", File("b.dap")});
     EXPECT_EQ(offline.Status, 0) << offline.Err;
-    EXPECT_EQ(Requests().size(), 4u); // nothing more sent
+    EXPECT_EQ(Requests().size(), 13u); // nothing more sent
     LoadDefaults();
     ASSERT_TRUE(ReadDapFile(File("b.dap")));
     EXPECT_FLOAT_EQ(DspParams.Band[24].Fc, 63.2f);
@@ -1114,7 +1141,7 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
         EXPECT_EQ(r.Status, 2) << r.Err;
         EXPECT_NE(r.Err.find(c.Expected), std::string::npos) << r.Err;
     }
-    EXPECT_EQ(Requests().size(), 4u) << BoxLog();
+    EXPECT_EQ(Requests().size(), 13u) << BoxLog();
 }
 
 

@@ -16,6 +16,7 @@
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "params/ImageDiff.h"
+#include "presets/BoxJournal.h"
 #include "presets/DapFile.h"
 #include "presets/PresetIo.h"
 #include "protocol/DapLayout.h"
@@ -58,6 +59,8 @@ constexpr const char* MainUsage =
     "  write FILE.dap     send the preset in FILE.dap to the box (--all: to every box)\n"
     "  store N            make the box store its current settings in slot N (1..8)\n"
     "  recall N           make the box recall slot N (1..8) and read it back\n"
+    "  history            list the box's states saved before each whole change\n"
+    "  restore N          write the N-th state that 'history' lists back to the box\n"
     "  dump FILE.dap      print the preset as JSON (no box needed)\n"
     "  dump --box         print the box's state as JSON\n"
     "  diff A.dap B.dap   print every field that differs between two presets\n"
@@ -170,6 +173,27 @@ bool SaveImage(const std::string& path)
     return WriteDapFile(path, &error) || Saved(path, error);
 }
 
+// Keeps the state just read from the linked box (DspParams) in the box's
+// journal before `after` changes it. A journal that cannot be written is
+// said but never stops the command.
+void Journal(const std::string& after)
+{
+    std::string why;
+    if (!BoxJournal(Hid().OpenedId).Save(after, &why))
+        std::fprintf(stderr, "ktvtune-cli: the box's state was not saved: %s\n", why.c_str());
+}
+
+// Reads the linked box and keeps its state before `after`; the image is
+// then the box's.
+void ReadAndJournal(const std::string& after)
+{
+    LoadDefaults();
+    if (ReadAllFromDevice())
+        Journal(after);
+    else
+        std::fprintf(stderr, "ktvtune-cli: the box's state was not saved: it could not be read\n");
+}
+
 std::optional<std::uint8_t> ParseSlot(const std::string& text)
 {
     if (text.size() != 1 || text[0] < '1' || text[0] > '0' + SlotCount)
@@ -268,6 +292,7 @@ int RunWrite(const Arguments& a)
             std::fprintf(stderr, "ktvtune-cli: the box could not be read, so nothing was written to it\n");
             return ExitFailed;
         }
+        Journal("write");
         (void)ApplyDap(preset.data(), preset.size());
         const bool ok = WriteAllToDevice();
         outcome = ok ? "Write dsp ok!" : "Write dsp fault!";
@@ -335,6 +360,7 @@ int RunRecall(const Arguments& a)
                                                         : "the slot must be 1..8, not '" + slotText + "'");
     LoadDefaults();
     return WithBox([&] {
+        ReadAndJournal("recall " + slotText);
         const bool ok = RecallSlot(*slot) == SlotOutcome::Ok;
         Ui().ShowMessage(ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
         if (!ok)
@@ -342,6 +368,82 @@ int RunRecall(const Arguments& a)
         if (!out.empty() && !SaveImage(out))
             return ExitUsage;
         return ExitOk;
+    });
+}
+
+// ---- history / restore ----
+
+constexpr const char* HistoryUsage =
+    "Usage: ktvtune-cli history\n\n"
+    "Lists the states of the box (--device, or the first box) saved before each\n"
+    "whole change, newest first, one a line: number, time, what came after it,\n"
+    "and the file. --device may also name by its identifier a box not present.\n";
+
+constexpr const char* RestoreUsage =
+    "Usage: ktvtune-cli restore N\n\n"
+    "Writes the N-th state that 'history' lists back to the box, volumes and\n"
+    "input included; the state the box held is saved first, as before any\n"
+    "whole change.\n";
+
+// The identifier of the box --device names, or of the first box; a
+// --device that is no box present is taken as an identifier.
+std::optional<std::string> ChosenIdentifier()
+{
+    Hid().SetPlatform(&Platform());
+    const std::vector<HidInterface> boxes = Hid().ListBoxes();
+    if (wantedBox.empty()) {
+        if (boxes.empty())
+            return std::nullopt;
+        return boxes.front().InstanceId;
+    }
+    const HidInterface* box = SelectBox(boxes, wantedBox);
+    return box ? box->InstanceId : wantedBox;
+}
+
+int RunHistory(const Arguments& a)
+{
+    if (!a.Free.empty())
+        return UsageError(HistoryUsage, "history takes no arguments");
+    const auto id = ChosenIdentifier();
+    if (!id) {
+        std::fprintf(stderr, "no box found\n");
+        return ExitFailed;
+    }
+    const std::vector<JournalEntry> entries = BoxJournal(*id).List();
+    if (entries.empty())
+        std::fprintf(stderr, "no saved states of %s\n", id->c_str());
+    for (std::size_t n = 0; n < entries.size(); ++n)
+        std::printf("%zu\t%s\t%s\t%s\n", n + 1, entries[n].Time.c_str(), entries[n].After.c_str(),
+                    entries[n].Path.c_str());
+    return ExitOk;
+}
+
+bool LoadFileAsStored(const std::string& path, DspParamsImage& image);
+
+int RunRestore(const Arguments& a)
+{
+    if (a.Free.size() != 1)
+        return UsageError(RestoreUsage, "restore needs one number from 'history'");
+    std::size_t n = 0;
+    const std::string& text = a.Free[0];
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < 1)
+        return UsageError(RestoreUsage, "the number must be 1 or more, not '" + text + "'");
+    return WithBox([&] {
+        // The list as 'history' showed it, before this restore adds to it.
+        const std::vector<JournalEntry> entries = BoxJournal(Hid().OpenedId).List();
+        if (n > entries.size()) {
+            std::fprintf(stderr, "ktvtune-cli: the box has %zu saved states, no %zu\n", entries.size(), n);
+            return ExitUsage;
+        }
+        DspParamsImage saved;
+        if (!LoadFileAsStored(entries[n - 1].Path, saved))
+            return ExitUsage;
+        ReadAndJournal("restore");
+        DspParams = saved;
+        const bool ok = WriteAllToDevice();
+        Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+        return ok ? ExitOk : ExitFailed;
     });
 }
 
@@ -513,7 +615,10 @@ int RunImport(const Arguments& a)
     const BandGroup group = GroupOf(*channel);
     if (!out.empty())
         return SaveChannel(out, preset.empty() ? nullptr : &presetBytes, group) ? ExitOk : ExitUsage;
+    const DspParamsImage imported = DspParams;
     return WithBox([&] {
+        ReadAndJournal("import");
+        DspParams = imported;
         return SendBandRun(std::uint8_t(group.FirstBand), std::uint8_t(group.BandCount)) ? ExitOk : ExitFailed;
     });
 }
@@ -682,6 +787,8 @@ constexpr Command Commands[] = {
     {"write", WriteUsage, TakesAll, RunWrite},
     {"store", StoreUsage, 0, RunStore},
     {"recall", RecallUsage, TakesOutput, RunRecall},
+    {"history", HistoryUsage, 0, RunHistory},
+    {"restore", RestoreUsage, 0, RunRestore},
     {"dump", DumpUsage, TakesBox, RunDump},
     {"diff", DiffUsage, 0, RunDiff},
     {"import", ImportUsage, TakesChannel | TakesPreset | TakesOutput, RunImport},
