@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -28,8 +29,8 @@ std::string Tame(const std::string& text)
 
 bool IsJournalName(const std::string& name)
 {
-    // yyyymmdd-hhmmss-mmm-STEP.dap
-    return name.size() > 24 && name.ends_with(".dap") && name[8] == '-' && name[15] == '-' && name[19] == '-' &&
+    // yyyymmdd-hhmmss-uuuuuu-STEP.dap: the names sort as the times do.
+    return name.size() > 27 && name.ends_with(".dap") && name[8] == '-' && name[15] == '-' && name[22] == '-' &&
            std::all_of(name.begin(), name.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
 }
 
@@ -77,7 +78,7 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
 
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const int millis = int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    long micros = long(std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() % 1000000);
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &seconds);
@@ -86,12 +87,20 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
 #endif
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    std::string name = std::string(stamp) + "-" + (millis < 100 ? millis < 10 ? "00" : "0" : "") +
-                       std::to_string(millis) + "-" + Tame(after);
-    // Two saves within a millisecond keep both.
-    std::string path = (fs::path(folder_) / (name + ".dap")).string();
-    for (int n = 2; fs::exists(path, ec); ++n)
-        path = (fs::path(folder_) / (name + "_" + std::to_string(n) + ".dap")).string();
+    // Two saves within the same microsecond still keep their order: the
+    // later one takes the next free number.
+    std::string path;
+    for (;; ++micros) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s-%06ld-", stamp, micros % 1000000);
+        bool taken = false;
+        for (const fs::directory_entry& e : fs::directory_iterator(folder_, ec))
+            taken = taken || e.path().filename().string().starts_with(name);
+        if (!taken) {
+            path = (fs::path(folder_) / (name + Tame(after) + ".dap")).string();
+            break;
+        }
+    }
     FileWriteError error = FileWriteError::None;
     if (!WriteDapFile(path, &error))
         return fail(path + ": " + FileWriteErrorText(error));
@@ -116,7 +125,7 @@ std::vector<JournalEntry> BoxJournal::List() const
         entry.Path = e.path().string();
         entry.Time = name.substr(0, 4) + "-" + name.substr(4, 2) + "-" + name.substr(6, 2) + " " + name.substr(9, 2) +
                      ":" + name.substr(11, 2) + ":" + name.substr(13, 2);
-        std::string after = name.substr(20, name.size() - 24);
+        std::string after = name.substr(23, name.size() - 27);
         std::replace(after.begin(), after.end(), '_', ' ');
         entry.After = after;
         entries.push_back(std::move(entry));
