@@ -270,6 +270,9 @@ void TFormMain::BuildMenu()
     QAction* compareBox = file->addAction(tr("Compare with box"));
     compareBox->setObjectName("CompareBox1");
     connect(compareBox, &QAction::triggered, this, &TFormMain::CompareBox1Click);
+    QAction* restoreState = file->addAction(tr("Restore box state…"));
+    restoreState->setObjectName("RestoreBoxState1");
+    connect(restoreState, &QAction::triggered, this, &TFormMain::RestoreBoxState1Click);
     file->addSeparator();
     QAction* exit = file->addAction(tr("Exit"));
     exit->setObjectName("Exit1");
@@ -553,6 +556,7 @@ void TFormMain::ShowLinkedBox(const QString& identifier) { linkedBoxPanel_->setT
 void TFormMain::UpdatePc2DspClick()
 {
     Ui().SetBusyCursor(true);
+    KeepBoxState(QStringLiteral("Write to dsp"));
     const bool ok = WriteAllToDevice();
     Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
     Ui().SetBusyCursor(false);
@@ -623,6 +627,7 @@ void TFormMain::BitBtnRecallClick()
         return;
     RecordStep(tr("Recall slot %1").arg(slot), true, [this, slot] {
         Ui().SetBusyCursor(true);
+        KeepBoxState(QStringLiteral("Recall slot %1").arg(slot));
         const SlotOutcome outcome = RecallSlot(std::uint8_t(slot));
         if (outcome == SlotOutcome::Ok)
             RefreshFromImage();
@@ -633,10 +638,17 @@ void TFormMain::BitBtnRecallClick()
 
 // ---- presets ----
 
-void TFormMain::LoadTail()
+void TFormMain::LoadTail(bool keepState)
 {
-    RefreshFromImage();
+    {
+        // The write-all below sends everything; the controls taking the image
+        // over must not send their parts first.
+        HoldSends hold;
+        RefreshFromImage();
+    }
     Ui().SetBusyCursor(true);
+    if (keepState)
+        KeepBoxState(QStringLiteral("Load preset"));
     const bool ok = WriteAllToDevice();
     Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
     Ui().SetBusyCursor(false);

@@ -156,8 +156,10 @@ void TFormMain::RestoreImage(const DspParamsImage& from, const DspParamsImage& t
     }
     if (Hid().Linked) {
         Ui().SetBusyCursor(true);
-        if (wholeImage)
+        if (wholeImage) {
+            KeepBoxState(QStringLiteral("Undo or redo"));
             (void)WriteAllToDevice();
+        }
         else
             (void)SendChanges(from);
         Ui().SetBusyCursor(false);
@@ -262,6 +264,7 @@ void TFormMain::CompareSlotClick(int slot)
         left = {DspParams, std::move(history_)};
         history_ = std::move(entered.History);
         activeSlot_ = slot;
+        KeepBoxState(slot == 0 ? QStringLiteral("Compare A") : QStringLiteral("Compare B"));
         RestoreImage(left.Image, entered.Image, false);
     }
     UpdateCompareControls();

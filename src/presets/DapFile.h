@@ -24,6 +24,10 @@ DapBytes WithBandsOf(const DapBytes& base, int first, int count);
 // False (image untouched) when the bytes are not a valid preset.
 [[nodiscard]] bool ApplyDap(const std::uint8_t* bytes, std::size_t size);
 
+// As ApplyDap, then the fields a load leaves alone too (volumes, mute,
+// pitch, input, reserved): the whole state the file holds.
+[[nodiscard]] bool ApplyDapWhole(const std::uint8_t* bytes, std::size_t size);
+
 enum class DapReadError {
     None,
     CannotOpen,
