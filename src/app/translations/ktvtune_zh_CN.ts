@@ -757,6 +757,50 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>用窗口中的设置替换 %1 吗？</translation>
     </message>
     <message>
+        <source>Replace the box&apos;s settings with slot %1?</source>
+        <translation>用槽位 %1 替换设备的设置吗？</translation>
+    </message>
+    <message>
+        <source>Restore box state…</source>
+        <translation>恢复设备状态…</translation>
+    </message>
+    <message>
+        <source>Restore box state</source>
+        <translation>恢复设备状态</translation>
+    </message>
+    <message>
+        <source>Restore box state of %1</source>
+        <translation>恢复 %1 的设备状态</translation>
+    </message>
+    <message>
+        <source>The box&apos;s state was not saved: %1</source>
+        <translation>设备状态未保存：%1</translation>
+    </message>
+    <message>
+        <source>the box could not be read</source>
+        <translation>无法读取设备</translation>
+    </message>
+    <message>
+        <source>No saved state of this box yet.</source>
+        <translation>此设备尚无保存的状态。</translation>
+    </message>
+    <message>
+        <source>Cannot restore %1: %2.</source>
+        <translation>无法恢复 %1：%2。</translation>
+    </message>
+    <message>
+        <source>Saved</source>
+        <translation>保存时间</translation>
+    </message>
+    <message>
+        <source>What came after</source>
+        <translation>之后的操作</translation>
+    </message>
+    <message>
+        <source>Write to box</source>
+        <translation>写入设备</translation>
+    </message>
+    <message>
         <source>Yes</source>
         <translation>是</translation>
     </message>
