@@ -507,6 +507,14 @@ bool Finite(std::span<const double> v)
 
 } // namespace
 
+FitRange FitRangeOf(EqChannel channel)
+{
+    if (channel == EqChannel::SUB)
+        return {20.0, 250.0};
+    const FitOptions defaults;
+    return {defaults.LowHz, defaults.HighHz};
+}
+
 PeqBand BoxHeld(const PeqBand& band)
 {
     std::array<std::uint8_t, BandRecordSize> record{};
@@ -591,7 +599,8 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
                 room[i] += response[i];
         }
     }
-    result.Before = Measure(before);
+    double levelBefore = 0.0;
+    result.Before = Measure(before, &levelBefore);
 
     // The stepped fit works on whole steps: its continuous limits are the steps' own.
     Ladder fc, q, gain;
@@ -657,6 +666,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
     const std::vector<double> residual = withBands(judged);
     double level = 0.0;
     result.After = Measure(residual, &level);
+    result.LevelChangeDb = level - levelBefore;
 
     result.Bands.assign(bands.begin(), bands.end());
     result.Fitted.assign(bands.size(), false);

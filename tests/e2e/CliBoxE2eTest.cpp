@@ -1183,6 +1183,12 @@ TEST_F(CliAndBox, FitWritesTheChannelFittedToAMeasurement)
     ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("error after:  RMS"), "error after:  RMS %lf", &rmsAfter), 1);
     EXPECT_GT(rmsBefore, 1.0);
     EXPECT_LT(rmsAfter, rmsBefore / 4);
+    // Cutting the room's peaks costs level, and the output says how much.
+    EXPECT_NE(run.Out.find("\nthe fit lowers the level by "), std::string::npos) << run.Out;
+    // The subwoofer is fitted below 250 Hz unless told otherwise.
+    const CliRun sub = Cli({"fit", File("room.txt"), "--channel", "SUB", "-o", File("sub.dap")});
+    ASSERT_EQ(sub.Status, 0) << sub.Err;
+    EXPECT_EQ(sub.Out.substr(0, sub.Out.find('\n')), "SUB over 20-250 Hz") << sub.Out;
 
     LoadDefaults();
     ASSERT_TRUE(ReadDapFile(File("out.dap")));

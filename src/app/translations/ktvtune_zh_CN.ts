@@ -504,6 +504,14 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>%1 至 %2 Hz 的误差：拟合前 RMS %3 dB，最大 %4 dB；拟合后 RMS %5 dB，最大 %6 dB</translation>
     </message>
     <message>
+        <source>The fit lowers the level by %1 dB.</source>
+        <translation>拟合使电平降低 %1 dB。</translation>
+    </message>
+    <message>
+        <source>The fit raises the level by %1 dB.</source>
+        <translation>拟合使电平提高 %1 dB。</translation>
+    </message>
+    <message>
         <source>%1 (left alone)</source>
         <translation>%1（保持不变）</translation>
     </message>

@@ -654,7 +654,7 @@ constexpr const char* FitUsage =
     "and largest, around the mean level, over the range). No box is needed.\n\n"
     "  --target FILE      target curve in a measurement format (default: flat)\n"
     "  --tilt DB_PER_OCT  a straight target falling or rising by this much per octave\n"
-    "  --range LO-HI      frequency range in Hz (default 40-16000)\n"
+    "  --range LO-HI      frequency range in Hz (default 40-16000; SUB 20-250)\n"
     "  --max-boost DB     largest boost, 0..12 (default 0: cuts only)\n"
     "  --max-cut DB       largest cut, -24..0 (default -12)\n"
     "  --preset IN.dap    start from this preset instead of the defaults\n";
@@ -686,6 +686,9 @@ int RunFit(const Arguments& a)
     const std::string &measurementFile = a.Free[0], &targetFile = a.Target, &preset = a.Preset, &out = a.Out;
     FitTarget target;
     FitOptions options;
+    const FitRange range = FitRangeOf(*channel);
+    options.LowHz = range.LowHz;
+    options.HighHz = range.HighHz;
     if (a.Given("--range")) {
         const std::string_view r = a.Range;
         const auto dash = r.find('-', 1);
@@ -760,6 +763,12 @@ int RunFit(const Arguments& a)
     text += "error before: RMS " + Decimal(fit.Before.RmsDb, 2) + " dB, largest " + Decimal(fit.Before.LargestDb, 2) +
             " dB\nerror after:  RMS " + Decimal(fit.After.RmsDb, 2) + " dB, largest " +
             Decimal(fit.After.LargestDb, 2) + " dB\n";
+    // The error is taken around the mean level: what the fit costs in level
+    // is said apart, or a channel would grow quieter without a word.
+    if (fit.LevelChangeDb <= -0.05)
+        text += "the fit lowers the level by " + Decimal(-fit.LevelChangeDb, 1) + " dB\n";
+    else if (fit.LevelChangeDb >= 0.05)
+        text += "the fit raises the level by " + Decimal(fit.LevelChangeDb, 1) + " dB\n";
     std::fputs(text.c_str(), stdout);
     return ExitOk;
 }
