@@ -5,7 +5,7 @@
 _ktvtune_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="list read write store recall dump diff import export fit help"
+    local commands="list read write store recall history restore dump diff import export fit help"
     local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
     local i command=""
 

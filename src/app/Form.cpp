@@ -271,6 +271,9 @@ void TFormMain::BuildMenu()
     QAction* compareBox = file->addAction(tr("Compare with box"));
     compareBox->setObjectName("CompareBox1");
     connect(compareBox, &QAction::triggered, this, &TFormMain::CompareBox1Click);
+    QAction* restoreState = file->addAction(tr("Restore box state…"));
+    restoreState->setObjectName("RestoreBoxState1");
+    connect(restoreState, &QAction::triggered, this, &TFormMain::RestoreBoxState1Click);
     file->addSeparator();
     QAction* exit = file->addAction(tr("Exit"));
     exit->setObjectName("Exit1");
@@ -570,6 +573,7 @@ void TFormMain::ShowLinkedBox(const QString& identifier) { linkedBoxPanel_->setT
 void TFormMain::UpdatePc2DspClick()
 {
     Ui().SetBusyCursor(true);
+    KeepBoxState(QStringLiteral("Write to dsp"));
     const bool ok = WriteAllToDevice();
     Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
     Ui().SetBusyCursor(false);
@@ -577,9 +581,11 @@ void TFormMain::UpdatePc2DspClick()
 
 void TFormMain::UpdateDsp2PcClick()
 {
-    RecordStep(tr("Read from dsp"), true, [this] {
+    bool read = false;
+    RecordStep(tr("Read from dsp"), true, [this, &read] {
         Ui().SetBusyCursor(true);
-        if (ReadAllFromDevice()) {
+        read = ReadAllFromDevice();
+        if (read) {
             RefreshFromImage();
             Ui().ShowMessage("Read dsp ok!");
         } else {
@@ -587,6 +593,11 @@ void TFormMain::UpdateDsp2PcClick()
         }
         Ui().SetBusyCursor(false);
     });
+    // What the box holds is where its history begins: an undo past the read
+    // would write the window's earlier image (start-up defaults, another
+    // box's tuning) over a tuning that never came from this window.
+    if (read)
+        StartBoxHistory();
 }
 
 bool TFormMain::SlotNumber(QComboBox* box, int& slot)
@@ -625,8 +636,15 @@ void TFormMain::BitBtnRecallClick()
         Ui().ShowMessage("Reset factory mode error!");
         return;
     }
+    // A recall overwrites everything the box holds, and a slot never stored
+    // holds the factory defaults: a slip must not cost the room its tuning.
+    const int answer = Ui().Ask(tr("Replace the box's settings with slot %1?").arg(slot).toStdString(),
+                                {tr("Yes").toStdString(), tr("No").toStdString()});
+    if (answer != 0)
+        return;
     RecordStep(tr("Recall slot %1").arg(slot), true, [this, slot] {
         Ui().SetBusyCursor(true);
+        KeepBoxState(QStringLiteral("Recall slot %1").arg(slot));
         const SlotOutcome outcome = RecallSlot(std::uint8_t(slot));
         if (outcome == SlotOutcome::Ok)
             RefreshFromImage();
@@ -637,10 +655,17 @@ void TFormMain::BitBtnRecallClick()
 
 // ---- presets ----
 
-void TFormMain::LoadTail()
+void TFormMain::LoadTail(bool keepState)
 {
-    RefreshFromImage();
+    {
+        // The write-all below sends everything; the controls taking the image
+        // over must not send their parts first.
+        HoldSends hold;
+        RefreshFromImage();
+    }
     Ui().SetBusyCursor(true);
+    if (keepState)
+        KeepBoxState(QStringLiteral("Load preset"));
     const bool ok = WriteAllToDevice();
     Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
     Ui().SetBusyCursor(false);

@@ -7,6 +7,7 @@
 #include "app/FormInterface.h"
 #include "params/History.h"
 #include "params/ImageDiff.h"
+#include "presets/BoxJournal.h"
 
 #include <QFrame>
 #include <QMainWindow>
@@ -149,6 +150,11 @@ public:
     std::function<QString()> ChooseCompareFile;
     QDialog* CompareDialog() const { return compareDialog_; }
 
+    // File > Restore box state: the states kept before each whole change of
+    // the linked box; the chosen one is written back (the index, -1: none).
+    void RestoreBoxState1Click();
+    std::function<int(const std::vector<JournalEntry>& entries)> ChooseBoxState;
+
     // Other tools' files, for the shown channel (File and View menus).
     void ImportFiltersClick();
     void ExportFiltersClick();
@@ -204,12 +210,21 @@ private:
     // Converts a slot box's text; false after telling the user.
     bool SlotNumber(QComboBox* box, int& slot);
     bool LoadPreset(const QString& path);
-    void LoadTail();
+    // Shows the loaded image and writes it all to the box (its state kept
+    // first, unless the caller did).
+    void LoadTail(bool keepState = true);
     bool SavePreset(const QString& path);
     void StartHistory();
     // Each of `sliders` moved from press to release makes one undo step.
     void WatchSliders(const QList<QSlider*>& sliders);
     void StopHistory();
+    // Forgets every step: the window now holds what the box holds.
+    void StartBoxHistory();
+    // Reads the linked box and keeps its state before `after` (a fixed
+    // English name: it goes into the file name) in its journal; a failure
+    // is told in the status bar and stops nothing.
+    void KeepBoxState(const QString& after);
+    int AskBoxState(const std::vector<JournalEntry>& entries);
     void BuildEditMenu();
     void BuildViewMenu();
     void FillCopyEqMenu();

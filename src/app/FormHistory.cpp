@@ -63,6 +63,17 @@ void TFormMain::StartHistory()
     UpdateUndoItems();
 }
 
+void TFormMain::StartBoxHistory()
+{
+    stepPending_ = false;
+    history_.Start(DspParams);
+    // The slot not shown keeps its image (a switch to it is the user's own
+    // choice) but none of the steps that led there before the read.
+    for (CompareSlot& slot : compareSlots_)
+        slot.History.Start(slot.Image);
+    UpdateUndoItems();
+}
+
 void TFormMain::WatchSliders(const QList<QSlider*>& sliders)
 {
     sliders_ += sliders;
@@ -145,8 +156,10 @@ void TFormMain::RestoreImage(const DspParamsImage& from, const DspParamsImage& t
     }
     if (Hid().Linked) {
         Ui().SetBusyCursor(true);
-        if (wholeImage)
+        if (wholeImage) {
+            KeepBoxState(QStringLiteral("Undo or redo"));
             (void)WriteAllToDevice();
+        }
         else
             (void)SendChanges(from);
         Ui().SetBusyCursor(false);
@@ -251,6 +264,7 @@ void TFormMain::CompareSlotClick(int slot)
         left = {DspParams, std::move(history_)};
         history_ = std::move(entered.History);
         activeSlot_ = slot;
+        KeepBoxState(slot == 0 ? QStringLiteral("Compare A") : QStringLiteral("Compare B"));
         RestoreImage(left.Image, entered.Image, false);
     }
     UpdateCompareControls();

@@ -189,6 +189,13 @@ void TFitPanel::ShowChannel()
     }
     if (result_ && fittedFirst_ != editor_->FirstBand)
         Invalidate();
+    // Another channel takes its own default range, unless the user set one.
+    const FitRange was = FitRangeOf(EqChannel(rangeChannel_)), now = FitRangeOf(EqChannel(editor_->Channel));
+    if (editor_->Channel != rangeChannel_ && low_->value() == was.LowHz && high_->value() == was.HighHz) {
+        low_->setValue(now.LowHz);
+        high_->setValue(now.HighHz);
+    }
+    rangeChannel_ = editor_->Channel;
     // The measurement on the chart for this channel, when there is one.
     std::vector<double> hz, db;
     if (editor_->ShownMeasurement(hz, db) && (hz.size() != hz_.size() || db != db_)) {
@@ -287,6 +294,10 @@ void TFitPanel::ShowResult()
                          .arg(r.Before.LargestDb, 0, 'f', 2)
                          .arg(r.After.RmsDb, 0, 'f', 2)
                          .arg(r.After.LargestDb, 0, 'f', 2));
+    if (r.LevelChangeDb <= -0.05)
+        errors_->setText(errors_->text() + "\n" + tr("The fit lowers the level by %1 dB.").arg(-r.LevelChangeDb, 0, 'f', 1));
+    else if (r.LevelChangeDb >= 0.05)
+        errors_->setText(errors_->text() + "\n" + tr("The fit raises the level by %1 dB.").arg(r.LevelChangeDb, 0, 'f', 1));
 
     bands_->setRowCount(int(r.Bands.size()));
     QStringList rows;

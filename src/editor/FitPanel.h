@@ -63,6 +63,7 @@ private:
     FitTarget curve_; // the loaded target curve
     std::optional<FitResult> result_;
     int fittedFirst_ = -1;
+    int rangeChannel_ = 0; // the channel whose default range the boxes started from
     std::vector<PeqBand> fittedFrom_; // the channel's bands the fit started from
 
     QComboBox* target_ = nullptr;

@@ -507,6 +507,14 @@ bool Finite(std::span<const double> v)
 
 } // namespace
 
+FitRange FitRangeOf(EqChannel channel)
+{
+    if (channel == EqChannel::SUB)
+        return {20.0, 250.0};
+    const FitOptions defaults;
+    return {defaults.LowHz, defaults.HighHz};
+}
+
 bool FitChannel(std::span<const double> hz, std::span<const double> db, const FitTarget& target,
                 const FitOptions& o, std::span<const PeqBand> bands, FitResult& result, std::string* why)
 {
@@ -582,7 +590,8 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
                 room[i] += response[i];
         }
     }
-    result.Before = Measure(before);
+    double levelBefore = 0.0;
+    result.Before = Measure(before, &levelBefore);
 
     // The stepped fit works on whole steps: its continuous limits are the steps' own.
     Ladder fc, q, gain;
@@ -648,6 +657,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
     const std::vector<double> residual = withBands(judged);
     double level = 0.0;
     result.After = Measure(residual, &level);
+    result.LevelChangeDb = level - levelBefore;
 
     result.Bands.assign(bands.begin(), bands.end());
     result.Fitted.assign(bands.size(), false);

@@ -29,7 +29,7 @@ enum class FitMode {
 
 struct FitOptions {
     double LowHz = 40.0;
-    double HighHz = 16000.0;
+    double HighHz = 16000.0; // see FitRangeOf for the channel's own
     double MaxBoostDb = 0.0; // cuts only by default: boosting a room's dips wastes headroom
     double MaxCutDb = -12.0;
     double MaxQ = 10.0;      // narrower bands chase single measurement points
@@ -51,6 +51,9 @@ struct FitResult {
     // The same fit without the steps, and that rounded to the nearest steps
     // afterwards: the yardsticks of the stepped fit.
     FitError ContinuousAfter, RoundedAfter;
+    // How much the fit moves the channel's level, averaged in dB over the
+    // range: below zero, the fit lowers the level by that much.
+    double LevelChangeDb = 0.0;
     double LowHz = 0.0, HighHz = 0.0; // the range used (the asked one within the measurement)
     // On the evaluation grid (FitPointsPerOctave, log-spaced over the range):
     std::vector<double> Hz;
@@ -69,5 +72,13 @@ inline constexpr double FitMinQ = 0.4;
 [[nodiscard]] bool FitChannel(std::span<const double> hz, std::span<const double> db, const FitTarget& target,
                               const FitOptions& options, std::span<const PeqBand> bands, FitResult& result,
                               std::string* why = nullptr);
+
+// The range a channel is fitted over unless told otherwise: the subwoofer
+// only below 250 Hz (bands above its crossover would fit what it never
+// plays), the others 40 Hz to 16 kHz.
+struct FitRange {
+    double LowHz, HighHz;
+};
+FitRange FitRangeOf(EqChannel channel);
 
 } // namespace ktv

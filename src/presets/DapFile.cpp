@@ -63,6 +63,32 @@ DapBytes EncodeDap()
     return f;
 }
 
+bool ApplyDapWhole(const std::uint8_t* b, std::size_t size)
+{
+    if (!ApplyDap(b, size))
+        return false;
+    DspParamsImage& p = DspParams;
+    p.MicVol = b[Dap::MicVol];
+    p.MusicVol = b[Dap::MusicVol];
+    p.EffectVol = b[Dap::EffectVol];
+    p.Mute = b[Dap::Mute];
+    p.Pitch = std::int8_t(b[Dap::Pitch]);
+    p.Input = b[Dap::Input];
+    p.ReservedWord = GetU16(b + Dap::ReservedWord);
+    for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
+        p.ReservedBytes[i] = b[Dap::ReservedBytes + i];
+    return true;
+}
+
+DapBytes WithBandsOf(const DapBytes& base, int first, int count)
+{
+    DapBytes f = base;
+    for (int k = first; k < first + count; ++k)
+        EncodeBandRecord(DspParams.Band[std::size_t(k)], f.data() + Dap::Bands + BandRecordSize * std::size_t(k));
+    f[Dap::ChecksumAt] = SumOfBody(f.data());
+    return f;
+}
+
 bool ApplyDap(const std::uint8_t* b, std::size_t size)
 {
     if (Check(b, size) != DapReadError::None)

@@ -17,9 +17,16 @@ using DapBytes = std::array<std::uint8_t, DapFileSize>;
 
 // The file image of DspParams.
 DapBytes EncodeDap();
+// `base` with the records of bands first..first+count-1 taken from DspParams
+// and its checksum made good: every other byte of `base` stays as it was.
+DapBytes WithBandsOf(const DapBytes& base, int first, int count);
 // Checks markers and checksum, then applies the fields a preset carries.
 // False (image untouched) when the bytes are not a valid preset.
 [[nodiscard]] bool ApplyDap(const std::uint8_t* bytes, std::size_t size);
+
+// As ApplyDap, then the fields a load leaves alone too (volumes, mute,
+// pitch, input, reserved): the whole state the file holds.
+[[nodiscard]] bool ApplyDapWhole(const std::uint8_t* bytes, std::size_t size);
 
 enum class DapReadError {
     None,

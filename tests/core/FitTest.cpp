@@ -162,6 +162,32 @@ TEST_F(FitTest, StepsFittedDirectlyBeatRoundingAfterwardsOnTwentyRooms)
     EXPECT_LT(Median(rms[0]), Median(rms[2]));
 }
 
+// The level the fit costs: the mean over the range of what the fitted bands
+// do, against the bands before, worked out independently of the fit.
+TEST_F(FitTest, TheLevelChangeIsTheMeanOfWhatTheBandsDo)
+{
+    const Room room = InverseOf({Bell(125.0f, 1.0f, -4.0f), Bell(3000.0f, 2.0f, -3.0f)});
+    std::vector<PeqBand> start = DefaultChannel(7);
+    start[0] = Bell(1000.0f, 0.5f, 2.0f); // the channel had a broad boost
+    FitResult r;
+    ASSERT_TRUE(FitChannel(room.hz, room.db, {}, FitOptions{}, start, r));
+    double change = 0.0;
+    for (double f : r.Hz) {
+        for (PeqBand b : r.Bands) {
+            b = BoxHeld(b);
+            DesignBand(b);
+            change += MagnitudeDb(b.Coef, float(f)) / double(r.Hz.size());
+        }
+        for (PeqBand b : start) {
+            b = BoxHeld(b);
+            DesignBand(b);
+            change -= MagnitudeDb(b.Coef, float(f)) / double(r.Hz.size());
+        }
+    }
+    EXPECT_NEAR(r.LevelChangeDb, change, 1e-6);
+    EXPECT_LT(r.LevelChangeDb, -0.5); // the boost is gone, the peaks cut
+}
+
 // Without noise a room made by one band on the steps is undone exactly, and
 // the band comes back as the step the box holds: the Q steps 0.45 to 0.54
 // all reach the box as 0.5, so the fit names 0.5; Q 1.25 travels as 1.3.

@@ -142,6 +142,8 @@ std::optional<Json> ParseJson(const std::string& text)
 
 class CliAndBox : public ::testing::Test {
 protected:
+    // The boxes' saved states go to the test's own folder, not the user's.
+    void SetUp() override { setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1); }
     void TearDown() override
     {
         if (boxPid > 0)
@@ -274,12 +276,14 @@ TEST_F(CliAndBox, WriteSendsTheNineRequestsBetweenLinkOnAndOff)
     EXPECT_NE(run.Err.find("Connect:ok!"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("Write dsp ok!"), std::string::npos) << run.Err;
 
+    // The box is read first (nine requests), then written.
     const std::vector<Bytes> requests = Requests();
     const std::vector<Bytes> expected = ExpectedWriteAll(preset);
-    ASSERT_EQ(requests.size(), 11u) << BoxLog();
+    ASSERT_EQ(requests.size(), 20u) << BoxLog();
     EXPECT_EQ(PayloadOf(requests.front()), (Bytes{0x2A, 1}));
+    EXPECT_EQ(PayloadOf(requests[1]), (Bytes{0x81}));
     for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(PayloadOf(requests[1 + i]), expected[i]) << "request " << i + 1;
+        EXPECT_EQ(PayloadOf(requests[10 + i]), expected[i]) << "request " << i + 1;
     EXPECT_EQ(PayloadOf(requests.back()), (Bytes{0x2A, 0}));
     // Every frame as the transport builds it: marker, address 1, length, sum.
     for (const Bytes& frame : requests) {
@@ -398,14 +402,16 @@ TEST_F(CliAndBox, StoreAndRecallRoundTripASlotAcrossRestarts)
     before = Requests().size();
     const CliRun recall = Cli({"recall", "3", "-o", File("recalled.dap")});
     EXPECT_EQ(recall.Status, 0) << recall.Err;
-    // Recall, then the nine reads of the whole state, between Link on and off.
+    // The state kept first (nine reads), the recall, then the nine reads of
+    // the whole state, between Link on and off.
     sent = Requests();
-    ASSERT_EQ(sent.size(), before + 12) << BoxLog();
+    ASSERT_EQ(sent.size(), before + 21) << BoxLog();
     EXPECT_EQ(PayloadOf(sent[before]), (Bytes{0x2A, 1}));
-    EXPECT_EQ(PayloadOf(sent[before + 1]), (Bytes{0x28, 2, 3}));
-    EXPECT_EQ(PayloadOf(sent[before + 2]), (Bytes{0x81}));
-    EXPECT_EQ(PayloadOf(sent[before + 10]), (Bytes{0xA0, 36, 3}));
-    EXPECT_EQ(PayloadOf(sent[before + 11]), (Bytes{0x2A, 0}));
+    EXPECT_EQ(PayloadOf(sent[before + 1]), (Bytes{0x81}));
+    EXPECT_EQ(PayloadOf(sent[before + 10]), (Bytes{0x28, 2, 3}));
+    EXPECT_EQ(PayloadOf(sent[before + 11]), (Bytes{0x81}));
+    EXPECT_EQ(PayloadOf(sent[before + 19]), (Bytes{0xA0, 36, 3}));
+    EXPECT_EQ(PayloadOf(sent[before + 20]), (Bytes{0x2A, 0}));
     EXPECT_NE(recall.Err.find("Reset factory mode Ok!"), std::string::npos);
     EXPECT_EQ(ReadBytes(File("recalled.dap")), ReadBytes(File("stored.dap")));
 
@@ -415,6 +421,27 @@ TEST_F(CliAndBox, StoreAndRecallRoundTripASlotAcrossRestarts)
         recalled = recalled || PayloadOf(r) == Bytes{0x28, 2, 3};
     }
     EXPECT_TRUE(stored && recalled) << BoxLog();
+
+    // Each whole change kept the state before it; restore brings back the
+    // state before the last write.
+    ASSERT_EQ(Cli({"write", WritePreset(File("c.dap"), 4)}).Status, 0);
+    const CliRun history = Cli({"history"});
+    EXPECT_EQ(history.Status, 0) << history.Err;
+    std::vector<std::string> after;
+    std::istringstream lines(history.Out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto tab = line.find('\t', line.find('\t') + 1);
+        after.push_back(line.substr(0, line.find('\t')) + " " + line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1));
+    }
+    EXPECT_EQ(after, (std::vector<std::string>{"1 write", "2 recall 3", "3 write", "4 write"})) << history.Out;
+    const CliRun restore = Cli({"restore", "1"});
+    EXPECT_EQ(restore.Status, 0) << restore.Err;
+    ASSERT_EQ(Cli({"read", "-o", File("restored.dap")}).Status, 0);
+    EXPECT_EQ(ReadBytes(File("restored.dap")), ReadBytes(File("stored.dap")));
+    EXPECT_EQ(Cli({"history"}).Out.substr(0, 2), "1\t");
+    EXPECT_NE(Cli({"history"}).Out.find("\trestore\t"), std::string::npos);
+    EXPECT_EQ(Cli({"restore", "99"}).Status, 2);
+    EXPECT_EQ(Cli({"restore", "x"}).Status, 2);
 
     // The box keeps its settings and slots across a restart, as across a power cycle.
     StopBox();
@@ -442,7 +469,8 @@ TEST_F(CliAndBox, EachMisbehaviourEndsInAClearFailure)
         {{"--fault", "foreign-band-run", "--only", "ReadPeqBands"}, readArgs, "Read dsp fault!"},
         {{"--fault", "foreign-band-count", "--only", "ReadPeqBands"}, readArgs, "Read dsp fault!"},
         {{"--fault", "silent", "--only", "Link"}, readArgs, "Connect:no!"},
-        {{"--fault", "silent", "--from", "4"}, {"write", preset}, "Write dsp fault!"},
+        {{"--fault", "silent", "--from", "4"}, {"write", preset}, "could not be read, so nothing was written"},
+        {{"--fault", "silent", "--from", "13"}, {"write", preset}, "Write dsp fault!"},
         {{"--fault", "bad-checksum", "--only", "FactoryMode"}, {"store", "2"}, "Set factory mode fault!"},
         {{"--fault", "silent", "--only", "FactoryMode"}, {"recall", "2"}, "Reset factory mode fault!"},
         {{"--fault", "wrong-address", "--only", "ReadSystem"}, {"recall", "2"}, "Reset factory mode fault!"},
@@ -958,9 +986,9 @@ TEST_F(CliAndBox, WriteAllSendsThePresetToEveryBoxAndReportsEach)
     const std::string preset = WritePreset(File("a.dap"), 3);
     const std::vector<Bytes> expected = ExpectedWriteAll(preset);
     auto checkWriteAll = [&](const std::vector<Bytes>& requests, const char* box) {
-        ASSERT_EQ(requests.size(), 11u) << box;
+        ASSERT_EQ(requests.size(), 20u) << box;
         for (std::size_t i = 0; i < expected.size(); ++i)
-            EXPECT_EQ(PayloadOf(requests[1 + i]), expected[i]) << box << " request " << i + 1;
+            EXPECT_EQ(PayloadOf(requests[10 + i]), expected[i]) << box << " request " << i + 1;
     };
 
     CliRun run = Cli({"write", preset, "--all"});
@@ -975,15 +1003,66 @@ TEST_F(CliAndBox, WriteAllSendsThePresetToEveryBoxAndReportsEach)
     StartOtherBox("0", {"--fault", "bad-checksum", "--from", "2"});
     run = Cli({"--quiet", "write", "--all", preset});
     EXPECT_EQ(run.Status, 1) << run.Err;
-    EXPECT_EQ(run.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-0.sock\tWrite dsp fault!\n"
+    EXPECT_EQ(run.Out, "1\tVIRTUAL\\VID_2B5E&PID_61D3\\box-0.sock\tRead dsp fault!\n"
                        "2\tVIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock\tWrite dsp ok!\n"
                        "3\tVIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock\tWrite dsp ok!\n");
-    EXPECT_EQ(Requests().size(), 22u);
-    EXPECT_EQ(RequestsOf("2").size(), 22u);
+    EXPECT_EQ(Requests().size(), 40u);
+    EXPECT_EQ(RequestsOf("2").size(), 40u);
+    // The box that could not be read was sent no write.
+    for (const Bytes& frame : RequestsOf("0"))
+        EXPECT_NE(PayloadOf(frame)[0], 0x20) << "bands written to an unread box";
 
     const CliRun both = Cli({"--device", "1", "write", preset, "--all"});
     EXPECT_EQ(both.Status, 2);
     EXPECT_NE(both.Err.find("exclude each other"), std::string::npos) << both.Err;
+}
+
+// A preset carries no master volumes and no input: a box keeps its own
+// across write and write --all, and a box that cannot be read is not written.
+TEST_F(CliAndBox, WriteKeepsEachBoxsVolumesAndInput)
+{
+    VirtualBox held;
+    held.Current.System[SystemBlock::MicVol] = 45;
+    held.Current.System[SystemBlock::MusicVol] = 30;
+    held.Current.System[SystemBlock::EffectVol] = 20;
+    held.Current.System[SystemBlock::Input] = 2;
+    WriteBytes(File("state1"), held.SaveState());
+    WriteBytes(File("state2"), held.SaveState());
+    StartBox({"--state", File("state1")});
+    const std::string preset = WritePreset(File("a.dap"), 0);
+    auto checkBox = [&](const std::vector<std::string>& device) {
+        std::vector<std::string> args = device;
+        args.insert(args.end(), {"dump", "--box"});
+        const CliRun dump = Cli(args);
+        ASSERT_EQ(dump.Status, 0) << dump.Err;
+        const auto json = ParseJson(dump.Out);
+        ASSERT_TRUE(json) << dump.Out;
+        EXPECT_EQ((*json)["MicVol"], 45) << dump.Out;
+        EXPECT_EQ((*json)["MusicVol"], 30);
+        EXPECT_EQ((*json)["EffectVol"], 20);
+        EXPECT_EQ((*json)["Input"], 2);
+        EXPECT_EQ((*json)["Delay"][5], 60); // and the preset arrived
+    };
+    const CliRun one = Cli({"write", preset});
+    EXPECT_EQ(one.Status, 0) << one.Err;
+    checkBox({});
+
+    StartOtherBox("2", {"--state", File("state2")});
+    const CliRun all = Cli({"write", "--all", preset});
+    EXPECT_EQ(all.Status, 0) << all.Err;
+    checkBox({"--device", "1"});
+    checkBox({"--device", "2"});
+
+    // The read fails: nothing is written, exit 1, one line why.
+    StartOtherBox("3", {"--fault", "silent", "--only", "ReadEffects"});
+    const std::size_t before = RequestsOf("3").size();
+    const CliRun unread = Cli({"--quiet", "--device", dir + "/box-3.sock", "write", preset});
+    EXPECT_EQ(unread.Status, 1);
+    EXPECT_EQ(std::count(unread.Err.begin(), unread.Err.end(), '\n'), 1) << unread.Err;
+    EXPECT_NE(unread.Err.find("nothing was written"), std::string::npos) << unread.Err;
+    const std::vector<Bytes> got = RequestsOf("3");
+    for (std::size_t i = before; i < got.size(); ++i)
+        EXPECT_TRUE(PayloadOf(got[i])[0] == 0x2A || PayloadOf(got[i])[0] >= 0x80) << "a write reached it";
 }
 
 TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
@@ -1020,21 +1099,39 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
     EXPECT_NE(sent.Err.find("Preamp -4.0 dB: not applied"), std::string::npos);
     EXPECT_NE(sent.Err.find("Largest difference from the file's response"), std::string::npos);
     const std::vector<Bytes> requests = Requests();
-    ASSERT_EQ(requests.size(), 4u) << BoxLog();
+    // The box's state is read and kept first.
+    ASSERT_EQ(requests.size(), 13u) << BoxLog();
     EXPECT_EQ(PayloadOf(requests[0]), (Bytes{0x2A, 1}));
-    EXPECT_EQ(PayloadOf(requests[1]), first);
-    EXPECT_EQ(PayloadOf(requests[2]), second);
-    EXPECT_EQ(PayloadOf(requests[3]), (Bytes{0x2A, 0}));
+    EXPECT_EQ(PayloadOf(requests[1]), (Bytes{0x81}));
+    EXPECT_EQ(PayloadOf(requests[10]), first);
+    EXPECT_EQ(PayloadOf(requests[11]), second);
+    EXPECT_EQ(PayloadOf(requests[12]), (Bytes{0x2A, 0}));
 
     // Offline: from a preset into a preset, then out as filter text.
     const std::string preset = WritePreset(File("a.dap"), 0);
     const CliRun offline = Cli({"import", filters, "--channel", "SUB", "--preset", preset, "-o", File("b.dap")});
     EXPECT_EQ(offline.Status, 0) << offline.Err;
-    EXPECT_EQ(Requests().size(), 4u); // nothing more sent
+    EXPECT_EQ(Requests().size(), 13u); // nothing more sent
     LoadDefaults();
     ASSERT_TRUE(ReadDapFile(File("b.dap")));
     EXPECT_FLOAT_EQ(DspParams.Band[24].Fc, 63.2f);
     EXPECT_EQ(DspParams.Band[0].Fc, 100.0f); // MIC kept the preset's bands
+    {
+        // Every byte of the preset but the SUB records (bands 25..29) stays,
+        // its mic volume among them.
+        Bytes in = ReadBytes(preset), out = ReadBytes(File("b.dap"));
+        ASSERT_EQ(in.size(), out.size());
+        for (std::size_t i = 0; i + 2 < in.size(); ++i)
+            if (i < Dap::Bands + 24 * BandRecordSize || i >= Dap::Bands + 29 * BandRecordSize) {
+                EXPECT_EQ(out[i], in[i]) << "byte " << i;
+            }
+        Bytes mic = in;
+        mic[Dap::MicVol] = 99;
+        mic[Dap::ChecksumAt] = std::uint8_t(mic[Dap::ChecksumAt] + 99 - in[Dap::MicVol]);
+        WriteBytes(File("mic99.dap"), mic);
+        ASSERT_EQ(Cli({"import", filters, "--channel", "SUB", "--preset", File("mic99.dap"), "-o", File("c.dap")}).Status, 0);
+        EXPECT_EQ(ReadBytes(File("c.dap"))[Dap::MicVol], 99);
+    }
     const CliRun exported = Cli({"export", File("b.dap"), "--channel", "sub"});
     EXPECT_EQ(exported.Status, 0) << exported.Err;
     EXPECT_EQ(exported.Out.substr(0, exported.Out.find('\n')), "# KTV Tune: SUB channel, 5 bands");
@@ -1064,7 +1161,7 @@ TEST_F(CliAndBox, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
         EXPECT_EQ(r.Status, 2) << r.Err;
         EXPECT_NE(r.Err.find(c.Expected), std::string::npos) << r.Err;
     }
-    EXPECT_EQ(Requests().size(), 4u) << BoxLog();
+    EXPECT_EQ(Requests().size(), 13u) << BoxLog();
 }
 
 
@@ -1106,6 +1203,12 @@ TEST_F(CliAndBox, FitWritesTheChannelFittedToAMeasurement)
     ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("error after:  RMS"), "error after:  RMS %lf", &rmsAfter), 1);
     EXPECT_GT(rmsBefore, 1.0);
     EXPECT_LT(rmsAfter, rmsBefore / 4);
+    // Cutting the room's peaks costs level, and the output says how much.
+    EXPECT_NE(run.Out.find("\nthe fit lowers the level by "), std::string::npos) << run.Out;
+    // The subwoofer is fitted below 250 Hz unless told otherwise.
+    const CliRun sub = Cli({"fit", File("room.txt"), "--channel", "SUB", "-o", File("sub.dap")});
+    ASSERT_EQ(sub.Status, 0) << sub.Err;
+    EXPECT_EQ(sub.Out.substr(0, sub.Out.find('\n')), "SUB over 20-250 Hz") << sub.Out;
 
     LoadDefaults();
     ASSERT_TRUE(ReadDapFile(File("out.dap")));
@@ -1127,6 +1230,14 @@ TEST_F(CliAndBox, FitWritesTheChannelFittedToAMeasurement)
     }
     EXPECT_EQ(DspParams.Delay, before.Delay);
     EXPECT_EQ(DspParams.Echo.Delay, before.Echo.Delay);
+    {
+        // Every byte but the MUSIC records (bands 8..14) as the preset had it.
+        const Bytes in = ReadBytes(File("in.dap")), out = ReadBytes(File("out.dap"));
+        for (std::size_t i = 0; i + 2 < in.size(); ++i)
+            if (i < Dap::Bands + 7 * BandRecordSize || i >= Dap::Bands + 14 * BandRecordSize) {
+                EXPECT_EQ(out[i], in[i]) << "byte " << i;
+            }
+    }
     EXPECT_TRUE(Requests().empty()) << BoxLog(); // no box needed
 
     struct Case {

@@ -115,11 +115,15 @@ private slots:
         QVERIFY(r.Before.RmsDb > 1.0);
         QVERIFY(r.After.RmsDb < r.Before.RmsDb / 4);
         const QString errors = In<QLabel>(panel, "FitErrors")->text();
-        QCOMPARE(errors, QString("Error over 40 to 16000 Hz: before RMS %1 dB, largest %2 dB; after RMS %3 dB, largest %4 dB")
+        // The room's peaks are cut: the level this costs is said.
+        QVERIFY(r.LevelChangeDb <= -0.05);
+        QCOMPARE(errors, QString("Error over 40 to 16000 Hz: before RMS %1 dB, largest %2 dB; after RMS %3 dB, largest %4 dB"
+                                 "\nThe fit lowers the level by %5 dB.")
                              .arg(r.Before.RmsDb, 0, 'f', 2)
                              .arg(r.Before.LargestDb, 0, 'f', 2)
                              .arg(r.After.RmsDb, 0, 'f', 2)
-                             .arg(r.After.LargestDb, 0, 'f', 2));
+                             .arg(r.After.LargestDb, 0, 'f', 2)
+                             .arg(-r.LevelChangeDb, 0, 'f', 1));
         auto* table = In<QTableWidget>(panel, "FitBands");
         QCOMPARE(table->rowCount(), 7);
         QCOMPARE(table->item(0, 0)->text(), QString("Bell"));
@@ -224,6 +228,27 @@ private slots:
         In<QDoubleSpinBox>(panel, "FitMaxCut")->setValue(-3.0);
         QVERIFY(!panel->Result());
         QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
+    }
+
+    void theSubwooferIsFittedBelow250HzUnlessTheUserSaysOtherwise()
+    {
+        TFitPanel* panel = Open(); // MIC
+        auto* low = In<QDoubleSpinBox>(panel, "FitLow");
+        auto* high = In<QDoubleSpinBox>(panel, "FitHigh");
+        QCOMPARE(low->value(), 40.0);
+        QCOMPARE(high->value(), 16000.0);
+        h.SelectTab(5); // SUB
+        panel->ShowChannel();
+        QCOMPARE(low->value(), 20.0);
+        QCOMPARE(high->value(), 250.0);
+        h.SelectTab(1);
+        panel->ShowChannel();
+        QCOMPARE(high->value(), 16000.0);
+        // A range the user set stays.
+        high->setValue(8000.0);
+        h.SelectTab(5);
+        panel->ShowChannel();
+        QCOMPARE(high->value(), 8000.0);
     }
 
     void anotherChannelAChangedBandOrAMissingTargetLeavesNothingToApply()

@@ -105,7 +105,8 @@ private slots:
             if (!a->isSeparator())
                 items << a->text();
         QCOMPARE(items, QStringList({"Open", "Save", "Import filters…", "Export filters…", "Load measurement…",
-                                     "Export chart…", "Compare with preset...", "Compare with box", "Exit"}));
+                                     "Export chart…", "Compare with preset...", "Compare with box", "Restore box state…",
+                                     "Exit"}));
         const std::pair<const char*, QKeySequence> shortcuts[] = {{"Open1", QKeySequence("Ctrl+O")},
                                                                   {"Save1", QKeySequence("Ctrl+S")},
                                                                   {"ImportFilters1", QKeySequence("Ctrl+I")},

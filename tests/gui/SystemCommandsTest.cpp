@@ -291,7 +291,19 @@ private slots:
         h.ui.rec.Clear();
 
         Combo("ComboBoxRecall")->setEditText("3");
+        // Asked first; "No" sends nothing.
+        h.ui.rec.answers = {1};
         Button("BitBtnRecall")->click();
+        const std::vector<std::vector<std::string>> asked{{"Replace the box's settings with slot 3?", "Yes", "No"}};
+        QCOMPARE(h.ui.rec.questions, asked);
+        QVERIFY(h.TakeRequests().empty());
+        QVERIFY(Messages().empty());
+        h.ui.rec.answers = {-1}; // closed: as "No"
+        Button("BitBtnRecall")->click();
+        QVERIFY(h.TakeRequests().empty());
+        h.ui.rec.answers = {0};
+        Button("BitBtnRecall")->click();
+        QCOMPARE(h.ui.rec.questions.size(), std::size_t(3));
         const auto requests = h.TakeRequests();
         QCOMPARE(requests.front(), (Bytes{0x28, 2, 3}));
         QCOMPARE(int(Command(requests[1])), 0x81);
@@ -326,6 +338,7 @@ private slots:
         QFETCH(int, requestsSent);
         QFETCH(QString, message);
         h.session->FailFrom(failingRequest);
+        h.ui.rec.answers = {0};
         Button(qPrintable(button))->click();
         const auto requests = h.TakeRequests();
         QCOMPARE(int(requests.size()), requestsSent);

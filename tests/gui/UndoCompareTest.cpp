@@ -3,12 +3,18 @@
 
 #include "support/GuiHarness.h"
 
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/ImageDiff.h"
+#include "presets/BoxJournal.h"
 #include "presets/DapFile.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QStatusBar>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
@@ -42,6 +48,16 @@ Bytes BandRunPayload(int first, int count)
         p.insert(p.end(), record, record + BandRecordSize);
     }
     return p;
+}
+
+// The nine reads that keep the box's state before a whole change, then `rest`.
+std::vector<Bytes> KeptThen(std::vector<Bytes> rest)
+{
+    std::vector<Bytes> all{{0x81}, {0x82}};
+    for (int first = 0; first < BandTotal; first += MaxBandsPerRequest)
+        all.push_back({0xA0, std::uint8_t(first), std::uint8_t(std::min(MaxBandsPerRequest, BandTotal - first))});
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
 }
 
 // The nine requests a write-all of the current image sends.
@@ -185,10 +201,10 @@ private slots:
 
         Undo();
         QVERIFY(SameSettings(DspParams, start));
-        QCOMPARE(h.TakeRequests(), WriteAllPayloads());
+        QCOMPARE(h.TakeRequests(), KeptThen(WriteAllPayloads()));
         Redo();
         QVERIFY(SameSettings(DspParams, loaded));
-        QCOMPARE(h.TakeRequests(), WriteAllPayloads());
+        QCOMPARE(h.TakeRequests(), KeptThen(WriteAllPayloads()));
         QCOMPARE(h.Find<QLineEdit>("FcEdit2")->text(), QString("125.0")); // MIC shown; MAIN holds the change
 
         // A file that is refused is no step.
@@ -260,12 +276,12 @@ private slots:
         a->trigger();
         QCOMPARE(status->text(), QString("Compare: A"));
         QCOMPARE(DspParams.Band[3].Gain, 0.0f);
-        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x1E, 0}, EchoPayload(), PeqBandsPayload(3)}));
+        QCOMPARE(h.TakeRequests(), KeptThen({{0x1E, 0}, EchoPayload(), PeqBandsPayload(3)}));
         QCOMPARE(h.Find<QSlider>("TrackBarDelay")->value(), 0);
 
         b->trigger();
         QVERIFY(SameSettings(DspParams, inB));
-        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x1E, 2}, EchoPayload(), PeqBandsPayload(3)}));
+        QCOMPARE(h.TakeRequests(), KeptThen({{0x1E, 2}, EchoPayload(), PeqBandsPayload(3)}));
         b->trigger(); // already B
         QVERIFY(h.TakeRequests().empty());
 
@@ -327,6 +343,108 @@ private slots:
         QCOMPARE(DspParams.Band[16].Gain, 0.1f);
         QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{PeqBandsPayload(14), PeqBandsPayload(16)}));
         QCOMPARE(Action("Undo1")->text(), QString("Undo Gain of MAIN band 3"));
+    }
+
+    void noUndoStepReachesBackPastARead_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("read from dsp") << "button";
+        QTest::newRow("first edit answered with a read") << "question";
+        QTest::newRow("AUTO read at connect") << "auto";
+    }
+    void noUndoStepReachesBackPastARead()
+    {
+        QFETCH(QString, how);
+        // Edits before the link: steps of the window's own image.
+        h.Find<QSlider>("TrackBarEffectVol")->setValue(9);
+        Settle();
+        QCOMPARE(h.Form().History().UndoCount(), std::size_t(1));
+        // The box holds a tuning the window has never seen.
+        h.box->Box.Current.System[1] = 45;
+        h.box->Box.Current.System[2] = 30;
+        h.box->Box.Current.System[3] = 20;
+        h.box->Box.Current.Bands[9 * 34 + 9 - 2] = 30; // EFFECT band 1 gain 3.0 dB
+        h.Find<QCheckBox>("CheckBoxAuto")->setChecked(how == "auto");
+        h.Form().ConnectBitBtnClick();
+        if (how == "button") {
+            h.Find<QPushButton>("UpdateDsp2Pc")->click();
+        } else if (how == "question") {
+            h.ui.rec.answers = {AnswerReadFirst};
+            h.Find<QSlider>("TrackBarMicVol")->setValue(3); // dropped for the read
+        }
+        Settle();
+        QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 45);
+        QVERIFY(!Action("Undo1")->isEnabled());
+        h.ClearTraffic();
+        Undo();
+        Undo();
+        Settle();
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(45));
+
+        // The user's own changes after the read are undone, and no further.
+        h.Find<QSlider>("TrackBarMicVol")->setValue(50);
+        Settle();
+        h.ClearTraffic();
+        Undo();
+        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x1F, 45, 30, 20}}));
+        Undo();
+        Settle();
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(h.box->Box.Current.Bands[9 * 34 + 9 - 2], std::uint8_t(30));
+    }
+
+    void everyWholeChangeKeepsTheBoxStateToRestore()
+    {
+        // The box holds a tuning; the window, its defaults.
+        h.box->Box.Current.System[1] = 45;
+        h.box->Box.Current.System[2] = 30;
+        h.box->Box.Current.System[3] = 20;
+        h.box->Box.Current.Bands[9 * 34 + 9 - 2] = 30; // EFFECT band 1 gain 3.0 dB
+        const VirtualBox::Settings tuned = h.box->Box.Current;
+        h.Form().ConnectBitBtnClick();
+        h.ClearTraffic();
+
+        h.Find<QPushButton>("UpdatePc2Dsp")->click();
+        QCOMPARE(h.TakeRequests(), KeptThen(WriteAllPayloads()));
+        QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(0));
+        const std::vector<JournalEntry> kept = BoxJournal(Hid().OpenedId).List();
+        QCOMPARE(kept.size(), std::size_t(1));
+        QCOMPARE(kept[0].After, std::string("Write to dsp"));
+        QVERIFY(QString::fromStdString(kept[0].Path)
+                    .startsWith(QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/ktvtune/journal/"));
+
+        // File > Restore box state lists it and writes it back, volumes too.
+        std::vector<JournalEntry> offered;
+        h.Form().ChooseBoxState = [&](const std::vector<JournalEntry>& entries) {
+            offered = entries;
+            return 0;
+        };
+        Action("RestoreBoxState1")->trigger();
+        QCOMPARE(offered.size(), std::size_t(1));
+        QCOMPARE(h.box->Box.Current, tuned);
+        QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 45);
+        QCOMPARE(DspParams.Band[34].Gain, 3.0f);
+        const std::vector<Bytes> sent = h.TakeRequests();
+        QCOMPARE(sent, KeptThen(WriteAllPayloads()));
+        // The restore kept the state it replaced, and is a step of its own.
+        QCOMPARE(BoxJournal(Hid().OpenedId).List().front().After, std::string("Restore"));
+        QVERIFY(Action("Undo1")->text().startsWith("Undo Restore box state of "));
+
+        // A journal that cannot be written stops nothing and says so.
+        QTemporaryDir blocked;
+        QFile file(blocked.filePath("data"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QByteArray saved = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", blocked.filePath("data").toLocal8Bit());
+        h.ui.rec.answers = {0};
+        h.Form().findChild<QComboBox*>("ComboBoxRecall")->setEditText("2");
+        h.Find<QPushButton>("BitBtnRecall")->click();
+        qputenv("XDG_DATA_HOME", saved);
+        const std::vector<Bytes> recall = h.TakeRequests();
+        QCOMPARE(recall[9], (Bytes{0x28, 2, 2}));
+        QVERIFY(h.Form().statusBar()->currentMessage().startsWith("The box's state was not saved: "));
     }
 
     void compareTableForAChangedBandAndDelay()

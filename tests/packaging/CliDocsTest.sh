@@ -46,7 +46,7 @@ done
 # Words offered in each position.
 cases=(
     "st|store "
-    "-q re|read recall "
+    "-q re|read recall restore "
     "--device 2 wr|write "
     "store |1 2 3 4 5 6 7 8 "
     "recall 9|"

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -128,10 +129,12 @@ TEST_F(VirtualBoxSockets, ExchangeTimeoutAndHangUp)
     EXPECT_FALSE(platform.Read(h, in, n, 50));
     EXPECT_EQ(platform.LastError(), PlatformError::Timeout);
 
-    // The box went away.
+    // The box went away, its socket with it.
     close(peer);
     EXPECT_FALSE(platform.Read(h, in, n, 500));
     EXPECT_EQ(platform.LastError(), PlatformError::NotConnected);
+    close(listener);
+    fds.erase(std::find(fds.begin(), fds.end(), listener));
     EXPECT_FALSE(platform.Write(h, out));
     EXPECT_EQ(platform.LastError(), PlatformError::NotConnected);
 
@@ -350,7 +353,7 @@ struct RunningBox {
     std::mutex Mutex;
     std::vector<std::string> Lines;
 
-    RunningBox(const std::string& dir, std::chrono::milliseconds idle = 60s)
+    RunningBox(const std::string& dir, std::chrono::milliseconds idle = 0ms)
         : Server(Box, {dir, "1", idle})
     {
         Server.Log = [this](const std::string& line) {
@@ -477,6 +480,36 @@ TEST_F(BoxServerSockets, ASocketPutInItsPlaceOutlivesTheServer)
     ASSERT_EQ(rename((dir + "/.later").c_str(), path.c_str()), 0);
     running.Server.Close();
     EXPECT_TRUE(platform::SomeoneListens(path));
+}
+
+// A box that closes idle connections (as older boxes did, and --idle still
+// does) must not cost a linked program its box: the next exchange connects
+// again, once, without a word.
+TEST_F(BoxServerSockets, ALinkOutlivesAnIdleLimit)
+{
+    RunningBox running(dir, 200ms);
+    std::string error;
+    ASSERT_TRUE(running.Server.Listen(error)) << error;
+    running.Start();
+    Transport transport(dir);
+    HidPro& hid = transport.Hid;
+    ASSERT_TRUE(hid.Opened);
+    const std::uint8_t link[] = {0x2A, 0x01};
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(hid.WriteReport(link, sizeof link));
+        ASSERT_EQ(hid.ReadReport(6), ReadResult::Ok);
+        EXPECT_EQ(Bytes(hid.InReport + 1, hid.InReport + 7), (Bytes{0xAA, 0x01, 0x02, 0x2A, 0x01, 0x2B}));
+        std::this_thread::sleep_for(500ms); // longer than the box's limit
+    }
+    hid.CloseDevice();
+
+    // A box that is gone for good is still a failure.
+    Transport again(dir);
+    ASSERT_TRUE(again.Hid.Opened);
+    running.Stop();
+    running.Server.Close();
+    EXPECT_FALSE(again.Hid.WriteReport(link, sizeof link) && again.Hid.ReadReport(6) == ReadResult::Ok);
 }
 
 TEST_F(BoxServerSockets, ClosesIdleConnectionsAndClientsThatNeverRead)

@@ -520,6 +520,14 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>%1 至 %2 Hz 的误差：拟合前 RMS %3 dB，最大 %4 dB；拟合后 RMS %5 dB，最大 %6 dB</translation>
     </message>
     <message>
+        <source>The fit lowers the level by %1 dB.</source>
+        <translation>拟合使电平降低 %1 dB。</translation>
+    </message>
+    <message>
+        <source>The fit raises the level by %1 dB.</source>
+        <translation>拟合使电平提高 %1 dB。</translation>
+    </message>
+    <message>
         <source>%1 (left alone)</source>
         <translation>%1（保持不变）</translation>
     </message>
@@ -771,6 +779,50 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Replace %1 with the window&apos;s settings?</source>
         <translation>用窗口中的设置替换 %1 吗？</translation>
+    </message>
+    <message>
+        <source>Replace the box&apos;s settings with slot %1?</source>
+        <translation>用槽位 %1 替换设备的设置吗？</translation>
+    </message>
+    <message>
+        <source>Restore box state…</source>
+        <translation>恢复设备状态…</translation>
+    </message>
+    <message>
+        <source>Restore box state</source>
+        <translation>恢复设备状态</translation>
+    </message>
+    <message>
+        <source>Restore box state of %1</source>
+        <translation>恢复 %1 的设备状态</translation>
+    </message>
+    <message>
+        <source>The box&apos;s state was not saved: %1</source>
+        <translation>设备状态未保存：%1</translation>
+    </message>
+    <message>
+        <source>the box could not be read</source>
+        <translation>无法读取设备</translation>
+    </message>
+    <message>
+        <source>No saved state of this box yet.</source>
+        <translation>此设备尚无保存的状态。</translation>
+    </message>
+    <message>
+        <source>Cannot restore %1: %2.</source>
+        <translation>无法恢复 %1：%2。</translation>
+    </message>
+    <message>
+        <source>Saved</source>
+        <translation>保存时间</translation>
+    </message>
+    <message>
+        <source>What came after</source>
+        <translation>之后的操作</translation>
+    </message>
+    <message>
+        <source>Write to box</source>
+        <translation>写入设备</translation>
     </message>
     <message>
         <source>Yes</source>

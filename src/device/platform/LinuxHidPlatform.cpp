@@ -92,6 +92,7 @@ PlatformHandle LinuxHidPlatform::Open(const std::string& path)
             return InvalidHandle;
         }
         entry.Socket = fd;
+        entry.SocketPath = path;
     } else {
         if (!hidapiReady_)
             hidapiReady_ = hid_init() == 0;
@@ -126,7 +127,12 @@ bool LinuxHidPlatform::Write(PlatformHandle handle, const Report& report)
         if (std::size_t(rc) != ReportSize)
             return Fail(PlatformError::IoError);
     } else {
-        const ssize_t rc = send(entry->Socket, report, ReportSize, MSG_NOSIGNAL);
+        ssize_t rc = send(entry->Socket, report, ReportSize, MSG_NOSIGNAL);
+        // A box that closed our connection (an older box drops idle ones)
+        // but still listens is the same box: connect again once, silently,
+        // as a real box's link never drops while it is plugged in.
+        if (rc < 0 && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) && Reconnect(*entry))
+            rc = send(entry->Socket, report, ReportSize, MSG_NOSIGNAL);
         if (rc < 0)
             return Fail(ErrnoToPlatformError(errno));
         if (std::size_t(rc) != ReportSize)
@@ -169,6 +175,19 @@ bool LinuxHidPlatform::Read(PlatformHandle handle, Report& report, std::size_t& 
         std::fill(report + bytesRead, report + ReportSize, std::uint8_t(0));
     }
     lastError_ = PlatformError::None;
+    return true;
+}
+
+bool LinuxHidPlatform::Reconnect(Entry& entry)
+{
+    const int saved = errno;
+    const int fd = ConnectWithin(entry.SocketPath, ConnectTimeoutMs);
+    if (fd < 0) {
+        errno = saved; // the failure reported is the one of the old connection
+        return false;
+    }
+    close(entry.Socket);
+    entry.Socket = fd;
     return true;
 }
 

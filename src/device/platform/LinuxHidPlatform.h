@@ -41,7 +41,11 @@ private:
     struct Entry {
         hid_device_* Device = nullptr; // a real box
         int Socket = -1;               // a virtual box
+        std::string SocketPath;        // where it listens
     };
+    // Connects the virtual box's entry again; false (errno kept) when its
+    // socket does not accept.
+    bool Reconnect(Entry& entry);
     Entry* Find(PlatformHandle handle);
     bool Fail(std::uint32_t code);
 

@@ -224,7 +224,7 @@ bool BoxServer::Serve(Client& c)
 
 int BoxServer::PollTimeoutMs() const
 {
-    if (clients_.empty())
+    if (clients_.empty() || options_.IdleLimit.count() <= 0)
         return -1;
     auto oldest = clients_.front().LastActive;
     for (const Client& c : clients_)
@@ -242,7 +242,7 @@ int BoxServer::Run(int signalFd, std::string& error)
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
         for (std::size_t i = clients_.size(); i-- > 0;)
-            if (now - clients_[i].LastActive > options_.IdleLimit)
+            if (options_.IdleLimit.count() > 0 && now - clients_[i].LastActive > options_.IdleLimit)
                 CloseClient(i);
 
         fds.assign({{stopFd_, POLLIN, 0}, {signalFd, POLLIN, 0}, {listener_, POLLIN, 0}});

@@ -22,8 +22,10 @@ public:
     struct Options {
         std::string Dir;        // the socket directory
         std::string Name = "1"; // listens on box-NAME.sock
-        // A connection quiet for this long is closed, so forgotten ones do not pile up.
-        std::chrono::milliseconds IdleLimit = std::chrono::seconds(60);
+        // A connection quiet for this long is closed; zero: never, as a real
+        // box keeps its link however long the user reads the screen. Forgotten
+        // connections still give way when the descriptors run out.
+        std::chrono::milliseconds IdleLimit{0};
     };
 
     BoxServer(VirtualBox& box, Options options);

@@ -44,7 +44,7 @@ constexpr const char* Usage =
     "  --from N         misbehave from the N-th request on (default: 1)\n"
     "  --only COMMAND   misbehave only for this command, by name (Link, PeqBands,\n"
     "                   ReadSystem, ...) or code (0x2a)\n"
-    "  --idle SECONDS   close a connection quiet for this long (default: 60)\n"
+    "  --idle SECONDS   close a connection quiet for this long (default: never)\n"
     "  -h, --help       show this help\n"
     "\n"
     "Ends on SIGINT or SIGTERM and removes its socket.\n";
@@ -60,7 +60,7 @@ struct Options {
     std::string Dir;
     std::string StateFile;
     VirtualBox::FaultPlan Faults;
-    std::chrono::seconds IdleLimit{60};
+    std::chrono::seconds IdleLimit{0}; // zero: idle connections stay
 };
 
 int UsageError(const std::string& what)

@@ -16,6 +16,7 @@
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "params/ImageDiff.h"
+#include "presets/BoxJournal.h"
 #include "presets/DapFile.h"
 #include "presets/PresetIo.h"
 #include "protocol/DapLayout.h"
@@ -58,6 +59,8 @@ constexpr const char* MainUsage =
     "  write FILE.dap     send the preset in FILE.dap to the box (--all: to every box)\n"
     "  store N            make the box store its current settings in slot N (1..8)\n"
     "  recall N           make the box recall slot N (1..8) and read it back\n"
+    "  history            list the box's states saved before each whole change\n"
+    "  restore N          write the N-th state that 'history' lists back to the box\n"
     "  dump FILE.dap      print the preset as JSON (no box needed)\n"
     "  dump --box         print the box's state as JSON\n"
     "  diff A.dap B.dap   print every field that differs between two presets\n"
@@ -170,6 +173,27 @@ bool SaveImage(const std::string& path)
     return WriteDapFile(path, &error) || Saved(path, error);
 }
 
+// Keeps the state just read from the linked box (DspParams) in the box's
+// journal before `after` changes it. A journal that cannot be written is
+// said but never stops the command.
+void Journal(const std::string& after)
+{
+    std::string why;
+    if (!BoxJournal(Hid().OpenedId).Save(after, &why))
+        std::fprintf(stderr, "ktvtune-cli: the box's state was not saved: %s\n", why.c_str());
+}
+
+// Reads the linked box and keeps its state before `after`; the image is
+// then the box's.
+void ReadAndJournal(const std::string& after)
+{
+    LoadDefaults();
+    if (ReadAllFromDevice())
+        Journal(after);
+    else
+        std::fprintf(stderr, "ktvtune-cli: the box's state was not saved: it could not be read\n");
+}
+
 std::optional<std::uint8_t> ParseSlot(const std::string& text)
 {
     if (text.size() != 1 || text[0] < '1' || text[0] > '0' + SlotCount)
@@ -236,10 +260,12 @@ int RunRead(const Arguments& a)
 
 constexpr const char* WriteUsage =
     "Usage: ktvtune-cli write FILE.dap [--all]\n\n"
-    "Loads the preset into a default image and sends the whole image to the\n"
-    "box (nine requests). A file that is missing or not a valid preset is\n"
+    "Reads the box, puts the preset over what it read and sends the whole\n"
+    "image back (nine requests): the master volumes, mute, pitch and input,\n"
+    "which a preset does not carry, keep the box's values. A box that cannot\n"
+    "be read is left alone. A file that is missing or not a valid preset is\n"
     "reported and nothing is sent.\n"
-    "With --all, sends it to every box found, one after the other, and prints\n"
+    "With --all, does so for every box found, one after the other, and prints\n"
     "one line per box: number, identifier and outcome; the exit status is 1\n"
     "if any box failed.\n";
 
@@ -251,14 +277,23 @@ int RunWrite(const Arguments& a)
         return UsageError(WriteUsage, "write needs exactly one FILE.dap");
     if (all && !wantedBox.empty())
         return UsageError(WriteUsage, "--all and --device exclude each other");
-    LoadDefaults();
-    DapReadError error = DapReadError::None;
-    if (!ReadDapFile(files[0], &error)) {
+    DapBytes preset{};
+    if (const DapReadError error = LoadDapFile(files[0], preset); error != DapReadError::None) {
         std::fprintf(stderr, "ktvtune-cli: %s: %s\n", files[0].c_str(), DapReadErrorText(error));
         return ExitUsage;
     }
     std::string outcome;
     auto writeAll = [&] {
+        // The preset goes over what this box holds, never over the defaults:
+        // those would mute the room.
+        LoadDefaults();
+        if (!ReadAllFromDevice()) {
+            outcome = "Read dsp fault!";
+            std::fprintf(stderr, "ktvtune-cli: the box could not be read, so nothing was written to it\n");
+            return ExitFailed;
+        }
+        Journal("write");
+        (void)ApplyDap(preset.data(), preset.size());
         const bool ok = WriteAllToDevice();
         outcome = ok ? "Write dsp ok!" : "Write dsp fault!";
         Ui().ShowMessage(outcome);
@@ -325,6 +360,7 @@ int RunRecall(const Arguments& a)
                                                         : "the slot must be 1..8, not '" + slotText + "'");
     LoadDefaults();
     return WithBox([&] {
+        ReadAndJournal("recall " + slotText);
         const bool ok = RecallSlot(*slot) == SlotOutcome::Ok;
         Ui().ShowMessage(ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
         if (!ok)
@@ -332,6 +368,82 @@ int RunRecall(const Arguments& a)
         if (!out.empty() && !SaveImage(out))
             return ExitUsage;
         return ExitOk;
+    });
+}
+
+// ---- history / restore ----
+
+constexpr const char* HistoryUsage =
+    "Usage: ktvtune-cli history\n\n"
+    "Lists the states of the box (--device, or the first box) saved before each\n"
+    "whole change, newest first, one a line: number, time, what came after it,\n"
+    "and the file. --device may also name by its identifier a box not present.\n";
+
+constexpr const char* RestoreUsage =
+    "Usage: ktvtune-cli restore N\n\n"
+    "Writes the N-th state that 'history' lists back to the box, volumes and\n"
+    "input included; the state the box held is saved first, as before any\n"
+    "whole change.\n";
+
+// The identifier of the box --device names, or of the first box; a
+// --device that is no box present is taken as an identifier.
+std::optional<std::string> ChosenIdentifier()
+{
+    Hid().SetPlatform(&Platform());
+    const std::vector<HidInterface> boxes = Hid().ListBoxes();
+    if (wantedBox.empty()) {
+        if (boxes.empty())
+            return std::nullopt;
+        return boxes.front().InstanceId;
+    }
+    const HidInterface* box = SelectBox(boxes, wantedBox);
+    return box ? box->InstanceId : wantedBox;
+}
+
+int RunHistory(const Arguments& a)
+{
+    if (!a.Free.empty())
+        return UsageError(HistoryUsage, "history takes no arguments");
+    const auto id = ChosenIdentifier();
+    if (!id) {
+        std::fprintf(stderr, "no box found\n");
+        return ExitFailed;
+    }
+    const std::vector<JournalEntry> entries = BoxJournal(*id).List();
+    if (entries.empty())
+        std::fprintf(stderr, "no saved states of %s\n", id->c_str());
+    for (std::size_t n = 0; n < entries.size(); ++n)
+        std::printf("%zu\t%s\t%s\t%s\n", n + 1, entries[n].Time.c_str(), entries[n].After.c_str(),
+                    entries[n].Path.c_str());
+    return ExitOk;
+}
+
+bool LoadFileAsStored(const std::string& path, DspParamsImage& image);
+
+int RunRestore(const Arguments& a)
+{
+    if (a.Free.size() != 1)
+        return UsageError(RestoreUsage, "restore needs one number from 'history'");
+    std::size_t n = 0;
+    const std::string& text = a.Free[0];
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < 1)
+        return UsageError(RestoreUsage, "the number must be 1 or more, not '" + text + "'");
+    return WithBox([&] {
+        // The list as 'history' showed it, before this restore adds to it.
+        const std::vector<JournalEntry> entries = BoxJournal(Hid().OpenedId).List();
+        if (n > entries.size()) {
+            std::fprintf(stderr, "ktvtune-cli: the box has %zu saved states, no %zu\n", entries.size(), n);
+            return ExitUsage;
+        }
+        DspParamsImage saved;
+        if (!LoadFileAsStored(entries[n - 1].Path, saved))
+            return ExitUsage;
+        ReadAndJournal("restore");
+        DspParams = saved;
+        const bool ok = WriteAllToDevice();
+        Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+        return ok ? ExitOk : ExitFailed;
     });
 }
 
@@ -458,6 +570,27 @@ bool LoadPresetOrSay(const std::string& path)
     return false;
 }
 
+// Loads the preset and keeps its bytes, for SaveChannel.
+bool LoadPresetOrSay(const std::string& path, DapBytes& bytes)
+{
+    const DapReadError error = LoadDapFile(path, bytes);
+    if (error == DapReadError::None && ApplyDap(bytes.data(), bytes.size()))
+        return true;
+    std::fprintf(stderr, "ktvtune-cli: %s: %s\n", path.c_str(), DapReadErrorText(error));
+    return false;
+}
+
+// Writes the result of a command that changed one channel's bands: from a
+// preset, that preset with only those bands changed (its volumes, input and
+// every other byte as they were); otherwise the whole image.
+bool SaveChannel(const std::string& out, const DapBytes* preset, const BandGroup& group)
+{
+    if (!preset)
+        return SaveImage(out);
+    const DapBytes bytes = WithBandsOf(*preset, group.FirstBand, group.BandCount);
+    return Saved(out, ReplaceFile(out, bytes.data(), bytes.size()));
+}
+
 int RunImport(const Arguments& a)
 {
     std::optional<EqChannel> channel;
@@ -466,7 +599,8 @@ int RunImport(const Arguments& a)
         return status;
     const std::string &file = a.Free[0], &preset = a.Preset, &out = a.Out;
     LoadDefaults();
-    if (!preset.empty() && !LoadPresetOrSay(preset))
+    DapBytes presetBytes{};
+    if (!preset.empty() && !LoadPresetOrSay(preset, presetBytes))
         return ExitUsage;
     FilterFile filters;
     ImportPlan plan;
@@ -478,13 +612,13 @@ int RunImport(const Arguments& a)
     for (const std::string& line : plan.Report)
         std::fprintf(stderr, "%s\n", line.c_str());
     ApplyFilterImport(plan);
-    if (!out.empty()) {
-        if (!SaveImage(out))
-            return ExitUsage;
-        return ExitOk;
-    }
     const BandGroup group = GroupOf(*channel);
+    if (!out.empty())
+        return SaveChannel(out, preset.empty() ? nullptr : &presetBytes, group) ? ExitOk : ExitUsage;
+    const DspParamsImage imported = DspParams;
     return WithBox([&] {
+        ReadAndJournal("import");
+        DspParams = imported;
         return SendBandRun(std::uint8_t(group.FirstBand), std::uint8_t(group.BandCount)) ? ExitOk : ExitFailed;
     });
 }
@@ -520,7 +654,7 @@ constexpr const char* FitUsage =
     "and largest, around the mean level, over the range). No box is needed.\n\n"
     "  --target FILE      target curve in a measurement format (default: flat)\n"
     "  --tilt DB_PER_OCT  a straight target falling or rising by this much per octave\n"
-    "  --range LO-HI      frequency range in Hz (default 40-16000)\n"
+    "  --range LO-HI      frequency range in Hz (default 40-16000; SUB 20-250)\n"
     "  --max-boost DB     largest boost, 0..12 (default 0: cuts only)\n"
     "  --max-cut DB       largest cut, -24..0 (default -12)\n"
     "  --preset IN.dap    start from this preset instead of the defaults\n";
@@ -552,6 +686,9 @@ int RunFit(const Arguments& a)
     const std::string &measurementFile = a.Free[0], &targetFile = a.Target, &preset = a.Preset, &out = a.Out;
     FitTarget target;
     FitOptions options;
+    const FitRange range = FitRangeOf(*channel);
+    options.LowHz = range.LowHz;
+    options.HighHz = range.HighHz;
     if (a.Given("--range")) {
         const std::string_view r = a.Range;
         const auto dash = r.find('-', 1);
@@ -597,11 +734,9 @@ int RunFit(const Arguments& a)
         target = {FitTargetKind::Curve, 0.0, curve.Hz, curve.Db};
     }
     LoadDefaults();
-    DapReadError error = DapReadError::None;
-    if (!preset.empty() && !ReadDapFile(preset, &error)) {
-        std::fprintf(stderr, "ktvtune-cli: %s: %s\n", preset.c_str(), DapReadErrorText(error));
+    DapBytes presetBytes{};
+    if (!preset.empty() && !LoadPresetOrSay(preset, presetBytes))
         return ExitUsage;
-    }
     BuildStepTables();
 
     const BandGroup group = GroupOf(*channel);
@@ -612,7 +747,7 @@ int RunFit(const Arguments& a)
         return ExitUsage;
     }
     std::copy(fit.Bands.begin(), fit.Bands.end(), bands.begin());
-    if (!SaveImage(out))
+    if (!SaveChannel(out, preset.empty() ? nullptr : &presetBytes, group))
         return ExitUsage;
 
     std::string text = std::string(tools::ChannelName(*channel)) + " over " + Decimal(fit.LowHz, 0) + "-" +
@@ -628,6 +763,12 @@ int RunFit(const Arguments& a)
     text += "error before: RMS " + Decimal(fit.Before.RmsDb, 2) + " dB, largest " + Decimal(fit.Before.LargestDb, 2) +
             " dB\nerror after:  RMS " + Decimal(fit.After.RmsDb, 2) + " dB, largest " +
             Decimal(fit.After.LargestDb, 2) + " dB\n";
+    // The error is taken around the mean level: what the fit costs in level
+    // is said apart, or a channel would grow quieter without a word.
+    if (fit.LevelChangeDb <= -0.05)
+        text += "the fit lowers the level by " + Decimal(-fit.LevelChangeDb, 1) + " dB\n";
+    else if (fit.LevelChangeDb >= 0.05)
+        text += "the fit raises the level by " + Decimal(fit.LevelChangeDb, 1) + " dB\n";
     std::fputs(text.c_str(), stdout);
     return ExitOk;
 }
@@ -655,6 +796,8 @@ constexpr Command Commands[] = {
     {"write", WriteUsage, TakesAll, RunWrite},
     {"store", StoreUsage, 0, RunStore},
     {"recall", RecallUsage, TakesOutput, RunRecall},
+    {"history", HistoryUsage, 0, RunHistory},
+    {"restore", RestoreUsage, 0, RunRestore},
     {"dump", DumpUsage, TakesBox, RunDump},
     {"diff", DiffUsage, 0, RunDiff},
     {"import", ImportUsage, TakesChannel | TakesPreset | TakesOutput, RunImport},

@@ -1,0 +1,73 @@
+// The per-box journal of states kept before whole changes.
+
+#include "core/TestSupport.h"
+#include "params/Gloable.h"
+#include "presets/BoxJournal.h"
+#include "presets/DapFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace ktv {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(BoxJournal, KeepsTheLastFiftyPerBoxNewestFirstAsPresets)
+{
+    test::TempDir dir;
+    const std::string id = "VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock";
+    BoxJournal journal(id, dir.Path());
+    BoxJournal other("HID\\VID_2B5E&PID_61D3\\6&1A", dir.Path());
+    for (std::size_t i = 0; i < BoxJournal::Keep + 3; ++i) {
+        LoadDefaults();
+        DspParams.MicVol = std::uint8_t(i);
+        ASSERT_TRUE(journal.Save(i == BoxJournal::Keep + 2 ? "recall 3" : "write"));
+    }
+    ASSERT_TRUE(other.Save("write"));
+    EXPECT_NE(journal.Folder(), other.Folder());
+    EXPECT_EQ(fs::path(journal.Folder()).parent_path(), fs::path(dir.Path()));
+
+    const std::vector<JournalEntry> entries = journal.List();
+    ASSERT_EQ(entries.size(), BoxJournal::Keep);
+    EXPECT_EQ(entries[0].After, "recall 3");
+    EXPECT_EQ(entries[1].After, "write");
+    EXPECT_EQ(entries[0].Time.size(), 19u);
+    // Newest first, the oldest three forgotten; each file a preset of the
+    // state as it was, volumes included.
+    for (std::size_t n = 0; n < entries.size(); ++n) {
+        DapBytes bytes{};
+        ASSERT_EQ(LoadDapFile(entries[n].Path, bytes), DapReadError::None);
+        EXPECT_EQ(bytes[Dap::MicVol], BoxJournal::Keep + 2 - n) << n;
+    }
+    EXPECT_EQ(other.List().size(), 1u);
+
+    // A folder that cannot be made: false, and why.
+    std::ofstream(dir.File("file")) << "x";
+    BoxJournal blocked(id, dir.File("file"));
+    std::string why;
+    EXPECT_FALSE(blocked.Save("write", &why));
+    EXPECT_NE(why.find("file"), std::string::npos) << why;
+    EXPECT_TRUE(blocked.List().empty());
+}
+
+TEST(BoxJournal, DataFolderFollowsXdgDataHomeThenHome)
+{
+    const char* savedData = std::getenv("XDG_DATA_HOME");
+    const std::string keepData = savedData ? savedData : "";
+    setenv("XDG_DATA_HOME", "/srv/data", 1);
+    EXPECT_EQ(DataDirectory(), "/srv/data/ktvtune");
+    setenv("XDG_DATA_HOME", "relative", 1); // not absolute: ignored
+    setenv("HOME", std::getenv("HOME") ? std::getenv("HOME") : "/home/u", 1);
+    EXPECT_EQ(DataDirectory(), std::string(std::getenv("HOME")) + "/.local/share/ktvtune");
+    if (savedData)
+        setenv("XDG_DATA_HOME", keepData.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+}
+
+} // namespace
+} // namespace ktv
