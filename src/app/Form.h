@@ -89,6 +89,8 @@ public:
     void About1Click();
     // EQ > Fit to measurement: the panel, made on first use.
     void FitToMeasurementClick();
+    void MeasureSweepClick();
+    void LiveAnalyserClick();
     TFitPanel* FitPanel() const { return fitPanel_; }
 
     // Connection and device events.
