@@ -9,6 +9,8 @@ KTV_PACKAGES=(
   libsleef-dev
   libnlopt-dev
   libcli11-dev nlohmann-json3-dev
+  libfftw3-dev portaudio19-dev
+  pulseaudio pulseaudio-utils libasound2-plugins
   fonts-dejavu-core
   clang libclang-rt-14-dev
   appstream

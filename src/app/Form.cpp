@@ -289,6 +289,15 @@ void TFormMain::BuildMenu()
     fit->setObjectName("FitToMeasurement1");
     connect(fit, &QAction::triggered, this, &TFormMain::FitToMeasurementClick);
 
+    QMenu* measure = menuBar()->addMenu(tr("Measure"));
+    measure->setObjectName("Measure1");
+    QAction* sweep = measure->addAction(tr("Sweep…"));
+    sweep->setObjectName("MeasureSweep1");
+    connect(sweep, &QAction::triggered, this, &TFormMain::MeasureSweepClick);
+    QAction* analyser = measure->addAction(tr("Live analyser"));
+    analyser->setObjectName("LiveAnalyser1");
+    connect(analyser, &QAction::triggered, this, &TFormMain::LiveAnalyserClick);
+
     QMenu* help = menuBar()->addMenu(tr("Help"));
     help->setObjectName("Help1");
     QAction* helpItem = help->addAction(tr("Help"));

@@ -93,6 +93,8 @@ public:
     void HelpClick();
     // EQ > Fit to measurement: the panel, made on first use.
     void FitToMeasurementClick();
+    void MeasureSweepClick();
+    void LiveAnalyserClick();
     TFitPanel* FitPanel() const { return fitPanel_; }
 
     // Connection and device events.

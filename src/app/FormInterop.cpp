@@ -2,6 +2,7 @@
 // a measurement on the chart, the chart as a picture or a table.
 
 #include "app/Form.h"
+#include "app/MeasureDialogs.h"
 #include "base/UserInterface.h"
 #include "editor/Peqa.h"
 #include "interop/FilterImport.h"
@@ -169,6 +170,30 @@ bool TFormMain::LoadMeasurement(const QString& path)
 }
 
 void TFormMain::ClearMeasurementClick() { editor_->ClearMeasurement(); }
+
+// The dialogs stay open beside the window; what they measure is the shown
+// channel's measurement, as a loaded one is.
+void TFormMain::MeasureSweepClick()
+{
+    auto* d = findChild<SweepDialog*>("SweepDialog");
+    if (!d) {
+        d = new SweepDialog(this, [this](const Measurement& m) { editor_->SetMeasurement(m); });
+        d->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    d->show();
+    d->raise();
+}
+
+void TFormMain::LiveAnalyserClick()
+{
+    auto* d = findChild<AnalyserDialog*>("AnalyserDialog");
+    if (!d) {
+        d = new AnalyserDialog(this, [this](const Measurement& m) { editor_->SetMeasurement(m); });
+        d->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    d->show();
+    d->raise();
+}
 
 void TFormMain::ExportChartClick()
 {

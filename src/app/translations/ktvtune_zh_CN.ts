@@ -2,6 +2,65 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>ktv::AnalyserDialog</name>
+    <message>
+        <source> dBFS</source>
+        <translation> dBFS</translation>
+    </message>
+    <message>
+        <source>1/24 octave</source>
+        <translation>1/24 倍频程</translation>
+    </message>
+    <message>
+        <source>1/3 octave</source>
+        <translation>1/3 倍频程</translation>
+    </message>
+    <message>
+        <source>1/6 octave</source>
+        <translation>1/6 倍频程</translation>
+    </message>
+    <message>
+        <source>Bands</source>
+        <translation>频带</translation>
+    </message>
+    <message>
+        <source>Frames averaged</source>
+        <translation>平均帧数</translation>
+    </message>
+    <message>
+        <source>Input</source>
+        <translation>输入</translation>
+    </message>
+    <message>
+        <source>Live analyser</source>
+        <translation>实时分析仪</translation>
+    </message>
+    <message>
+        <source>Noise level</source>
+        <translation>噪声电平</translation>
+    </message>
+    <message>
+        <source>Output</source>
+        <translation>输出</translation>
+    </message>
+    <message>
+        <source>Peak hold</source>
+        <translation>峰值保持</translation>
+    </message>
+    <message>
+        <source>Play pink noise</source>
+        <translation>播放粉红噪声</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>开始</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+</context>
+<context>
     <name>ktv::BandRows</name>
     <message>
         <source>Reset</source>
@@ -360,6 +419,109 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Delay R:</source>
         <translation>右延时:</translation>
+    </message>
+</context>
+<context>
+    <name>ktv::SweepDialog</name>
+    <message>
+        <source> dBFS</source>
+        <translation> dBFS</translation>
+    </message>
+    <message>
+        <source> Hz</source>
+        <translation> Hz</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> 毫秒</translation>
+    </message>
+    <message>
+        <source> s</source>
+        <translation> 秒</translation>
+    </message>
+    <message>
+        <source>%v dBFS</source>
+        <translation>%v dBFS</translation>
+    </message>
+    <message>
+        <source>Browse…</source>
+        <translation>浏览…</translation>
+    </message>
+    <message>
+        <source>Calibration file</source>
+        <translation>校准文件</translation>
+    </message>
+    <message>
+        <source>Cannot write %1.</source>
+        <translation>无法写入 %1。</translation>
+    </message>
+    <message>
+        <source>Gate</source>
+        <translation>时间窗</translation>
+    </message>
+    <message>
+        <source>Input</source>
+        <translation>输入</translation>
+    </message>
+    <message>
+        <source>Input level</source>
+        <translation>输入电平</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>时长</translation>
+    </message>
+    <message>
+        <source>Level</source>
+        <translation>电平</translation>
+    </message>
+    <message>
+        <source>Measure</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Measured: %1 points from %2 to %3 Hz.</source>
+        <translation>已测量：%1 个点，%2 至 %3 Hz。</translation>
+    </message>
+    <message>
+        <source>Measuring…</source>
+        <translation>正在测量…</translation>
+    </message>
+    <message>
+        <source>Microphone calibration file</source>
+        <translation>话筒校准文件</translation>
+    </message>
+    <message>
+        <source>Output</source>
+        <translation>输出</translation>
+    </message>
+    <message>
+        <source>Positions to average</source>
+        <translation>平均的位置数</translation>
+    </message>
+    <message>
+        <source>REW text (*.txt)</source>
+        <translation>REW 文本 (*.txt)</translation>
+    </message>
+    <message>
+        <source>Range</source>
+        <translation>范围</translation>
+    </message>
+    <message>
+        <source>Save measurement</source>
+        <translation>保存测量</translation>
+    </message>
+    <message>
+        <source>Save…</source>
+        <translation>保存…</translation>
+    </message>
+    <message>
+        <source>Sweep measurement</source>
+        <translation>扫频测量</translation>
+    </message>
+    <message>
+        <source>System default</source>
+        <translation>系统默认</translation>
     </message>
 </context>
 <context>
@@ -935,6 +1097,18 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Fit to measurement…</source>
         <translation>按测量拟合…</translation>
+    </message>
+    <message>
+        <source>Measure</source>
+        <translation>测量</translation>
+    </message>
+    <message>
+        <source>Sweep…</source>
+        <translation>扫频…</translation>
+    </message>
+    <message>
+        <source>Live analyser</source>
+        <translation>实时分析仪</translation>
     </message>
 </context>
 <context>

@@ -12,6 +12,8 @@
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
+#include "measure/Measure.h"
+#include "measure/portaudio/PortAudioDevice.h"
 #include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
@@ -37,6 +39,8 @@
 #include <span>
 #include <string>
 #include <thread>
+
+#include <unistd.h>
 #include <vector>
 
 using namespace ktv;
@@ -70,6 +74,9 @@ constexpr const char* MainUsage =
     "                     write a channel's bands as REW/Equalizer APO filter text\n"
     "  fit MEASUREMENT --channel NAME -o OUT.dap [options]\n"
     "                     fit a channel's bands to a measured response (no box needed)\n"
+    "  measure -o OUT.txt [options]\n"
+    "                     measure the room with a sweep through the sound card\n"
+    "  devices            list the audio devices 'measure' can use\n"
     "\n"
     "Options:\n"
     "  -q, --quiet        do not print the status texts of each exchange\n"
@@ -122,6 +129,7 @@ int UsageError(const char* usage, const std::string& what)
 struct Arguments {
     std::vector<std::string> Free; // the arguments that are no option
     std::string Out, Channel, Preset, Target, Range, Tilt, MaxBoost, MaxCut;
+    std::string OutDevice, InDevice, Level, Length, Calibration, Average, Gate;
     bool All = false, Box = false;
     const CLI::App* Command = nullptr;
     bool Given(const char* option) const { return Command->count(option) > 0; }
@@ -773,6 +781,119 @@ int RunFit(const Arguments& a)
     return ExitOk;
 }
 
+// ---- measure, devices ----
+
+constexpr const char* MeasureUsage =
+    "Usage: ktvtune-cli measure -o OUT.txt [--out DEVICE] [--in DEVICE] [--level DBFS]\n"
+    "                           [--length SECONDS] [--range LO-HI] [--calibration FILE]\n"
+    "                           [--average N] [--gate MS]\n\n"
+    "Plays a sine sweep on the output (default: the system's), records the\n"
+    "microphone on the input, and writes the room's response to OUT.txt as\n"
+    "REW text, which 'fit' and the window read. --level is the sweep's peak\n"
+    "(default -20 dBFS), --length 1..10 s (default 3), --range the sweep's\n"
+    "range (default 20-20000 Hz), --calibration the microphone's calibration\n"
+    "file, --average N measures N positions and averages them (on a terminal\n"
+    "it waits for Enter between them), --gate the window after the impulse\n"
+    "(default 500 ms). Device names are those 'ktvtune-cli devices' lists.\n";
+
+constexpr const char* DevicesUsage =
+    "Usage: ktvtune-cli devices\n\n"
+    "Lists the audio devices by the names 'measure' takes, marking inputs,\n"
+    "outputs and the system's defaults.\n";
+
+int RunDevices(const Arguments& a)
+{
+    if (!a.Free.empty())
+        return UsageError(DevicesUsage, "unexpected argument '" + a.Free[0] + "'");
+    measure::PortAudioDevice audio;
+    std::string why;
+    if (!audio.Ready(&why)) {
+        std::fprintf(stderr, "ktvtune-cli: %s\n", why.c_str());
+        return ExitFailed;
+    }
+    for (const auto& e : audio.Endpoints())
+        std::printf("%-6s %s%s\n", e.Input && e.Output ? "in+out" : e.Input ? "in" : "out", e.Name.c_str(),
+                    e.Default ? "  (default)" : "");
+    return ExitOk;
+}
+
+int RunMeasure(const Arguments& a)
+{
+    if (!a.Free.empty())
+        return UsageError(MeasureUsage, "unexpected argument '" + a.Free[0] + "'");
+    if (a.Out.empty())
+        return UsageError(MeasureUsage, "measure needs -o OUT.txt");
+    measure::MeasureSettings s;
+    s.OutName = a.OutDevice;
+    s.InName = a.InDevice;
+    const auto number = [&](const std::string& text, const char* option, double& into) {
+        if (!a.Given(option))
+            return true;
+        const auto v = ParseNumber(text);
+        if (!v)
+            return false;
+        into = *v;
+        return true;
+    };
+    double positions = 1;
+    if (!number(a.Level, "--level", s.Sweep.LevelDbfs) || !number(a.Length, "--length", s.Sweep.Seconds) ||
+        !number(a.Gate, "--gate", s.GateMs) || !number(a.Average, "--average", positions))
+        return UsageError(MeasureUsage, "--level, --length, --gate and --average take numbers");
+    if (positions != std::floor(positions) || positions < 1 || positions > 64)
+        return UsageError(MeasureUsage, "--average takes a whole number of positions, 1..64");
+    s.Positions = int(positions);
+    if (!(s.GateMs >= 10 && s.GateMs <= 5000))
+        return UsageError(MeasureUsage, "--gate must be 10..5000 ms");
+    if (a.Given("--range")) {
+        const auto dash = a.Range.find('-');
+        const auto lo = ParseNumber(a.Range.substr(0, dash));
+        const auto hi = dash == std::string::npos ? std::nullopt : ParseNumber(a.Range.substr(dash + 1));
+        if (!lo || !hi)
+            return UsageError(MeasureUsage, "--range takes LO-HI in Hz, as 20-20000");
+        s.Sweep.LoHz = *lo;
+        s.Sweep.HiHz = *hi;
+    }
+    std::string why;
+    if (!measure::CheckSweepSpec(s.Sweep, &why))
+        return UsageError(MeasureUsage, why);
+    if (a.Given("--calibration")) {
+        measure::Calibration cal;
+        if (!measure::ReadCalibrationFile(a.Calibration, cal, &why)) {
+            std::fprintf(stderr, "ktvtune-cli: %s\n", why.c_str());
+            return ExitUsage;
+        }
+        s.Cal = cal;
+    }
+    measure::PortAudioDevice audio;
+    const bool terminal = isatty(0);
+    measure::Response r;
+    const bool ok = measure::MeasureSweep(audio, s, r, &why, [&](int p) {
+        std::fprintf(stderr, "Move the microphone to position %d%s\n", p + 1,
+                     terminal ? " and press Enter." : ".");
+        if (terminal) {
+            int c;
+            while ((c = std::getchar()) != '\n' && c != EOF) {
+            }
+        }
+        return true;
+    });
+    if (!ok) {
+        std::fprintf(stderr, "ktvtune-cli: %s\n", why.c_str());
+        return ExitFailed;
+    }
+    const std::string note = "Sweep " + Decimal(s.Sweep.LoHz, 0) + "-" + Decimal(s.Sweep.HiHz, 0) + " Hz, " +
+                             Decimal(s.Sweep.Seconds, 1) + " s, " + Decimal(s.Sweep.LevelDbfs, 1) + " dBFS, gate " +
+                             Decimal(s.GateMs, 0) + " ms" +
+                             (s.Positions > 1 ? ", " + std::to_string(s.Positions) + " positions averaged" : "");
+    std::FILE* f = std::fopen(a.Out.c_str(), "wb");
+    const std::string text = measure::RewText(r, note);
+    if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
+        std::fprintf(stderr, "ktvtune-cli: cannot write %s\n", a.Out.c_str());
+        return ExitUsage;
+    }
+    return ExitOk;
+}
+
 // The options each command takes besides its free arguments.
 enum Takes : unsigned {
     TakesOutput = 1,
@@ -781,6 +902,7 @@ enum Takes : unsigned {
     TakesChannel = 8,
     TakesPreset = 16,
     TakesFitOptions = 32,
+    TakesMeasureOptions = 64,
 };
 
 struct Command {
@@ -803,6 +925,8 @@ constexpr Command Commands[] = {
     {"import", ImportUsage, TakesChannel | TakesPreset | TakesOutput, RunImport},
     {"export", ExportUsage, TakesChannel | TakesOutput, RunExport},
     {"fit", FitUsage, TakesChannel | TakesPreset | TakesOutput | TakesFitOptions, RunFit},
+    {"measure", MeasureUsage, TakesOutput | TakesMeasureOptions, RunMeasure},
+    {"devices", DevicesUsage, 0, RunDevices},
 };
 
 // A help word where a value was due still asks for help, as anywhere else.
@@ -833,6 +957,16 @@ void Declare(CLI::App& command, unsigned options, Arguments& a)
         value("--range", a.Range);
         value("--max-boost", a.MaxBoost);
         value("--max-cut", a.MaxCut);
+    }
+    if (options & TakesMeasureOptions) {
+        value("--out", a.OutDevice);
+        value("--in", a.InDevice);
+        value("--level", a.Level);
+        value("--length", a.Length);
+        value("--range", a.Range);
+        value("--calibration", a.Calibration);
+        value("--average", a.Average);
+        value("--gate", a.Gate);
     }
 }
 

@@ -1,0 +1,49 @@
+#!/bin/bash
+# A sweep measurement through the real sound path without a sound card: a
+# PulseAudio server of the test's own, in its own runtime folder, with a null
+# sink; ktvtune-cli plays the sweep into the sink and records its monitor
+# through PortAudio. A wire measures flat.
+# Usage: NullSinkMeasure.sh KTVTUNE-CLI
+set -u
+cli=$1
+dir=$(mktemp -d /tmp/ktv-audio.XXXXXX)
+server=""
+cleanup() {
+  if [ -n "$server" ]; then
+    kill "$server" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$server" 2>/dev/null
+  fi
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; [ -f "$dir/pulse.log" ] && tail -20 "$dir/pulse.log"; exit 1; }
+
+mkdir -p "$dir/runtime" "$dir/home" "$dir/state"
+chmod 700 "$dir/runtime"
+export XDG_RUNTIME_DIR=$dir/runtime PULSE_RUNTIME_PATH=$dir/runtime/pulse PULSE_STATE_PATH=$dir/state
+export HOME=$dir/home PULSE_SERVER=unix:$dir/runtime/native
+# Neither the user's nor the system's configuration: only what the test loads.
+printf 'load-module module-native-protocol-unix auth-anonymous=1 socket=%s\n' "$dir/runtime/native" >"$dir/default.pa"
+printf 'load-module module-null-sink sink_name=ktvnull rate=48000 channels=1\n' >>"$dir/default.pa"
+printf 'set-default-sink ktvnull\nset-default-source ktvnull.monitor\n' >>"$dir/default.pa"
+# Root may run a user server only when told it is meant (CI runs as root).
+pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit --disable-shm=true --use-pid-file=false \
+  --system=false -n -F "$dir/default.pa" --log-target=stderr >"$dir/pulse.log" 2>&1 &
+server=$!
+for _ in $(seq 100); do
+  [ -S "$dir/runtime/native" ] && pactl info >/dev/null 2>&1 && break
+  kill -0 "$server" 2>/dev/null || fail "the PulseAudio server did not start"
+  sleep 0.1
+done
+pactl info >/dev/null 2>&1 || fail "the PulseAudio server did not answer"
+
+"$cli" devices 2>/dev/null | grep -q pulse || fail "PortAudio does not see the server"
+timeout 60 "$cli" measure -o "$dir/wire.txt" --out pulse --in pulse --length 2 2>"$dir/cli.err" ||
+  { cat "$dir/cli.err"; fail "the measurement failed"; }
+
+# Every point from 40 Hz to 16 kHz within 0.5 dB of 0 dB.
+awk '!/^\*/ && $1 >= 40 && $1 <= 16000 { n++; d = $2 < 0 ? -$2 : $2; if (d > worst) { worst = d; at = $1 } }
+     END { printf "points %d, largest deviation %.3f dB at %.1f Hz\n", n, worst, at; exit !(n > 200 && worst <= 0.5) }' \
+  "$dir/wire.txt" || { head -40 "$dir/wire.txt"; fail "the wire does not measure flat"; }
+echo PASS

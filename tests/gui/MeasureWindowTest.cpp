@@ -1,0 +1,119 @@
+// Measure › Sweep… and Measure › Live analyser against a simulated room: the
+// result on the chart as the channel's measurement, refusals said in the
+// dialog, the window thread free while the sound card works, and nothing sent
+// to the box.
+
+#include "support/GuiHarness.h"
+
+#include "app/MeasureDialogs.h"
+#include "measure/SimulatedRoom.h"
+
+#include <QAction>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <cmath>
+
+using namespace ktv;
+using namespace ktv::test;
+
+namespace {
+measure::RoomModel Room(double gainDb)
+{
+    measure::RoomModel m;
+    m.Resonances = {{60, 8, 4}, {1500, -6, 2}};
+    m.DelayMs = 4;
+    m.GainDb = gainDb;
+    m.SnrDb = 40;
+    return m;
+}
+
+void UseRoom(double gainDb)
+{
+    MeasureAudioFactory() = [gainDb] { return std::make_unique<measure::SimulatedRoom>(Room(gainDb)); };
+}
+} // namespace
+
+class MeasureWindowTest : public QObject {
+    Q_OBJECT
+    GuiHarness h;
+
+    SweepDialog* OpenSweep()
+    {
+        h.Find<QAction>("MeasureSweep1")->trigger();
+        auto* d = h.Form().findChild<SweepDialog*>("SweepDialog");
+        d->findChild<QDoubleSpinBox*>("SweepLength")->setValue(1);
+        return d;
+    }
+
+private slots:
+    void init() { h.Start(); }
+    void cleanup()
+    {
+        h.Stop();
+        MeasureAudioFactory() = [] { return std::make_unique<measure::SimulatedRoom>(Room(-10)); };
+    }
+
+    void aSweepLandsOnTheChartAsTheChannelsMeasurement()
+    {
+        UseRoom(-10);
+        h.ClearTraffic();
+        SweepDialog* d = OpenSweep();
+        QTest::mouseClick(d->findChild<QPushButton*>("SweepMeasure"), Qt::LeftButton);
+        // The window thread goes on while the sweep plays.
+        QVERIFY(d->Busy());
+        QVERIFY(!d->findChild<QPushButton*>("SweepMeasure")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(h.Editor().HasMeasurement(), 20000);
+        QVERIFY(d->LastMessage().startsWith("Measured"));
+
+        // The shape of the room, as stored for the channel (normalised).
+        std::vector<double> hz, db;
+        QVERIFY(h.Editor().ShownMeasurement(hz, db));
+        measure::SimulatedRoom room(Room(-10));
+        auto at = [&](double f) {
+            std::size_t i = 0;
+            while (hz[i] < f)
+                ++i;
+            return db[i] - room.TrueDb(hz[i], 48000);
+        };
+        const double offset = at(1000);
+        for (double f : {40.0, 60.0, 200.0, 1500.0, 5000.0, 15000.0})
+            QVERIFY2(std::abs(at(f) - offset) < 0.3, qPrintable(QString::number(f)));
+        QVERIFY(h.TakeRequests().empty());
+    }
+
+    void clippedAndSilentRecordingsAreRefusedInTheDialog()
+    {
+        for (const auto& [gain, word] : {std::pair{40.0, "clipped"}, std::pair{-80.0, "too quiet"}}) {
+            UseRoom(gain);
+            SweepDialog* d = OpenSweep();
+            QTest::mouseClick(d->findChild<QPushButton*>("SweepMeasure"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!d->Busy(), 20000);
+            QVERIFY2(d->LastMessage().contains(word), qPrintable(d->LastMessage()));
+            QVERIFY(d->findChild<QLabel*>("SweepStatus")->text().contains(word));
+            QVERIFY(!h.Editor().HasMeasurement());
+            d->close();
+            QTRY_VERIFY(!h.Form().findChild<SweepDialog*>("SweepDialog"));
+        }
+    }
+
+    void theLiveAnalyserRefreshesTheChartTenTimesASecond()
+    {
+        UseRoom(-6);
+        h.Find<QAction>("LiveAnalyser1")->trigger();
+        auto* d = h.Form().findChild<AnalyserDialog*>("AnalyserDialog");
+        QTest::mouseClick(d->findChild<QPushButton*>("AnalyserStart"), Qt::LeftButton);
+        QVERIFY(d->Running());
+        QTest::qWait(1000);
+        QVERIFY2(d->Refreshes() >= 10, qPrintable(QString::number(d->Refreshes())));
+        QVERIFY(h.Editor().HasMeasurement());
+        QTest::mouseClick(d->findChild<QPushButton*>("AnalyserStart"), Qt::LeftButton);
+        QVERIFY(!d->Running());
+        QVERIFY(h.TakeRequests().empty());
+    }
+};
+
+QTEST_MAIN(MeasureWindowTest)
+#include "MeasureWindowTest.moc"
