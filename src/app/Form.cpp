@@ -475,6 +475,7 @@ void TFormMain::FormClose()
         return;
     closed_ = true;
     SaveSettings();
+    StopWatchingLink();
     CloseBoxLink();
     // The notifier goes before the descriptor it watches is closed.
     delete notifier_;
@@ -521,6 +522,7 @@ void TFormMain::SetConnectGlyph(int index) { connectBtn_->setIcon(QIcon(ConnectG
 void TFormMain::ConnectBitBtnClick()
 {
     HidPro& hid = Hid();
+    StopWatchingLink();
     if (hid.Linked) {
         CloseBoxLink();
     } else {
@@ -541,6 +543,7 @@ void TFormMain::ConnectBitBtnClick()
     ShowLinkedBox(hid.Linked ? QString::fromStdString(hid.OpenedId) : QString());
     if (hid.Linked) {
         Link().LinkMade();
+        WatchLink();
         Ui().SetStatus(StatusPanel::Connection, "Connect:ok!");
         SetConnectGlyph(1);
         if (checkBoxAuto_->isChecked())
@@ -566,8 +569,47 @@ void TFormMain::DeviceChange(DeviceEventKind kind, const std::string& path)
     Unlink();
 }
 
+void TFormMain::WatchLink()
+{
+    StopWatchingLink();
+    HidPlatform* platform = Hid().Platform();
+    const int fd = platform ? platform->WatchFd(Hid().Handle) : -1;
+    if (fd < 0)
+        return;
+    linkNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(linkNotifier_, &QSocketNotifier::activated, this, &TFormMain::LinkActivity);
+}
+
+void TFormMain::StopWatchingLink()
+{
+    if (!linkNotifier_)
+        return;
+    // It may be the notifier whose signal is running.
+    linkNotifier_->setEnabled(false);
+    linkNotifier_->deleteLater();
+    linkNotifier_ = nullptr;
+}
+
+void TFormMain::LinkActivity()
+{
+    HidPro& hid = Hid();
+    if (!hid.Linked || !hid.Platform()) {
+        StopWatchingLink();
+        return;
+    }
+    if (hid.Platform()->HungUp(hid.Handle)) {
+        Unlink();
+        Ui().ShowMessage("DSP USB Plugout!");
+        return;
+    }
+    // Connected again to a box that had closed the connection.
+    if (linkNotifier_ && hid.Platform()->WatchFd(hid.Handle) != int(linkNotifier_->socket()))
+        WatchLink();
+}
+
 void TFormMain::Unlink()
 {
+    StopWatchingLink();
     Hid().Linked = false;
     Hid().CloseDevice();
     Ui().SetStatus(StatusPanel::Connection, "Connect:no!");

@@ -220,6 +220,11 @@ private:
     // Each of `sliders` moved from press to release makes one undo step.
     void WatchSliders(const QList<QSlider*>& sliders);
     void StopHistory();
+    // Watches the linked connection: a box that dies without its removal
+    // being reported is a removal at once, not at the next exchange.
+    void WatchLink();
+    void StopWatchingLink();
+    void LinkActivity();
     // Forgets every step: the window now holds what the box holds.
     void StartBoxHistory();
     // Reads the linked box and keeps its state before `after` (a fixed
@@ -254,6 +259,7 @@ private:
     int startTab_ = 0;
     DeviceWatcher* watcher_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
+    QSocketNotifier* linkNotifier_ = nullptr; // on the linked connection itself
     std::array<QLabel*, 3> statusPanels_{};
 
     ImageHistory history_;

@@ -52,6 +52,14 @@ public:
     virtual void Close(PlatformHandle handle) = 0;
     // The error status of the last Open, Write or Read.
     virtual std::uint32_t LastError() = 0;
+    // A descriptor that turns readable when the connection may have ended,
+    // for an event loop to watch; -1 when there is none (real boxes: their
+    // removal comes from the device watcher).
+    virtual int WatchFd(PlatformHandle /*handle*/) { return -1; }
+    // Called between exchanges once WatchFd turned readable: whether the box
+    // is gone. A connection the box closed while it still listens is made
+    // again (WatchFd may then change); reports left over are discarded.
+    virtual bool HungUp(PlatformHandle /*handle*/) { return false; }
 };
 
 } // namespace ktv

@@ -2,7 +2,55 @@
 
 #include <algorithm>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace ktv {
+
+InProcessBox::~InProcessBox()
+{
+#ifndef _WIN32
+    for (int fd : hangUp_)
+        if (fd >= 0)
+            close(fd);
+#endif
+}
+
+int InProcessBox::WatchFd(PlatformHandle handle)
+{
+    if (handle == InvalidHandle || handle != open_)
+        return -1;
+#ifndef _WIN32
+    if (hangUp_[0] < 0 && pipe(hangUp_) != 0)
+        hangUp_[0] = hangUp_[1] = -1;
+#endif
+    return hangUp_[0];
+}
+
+bool InProcessBox::HungUp(PlatformHandle handle) { return handle != InvalidHandle && handle == open_ && dead_; }
+
+void InProcessBox::Die()
+{
+    dead_ = true;
+#ifndef _WIN32
+    if (hangUp_[1] >= 0)
+        (void)!write(hangUp_[1], "x", 1);
+#endif
+}
+
+void InProcessBox::Replace()
+{
+    dead_ = false;
+    Box = VirtualBox{};
+#ifndef _WIN32
+    for (int& fd : hangUp_) {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+#endif
+}
 
 std::vector<HidInterface> InProcessBox::ListInterfaces()
 {
@@ -14,7 +62,7 @@ std::vector<HidInterface> InProcessBox::ListInterfaces()
 
 PlatformHandle InProcessBox::Open(const std::string& path)
 {
-    if (path != Path || !Present) {
+    if (path != Path || !Present || dead_) {
         lastError_ = PlatformError::NotConnected;
         return InvalidHandle;
     }
@@ -35,7 +83,7 @@ bool InProcessBox::Write(PlatformHandle handle, const Report& report)
         lastError_ = PlatformError::InvalidHandle;
         return false;
     }
-    if (!Present) { // unplugged while open
+    if (!Present || dead_) { // unplugged or dead while open
         lastError_ = PlatformError::NotConnected;
         return false;
     }

@@ -28,8 +28,22 @@ public:
     bool Read(PlatformHandle handle, Report& report, std::size_t& bytesRead, int timeoutMs) override;
     void Close(PlatformHandle handle) override;
     std::uint32_t LastError() override { return lastError_; }
+    int WatchFd(PlatformHandle handle) override;
+    bool HungUp(PlatformHandle handle) override;
+    // The box dies without a removal being reported (a killed virtual box):
+    // its connection hangs up, and every exchange fails.
+    void Die();
+    // Another box starts in its place.
+    void Replace();
+
+    InProcessBox() = default;
+    ~InProcessBox() override;
+    InProcessBox(const InProcessBox&) = delete;
+    InProcessBox& operator=(const InProcessBox&) = delete;
 
 private:
+    bool dead_ = false;
+    int hangUp_[2] = {-1, -1}; // a pipe whose read end turns readable at Die()
     PlatformHandle open_ = InvalidHandle; // the one handle handed out
     PlatformHandle nextHandle_ = 1;
     std::vector<std::uint8_t> pending_; // reply to the last write

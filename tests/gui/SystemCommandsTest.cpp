@@ -90,6 +90,27 @@ private slots:
         QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
     }
 
+    void aBoxThatDiesIsARemovalAtOnceAndOneConnectLinksItsReplacement()
+    {
+        h.Form().ConnectBitBtnClick();
+        QVERIFY(Hid().Linked);
+        h.ClearTraffic();
+        // Killed: no removal is reported, the connection just hangs up.
+        h.box->Die();
+        QTRY_VERIFY_WITH_TIMEOUT(!Hid().Linked, 2000);
+        QCOMPARE(Messages(), std::vector<std::string>{"DSP USB Plugout!"});
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:no!"));
+        QVERIFY(ShowsConnectGlyph(Button("ConnectBitBtn"), 0));
+        QVERIFY(h.TakeRequests().empty());
+
+        // Another box in its place: one press links it.
+        h.box->Replace();
+        Button("ConnectBitBtn")->click();
+        QVERIFY(Hid().Linked);
+        QCOMPARE(h.Form().StatusText(0), QString("Connect:ok!"));
+        QCOMPARE(h.box->Box.ReceivedPayloads(), (std::vector<Bytes>{{0x2A, 1}}));
+    }
+
     void connectWithoutABox()
     {
         Hid().CloseDevice();

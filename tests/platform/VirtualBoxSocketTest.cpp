@@ -501,14 +501,24 @@ TEST_F(BoxServerSockets, ALinkOutlivesAnIdleLimit)
         ASSERT_EQ(hid.ReadReport(6), ReadResult::Ok);
         EXPECT_EQ(Bytes(hid.InReport + 1, hid.InReport + 7), (Bytes{0xAA, 0x01, 0x02, 0x2A, 0x01, 0x2B}));
         std::this_thread::sleep_for(500ms); // longer than the box's limit
+        if (round == 1) {
+            // Watched between exchanges: the hang-up is no removal while
+            // the box still listens; the new connection is the one to watch.
+            const int fd = transport.Platform.WatchFd(hid.Handle);
+            EXPECT_FALSE(transport.Platform.HungUp(hid.Handle));
+            EXPECT_NE(transport.Platform.WatchFd(hid.Handle), fd);
+        }
     }
     hid.CloseDevice();
 
-    // A box that is gone for good is still a failure.
+    // A box that is gone for good is still a failure, and a hang-up.
     Transport again(dir);
     ASSERT_TRUE(again.Hid.Opened);
     running.Stop();
     running.Server.Close();
+    pollfd watched{again.Platform.WatchFd(again.Hid.Handle), POLLIN, 0};
+    EXPECT_EQ(poll(&watched, 1, 2000), 1);
+    EXPECT_TRUE(again.Platform.HungUp(again.Hid.Handle));
     EXPECT_FALSE(again.Hid.WriteReport(link, sizeof link) && again.Hid.ReadReport(6) == ReadResult::Ok);
 }
 

@@ -191,6 +191,32 @@ bool LinuxHidPlatform::Reconnect(Entry& entry)
     return true;
 }
 
+int LinuxHidPlatform::WatchFd(PlatformHandle handle)
+{
+    const Entry* entry = Find(handle);
+    return entry ? entry->Socket : -1;
+}
+
+bool LinuxHidPlatform::HungUp(PlatformHandle handle)
+{
+    Entry* entry = Find(handle);
+    if (!entry || entry->Socket < 0)
+        return false;
+    for (;;) {
+        pollfd pfd{entry->Socket, POLLIN, 0};
+        if (poll(&pfd, 1, 0) <= 0)
+            return false;
+        std::uint8_t stale[ReportSize];
+        const ssize_t rc = recv(entry->Socket, stale, sizeof stale, MSG_DONTWAIT);
+        if (rc > 0)
+            continue; // a reply nobody waits for any more
+        if (rc < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return false;
+        // The box closed its end: gone, unless its socket still accepts.
+        return !Reconnect(*entry);
+    }
+}
+
 void LinuxHidPlatform::Close(PlatformHandle handle)
 {
     const auto it = open_.find(handle);
