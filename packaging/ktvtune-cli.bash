@@ -5,7 +5,7 @@
 _ktvtune_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="list read write store recall history restore dump diff import export fit help"
+    local commands="list read write store recall history restore dump diff import export fit measure devices help"
     local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
     local i command=""
 
@@ -24,9 +24,16 @@ _ktvtune_cli()
             local IFS=$'\n'
             COMPREPLY=($(compgen -W "$(ktvtune-cli list 2>/dev/null | cut -f1,2 | tr '\t' '\n')" -- "$cur"))
             return ;;
+        --out | --in)
+            if [[ $command == measure ]]; then
+                # The audio devices by the names measure takes.
+                local IFS=$'\n'
+                COMPREPLY=($(compgen -W "$(ktvtune-cli devices 2>/dev/null | sed -E 's/^[a-z+]+ +//; s/  \(default\)$//')" -- "$cur"))
+                return
+            fi ;;&
         -o | --output | --out)
-            # export writes filter text, any name; the others write presets.
-            if [[ $command == export ]]; then
+            # export and measure write text, any name; the others write presets.
+            if [[ $command == export || $command == measure ]]; then
                 COMPREPLY=($(compgen -f -- "$cur"))
             else
                 COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
@@ -35,7 +42,10 @@ _ktvtune_cli()
         --target)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --tilt | --range | --max-boost | --max-cut)
+        --tilt | --range | --max-boost | --max-cut | --level | --length | --average | --gate)
+            return ;;
+        --calibration)
+            COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         --preset)
             COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
@@ -63,6 +73,7 @@ _ktvtune_cli()
         import) options+=" --channel --preset -o --output" ;;
         export) options+=" --channel -o --output" ;;
         fit) options+=" --channel --target --tilt --range --max-boost --max-cut --preset -o --output" ;;
+        measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -19,6 +19,15 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; [ -f "$dir/pulse.log" ] && tail -20 "$dir/pulse.log"; exit 1; }
 
+# Wrong settings are refused before any sound plays.
+for args in "" "-o $dir/x.txt --length 11" "-o $dir/x.txt --range 20000-20" "-o $dir/x.txt --level 3" \
+            "-o $dir/x.txt --average 0" "-o $dir/x.txt --calibration $dir/none.txt"; do
+  # shellcheck disable=SC2086
+  "$cli" measure $args >/dev/null 2>&1
+  [ $? -eq 2 ] || fail "'measure $args' was not refused as wrong usage"
+done
+[ ! -e "$dir/x.txt" ] || fail "a refused measurement wrote its file"
+
 mkdir -p "$dir/runtime" "$dir/home" "$dir/state"
 chmod 700 "$dir/runtime"
 export XDG_RUNTIME_DIR=$dir/runtime PULSE_RUNTIME_PATH=$dir/runtime/pulse PULSE_STATE_PATH=$dir/state

@@ -99,7 +99,7 @@ private slots:
         QStringList menus;
         for (QAction* a : f.menuBar()->actions())
             menus << a->text();
-        QCOMPARE(menus, QStringList({"File", "Edit", "View", "EQ", "Help"}));
+        QCOMPARE(menus, QStringList({"File", "Edit", "View", "EQ", "Measure", "Help"}));
         QStringList items;
         for (QAction* a : f.menuBar()->actions()[0]->menu()->actions())
             if (!a->isSeparator())

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QWidget>
 
 #include <cmath>
 
@@ -28,6 +29,14 @@ measure::RoomModel Room(double gainDb)
     m.GainDb = gainDb;
     m.SnrDb = 40;
     return m;
+}
+
+// With KTV_SHOT_DIR set, the window as it stands is kept there for the README.
+void Shot(QWidget& w, const char* name)
+{
+    const QByteArray dir = qgetenv("KTV_SHOT_DIR");
+    if (!dir.isEmpty())
+        w.grab().save(QString::fromLocal8Bit(dir) + "/" + name);
 }
 
 void UseRoom(double gainDb)
@@ -82,6 +91,7 @@ private slots:
         for (double f : {40.0, 60.0, 200.0, 1500.0, 5000.0, 15000.0})
             QVERIFY2(std::abs(at(f) - offset) < 0.3, qPrintable(QString::number(f)));
         QVERIFY(h.TakeRequests().empty());
+        Shot(h.Form(), "shot-sweep.png");
     }
 
     void clippedAndSilentRecordingsAreRefusedInTheDialog()
@@ -109,6 +119,7 @@ private slots:
         QTest::qWait(1000);
         QVERIFY2(d->Refreshes() >= 10, qPrintable(QString::number(d->Refreshes())));
         QVERIFY(h.Editor().HasMeasurement());
+        Shot(h.Form(), "shot-analyser.png");
         QTest::mouseClick(d->findChild<QPushButton*>("AnalyserStart"), Qt::LeftButton);
         QVERIFY(!d->Running());
         QVERIFY(h.TakeRequests().empty());
