@@ -40,7 +40,7 @@ printf 'set-default-sink ktvnull\nset-default-source ktvnull.monitor\n' >>"$dir/
 pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit --disable-shm=true --use-pid-file=false \
   --system=false -n -F "$dir/default.pa" --log-target=stderr >"$dir/pulse.log" 2>&1 &
 server=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   [ -S "$dir/runtime/native" ] && pactl info >/dev/null 2>&1 && break
   kill -0 "$server" 2>/dev/null || fail "the PulseAudio server did not start"
   sleep 0.1
@@ -48,11 +48,20 @@ done
 pactl info >/dev/null 2>&1 || fail "the PulseAudio server did not answer"
 
 "$cli" devices 2>/dev/null | grep -q pulse || fail "PortAudio does not see the server"
-timeout 60 "$cli" measure -o "$dir/wire.txt" --out pulse --in pulse --length 2 2>"$dir/cli.err" ||
-  { cat "$dir/cli.err"; fail "the measurement failed"; }
 
-# Every point from 40 Hz to 16 kHz within 0.5 dB of 0 dB.
-awk '!/^\*/ && $1 >= 40 && $1 <= 16000 { n++; d = $2 < 0 ? -$2 : $2; if (d > worst) { worst = d; at = $1 } }
-     END { printf "points %d, largest deviation %.3f dB at %.1f Hz\n", n, worst, at; exit !(n > 200 && worst <= 0.5) }' \
-  "$dir/wire.txt" || { head -40 "$dir/wire.txt"; fail "the wire does not measure flat"; }
-echo PASS
+# Every point from 40 Hz to 16 kHz within 0.5 dB of 0 dB. The sink is clocked
+# in real time: on a loaded machine a stream can miss its deadline and drop a
+# block, which no wire does, so a spoilt take is measured again (at most 3).
+flat() {
+  awk '!/^\*/ && $1 >= 40 && $1 <= 16000 { n++; d = $2 < 0 ? -$2 : $2; if (d > worst) { worst = d; at = $1 } }
+       END { printf "points %d, largest deviation %.3f dB at %.1f Hz\n", n, worst, at; exit !(n > 200 && worst <= 0.5) }' "$1"
+}
+for take in 1 2 3; do
+  rm -f "$dir/wire.txt"
+  if timeout 60 "$cli" measure -o "$dir/wire.txt" --out pulse --in pulse --length 2 2>"$dir/cli.err" && flat "$dir/wire.txt"; then
+    echo PASS
+    exit 0
+  fi
+  echo "take $take spoilt:"; cat "$dir/cli.err"; [ -f "$dir/wire.txt" ] && head -5 "$dir/wire.txt"
+done
+fail "the wire does not measure flat in 3 takes"
