@@ -472,21 +472,11 @@ bool LoadFileAsStored(const std::string& path, DspParamsImage& image)
     LoadDefaults();
     DapBytes bytes{};
     const DapReadError error = LoadDapFile(path, bytes);
-    if (error != DapReadError::None || !ApplyDap(bytes.data(), bytes.size())) {
+    if (error != DapReadError::None || !ApplyDapWhole(bytes.data(), bytes.size())) {
         std::fprintf(stderr, "ktvtune-cli: %s: %s\n", path.c_str(), DapReadErrorText(error));
         return false;
     }
-    DspParamsImage& p = DspParams;
-    p.MicVol = bytes[Dap::MicVol];
-    p.MusicVol = bytes[Dap::MusicVol];
-    p.EffectVol = bytes[Dap::EffectVol];
-    p.Mute = bytes[Dap::Mute];
-    p.Pitch = std::int8_t(bytes[Dap::Pitch]);
-    p.Input = bytes[Dap::Input];
-    p.ReservedWord = GetU16(&bytes[Dap::ReservedWord]);
-    for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
-        p.ReservedBytes[i] = bytes[Dap::ReservedBytes + i];
-    image = p;
+    image = DspParams;
     return true;
 }
 
