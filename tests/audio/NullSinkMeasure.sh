@@ -47,7 +47,7 @@ for _ in $(seq 300); do
 done
 pactl info >/dev/null 2>&1 || fail "the PulseAudio server did not answer"
 
-"$cli" devices 2>/dev/null | grep -q pulse || fail "PortAudio does not see the server"
+"$cli" devices 2>"$dir/devices.err" >"$dir/devices.txt"; grep -q pulse "$dir/devices.txt" || { cat "$dir/devices.txt" "$dir/devices.err"; fail "PortAudio does not see the server"; }
 
 # Every point from 40 Hz to 16 kHz within 0.5 dB of 0 dB. The sink is clocked
 # in real time: on a loaded machine a stream can miss its deadline and drop a
