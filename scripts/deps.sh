@@ -19,6 +19,11 @@ KTV_PACKAGES=(
 # dialog texts in the user's language.
 KTV_RUN_PACKAGES=(xvfb xauth fonts-wqy-microhei qt6-translations-l10n)
 
+# The Windows build and its tests under Wine (./test's last stage):
+# MinGW-w64, Wine, and what `apt-get source` needs to unpack the sources of
+# the libraries built for it (scripts/windows-deps.sh).
+KTV_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 ninja-build dpkg-dev)
+
 ktv_install_missing() {
   local missing=() p
   for p in "$@"; do

@@ -12,7 +12,7 @@
 // SLEEF's natural logarithm (within 3.5 ulp) under the GNU vector ABI: the
 // vectoriser calls its 2-, 4- and 8-wide forms in libsleefgnuabi, and
 // VectorLog.cpp holds the scalar form for code it leaves alone.
-#if defined(__clang__)
+#if defined(__clang__) || defined(KTV_SCALAR_CURVES)
 extern "C" double log_u35(double); // clang does not know the simd attribute
 #else
 extern "C" [[gnu::simd("notinbranch"), gnu::const]] double log_u35(double);
@@ -78,7 +78,12 @@ struct GridBlock {
 // clones form the same ratio bit for bit (nothing is contracted into fused
 // multiply-adds) and differ only within the logarithm's 3.5 ulp. True when a
 // column needs FixUnusual.
-[[gnu::target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")]] bool BandBlock(
+#if defined(KTV_SCALAR_CURVES)
+#define KTV_CURVE_CLONES // no ifunc to pick a clone at load time
+#else
+#define KTV_CURVE_CLONES [[gnu::target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")]]
+#endif
+KTV_CURVE_CLONES bool BandBlock(
     const BandBlockArgs& a, const GridBlock& g, const double* __restrict sumIn, double* __restrict sumOut,
     double* __restrict out)
 {

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <random>
 
+#if !defined(_WIN32) // PresetIoWindows.cpp there
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace ktv {
+#if !defined(_WIN32)
 namespace {
 
 class Fd {
@@ -118,6 +121,7 @@ FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::s
     }
     return FileReadError::None;
 }
+#endif
 
 const char* FileReadErrorText(FileReadError error)
 {
@@ -144,6 +148,7 @@ const char* FileWriteErrorText(FileWriteError error)
     return "unknown error";
 }
 
+#if !defined(_WIN32)
 FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, std::size_t size)
 {
     const std::string target = FollowLinks(path);
@@ -198,6 +203,7 @@ FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, s
         return discard(FileWriteError::CannotWrite);
     return FileWriteError::None;
 }
+#endif
 
 FileWriteError ReplaceFile(const std::string& path, std::string_view text)
 {

@@ -1,7 +1,8 @@
 #pragma once
 // Reading and replacing preset files safely. The standard library cannot
 // open a file without blocking on a FIFO nor keep a file's owner, so this
-// one part of the core speaks POSIX.
+// one part of the core speaks the system's own calls: POSIX in PresetIo.cpp,
+// Win32 in PresetIoWindows.cpp.
 
 #include <cstddef>
 #include <cstdint>

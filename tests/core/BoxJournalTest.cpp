@@ -54,6 +54,16 @@ TEST(BoxJournal, KeepsTheLastFiftyPerBoxNewestFirstAsPresets)
     EXPECT_TRUE(blocked.List().empty());
 }
 
+#ifdef _WIN32
+TEST(BoxJournal, DataFolderIsInTheLocalApplicationData)
+{
+    const char* saved = std::getenv("LOCALAPPDATA");
+    const std::string keep = saved ? saved : "";
+    _putenv_s("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local");
+    EXPECT_EQ(DataDirectory(), "C:\\Users\\u\\AppData\\Local\\ktvtune");
+    _putenv_s("LOCALAPPDATA", keep.c_str()); // an empty value removes it again
+}
+#else
 TEST(BoxJournal, DataFolderFollowsXdgDataHomeThenHome)
 {
     const char* savedData = std::getenv("XDG_DATA_HOME");
@@ -68,6 +78,7 @@ TEST(BoxJournal, DataFolderFollowsXdgDataHomeThenHome)
     else
         unsetenv("XDG_DATA_HOME");
 }
+#endif
 
 } // namespace
 } // namespace ktv

@@ -10,9 +10,13 @@
 #include <iterator>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using namespace ktv;
 namespace fs = std::filesystem;
@@ -263,6 +267,7 @@ TEST_F(DapFileTest, FailedSaveLeavesTheOldFileIntact)
     EXPECT_FALSE(WriteDapFile(PathOf("no-such-folder/x.dap")));
 }
 
+#if !defined(_WIN32)
 TEST_F(DapFileTest, WhatIsNotARegularFileIsRefusedWithoutBeingRead)
 {
     const std::string fifo = PathOf("pipe.dap");
@@ -430,5 +435,94 @@ TEST_F(DapFileTest, ReadOnlyPresetIsRefused)
     EXPECT_EQ(Load(p), Bytes(465, 0x11));
     EXPECT_STREQ(FileWriteErrorText(FileWriteError::ReadOnly), "the file is read-only");
 }
+
+#else
+// Device names open a console, a port or a pipe instead of a file; they are
+// refused by name, before anything is opened, for reading and for saving.
+TEST_F(DapFileTest, WhatIsNotARegularFileIsRefusedWithoutBeingRead)
+{
+    fs::create_directories(PathOf("folder.dap"));
+    // A pipe with a server waiting: opening it as a client would connect.
+    const HANDLE server = CreateNamedPipeW(L"\\\\.\\pipe\\ktv-test-preset", PIPE_ACCESS_DUPLEX,
+                                           PIPE_TYPE_BYTE | PIPE_WAIT, 1, 512, 512, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    struct Case {
+        std::string path;
+        DapReadError error;
+    };
+    const Case cases[] = {
+        {PathOf("folder.dap"), DapReadError::IsDirectory},
+        {"CON", DapReadError::NotRegularFile},
+        {"NUL", DapReadError::NotRegularFile},
+        {"COM1", DapReadError::NotRegularFile},
+        {"conin$", DapReadError::NotRegularFile},
+        {PathOf("nul.dap"), DapReadError::NotRegularFile},
+        {PathOf("COM1 .dap"), DapReadError::NotRegularFile},
+        {"\\\\.\\pipe\\ktv-test-preset", DapReadError::NotRegularFile},
+        {"//./COM1", DapReadError::NotRegularFile},
+        {PathOf("missing.dap"), DapReadError::CannotOpen},
+    };
+    const DapBytes before = EncodeDap();
+    for (const Case& c : cases) {
+        DapReadError error = DapReadError::None;
+        EXPECT_FALSE(ReadDapFile(c.path, &error)) << c.path;
+        EXPECT_EQ(error, c.error) << c.path;
+        EXPECT_EQ(EncodeDap(), before) << c.path;
+        if (c.error == DapReadError::NotRegularFile) {
+            FileWriteError writeError = FileWriteError::None;
+            EXPECT_FALSE(WriteDapFile(c.path, &writeError)) << c.path;
+            EXPECT_EQ(writeError, FileWriteError::NotRegularFile) << c.path;
+        }
+    }
+    CloseHandle(server);
+    // Nothing was created for the device names, nor left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+// Saving replaces the content and keeps the file's attributes; a read-only
+// preset is refused and left as it was; non-ASCII names work both ways.
+TEST_F(DapFileTest, SavingKeepsWhatTheTargetIs)
+{
+    FillImage();
+    const DapBytes image = EncodeDap();
+    const Bytes expected(image.begin(), image.end());
+    const Bytes old(465, 0x11);
+
+    const std::string hidden = PathOf("hidden.dap");
+    Store(hidden, old);
+    const std::wstring hiddenWide = fs::path(hidden).wstring();
+    ASSERT_TRUE(SetFileAttributesW(hiddenWide.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(WriteDapFile(hidden));
+    EXPECT_EQ(Load(hidden), expected);
+    EXPECT_TRUE(GetFileAttributesW(hiddenWide.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+
+    const std::string locked = PathOf("locked.dap");
+    Store(locked, old);
+    const std::wstring lockedWide = fs::path(locked).wstring();
+    ASSERT_TRUE(SetFileAttributesW(lockedWide.c_str(), FILE_ATTRIBUTE_READONLY));
+    FileWriteError error = FileWriteError::None;
+    EXPECT_FALSE(WriteDapFile(locked, &error));
+    EXPECT_EQ(error, FileWriteError::ReadOnly);
+    EXPECT_EQ(Load(locked), old);
+    SetFileAttributesW(lockedWide.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // Paths are UTF-8, as the command line and the window hand them over.
+    const std::u8string leaf = u8"\u9884\u8bbe-\u00e4.dap";
+    const std::string named = dir.string() + "\\" + std::string(leaf.begin(), leaf.end());
+    ASSERT_TRUE(WriteDapFile(named));
+    const fs::path wide = dir / fs::path(leaf);
+    EXPECT_TRUE(fs::is_regular_file(wide));
+    EXPECT_EQ(fs::file_size(wide), expected.size());
+    std::ifstream in(wide, std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), expected);
+    in.close();
+    DapReadError readError = DapReadError::CannotOpen;
+    EXPECT_TRUE(ReadDapFile(named, &readError));
+    EXPECT_EQ(readError, DapReadError::None);
+
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().extension(), ".dap") << entry.path(); // no temporary file left
+}
+#endif
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "dsp/StepTables.h"
 #include "params/BoxLink.h"
@@ -92,26 +93,50 @@ void CoreFixture::SetUp()
 
 TempDir::TempDir(int use)
 {
+#if defined(_WIN32)
+    // No mkdtemp: a random name in the system's temporary folder, created
+    // only where nothing is yet.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("ktv-test-" + std::to_string(random()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error))
+            path_ = candidate.string();
+    }
+    if (path_.empty()) {
+        ADD_FAILURE() << "no temporary folder";
+        return;
+    }
+#else
     char base[] = "/tmp/ktv-test-XXXXXX";
     if (!mkdtemp(base)) {
         ADD_FAILURE() << "no temporary folder: " << std::strerror(errno);
         return;
     }
     path_ = base;
+#endif
     if (use & Enter) {
         previous_ = std::filesystem::current_path().string();
         std::filesystem::current_path(path_);
     }
     if (use & Runtime) {
         runtime_ = true;
+#if defined(_WIN32)
+        _putenv_s("XDG_RUNTIME_DIR", path_.c_str());
+#else
         setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+#endif
     }
 }
 
 TempDir::~TempDir()
 {
     if (runtime_)
+#if defined(_WIN32)
+        _putenv_s("XDG_RUNTIME_DIR", "");
+#else
         unsetenv("XDG_RUNTIME_DIR");
+#endif
     if (!previous_.empty())
         std::filesystem::current_path(previous_);
     std::error_code ignored;
