@@ -473,6 +473,10 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>Prediction</source>
         <translation>预测</translation>
     </message>
+    <message>
+        <source>Frequency Response: %1</source>
+        <translation>频率响应：%1</translation>
+    </message>
 </context>
 <context>
     <name>ktv::SettingsPages</name>
