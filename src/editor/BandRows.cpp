@@ -148,7 +148,7 @@ BandRows::BandRows(QWidget* parent) : QWidget(parent)
 static int TypeFieldWidth(const QComboBox* type)
 {
     const QFontMetrics fm = type->fontMetrics();
-    int text = fm.horizontalAdvance(BandRows::tr("Parametric"));
+    int text = 0; // rows 8..14 ("Parametric") are never shown
     for (std::size_t code = 0; code < 8; ++code)
         text = std::max(text, fm.horizontalAdvance(TypeName(code)));
     QStyleOptionComboBox option;
