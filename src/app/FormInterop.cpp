@@ -3,6 +3,7 @@
 
 #include "app/Form.h"
 #include "app/MeasureDialogs.h"
+#include "editor/ReasonTexts.h"
 #include "base/UserInterface.h"
 #include "editor/Peqa.h"
 #include "interop/FilterImport.h"
@@ -116,14 +117,14 @@ bool TFormMain::ImportFilters(const QString& path)
     std::string why;
     if (!ReadFilterFile(path.toStdString(), file, &why) ||
         !PlanFilterImport(file, EqChannel(editor_->Channel % EqChannelCount), plan, &why)) {
-        Ui().ShowMessage(tr("Import refused: %1").arg(QString::fromStdString(why)).toStdString());
+        Ui().ShowMessage(tr("Import refused: %1").arg(ReasonText(why)).toStdString());
         return false;
     }
     // One step for undo, whatever the number of requests.
     RecordStep(tr("Import %1").arg(QFileInfo(path).fileName()), false, [&] { editor_->ApplyImport(plan); });
     QString report = tr("%1 into %2:").arg(QFileInfo(path).fileName(), EqChannelName(plan.Channel)) + '\n';
     for (const std::string& line : plan.Report)
-        report += QString::fromStdString(line) + '\n';
+        report += ReasonText(line) + '\n';
     importReport_->setPlainText(report);
     importDialog_->show();
     return true;
@@ -162,7 +163,7 @@ bool TFormMain::LoadMeasurement(const QString& path)
     Measurement m;
     std::string why;
     if (!ReadMeasurementFile(path.toStdString(), m, &why)) {
-        Ui().ShowMessage(tr("Cannot load the measurement: %1").arg(QString::fromStdString(why)).toStdString());
+        Ui().ShowMessage(tr("Cannot load the measurement: %1").arg(ReasonText(why)).toStdString());
         return false;
     }
     editor_->SetMeasurement(m);

@@ -1,4 +1,5 @@
 #include "editor/FitPanel.h"
+#include "editor/ReasonTexts.h"
 
 #include "dsp/Filter.h"
 #include "editor/Peqa.h"
@@ -63,6 +64,8 @@ TFitPanel::TFitPanel(TFormPEQA* editor, QWidget* parent) : QWidget(parent, Qt::T
     target_->setObjectName("FitTarget");
     target_->addItems({tr("Flat"), tr("Tilt"), tr("Target curve")});
     tilt_ = MakeSpin("FitTilt", -3.0, 3.0, -0.5, 1, 0.1, tr(" dB/octave"));
+    // The unit is longer in some languages; the row must not squeeze it.
+    tilt_->setMinimumWidth(tilt_->sizeHint().width());
     targetFile_ = new QPushButton(tr("Choose file…"));
     targetFile_->setObjectName("FitTargetFile");
     targetName_ = new QLabel;
@@ -215,7 +218,7 @@ std::optional<Measurement> TFitPanel::ReadFile(const QString& caption, QLabel* n
     Measurement m;
     std::string why;
     if (!ReadMeasurementFile(path.toStdString(), m, &why)) {
-        errors_->setText(tr("%1 cannot be used: %2").arg(QFileInfo(path).fileName(), QString::fromStdString(why)));
+        errors_->setText(tr("%1 cannot be used: %2").arg(QFileInfo(path).fileName(), ReasonText(why)));
         return std::nullopt;
     }
     name->setText(QFileInfo(path).fileName());
@@ -274,7 +277,7 @@ void TFitPanel::FitClick()
     std::string why;
     Invalidate();
     if (!FitChannel(hz_, db_, target, options, bands, result, &why)) {
-        errors_->setText(tr("Cannot fit: %1").arg(QString::fromStdString(why)));
+        errors_->setText(tr("Cannot fit: %1").arg(ReasonText(why)));
         return;
     }
     result_ = std::move(result);

@@ -95,7 +95,7 @@ public:
     const std::vector<double>& PredictionCurve() const { return chart_->PredictionCurve(); }
     [[nodiscard]] bool SaveChartPicture(const QString& path, bool pdf, double scale)
     {
-        return chart_->SavePicture(path, pdf, scale);
+        return chart_->SavePicture(path, pdf, scale, EqChannelName(EqChannel(Channel % EqChannelCount)));
     }
     [[nodiscard]] QString ChartCsv() const { return chart_->Csv(); }
 

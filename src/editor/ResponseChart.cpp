@@ -1,6 +1,7 @@
 #include "editor/ResponseChart.h"
 
 #include <QLabel>
+#include <QPageSize>
 
 #include <algorithm>
 #include <cmath>
@@ -533,11 +534,26 @@ void ResponseChart::SetSmoothCurve(bool smooth)
 
 // ---- the chart as a picture and as numbers ----
 
-bool ResponseChart::SavePicture(const QString& path, bool pdf, double scale)
+bool ResponseChart::SavePicture(const QString& path, bool pdf, double scale, const QString& channel)
 {
-    if (pdf)
-        return savePdf(path);
-    return savePng(path, 0, 0, scale);
+    // A picture is seen away from the window: its title names the channel.
+    auto* title = qobject_cast<QCPTextElement*>(plotLayout()->element(0, 0));
+    const QString shown = title ? title->text() : QString();
+    if (title && !channel.isEmpty())
+        title->setText(tr("Frequency Response: %1").arg(channel));
+    bool ok;
+    if (pdf) {
+        // An A4 page across, as it prints; the chart is laid out anew for it
+        // (QCustomPlot takes the size in points for a PDF).
+        const QSizeF a4 = QPageSize(QPageSize::A4).size(QPageSize::Point).transposed();
+        ok = savePdf(path, qRound(a4.width()), qRound(a4.height()), QCP::epAllowCosmetic, QStringLiteral("KTV Tune"),
+                     title ? title->text() : QString());
+    } else {
+        ok = savePng(path, 0, 0, scale);
+    }
+    if (title)
+        title->setText(shown);
+    return ok;
 }
 
 QString ResponseChart::Csv() const

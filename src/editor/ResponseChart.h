@@ -71,8 +71,9 @@ public:
     // The point of band r (1-based) in widget pixels.
     QPoint PointPixel(int r) const;
 
-    // The chart as a picture (PNG at `scale` times the widget's size, or PDF).
-    [[nodiscard]] bool SavePicture(const QString& path, bool pdf, double scale);
+    // The chart as a picture (PNG at `scale` times the widget's size, or PDF
+    // on an A4 page across), titled with the channel's name.
+    [[nodiscard]] bool SavePicture(const QString& path, bool pdf, double scale, const QString& channel);
     // One row per grid column: frequency, each band, the sum, and the
     // measurement and prediction when shown.
     [[nodiscard]] QString Csv() const;

@@ -57,6 +57,7 @@ private slots:
         QFETCH(int, button);
         QFETCH(QList<QPoint>, moves);
         const auto b = Qt::MouseButton(button);
+        QTest::qWait(20); // any layout still pending after the window appeared
         const QPoint start = h.Editor().PointPixel(row);
         SendMouse(Chart(), QEvent::MouseButtonPress, start, b, b);
         QVERIFY(h.Editor().Dragging());

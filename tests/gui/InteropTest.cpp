@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -231,8 +232,8 @@ private slots:
 
         // A drag moves the prediction with every step; the measurement stays.
         const std::vector<double> measuredBefore = E().MeasurementCurve();
+        QTest::qWait(20); // the replot the new series asked for, and any layout pending
         const QPoint start = E().PointPixel(4);
-        QTest::qWait(20); // the replot the new series asked for
         int fullReplots = 0;
         connect(chart, &QCustomPlot::beforeReplot, this, [&] { ++fullReplots; });
         SendMouse(chart, QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
@@ -276,6 +277,30 @@ private slots:
                  QString("Cannot load the measurement: Line 4: the frequency 30 Hz does not rise above 40 Hz."));
         QVERIFY(!E().HasMeasurement());
         QVERIFY(!E().Series(SeriesMeasurement)->visible());
+    }
+
+    // A PDF is an A4 page across, and the picture names the channel it shows.
+    void theChartPdfIsAnA4PageNamingTheChannel()
+    {
+        h.SelectTab(1); // MUSIC
+        QCustomPlot* chart = E().ChartFR();
+        auto* title = qobject_cast<QCPTextElement*>(chart->plotLayout()->element(0, 0));
+        QVERIFY(title);
+        QStringList drawn;
+        const auto watch = connect(chart, &QCustomPlot::afterLayout, this, [&] { drawn << title->text(); });
+        const QString pdf = dir.filePath("music.pdf");
+        QVERIFY(h.Form().ExportChart(pdf, TFormMain::ChartFormat::Pdf));
+        disconnect(watch);
+        const QByteArray bytes = Read(pdf);
+        const QRegularExpressionMatch box =
+            QRegularExpression("/MediaBox \\[0 0 ([0-9.]+) ([0-9.]+)\\]").match(QString::fromLatin1(bytes));
+        QVERIFY2(box.hasMatch(), bytes.left(600).constData());
+        QCOMPARE(qRound(box.captured(1).toDouble()), 842);
+        QCOMPARE(qRound(box.captured(2).toDouble()), 595);
+        QVERIFY2(drawn.contains("Frequency Response: MUSIC"), qPrintable(drawn.join('|')));
+        // The window's chart keeps its own title and size.
+        QCOMPARE(title->text(), QString("Frequency Response"));
+        QCOMPARE(chart->viewport().size(), chart->size());
     }
 
     void theChartExportsAsPicturesAndAsATable()

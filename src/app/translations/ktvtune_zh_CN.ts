@@ -272,6 +272,241 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     </message>
 </context>
 <context>
+    <name>ktv::Reason</name>
+    <message>
+        <source>Line %1 &quot;%2&quot;: not applied: %3</source>
+        <translation>第 %1 行 &quot;%2&quot;：未采用：%3</translation>
+    </message>
+    <message>
+        <source>Line %1 &quot;%2&quot;: left out: the channel has %3 bands and the filters kept change the response more</source>
+        <translation>第 %1 行 &quot;%2&quot;：略去：该通道只有 %3 段，保留的滤波器对响应的改变更大</translation>
+    </message>
+    <message>
+        <source>Line %1 &quot;%2&quot;: band %3 %4 (%5)</source>
+        <translation>第 %1 行 &quot;%2&quot;：第 %3 段 %4（%5）</translation>
+    </message>
+    <message>
+        <source>%1 %2 Hz Q %3 %4 dB</source>
+        <translation>%1 %2 Hz Q %3 %4 dB</translation>
+    </message>
+    <message>
+        <source>%1 %2 Hz Q %3</source>
+        <translation>%1 %2 Hz Q %3</translation>
+    </message>
+    <message>
+        <source>type None</source>
+        <translation>类型为无</translation>
+    </message>
+    <message>
+        <source>an all-pass changes only the phase</source>
+        <translation>全通滤波器只改变相位</translation>
+    </message>
+    <message>
+        <source>OFF in the file: bypassed</source>
+        <translation>文件中为关闭：已旁通</translation>
+    </message>
+    <message>
+        <source>gain clamped from %1 dB</source>
+        <translation>增益由 %1 dB 限定到范围内</translation>
+    </message>
+    <message>
+        <source>gain rounded from %1 dB</source>
+        <translation>增益由 %1 dB 取整</translation>
+    </message>
+    <message>
+        <source>corner %1 Hz is centre %2 Hz</source>
+        <translation>转折频率 %1 Hz 即中心频率 %2 Hz</translation>
+    </message>
+    <message>
+        <source>slope S %1 as Q %2</source>
+        <translation>斜率 S %1 换算为 Q %2</translation>
+    </message>
+    <message>
+        <source>slope %1 dB/oct as Q %2</source>
+        <translation>斜率 %1 dB/倍频程 换算为 Q %2</translation>
+    </message>
+    <message>
+        <source>bandwidth %1 oct as Q %2</source>
+        <translation>带宽 %1 倍频程 换算为 Q %2</translation>
+    </message>
+    <message>
+        <source>T60 %1 ms as Q %2</source>
+        <translation>T60 %1 ms 换算为 Q %2</translation>
+    </message>
+    <message>
+        <source>Q %1 by default</source>
+        <translation>默认 Q %1</translation>
+    </message>
+    <message>
+        <source>type converted: first order as second order, Fc %1 Hz Q %2 fitted</source>
+        <translation>类型已转换：一阶按二阶拟合，Fc %1 Hz Q %2</translation>
+    </message>
+    <message>
+        <source>Fc %1 Hz held to %2 Hz</source>
+        <translation>Fc %1 Hz 限定为 %2 Hz</translation>
+    </message>
+    <message>
+        <source>Fc snapped from %1 Hz</source>
+        <translation>Fc 由 %1 Hz 对齐到档位</translation>
+    </message>
+    <message>
+        <source>Q %1 held to %2</source>
+        <translation>Q %1 限定为 %2</translation>
+    </message>
+    <message>
+        <source>Q snapped from %1</source>
+        <translation>Q 由 %1 对齐到档位</translation>
+    </message>
+    <message>
+        <source>as given</source>
+        <translation>与文件相同</translation>
+    </message>
+    <message>
+        <source>differs by at most %1 dB</source>
+        <translation>最多相差 %1 dB</translation>
+    </message>
+    <message>
+        <source>Preamp %1 dB: not applied (no box setting takes it)</source>
+        <translation>前级增益 %1 dB：未采用（设备没有对应的设置）</translation>
+    </message>
+    <message>
+        <source>Bands %1..%2: flat (Bell, 0 dB)</source>
+        <translation>第 %1..%2 段：平直（峰值，0 dB）</translation>
+    </message>
+    <message>
+        <source>Band %1: flat (Bell, 0 dB)</source>
+        <translation>第 %1 段：平直（峰值，0 dB）</translation>
+    </message>
+    <message>
+        <source>Largest difference from the file&apos;s response, 20 Hz - 20 kHz: %1 dB (the channel&apos;s EQ is switched off)</source>
+        <translation>与文件响应的最大差值（20 Hz - 20 kHz）：%1 dB（该通道的均衡已关闭）</translation>
+    </message>
+    <message>
+        <source>Largest difference from the file&apos;s response, 20 Hz - 20 kHz: %1 dB</source>
+        <translation>与文件响应的最大差值（20 Hz - 20 kHz）：%1 dB</translation>
+    </message>
+    <message>
+        <source>a number is missing after &quot;%1&quot;</source>
+        <translation>&quot;%1&quot; 后缺少数值</translation>
+    </message>
+    <message>
+        <source>no centre frequency (Fc)</source>
+        <translation>没有中心频率（Fc）</translation>
+    </message>
+    <message>
+        <source>no gain</source>
+        <translation>没有增益</translation>
+    </message>
+    <message>
+        <source>no Q or bandwidth</source>
+        <translation>没有 Q 或带宽</translation>
+    </message>
+    <message>
+        <source>a Q, bandwidth, slope or time that is not above 0</source>
+        <translation>Q、带宽、斜率或时间不大于 0</translation>
+    </message>
+    <message>
+        <source>neither ON nor OFF</source>
+        <translation>既不是 ON 也不是 OFF</translation>
+    </message>
+    <message>
+        <source>unknown filter type &quot;%1&quot;</source>
+        <translation>未知的滤波器类型 &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>no filter type</source>
+        <translation>没有滤波器类型</translation>
+    </message>
+    <message>
+        <source>The file holds no filter line that can be used.</source>
+        <translation>文件中没有可用的滤波器行。</translation>
+    </message>
+    <message>
+        <source>Cannot open %1.</source>
+        <translation>无法打开 %1。</translation>
+    </message>
+    <message>
+        <source>Cannot read %1.</source>
+        <translation>无法读取 %1。</translation>
+    </message>
+    <message>
+        <source>%1 is too large for a filter file.</source>
+        <translation>%1 太大，不是滤波器文件。</translation>
+    </message>
+    <message>
+        <source>%1 is too large for a measurement.</source>
+        <translation>%1 太大，不是测量文件。</translation>
+    </message>
+    <message>
+        <source>Line %1: a frequency and a level are needed.</source>
+        <translation>第 %1 行：需要频率和电平。</translation>
+    </message>
+    <message>
+        <source>Line %1: the frequency %2 Hz is not above 0.</source>
+        <translation>第 %1 行：频率 %2 Hz 不大于 0。</translation>
+    </message>
+    <message>
+        <source>Line %1: the frequency %2 Hz does not rise above %3 Hz.</source>
+        <translation>第 %1 行：频率 %2 Hz 没有高于 %3 Hz。</translation>
+    </message>
+    <message>
+        <source>The file holds no frequency response (at least two lines of frequency and level).</source>
+        <translation>文件中没有频率响应（至少需要两行频率和电平）。</translation>
+    </message>
+    <message>
+        <source>the measurement needs at least two points</source>
+        <translation>测量至少需要两个点</translation>
+    </message>
+    <message>
+        <source>the measurement&apos;s frequencies must rise and every value be a number</source>
+        <translation>测量的频率必须递增，且每个值都必须是数字</translation>
+    </message>
+    <message>
+        <source>the range must run from a lower to a higher frequency</source>
+        <translation>范围必须从较低频率到较高频率</translation>
+    </message>
+    <message>
+        <source>the largest boost must be 0 to 12 dB</source>
+        <translation>最大提升必须在 0 到 12 dB 之间</translation>
+    </message>
+    <message>
+        <source>the largest cut must be -24 to 0 dB</source>
+        <translation>最大衰减必须在 -24 到 0 dB 之间</translation>
+    </message>
+    <message>
+        <source>the largest boost and cut leave no gain to fit with</source>
+        <translation>最大提升和衰减没有留下可拟合的增益</translation>
+    </message>
+    <message>
+        <source>the largest Q must be at least 0.4</source>
+        <translation>最大 Q 至少为 0.4</translation>
+    </message>
+    <message>
+        <source>the target curve needs at least two points with rising frequencies</source>
+        <translation>目标曲线至少需要两个频率递增的点</translation>
+    </message>
+    <message>
+        <source>the tilt must be a number</source>
+        <translation>倾斜必须是数字</translation>
+    </message>
+    <message>
+        <source>the measurement covers less than an octave of the range</source>
+        <translation>测量覆盖的范围不足一个倍频程</translation>
+    </message>
+    <message>
+        <source>no band to fit: every band is bypassed or left out</source>
+        <translation>没有可拟合的频段：每段都已旁通或未选用</translation>
+    </message>
+    <message>
+        <source>no centre-frequency step lies in the range</source>
+        <translation>范围内没有中心频率档位</translation>
+    </message>
+    <message>
+        <source>%1 Line %2: %3.</source>
+        <translation>%1 第 %2 行：%3。</translation>
+    </message>
+</context>
+<context>
     <name>ktv::ResponseChart</name>
     <message>
         <source>Gain/db</source>
@@ -296,6 +531,10 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Prediction</source>
         <translation>预测</translation>
+    </message>
+    <message>
+        <source>Frequency Response: %1</source>
+        <translation>频率响应：%1</translation>
     </message>
 </context>
 <context>
