@@ -1,4 +1,5 @@
 #include "app/MeasureDialogs.h"
+#include "editor/ReasonTexts.h"
 
 #include "interop/Measurement.h"
 #include "measure/portaudio/PortAudioDevice.h"
@@ -162,7 +163,7 @@ void SweepDialog::StartMeter()
     if (ok)
         meterTimer_->start();
     else
-        status_->setText(QString::fromStdString(why));
+        status_->setText(ReasonText(why));
 }
 
 void SweepDialog::StopMeter()
@@ -190,13 +191,13 @@ void SweepDialog::StartMeasuring()
     if (!calibration_->text().isEmpty()) {
         measure::Calibration cal;
         if (!measure::ReadCalibrationFile(calibration_->text().toStdString(), cal, &why)) {
-            Finished(false, QString::fromStdString(why));
+            Finished(false, ReasonText(why));
             return;
         }
         s.Cal = cal;
     }
     if (!measure::CheckSweepSpec(s.Sweep, &why)) {
-        Finished(false, QString::fromStdString(why));
+        Finished(false, ReasonText(why));
         return;
     }
     StopMeter();
@@ -214,7 +215,7 @@ void SweepDialog::StartMeasuring()
             [this, ok, r = std::move(r), why] {
                 result_ = r;
                 done_ = true;
-                Finished(ok, QString::fromStdString(why));
+                Finished(ok, ReasonText(why));
             },
             Qt::QueuedConnection);
     });
@@ -328,7 +329,7 @@ void AnalyserDialog::Start()
         },
         &why);
     if (!ok) {
-        status_->setText(QString::fromStdString(why));
+        status_->setText(ReasonText(why));
         return;
     }
     running_ = true;

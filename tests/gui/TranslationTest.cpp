@@ -6,6 +6,9 @@
 
 #include "editor/EditorControls.h"
 #include "editor/FitPanel.h"
+#include "editor/ReasonTexts.h"
+#include "measure/Calibration.h"
+#include "measure/Sweep.h"
 #include "params/Gloable.h"
 
 #include <QAction>
@@ -253,6 +256,28 @@ private slots:
         for (const char* reason : {"后缺少数值", "既不是 ON 也不是 OFF", "没有增益", "没有中心频率", "没有 Q 或带宽",
                                    "不大于 0", "没有滤波器类型"})
             QVERIFY2(shown.contains(QString::fromUtf8(reason)), qPrintable(shown));
+    }
+
+    // What the room measurement refuses, as the core words it, shown in
+    // Chinese with its numbers and names kept.
+    void measurementReasonsAreChinese()
+    {
+        std::vector<std::string> reasons(6);
+        QVERIFY(!measure::CheckRecording(std::vector<float>(4800, 1.0f), &reasons[0]));
+        QVERIFY(!measure::CheckRecording(std::vector<float>(4800, 0.001f), &reasons[1]));
+        QVERIFY(!measure::CheckRecording(std::vector<float>(4800, 0.0f), &reasons[2]));
+        measure::SweepSpec tooLong;
+        tooLong.Seconds = 11;
+        QVERIFY(!measure::CheckSweepSpec(tooLong, &reasons[3]));
+        measure::Calibration cal;
+        QVERIFY(!measure::ReadCalibrationFile(dir.filePath("mic.cal").toStdString(), cal, &reasons[4]));
+        QVERIFY(!measure::ParseCalibration("20 -1.5\n100\n", cal, &reasons[5]));
+        const char* says[] = {"削波", "-60 dBFS", "没有声音", "扫频长度", "无法打开校准文件", "第 2 行"};
+        for (std::size_t i = 0; i < reasons.size(); ++i) {
+            const QString shown = ReasonText(reasons[i]);
+            QVERIFY2(shown.contains(QString::fromUtf8(says[i])), qPrintable(shown));
+            QVERIFY2(EnglishWords(shown, {dir.filePath("mic.cal"), "dBFS"}).isEmpty(), qPrintable(shown));
+        }
     }
 
     void fitPanelIsChinese()

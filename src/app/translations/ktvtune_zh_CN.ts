@@ -505,6 +505,106 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <source>%1 Line %2: %3.</source>
         <translation>%1 第 %2 行：%3。</translation>
     </message>
+    <message>
+        <source>The recording clipped (the input reached full scale): turn the output level or the microphone gain down and measure again.</source>
+        <translation>录音削波（输入达到满幅）：请调低输出电平或话筒增益后重新测量。</translation>
+    </message>
+    <message>
+        <source>The recording is too quiet (its peak is silence): check that the microphone is connected and the right input chosen, then turn the output level or the microphone gain up.</source>
+        <translation>录音太弱（没有声音）：请检查话筒已连接并选对输入，然后调高输出电平或话筒增益。</translation>
+    </message>
+    <message>
+        <source>The recording is too quiet (its peak is %1 dBFS): check that the microphone is connected and the right input chosen, then turn the output level or the microphone gain up.</source>
+        <translation>录音太弱（峰值 %1 dBFS）：请检查话筒已连接并选对输入，然后调高输出电平或话筒增益。</translation>
+    </message>
+    <message>
+        <source>The sample rate must be between 8000 and 384000 Hz.</source>
+        <translation>采样率必须在 8000 到 384000 Hz 之间。</translation>
+    </message>
+    <message>
+        <source>The sweep length must be between 1 and 10 s.</source>
+        <translation>扫频长度必须在 1 到 10 秒之间。</translation>
+    </message>
+    <message>
+        <source>The range must rise by at least an octave and stay below half the sample rate.</source>
+        <translation>频率范围必须至少跨一个倍频程，且低于采样率的一半。</translation>
+    </message>
+    <message>
+        <source>The level must be between -60 and 0 dBFS.</source>
+        <translation>电平必须在 -60 到 0 dBFS 之间。</translation>
+    </message>
+    <message>
+        <source>The number of positions to average must be between 1 and 64.</source>
+        <translation>平均的测量位置数必须在 1 到 64 之间。</translation>
+    </message>
+    <message>
+        <source>Cancelled.</source>
+        <translation>已取消。</translation>
+    </message>
+    <message>
+        <source>There is no measurement to average.</source>
+        <translation>没有可平均的测量。</translation>
+    </message>
+    <message>
+        <source>The measurements to average do not share their frequencies.</source>
+        <translation>要平均的测量频率点不一致。</translation>
+    </message>
+    <message>
+        <source>Line %1 of the calibration file has a frequency but no dB value.</source>
+        <translation>校准文件第 %1 行有频率但没有 dB 值。</translation>
+    </message>
+    <message>
+        <source>Line %1 of the calibration file: frequencies must be positive and rise from line to line.</source>
+        <translation>校准文件第 %1 行：频率必须为正且逐行递增。</translation>
+    </message>
+    <message>
+        <source>The calibration file holds no frequency and dB lines.</source>
+        <translation>校准文件中没有频率和 dB 数据行。</translation>
+    </message>
+    <message>
+        <source>Cannot open the calibration file %1.</source>
+        <translation>无法打开校准文件 %1。</translation>
+    </message>
+    <message>
+        <source>There is no default audio input; choose one.</source>
+        <translation>没有默认音频输入，请选择一个。</translation>
+    </message>
+    <message>
+        <source>There is no default audio output; choose one.</source>
+        <translation>没有默认音频输出，请选择一个。</translation>
+    </message>
+    <message>
+        <source>More than one audio input is called &apos;%1&apos;; give more of the name.</source>
+        <translation>有多个音频输入名为“%1”，请给出更完整的名称。</translation>
+    </message>
+    <message>
+        <source>More than one audio output is called &apos;%1&apos;; give more of the name.</source>
+        <translation>有多个音频输出名为“%1”，请给出更完整的名称。</translation>
+    </message>
+    <message>
+        <source>There is no audio input called &apos;%1&apos;.</source>
+        <translation>没有名为“%1”的音频输入。</translation>
+    </message>
+    <message>
+        <source>There is no audio output called &apos;%1&apos;.</source>
+        <translation>没有名为“%1”的音频输出。</translation>
+    </message>
+    <message>
+        <source>The audio input stopped delivering sound; check the input device.</source>
+        <translation>音频输入停止送出声音，请检查输入设备。</translation>
+    </message>
+    <message>
+        <source>The sound system could not start: %1</source>
+        <translation>声音系统无法启动：%1</translation>
+    </message>
+    <message>
+        <source>The audio devices could not be opened at %1 Hz: %2</source>
+        <translation>无法以 %1 Hz 打开音频设备：%2</translation>
+    </message>
+    <message>
+        <source>The audio devices could not be opened: %1</source>
+        <translation>无法打开音频设备：%1</translation>
+    </message>
 </context>
 <context>
     <name>ktv::ResponseChart</name>
