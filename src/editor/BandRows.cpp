@@ -12,8 +12,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
-#include <QStyle>
-#include <QStyleOptionComboBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -27,7 +25,7 @@ namespace {
 
 constexpr int LineHeight = 30; // one control line of a band row
 constexpr int EditWidth = 66;
-constexpr int RowWidth = 92; // the narrowest a row is, whatever the font
+constexpr int RowWidth = 92;
 
 constexpr int FcPrecision = 5;
 constexpr int GainPrecision = 3;
@@ -142,28 +140,12 @@ BandRows::BandRows(QWidget* parent) : QWidget(parent)
     connect(fenAll_, &QCheckBox::toggled, this, &BandRows::channelBypassToggled);
 }
 
-// The type field wide enough for its longest name in the current font, with
-// the room the style takes for the frame and the arrow, and the two-pixel
-// margins and cursor of the text inside.
-static int TypeFieldWidth(const QComboBox* type)
-{
-    const QFontMetrics fm = type->fontMetrics();
-    int text = 0; // rows 8..14 ("Parametric") are never shown
-    for (std::size_t code = 0; code < 8; ++code)
-        text = std::max(text, fm.horizontalAdvance(TypeName(code)));
-    QStyleOptionComboBox option;
-    option.initFrom(type);
-    option.editable = true;
-    option.frame = true;
-    return type->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text + 2 * 2 + 2, fm.height()), type)
-        .width();
-}
-
 QGroupBox* BandRows::BuildRow(int r, QWidget* parent)
 {
     Row& row = rows_[std::size_t(r)];
     row.box = new QGroupBox(parent);
     row.box->setObjectName(QStringLiteral("GroupBox%1").arg(r));
+    row.box->setFixedWidth(RowWidth);
     auto* v = new QVBoxLayout(row.box);
     v->setContentsMargins(4, 4, 4, 4);
     v->setSpacing(0);
@@ -184,12 +166,6 @@ QGroupBox* BandRows::BuildRow(int r, QWidget* parent)
     }
     row.type->setCurrentIndex(2);
     row.type->setFixedHeight(LineHeight - 4);
-    // The row follows the font, so that every type name fits its field.
-    if (!rowWidth_) {
-        const QMargins frame = row.box->contentsMargins();
-        rowWidth_ = std::max(RowWidth, TypeFieldWidth(row.type) + 4 + 4 + frame.left() + frame.right());
-    }
-    row.box->setFixedWidth(rowWidth_);
     v->addSpacing(2);
     v->addWidget(row.type);
     v->addSpacing(2);
@@ -268,7 +244,7 @@ void BandRows::ShowCount(int count)
     for (int r = 1; r <= ShownRows; ++r)
         At(r).box->setVisible(r <= count);
     // The rows take the room they need; the settings page gets the rest.
-    scroll_->setFixedWidth(std::min<int>(count, ShownRows) * (rowWidth_ + 4) + 2);
+    scroll_->setFixedWidth(std::min<int>(count, ShownRows) * (RowWidth + 4) + 2);
 }
 
 void BandRows::ShowBand(int r, const PeqBand& band)

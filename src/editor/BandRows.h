@@ -81,7 +81,6 @@ private:
     QCheckBox* fenAll_ = nullptr;
     QPushButton* reset_ = nullptr;
     QScrollArea* scroll_ = nullptr;
-    int rowWidth_ = 0; // every row the same, set by the font when the first is built
     QHBoxLayout* strip_ = nullptr;
 };
 

@@ -512,40 +512,6 @@ private slots:
         QCOMPARE(fc->text(), FormatBandValue(Band(1).Fc, 5));
     }
 
-    // Every type name is shown whole in its field ("Low Pass", not "ow Pass"),
-    // at the default font and at a larger one.
-    void typeNamesFitTheirField_data()
-    {
-        QTest::addColumn<int>("larger");
-        QTest::newRow("default font") << 0;
-        QTest::newRow("3 points larger") << 3;
-    }
-    void typeNamesFitTheirField()
-    {
-        QFETCH(int, larger);
-        const QFont before = QApplication::font();
-        if (larger) {
-            h.Stop();
-            QFont font = before;
-            font.setPointSizeF(font.pointSizeF() + larger);
-            QApplication::setFont(font);
-            h.Start();
-        }
-        QCoreApplication::processEvents();
-        const char* names[] = {"Low Pass", "High Pass", "Bell", "Low Shelf", "High Shelf", "Band Pass", "Notch"};
-        for (int r = 1; r <= 7; ++r) {
-            QLineEdit* field = Type(r)->lineEdit();
-            QVERIFY(field->isVisible());
-            // The line edit keeps two pixels each side of its text.
-            const int room = field->contentsRect().width() - field->textMargins().left() - field->textMargins().right() - 4;
-            for (const char* name : names) {
-                const int needs = field->fontMetrics().horizontalAdvance(QString(name));
-                QVERIFY2(needs <= room, qPrintable(QString("%1 needs %2 px, row %3 has %4").arg(name).arg(needs).arg(r).arg(room)));
-            }
-        }
-        QApplication::setFont(before);
-    }
-
     void typesTheListDoesNotOfferAreStillNamed()
     {
         // Band Pass and Notch come from boxes, presets and filter files; the
