@@ -196,7 +196,7 @@ void SweepDialog::StartMeasuring()
         }
         s.Cal = cal;
     }
-    if (!measure::CheckSweepSpec(s.Sweep, &why)) {
+    if (!measure::CheckSweepPlan(s.Sweep, &why)) {
         Finished(false, ReasonText(why));
         return;
     }

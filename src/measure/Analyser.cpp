@@ -57,7 +57,7 @@ void Analyser::Frame()
     std::vector<double> buf(n_);
     for (std::size_t i = 0; i < n_; ++i)
         buf[i] = ring_[(write_ + i) % n_] * window_[i];
-    const auto spec = fft_.Forward(buf);
+    const auto spectrum = fft_.Forward(buf);
     // Scaled so a full-scale sine reads 0 dBFS whatever band it falls in:
     // the band's power sum, normalised by the window's power.
     const double scale = 2.0 / (n_ * windowPower_) / 0.5;
@@ -66,7 +66,7 @@ void Analyser::Frame()
     for (std::size_t b = 0; b < centres_.size(); ++b) {
         double sum = 0;
         for (std::size_t k = lo_[b]; k <= hi_[b]; ++k)
-            sum += std::norm(spec[k]);
+            sum += std::norm(spectrum[k]);
         const double p = sum * scale;
         mean_[b] += alpha * (p - mean_[b]);
         level_[b] = 10 * std::log10(std::max(mean_[b], 1e-20));

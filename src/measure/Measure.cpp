@@ -20,7 +20,7 @@ bool AnalyseRecording(const std::vector<float>& recording, const MeasureSettings
 bool MeasureSweep(AudioDevice& dev, const MeasureSettings& s, Response& out, std::string* why,
                   const std::function<bool(int)>& beforePosition)
 {
-    if (!CheckSweepSpec(s.Sweep, why))
+    if (!CheckSweepPlan(s.Sweep, why))
         return false;
     if (s.Positions < 1 || s.Positions > 64) {
         if (why)

@@ -13,7 +13,7 @@
 namespace ktv::measure {
 
 struct MeasureSettings {
-    SweepSpec Sweep;
+    SweepPlan Sweep;
     std::string OutName, InName; // empty: the system's defaults
     double GateMs = 500;
     std::optional<Calibration> Cal;

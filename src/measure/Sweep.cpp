@@ -22,7 +22,7 @@ std::size_t NextPow2(std::size_t n)
 }
 } // namespace
 
-bool CheckSweepSpec(const SweepSpec& s, std::string* why)
+bool CheckSweepPlan(const SweepPlan& s, std::string* why)
 {
     auto fail = [&](const char* text) {
         if (why)
@@ -40,7 +40,7 @@ bool CheckSweepSpec(const SweepSpec& s, std::string* why)
     return true;
 }
 
-std::vector<float> MakeSweep(const SweepSpec& s)
+std::vector<float> MakeSweep(const SweepPlan& s)
 {
     const auto n = static_cast<std::size_t>(std::llround(s.Seconds * s.Rate));
     const double w1 = 2 * kPi * s.LoHz, w2 = 2 * kPi * s.HiHz;
@@ -63,7 +63,7 @@ std::vector<float> MakeSweep(const SweepSpec& s)
     return out;
 }
 
-std::vector<double> Deconvolve(const std::vector<float>& recording, const SweepSpec& s)
+std::vector<double> Deconvolve(const std::vector<float>& recording, const SweepPlan& s)
 {
     const auto sweep = MakeSweep(s);
     const std::size_t n = NextPow2(std::max(recording.size(), sweep.size()) * 2);
@@ -123,7 +123,7 @@ std::vector<double> Gate(const std::vector<double>& ir, double rate, double gate
     return out;
 }
 
-double PreGateMs(const SweepSpec& s)
+double PreGateMs(const SweepPlan& s)
 {
     const double secondHarmonic = s.Seconds * std::log(2.0) / std::log(s.HiHz / s.LoHz);
     return std::min(50.0, 500 * secondHarmonic);
@@ -137,7 +137,7 @@ Response Magnitude(const std::vector<double>& ir, double rate, double loHz, doub
     std::vector<double> x(n, 0.0);
     std::copy(ir.begin(), ir.end(), x.begin());
     RealFft fft(n);
-    const auto spec = fft.Forward(x);
+    const auto spectrum = fft.Forward(x);
     Response r;
     const double step = std::pow(2.0, 1.0 / perOctave), half = std::sqrt(step);
     // The grid runs from lo by steps and ends on hi itself.
@@ -149,15 +149,15 @@ Response Magnitude(const std::vector<double>& ir, double rate, double loHz, doub
         const double binHz = rate / n;
         auto k0 = static_cast<std::size_t>(std::ceil(f / half / binHz));
         auto k1 = static_cast<std::size_t>(std::floor(f * half / binHz));
-        k1 = std::min(k1, spec.size() - 1);
+        k1 = std::min(k1, spectrum.size() - 1);
         double sum = 0;
         std::size_t count = 0;
         for (std::size_t k = k0; k <= k1; ++k, ++count)
-            sum += std::norm(spec[k]);
+            sum += std::norm(spectrum[k]);
         if (count == 0) {
             // Narrower than a bin: the nearest one.
-            const auto k = std::min(spec.size() - 1, static_cast<std::size_t>(std::llround(f / binHz)));
-            sum = std::norm(spec[k]);
+            const auto k = std::min(spectrum.size() - 1, static_cast<std::size_t>(std::llround(f / binHz)));
+            sum = std::norm(spectrum[k]);
             count = 1;
         }
         r.Hz.push_back(f);

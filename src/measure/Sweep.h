@@ -9,7 +9,7 @@
 
 namespace ktv::measure {
 
-struct SweepSpec {
+struct SweepPlan {
     double Rate = 48000;       // samples per second
     double Seconds = 3;        // 1 to 10
     double LoHz = 20, HiHz = 20000;
@@ -17,16 +17,16 @@ struct SweepSpec {
 };
 
 // The range and length a sweep may take; false with the reason otherwise.
-[[nodiscard]] bool CheckSweepSpec(const SweepSpec& spec, std::string* why = nullptr);
+[[nodiscard]] bool CheckSweepPlan(const SweepPlan& plan, std::string* why = nullptr);
 
 // The sweep's samples (exponential frequency rise, short fades at both ends).
-[[nodiscard]] std::vector<float> MakeSweep(const SweepSpec& spec);
+[[nodiscard]] std::vector<float> MakeSweep(const SweepPlan& plan);
 
-// Deconvolves `recording` by the sweep `spec` describes: the regularised
+// Deconvolves `recording` by the sweep `plan` describes: the regularised
 // spectral inverse of the sweep inside its range, nothing outside it. The
 // response is as long as the FFT (recording length rounded up); distortion
 // products land at its end, before time zero.
-[[nodiscard]] std::vector<double> Deconvolve(const std::vector<float>& recording, const SweepSpec& spec);
+[[nodiscard]] std::vector<double> Deconvolve(const std::vector<float>& recording, const SweepPlan& plan);
 
 // Keeps `gateMs` of the impulse response, `preMs` of it before the peak
 // (the band limits ring on both sides of it), with half-Hann fades; the
@@ -37,7 +37,7 @@ struct SweepSpec {
 // The time before the peak a gate may keep without taking in the sweep's
 // second harmonic, which deconvolution puts before the impulse: half of it,
 // at most 50 ms.
-[[nodiscard]] double PreGateMs(const SweepSpec& spec);
+[[nodiscard]] double PreGateMs(const SweepPlan& plan);
 
 // A magnitude response on a log grid: `pointsPerOctave` points per octave from
 // lo to hi, each the power mean of the FFT bins within its own share of an

@@ -3,6 +3,8 @@
 
 #include "presets/PresetIo.h"
 
+#include "base/WinText.h"
+
 #include <random>
 
 #include <windows.h>
@@ -35,20 +37,7 @@ private:
     HANDLE h_;
 };
 
-// Empty when `utf8` is not valid UTF-8 (or empty).
-std::wstring Wide(const std::string& utf8)
-{
-    if (utf8.empty() || utf8.size() > 0x7fffffff)
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::wstring wide(std::size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), wide.data(), n);
-    if (wide.find(L'\0') != std::wstring::npos)
-        return {};
-    return wide;
-}
+using win::Wide;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 

@@ -38,7 +38,7 @@ double WorstError(const Response& r, const SimulatedRoom& room, double rate, dou
 }
 
 // The sweep's level is part of the recording; the response is relative to full scale.
-double SweepOffset(const SweepSpec& s) { return s.LevelDbfs - s.LevelDbfs; }
+double SweepOffset(const SweepPlan& s) { return s.LevelDbfs - s.LevelDbfs; }
 
 TEST(MeasureTest, RecoversASimulatedRoomAtTwentyDbSnr)
 {
@@ -100,22 +100,22 @@ TEST(MeasureTest, ClippedAndSilentRecordingsAreRefusedSayingWhich)
 
 TEST(MeasureTest, SweepSettingsOutsideTheirRangesAreRefused)
 {
-    for (auto change : std::vector<void (*)(SweepSpec&)>{
-             [](SweepSpec& s) { s.Seconds = 0.5; }, [](SweepSpec& s) { s.Seconds = 11; },
-             [](SweepSpec& s) { s.HiHz = 30000; }, [](SweepSpec& s) { s.LoHz = 15000; },
-             [](SweepSpec& s) { s.LevelDbfs = 3; }}) {
-        SweepSpec s;
+    for (auto change : std::vector<void (*)(SweepPlan&)>{
+             [](SweepPlan& s) { s.Seconds = 0.5; }, [](SweepPlan& s) { s.Seconds = 11; },
+             [](SweepPlan& s) { s.HiHz = 30000; }, [](SweepPlan& s) { s.LoHz = 15000; },
+             [](SweepPlan& s) { s.LevelDbfs = 3; }}) {
+        SweepPlan s;
         change(s);
         std::string why;
-        EXPECT_FALSE(CheckSweepSpec(s, &why));
+        EXPECT_FALSE(CheckSweepPlan(s, &why));
         EXPECT_FALSE(why.empty());
     }
-    EXPECT_TRUE(CheckSweepSpec(SweepSpec{}));
+    EXPECT_TRUE(CheckSweepPlan(SweepPlan{}));
 }
 
 TEST(MeasureTest, TheSweepStaysAtItsLevelAndRisesExponentially)
 {
-    SweepSpec s;
+    SweepPlan s;
     const auto x = MakeSweep(s);
     ASSERT_EQ(x.size(), 144000u);
     float peak = 0;

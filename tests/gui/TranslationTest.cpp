@@ -266,9 +266,9 @@ private slots:
         QVERIFY(!measure::CheckRecording(std::vector<float>(4800, 1.0f), &reasons[0]));
         QVERIFY(!measure::CheckRecording(std::vector<float>(4800, 0.001f), &reasons[1]));
         QVERIFY(!measure::CheckRecording(std::vector<float>(4800, 0.0f), &reasons[2]));
-        measure::SweepSpec tooLong;
+        measure::SweepPlan tooLong;
         tooLong.Seconds = 11;
-        QVERIFY(!measure::CheckSweepSpec(tooLong, &reasons[3]));
+        QVERIFY(!measure::CheckSweepPlan(tooLong, &reasons[3]));
         measure::Calibration cal;
         QVERIFY(!measure::ReadCalibrationFile(dir.filePath("mic.cal").toStdString(), cal, &reasons[4]));
         QVERIFY(!measure::ParseCalibration("20 -1.5\n100\n", cal, &reasons[5]));

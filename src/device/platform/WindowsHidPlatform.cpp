@@ -1,5 +1,7 @@
 #include "device/platform/WindowsHidPlatform.h"
 
+#include "base/WinText.h"
+
 #include <string>
 
 #include <windows.h>
@@ -12,45 +14,11 @@ extern "C" { // MinGW's hidsdi.h declares its functions without C linkage
 namespace ktv {
 namespace {
 
-std::string Utf8(const wchar_t* wide)
-{
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return {};
-    std::string out(std::size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, out.data(), n, nullptr, nullptr);
-    out.pop_back(); // the terminating zero
-    return out;
-}
-
-std::wstring Wide(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::wstring out(std::size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), out.data(), n);
-    return out;
-}
-
 // The device list, released on every way out.
-class DeviceList {
-public:
-    explicit DeviceList(HDEVINFO list) : list_(list) {}
-    ~DeviceList()
-    {
-        if (list_ != INVALID_HANDLE_VALUE)
-            SetupDiDestroyDeviceInfoList(list_);
-    }
-    DeviceList(const DeviceList&) = delete;
-    DeviceList& operator=(const DeviceList&) = delete;
-    HDEVINFO get() const { return list_; }
-
-private:
-    HDEVINFO list_;
-};
+using DeviceList = win::Owned<HDEVINFO, SetupDiDestroyDeviceInfoList>;
+using Handle = win::Owned<HANDLE, CloseHandle>;
+using win::Utf8;
+using win::Wide;
 
 // Runs an overlapped transfer to its end or until `timeoutMs` has passed;
 // a transfer that runs out is cancelled and waited for, so the buffer is
@@ -71,22 +39,6 @@ bool Finish(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD& done, DWORD timeou
     }
     return GetOverlappedResult(file, &ov, &done, FALSE) != 0;
 }
-
-class Event {
-public:
-    Event() : h_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Event()
-    {
-        if (h_)
-            CloseHandle(h_);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 } // namespace
 
@@ -180,7 +132,7 @@ bool WindowsHidPlatform::Write(PlatformHandle handle, const Report& report)
     const auto it = open_.find(handle);
     if (it == open_.end())
         return Fail(ERROR_INVALID_HANDLE);
-    const Event event;
+    const Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov{};
     ov.hEvent = event.get();
     DWORD done = 0;
@@ -199,7 +151,7 @@ bool WindowsHidPlatform::Read(PlatformHandle handle, Report& report, std::size_t
     const auto it = open_.find(handle);
     if (it == open_.end())
         return Fail(ERROR_INVALID_HANDLE);
-    const Event event;
+    const Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov{};
     ov.hEvent = event.get();
     DWORD done = 0;

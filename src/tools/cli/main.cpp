@@ -844,7 +844,7 @@ int RunMeasure(const Arguments& a)
         s.Sweep.HiHz = *hi;
     }
     std::string why;
-    if (!measure::CheckSweepSpec(s.Sweep, &why))
+    if (!measure::CheckSweepPlan(s.Sweep, &why))
         return UsageError(MeasureUsage, why);
     if (a.Given("--calibration")) {
         measure::Calibration cal;
