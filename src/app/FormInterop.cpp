@@ -6,6 +6,7 @@
 #include "editor/ReasonTexts.h"
 #include "base/UserInterface.h"
 #include "editor/Peqa.h"
+#include "interop/FilterDialects.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
@@ -33,6 +34,12 @@ namespace {
 QString WithSuffix(const QString& path, const char* suffix)
 {
     return QFileInfo(path).suffix().isEmpty() ? path + '.' + QLatin1String(suffix) : path;
+}
+
+// A dialog's filter with the file patterns of the registered kinds in place of %1.
+QString KindsFilter(const QString& filter, const std::string& patterns)
+{
+    return filter.arg(QString::fromStdString(patterns));
 }
 
 // Through the presets' safe replace: a failed export never damages the old file.
@@ -105,7 +112,7 @@ void TFormMain::ImportFiltersClick()
 {
     QString selected;
     const QString path =
-        ChooseRemembered("Import", tr("Import filters"), tr("Filter files (*.txt);;All files (*)"), &selected, false);
+        ChooseRemembered("Import", tr("Import filters"), KindsFilter(tr("Filter files (%1);;All files (*)"), FilterReadPatterns()), &selected, false);
     if (!path.isEmpty())
         (void)ImportFilters(path);
 }
@@ -133,7 +140,7 @@ bool TFormMain::ImportFilters(const QString& path)
 void TFormMain::ExportFiltersClick()
 {
     QString selected;
-    const QString path = ChooseRemembered("Export", tr("Export filters"), tr("Filter files (*.txt)"), &selected, true);
+    const QString path = ChooseRemembered("Export", tr("Export filters"), KindsFilter(tr("Filter files (%1)"), FilterWritePatterns()), &selected, true);
     if (!path.isEmpty())
         (void)ExportFilters(path);
 }
@@ -141,7 +148,7 @@ void TFormMain::ExportFiltersClick()
 bool TFormMain::ExportFilters(const QString& chosen)
 {
     const QString path = WithSuffix(chosen, "txt");
-    const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount));
+    const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount), DspParams);
     if (!WriteText(path, QByteArray::fromStdString(text))) {
         Ui().ShowMessage(tr("Cannot write %1.").arg(path).toStdString());
         return false;
@@ -153,7 +160,7 @@ void TFormMain::LoadMeasurementClick()
 {
     QString selected;
     const QString path = ChooseRemembered("Measurement", tr("Load measurement"),
-                                          tr("Measurements (*.txt *.frd *.csv);;All files (*)"), &selected, false);
+                                          KindsFilter(tr("Measurements (%1);;All files (*)"), MeasurementPatterns()), &selected, false);
     if (!path.isEmpty())
         (void)LoadMeasurement(path);
 }

@@ -1,5 +1,6 @@
 #include "device/VirtualBoxRules.h"
 
+#include "params/ImageFields.h"
 #include "protocol/CommandTable.h"
 
 #include <algorithm>
@@ -13,15 +14,12 @@ enum class Area { System, Effects };
 struct Rule;
 using Action = BoxAnswer (*)(VirtualBox&, const Rule&, const std::uint8_t* p, std::size_t length);
 
-// One command's rule: the action, and for the writes that store bytes,
-// where they come from in the payload and where they go in the box.
+// One command's rule: the action, and for the block writes and reads, the
+// block. Where a settings write lands is its fields' place (params/ImageFields).
 struct Rule {
     DspCommand Command;
     Action Apply;
     Area Into = Area::System;
-    std::size_t At = 0;   // offset in the block
-    std::size_t From = 1; // offset in the payload
-    int Records = 0;      // indexed writes: how many records the index may pick
 };
 
 std::uint8_t* BlockOf(VirtualBox& box, Area area)
@@ -37,22 +35,39 @@ BoxAnswer Refuse(const Rule& rule, const char* why)
     return {false, {}, std::string(Info(rule.Command).Name) + ": " + why};
 }
 
-// A fixed-length write: payload bytes From.. land at At.
+// A whole block: the System and Effects writes carry their code in byte 0
+// like the blocks do, so they copy from byte 0.
+BoxAnswer StoreBlock(VirtualBox& box, const Rule& rule, const std::uint8_t* p, std::size_t length)
+{
+    if (length != RequestLength(rule.Command))
+        return Refuse(rule, "bad length");
+    std::copy(p, p + length, BlockOf(box, rule.Into));
+    return Answered(p, length);
+}
+
+std::uint8_t* BlockOf(VirtualBox& box, const CommandSpan& span)
+{
+    return BlockOf(box, span.Block == ImageBlock::System ? Area::System : Area::Effects);
+}
+
+// A write of settings fields: what follows the code lands where the fields
+// sit in their block.
 BoxAnswer Store(VirtualBox& box, const Rule& rule, const std::uint8_t* p, std::size_t length)
 {
     if (length != RequestLength(rule.Command))
         return Refuse(rule, "bad length");
-    std::copy(p + rule.From, p + length, BlockOf(box, rule.Into) + rule.At);
+    const CommandSpan& span = *SpanOf(rule.Command);
+    std::copy(p + 1, p + length, BlockOf(box, span) + span.At);
     return Answered(p, length);
 }
 
 // One of several records, picked by the index byte.
 BoxAnswer StoreRecord(VirtualBox& box, const Rule& rule, const std::uint8_t* p, std::size_t length)
 {
-    if (length != RequestLength(rule.Command) || p[IndexAt] >= rule.Records)
+    const CommandSpan& span = *SpanOf(rule.Command);
+    if (length != RequestLength(rule.Command) || p[IndexAt] >= span.Count)
         return Refuse(rule, "bad request");
-    const std::size_t size = length - IndexedDataAt;
-    std::copy(p + IndexedDataAt, p + length, BlockOf(box, rule.Into) + rule.At + size * p[IndexAt]);
+    std::copy(p + IndexedDataAt, p + length, BlockOf(box, span) + span.At + span.Length * p[IndexAt]);
     return Answered(p, length);
 }
 
@@ -133,42 +148,48 @@ BoxAnswer SetLink(VirtualBox& box, const Rule& rule, const std::uint8_t* p, std:
     return Answered(p, length);
 }
 
-// The System and Effects writes carry their code in byte 0 like the blocks
-// do, so they copy from byte 0; the other writes copy what follows the code.
-constexpr std::array<Rule, 21> Rules{{
-    {DspCommand::System, Store, Area::System, 0, 0},
-    {DspCommand::Effects, Store, Area::Effects, 0, 0},
-    {DspCommand::Mute, Store, Area::System, SystemBlock::Mute},
-    {DspCommand::MasterVolume, Store, Area::System, SystemBlock::MicVol},
+// The commands that carry settings fields need no rule of their own: each
+// stores its bytes where its fields sit (params/ImageFields).
+constexpr Rule Rules[]{
+    {DspCommand::System, StoreBlock, Area::System},
+    {DspCommand::Effects, StoreBlock, Area::Effects},
     {DspCommand::PeqBands, StoreBands},
-    {DspCommand::Fbx, Store, Area::System, SystemBlock::Fbx},
-    {DspCommand::Pitch, Store, Area::System, SystemBlock::Pitch},
-    {DspCommand::Input, Store, Area::System, SystemBlock::Input},
-    {DspCommand::NoiseGate, StoreRecord, Area::System, SystemBlock::NoiseGate, IndexedDataAt, NoiseGateCount},
     {DspCommand::EqBypass, StoreBypass},
-    {DspCommand::Delay, Store, Area::System, SystemBlock::Delay},
-    {DspCommand::Dynamics, StoreRecord, Area::Effects, EffectsBlock::Dynamics, IndexedDataAt, DynamicsCount},
     {DspCommand::FactoryMode, CopySlot},
     {DspCommand::Link, SetLink},
-    {DspCommand::OutputMix, StoreRecord, Area::System, SystemBlock::OutMix, IndexedDataAt, OutputGroupCount},
-    {DspCommand::MaxVolume, Store, Area::System, SystemBlock::MaxVol},
-    {DspCommand::Echo, Store, Area::Effects, EffectsBlock::Echo},
-    {DspCommand::Reverb, Store, Area::Effects, EffectsBlock::Reverb},
     {DspCommand::ReadSystem, ReadBlock, Area::System},
     {DspCommand::ReadEffects, ReadBlock, Area::Effects},
     {DspCommand::ReadPeqBands, ReadBands},
-}};
+};
 
-static_assert(Rules.size() == CommandTable.size(), "a rule for every command");
+constexpr const Rule* RuleOf(DspCommand command)
+{
+    for (const Rule& rule : Rules)
+        if (rule.Command == command)
+            return &rule;
+    return nullptr;
+}
+
+constexpr bool EveryCommandAnswered()
+{
+    for (const CommandInfo& c : CommandTable)
+        if (!RuleOf(c.Command) == !SpanOf(c.Command)) // none, or both
+            return false;
+    return true;
+}
+static_assert(EveryCommandAnswered(), "a rule or a field store for every command, never both");
 
 } // namespace
 
 BoxAnswer ApplyRule(VirtualBox& box, const std::uint8_t* payload, std::size_t length)
 {
-    for (const Rule& rule : Rules)
-        if (Code(rule.Command) == payload[0])
-            return rule.Apply(box, rule, payload, length);
-    return {false, {}, "unknown command"};
+    const CommandInfo* command = FindCommand(payload[0]);
+    if (!command)
+        return {false, {}, "unknown command"};
+    if (const Rule* rule = RuleOf(command->Command))
+        return rule->Apply(box, *rule, payload, length);
+    const Rule store{command->Command, SpanOf(command->Command)->Indexed ? StoreRecord : Store};
+    return store.Apply(box, store, payload, length);
 }
 
 } // namespace ktv

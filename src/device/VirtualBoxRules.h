@@ -1,6 +1,7 @@
 #pragma once
-// What the virtual box does with each command: one rule per command, looked
-// up by the payload's first byte.
+// What the virtual box does with each command, looked up by the payload's
+// first byte: a settings write stores its bytes where its fields sit, every
+// other command has a rule of its own.
 
 #include "device/VirtualBox.h"
 

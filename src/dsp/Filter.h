@@ -16,7 +16,12 @@ inline constexpr double SampleRate = 48000.0;
 inline constexpr double MagnitudeFloorDb = -400.0;
 
 // Display names of the types the editor offers, indexed by type code.
-inline constexpr std::array<std::string_view, 5> FilterTypeNames{"Low Pass", "High Pass", "Bell", "Low Shelf", "High Shelf"};
+inline constexpr auto FilterTypeNames = [] {
+    std::array<std::string_view, OfferedFilterTypes> names{};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        names[i] = FilterTypeTexts[i].Name;
+    return names;
+}();
 
 void SetUnity(Coefficients& coef);
 // Overwrites band.Coef from Flags, Fc, Q and Gain.

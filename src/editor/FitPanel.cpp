@@ -3,6 +3,7 @@
 
 #include "dsp/Filter.h"
 #include "editor/Peqa.h"
+#include "interop/FilterDialects.h"
 #include "interop/Measurement.h"
 #include "params/Commands.h"
 
@@ -212,7 +213,7 @@ std::optional<Measurement> TFitPanel::ReadFile(const QString& caption, QLabel* n
 {
     const QString path = ChooseFile ? ChooseFile(caption)
                                     : QFileDialog::getOpenFileName(this, caption, QString(),
-                                                                   tr("Measurements (*.txt *.frd *.csv);;All files (*)"));
+                                                                   tr("Measurements (%1);;All files (*)").arg(QString::fromStdString(MeasurementPatterns())));
     if (path.isEmpty())
         return std::nullopt;
     Measurement m;

@@ -2,6 +2,7 @@
 
 #include "editor/SettingsPagesWidgets.h"
 #include "params/Commands.h"
+#include "params/ImageFields.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -16,15 +17,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <span>
 #include <string_view>
-#include <type_traits>
-#include <variant>
 
 namespace ktv {
-
-// The image field a row stores into, whatever its width and sign.
-using FieldRef = std::variant<std::uint8_t*, std::int8_t*, std::uint16_t*, std::int16_t*>;
 
 struct SettingBinding {
     enum Kind : std::uint8_t { Bar, Check, Radio };
@@ -41,17 +38,17 @@ struct SettingBinding {
     const char* label = nullptr;   // none: the row has no value label
     const char* caption = nullptr; // untranslated; none: the value label is the caption
     int row = 0, column = 0;       // place in the page's layout
-    int min = 0, max = 0;          // a track bar starts at the end nearest 0
     Format format = Number;
     const char* initialText = nullptr; // label before the first change; none: formatted start
     Target target = Fixed;
     Map map = Same;
-    // Position in LoadSettings' sequence, the order the box receives its
-    // commands in.
-    int loadStep = 0;
-    // `at` is the output group or line the row addresses (0 for Fixed rows).
-    FieldRef (*field)(DspParamsImage& p, int at) = nullptr;
-    void (*send)(int at) = nullptr;
+    // The image field the row stores into (params/ImageFields), and the
+    // member of a record; the field's command sends it. The row's address
+    // (the output group or line) picks the element `first` + address; a
+    // mute bit's line picks the bit.
+    const char* key = nullptr;
+    const char* member = nullptr;
+    int first = 0;
 };
 
 namespace {
@@ -70,45 +67,30 @@ constexpr std::array<int, OutputGroupCount> RightLines{1, -1, -1, 5};
 constexpr int NoiseGateOff = -84;
 constexpr int NoiseGateStep = 6;
 
-const QStringList InputNames{"AUX", "BGM", "BT", "UDISK", "OPT", "COX"};
-
-template <class> struct RecordOf;
-template <class T, class Record> struct RecordOf<T Record::*> {
-    using type = Record;
-};
-
-// A field of the echo record (shown in column 0) or of the reverb record
-// (column 1); either record travels whole.
-template <auto Member>
-constexpr B EffectRow(const char* control, const char* label, const char* caption, int max, B::Format format,
-                      int loadStep)
+// The music inputs as the radio group lists them.
+QStringList InputItems()
 {
-    constexpr bool echo = std::is_same_v<typename RecordOf<decltype(Member)>::type, EchoParams>;
-    return {.control = control, .label = label, .caption = caption, .column = echo ? 0 : 1, .max = max,
-            .format = format, .loadStep = loadStep,
-            .field = [](Image& p, int) -> FieldRef {
-                if constexpr (echo)
-                    return &(p.Echo.*Member);
-                else
-                    return &(p.Reverb.*Member);
-            },
-            .send = [](int) {
-                if constexpr (echo)
-                    SendEcho();
-                else
-                    SendReverb();
-            }};
+    QStringList items;
+    for (const char* name : InputNames)
+        items << QString::fromLatin1(name);
+    return items;
+}
+
+// A member of the echo record (shown in column 0) or of the reverb record
+// (column 1); either record travels whole.
+constexpr B EffectRow(const char* control, const char* label, const char* caption, bool echo, const char* member,
+                      B::Format format)
+{
+    return {.control = control, .label = label, .caption = caption, .column = echo ? 0 : 1, .format = format,
+            .key = echo ? "Echo" : "Reverb", .member = member};
 }
 
 // A level of the current group's output mix; its label shows the sign flag
 // too and toggles it when clicked.
-template <std::uint8_t OutputMixParams::*Level>
-constexpr B MixRow(const char* control, const char* label, const char* caption, int row, int loadStep)
+constexpr B MixRow(const char* control, const char* label, const char* caption, int row, const char* member)
 {
-    return {.control = control, .label = label, .caption = caption, .row = row, .max = 100, .format = B::Mix,
-            .target = B::Group, .map = B::MixLevel, .loadStep = loadStep,
-            .field = [](Image& p, int at) -> FieldRef { return &(p.OutMix[std::size_t(at)].*Level); },
-            .send = [](int at) { SendOutputMix(std::uint8_t(at)); }};
+    return {.control = control, .label = label, .caption = caption, .row = row, .format = B::Mix,
+            .target = B::Group, .map = B::MixLevel, .key = "OutMix", .member = member};
 }
 
 // The four tables. They sit in the pages' translation context so that the
@@ -119,86 +101,59 @@ struct PageRows {
 public:
     static constexpr B Mic[]{
         B{.control = "TrackBarMicTH", .label = "LabelMicTH", .caption = QT_TR_NOOP("Threshold"), .row = 0,
-          .min = -300, .format = B::Threshold, .loadStep = 0,
-          .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Threshold; },
-          .send = [](int) { SendDynamics(0); }},
+          .format = B::Threshold, .key = "Dyn", .member = "Threshold"},
         B{.control = "TrackBarMicAttack", .label = "LabelMicAttack", .caption = QT_TR_NOOP("Attack"), .row = 1,
-          .min = 1, .max = 100, .format = B::Ms, .loadStep = 1,
-          .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Attack; },
-          .send = [](int) { SendDynamics(0); }},
+          .format = B::Ms, .key = "Dyn", .member = "Attack"},
         B{.control = "TrackBarMicRelease", .label = "LabelMicRelease", .caption = QT_TR_NOOP("Release"), .row = 2,
-          .min = 1, .max = 100, .format = B::Release, .loadStep = 2,
-          .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Release; },
-          .send = [](int) { SendDynamics(0); }},
+          .format = B::Release, .key = "Dyn", .member = "Release"},
         B{.control = "TrackBarMicRatio", .label = "LabelMicRatio", .caption = QT_TR_NOOP("Ratio"), .row = 3,
-          .min = 1, .max = 100, .loadStep = 3, .field = [](Image& p, int) -> FieldRef { return &p.Dyn[0].Ratio; },
-          .send = [](int) { SendDynamics(0); }},
-        B{.control = "TrackBarFS", .label = "LabelFS", .caption = QT_TR_NOOP("FBX"), .row = 4, .max = 3,
-          .format = B::OffOrNumber, .initialText = "0", .loadStep = 13,
-          .field = [](Image& p, int) -> FieldRef { return &p.Fbx; }, .send = [](int) { SendFbx(); }},
-        B{.control = "TrackBarMicNS", .label = "LabelMicNS", .caption = QT_TR_NOOP("NoiseGate"), .row = 5, .max = 3,
-          .format = B::OffOrNumber, .initialText = "0", .map = B::GateStep, .loadStep = 4,
-          .field = [](Image& p, int) -> FieldRef { return &p.NoiseGate[0]; },
-          .send = [](int) { SendNoiseGate(0); }},
+          .key = "Dyn", .member = "Ratio"},
+        B{.control = "TrackBarFS", .label = "LabelFS", .caption = QT_TR_NOOP("FBX"), .row = 4,
+          .format = B::OffOrNumber, .initialText = "0", .key = "Fbx"},
+        B{.control = "TrackBarMicNS", .label = "LabelMicNS", .caption = QT_TR_NOOP("NoiseGate"), .row = 5,
+          .format = B::OffOrNumber, .initialText = "0", .map = B::GateStep, .key = "NoiseGate"},
     };
 
     static constexpr B Music[]{
-        B{.control = "TrackBarPS", .label = "LabelPS", .caption = QT_TR_NOOP("PITCH"), .row = 0, .min = -4, .max = 4,
-          .format = B::Pitch, .initialText = "0", .loadStep = 14,
-          .field = [](Image& p, int) -> FieldRef { return &p.Pitch; }, .send = [](int) { SendPitch(); }},
-        B{.kind = B::Radio, .control = "RadioGroupInput", .caption = QT_TR_NOOP("INPUT"), .row = 1,
-          .max = 5 /* the last of InputNames */, .loadStep = 15,
-          .field = [](Image& p, int) -> FieldRef { return &p.Input; }, .send = [](int) { SendInput(); }},
+        B{.control = "TrackBarPS", .label = "LabelPS", .caption = QT_TR_NOOP("PITCH"), .row = 0, .format = B::Pitch,
+          .initialText = "0", .key = "Pitch"},
+        B{.kind = B::Radio, .control = "RadioGroupInput", .caption = QT_TR_NOOP("INPUT"), .row = 1, .key = "Input"},
     };
 
     static constexpr B Effect[]{
-        EffectRow<&EchoParams::PreDelay>("TrackBarEchoPreL", "LabelEchoPreDelay", QT_TR_NOOP("PreDelay:"), 100, B::Ms, 20),
-        EffectRow<&EchoParams::Delay>("TrackBarDelay", "LabelEchoDelay", QT_TR_NOOP("Delay:"), 300, B::Ms, 21),
-        EffectRow<&EchoParams::Repeat>("TrackBarRepeat", "LabelEchoRepeat", QT_TR_NOOP("Repeat:"), 90, B::Percent, 22),
-        EffectRow<&EchoParams::Damp>("TrackBarDamp", "LabelEchoDamp", QT_TR_NOOP("Damp:"), 100, B::Percent, 23),
-        EffectRow<&ReverbParams::PreDelay>("TrackBarReverbPreDelay", "LabelReverbPreDelay", QT_TR_NOOP("PreDelay:"), 100, B::Ms, 24),
-        EffectRow<&ReverbParams::EarlyLate>("TrackBarReverbEarlyVol", "LabelReverbEarlyVol", QT_TR_NOOP("Early:Late"), 100, B::Percent, 25),
-        EffectRow<&ReverbParams::Time>("TrackBarReverbTime", "LabelReverbTime", QT_TR_NOOP("Time:"), 100, B::Percent, 26),
-        EffectRow<&ReverbParams::Damp>("TrackBarReverbDamp", "LabelReverbDamp", QT_TR_NOOP("Damp:"), 100, B::Percent, 27),
+        EffectRow("TrackBarEchoPreL", "LabelEchoPreDelay", QT_TR_NOOP("PreDelay:"), true, "PreDelay", B::Ms),
+        EffectRow("TrackBarDelay", "LabelEchoDelay", QT_TR_NOOP("Delay:"), true, "Delay", B::Ms),
+        EffectRow("TrackBarRepeat", "LabelEchoRepeat", QT_TR_NOOP("Repeat:"), true, "Repeat", B::Percent),
+        EffectRow("TrackBarDamp", "LabelEchoDamp", QT_TR_NOOP("Damp:"), true, "Damp", B::Percent),
+        EffectRow("TrackBarReverbPreDelay", "LabelReverbPreDelay", QT_TR_NOOP("PreDelay:"), false, "PreDelay", B::Ms),
+        EffectRow("TrackBarReverbEarlyVol", "LabelReverbEarlyVol", QT_TR_NOOP("Early:Late"), false, "EarlyLate", B::Percent),
+        EffectRow("TrackBarReverbTime", "LabelReverbTime", QT_TR_NOOP("Time:"), false, "Time", B::Percent),
+        EffectRow("TrackBarReverbDamp", "LabelReverbDamp", QT_TR_NOOP("Damp:"), false, "Damp", B::Percent),
     };
 
     // The mix column (0), the limiter column (3), and under them the left and
-    // right output lines.
+    // right output lines. The groups' limiters follow the MIC's.
     static constexpr B Out[]{
-        MixRow<&OutputMixParams::MicVol>("TrackBarOutMicVol", "LabelOutMicVol", QT_TR_NOOP("MicVol:"), 0, 16),
-        MixRow<&OutputMixParams::MusicVol>("TrackBarOutMusicVol", "LabelOutMusicVol", QT_TR_NOOP("MusicVol:"), 1, 17),
-        MixRow<&OutputMixParams::EchoVol>("TrackBarOutEchoVol", "LabelOutEchoVol", QT_TR_NOOP("EchoVol:"), 2, 18),
-        MixRow<&OutputMixParams::ReverbVol>("TrackBarOutReverbVol", "LabelOutReverbVol", QT_TR_NOOP("ReverbVol:"), 3, 19),
+        MixRow("TrackBarOutMicVol", "LabelOutMicVol", QT_TR_NOOP("MicVol:"), 0, "MicVol"),
+        MixRow("TrackBarOutMusicVol", "LabelOutMusicVol", QT_TR_NOOP("MusicVol:"), 1, "MusicVol"),
+        MixRow("TrackBarOutEchoVol", "LabelOutEchoVol", QT_TR_NOOP("EchoVol:"), 2, "EchoVol"),
+        MixRow("TrackBarOutReverbVol", "LabelOutReverbVol", QT_TR_NOOP("ReverbVol:"), 3, "ReverbVol"),
         B{.control = "TrackBarOutTH", .label = "LabelOutTH", .caption = QT_TR_NOOP("Threshold"), .row = 0,
-          .column = 3, .min = -300, .format = B::Threshold, .target = B::Group, .loadStep = 9,
-          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Threshold; },
-          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+          .column = 3, .format = B::Threshold, .target = B::Group, .key = "Dyn", .member = "Threshold", .first = 1},
         B{.control = "TrackBarOutAT", .label = "LabelOutAT", .caption = QT_TR_NOOP("Attack"), .row = 1, .column = 3,
-          .min = 1, .max = 100, .format = B::Ms, .target = B::Group, .loadStep = 10,
-          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Attack; },
-          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+          .format = B::Ms, .target = B::Group, .key = "Dyn", .member = "Attack", .first = 1},
         B{.control = "TrackBarOutRT", .label = "LabelOutRT", .caption = QT_TR_NOOP("Release"), .row = 2, .column = 3,
-          .min = 1, .max = 100, .format = B::Release, .target = B::Group, .loadStep = 11,
-          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Release; },
-          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
+          .format = B::Release, .target = B::Group, .key = "Dyn", .member = "Release", .first = 1},
         B{.control = "TrackBarOutRatio", .label = "LabelOutRatio", .caption = QT_TR_NOOP("Ratio"), .row = 3,
-          .column = 3, .min = 1, .max = 100, .initialText = "100", .target = B::Group, .loadStep = 12,
-          .field = [](Image& p, int at) -> FieldRef { return &p.Dyn[std::size_t(at) + 1].Ratio; },
-          .send = [](int at) { SendDynamics(std::uint8_t(at + 1)); }},
-        B{.control = "TrackBarDelayL", .label = "LabelDelayL", .row = 4, .max = 2205, .format = B::Delay,
-          .target = B::LeftLine, .loadStep = 5,
-          .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; },
-          .send = [](int) { SendDelay(); }},
-        B{.kind = B::Check, .control = "CheckBoxMuteL", .caption = QT_TR_NOOP("Mute"), .row = 5, .column = 2, .max = 1,
-          .target = B::LeftLine, .map = B::MuteBit, .loadStep = 7,
-          .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
-        B{.control = "TrackBarDelayR", .label = "LabelDelayR", .row = 4, .column = 3, .max = 2205,
-          .format = B::Delay, .target = B::RightLine, .loadStep = 6,
-          .field = [](Image& p, int at) -> FieldRef { return &p.Delay[std::size_t(at)]; },
-          .send = [](int) { SendDelay(); }},
-        B{.kind = B::Check, .control = "CheckBoxMuteR", .caption = QT_TR_NOOP("Mute"), .row = 5, .column = 5, .max = 1,
-          .target = B::RightLine, .map = B::MuteBit, .loadStep = 8,
-          .field = [](Image& p, int) -> FieldRef { return &p.Mute; }, .send = [](int) { SendMute(); }},
+          .column = 3, .initialText = "100", .target = B::Group, .key = "Dyn", .member = "Ratio", .first = 1},
+        B{.control = "TrackBarDelayL", .label = "LabelDelayL", .row = 4, .format = B::Delay, .target = B::LeftLine,
+          .key = "Delay"},
+        B{.kind = B::Check, .control = "CheckBoxMuteL", .caption = QT_TR_NOOP("Mute"), .row = 5, .column = 2,
+          .target = B::LeftLine, .map = B::MuteBit, .key = "Mute"},
+        B{.control = "TrackBarDelayR", .label = "LabelDelayR", .row = 4, .column = 3, .format = B::Delay,
+          .target = B::RightLine, .key = "Delay"},
+        B{.kind = B::Check, .control = "CheckBoxMuteR", .caption = QT_TR_NOOP("Mute"), .row = 5, .column = 5,
+          .target = B::RightLine, .map = B::MuteBit, .key = "Mute"},
     };
 };
 
@@ -211,11 +166,28 @@ constexpr std::size_t RowCount = [] {
     return n;
 }();
 
+// Every row names a field of the image, and a member where the field is a record.
+constexpr bool RowsBind()
+{
+    for (const auto rows : Tables)
+        for (const B& b : rows) {
+            const ImageField* f = FieldByKey(b.key);
+            if (!f || !b.member != !f->Members.front().Key)
+                return false;
+            if (b.member && std::none_of(f->Members.begin(), f->Members.end(), [&](const FieldMember& m) {
+                    return std::string_view(m.Key) == b.member;
+                }))
+                return false;
+        }
+    return true;
+}
+static_assert(RowsBind(), "each settings row binds to an image field");
+
 const B& BindingOf(SettingRow row) { return Tables[std::size_t(row.page)][std::size_t(row.index)]; }
 
 // The row of a control, found while compiling: a name no table holds does not
 // compile.
-consteval SettingRow Locate(std::string_view control)
+constexpr SettingRow FindRow(std::string_view control)
 {
     for (int page = 0; page < PageCount; ++page)
         for (std::size_t i = 0; i < Tables[std::size_t(page)].size(); ++i)
@@ -223,30 +195,80 @@ consteval SettingRow Locate(std::string_view control)
                 return {page, int(i)};
     throw "no settings row has this control";
 }
+consteval SettingRow Locate(std::string_view control) { return FindRow(control); }
 
-// Every row in LoadSettings' sequence; each load step is taken exactly once.
+// LoadSettings' sequence, the order the box receives the commands of a load
+// in. A new row goes in where its command should go; the sequence must name
+// every row once.
+constexpr std::string_view LoadOrder[]{
+    "TrackBarMicTH", "TrackBarMicAttack", "TrackBarMicRelease", "TrackBarMicRatio", "TrackBarMicNS",
+    "TrackBarDelayL", "TrackBarDelayR", "CheckBoxMuteL", "CheckBoxMuteR",
+    "TrackBarOutTH", "TrackBarOutAT", "TrackBarOutRT", "TrackBarOutRatio",
+    "TrackBarFS", "TrackBarPS", "RadioGroupInput",
+    "TrackBarOutMicVol", "TrackBarOutMusicVol", "TrackBarOutEchoVol", "TrackBarOutReverbVol",
+    "TrackBarEchoPreL", "TrackBarDelay", "TrackBarRepeat", "TrackBarDamp",
+    "TrackBarReverbPreDelay", "TrackBarReverbEarlyVol", "TrackBarReverbTime", "TrackBarReverbDamp",
+};
+static_assert(std::size(LoadOrder) == RowCount, "the load sequence names every row");
+
 constexpr auto LoadSequence = [] {
     std::array<SettingRow, RowCount> order{};
-    std::array<bool, RowCount> taken{};
-    for (int page = 0; page < PageCount; ++page)
-        for (std::size_t i = 0; i < Tables[std::size_t(page)].size(); ++i) {
-            const auto step = std::size_t(Tables[std::size_t(page)][i].loadStep);
-            if (step >= RowCount || taken[step])
-                throw "load steps must number the rows once each";
-            taken[step] = true;
-            order[step] = {page, int(i)};
-        }
+    for (std::size_t n = 0; n < RowCount; ++n) {
+        order[n] = FindRow(LoadOrder[n]);
+        for (std::size_t m = 0; m < n; ++m)
+            if (LoadOrder[m] == LoadOrder[n])
+                throw "the load sequence names a row twice";
+    }
     return order;
 }();
 
-int Read(FieldRef field)
+// The field and member a row stores into (RowsBind has checked they exist).
+struct Source {
+    const ImageField* field;
+    const FieldMember* member;
+};
+
+Source SourceOf(const B& b)
 {
-    return std::visit([](auto* f) { return int(*f); }, field);
+    const ImageField* f = FieldByKey(b.key);
+    if (!f)
+        std::abort();
+    if (!b.member)
+        return {f, &f->Members.front()};
+    for (const FieldMember& m : f->Members)
+        if (std::string_view(m.Key) == b.member)
+            return {f, &m};
+    std::abort();
 }
 
-void Write(FieldRef field, int value)
+int ElementOf(const B& b, int at) { return b.map == B::MuteBit ? b.first : b.first + at; }
+
+ValueRef FieldOf(const B& b, int at)
 {
-    std::visit([value](auto* f) { *f = std::remove_pointer_t<decltype(f)>(value); }, field);
+    const Source s = SourceOf(b);
+    return MemberRef(*s.field, *s.member, DspParams, ElementOf(b, at));
+}
+
+void Send(const B& b, int at)
+{
+    const ImageField& f = *SourceOf(b).field;
+    SendFieldCommand(f.Command, std::uint8_t(f.Indexed ? ElementOf(b, at) : 0));
+}
+
+// A control's range: the field's, in control positions.
+std::pair<int, int> RangeOf(const B& b)
+{
+    const FieldMember& m = *SourceOf(b).member;
+    switch (b.map) {
+    case B::GateStep:
+        return {0, (m.Max - NoiseGateOff) / NoiseGateStep};
+    case B::MuteBit:
+        return {0, 1};
+    case B::MixLevel:
+    case B::Same:
+        break;
+    }
+    return {m.Min, m.Max};
 }
 
 // The control position a stored field shows as; `at` is the line of a mute bit.
@@ -298,7 +320,8 @@ int ValueOf(const B& b, QWidget* control)
 // A control reacts only when its value moves, as a user's change would.
 void SetValue(const B& b, QWidget* control, int value)
 {
-    value = std::clamp(value, b.min, b.max);
+    const auto [min, max] = RangeOf(b);
+    value = std::clamp(value, min, max);
     switch (b.kind) {
     case B::Check:
         static_cast<QCheckBox*>(control)->setChecked(value != 0);
@@ -391,7 +414,8 @@ SettingsPages::Control& SettingsPages::MakeControl(SettingRow row, QWidget* pare
     switch (b.kind) {
     case B::Bar: {
         auto* bar = new QSlider(Qt::Horizontal, parent);
-        bar->setRange(b.min, b.max);
+        const auto [min, max] = RangeOf(b);
+        bar->setRange(min, max);
         bar->setSingleStep(1);
         bar->setTickPosition(QSlider::NoTicks);
         bar->setValue(0); // clamped into the range
@@ -407,7 +431,7 @@ SettingsPages::Control& SettingsPages::MakeControl(SettingRow row, QWidget* pare
         break;
     }
     case B::Radio: {
-        auto* group = new RadioGroup(QString(), InputNames, parent);
+        auto* group = new RadioGroup(QString(), InputItems(), parent);
         group->SetItemIndex(0);
         connect(group, &RadioGroup::itemIndexChanged, this, [this, row] { React(row); });
         c.widget = group;
@@ -600,7 +624,7 @@ void SettingsPages::RewriteShownLabels()
         const auto at = Address(b);
         if (!c.label || !at)
             continue;
-        c.label->setText(LabelText(b, ValueOf(b, c.widget), Read(b.field(DspParams, *at))));
+        c.label->setText(LabelText(b, ValueOf(b, c.widget), ReadValue(FieldOf(b, *at))));
     }
 }
 
@@ -616,12 +640,12 @@ void SettingsPages::React(SettingRow row)
     const int position = ValueOf(b, c.widget);
     if (b.kind == B::Radio && position < 0)
         return; // nothing selected
-    const FieldRef field = b.field(DspParams, *at);
-    const int stored = StoredOf(b, Read(field), position, *at);
-    Write(field, stored);
+    const ValueRef field = FieldOf(b, *at);
+    const int stored = StoredOf(b, ReadValue(field), position, *at);
+    WriteValue(field, stored);
     if (c.label)
         c.label->setText(LabelText(b, position, stored));
-    b.send(*at);
+    Send(b, *at);
 }
 
 void SettingsPages::ToggleMixSign(SettingRow row)
@@ -630,11 +654,11 @@ void SettingsPages::ToggleMixSign(SettingRow row)
     const auto at = Address(b);
     if (!at)
         return;
-    const FieldRef field = b.field(DspParams, *at);
-    const int stored = Read(field) ^ MixSignBit;
-    Write(field, stored);
+    const ValueRef field = FieldOf(b, *at);
+    const int stored = ReadValue(field) ^ MixSignBit;
+    WriteValue(field, stored);
     pages_[Out].controls[std::size_t(row.index)].label->setText(LabelText(b, PositionOf(b, stored, *at), stored));
-    b.send(*at);
+    Send(b, *at);
 }
 
 void SettingsPages::TrackBarMicTHChange() { React(Locate("TrackBarMicTH")); }
@@ -686,7 +710,7 @@ void SettingsPages::LoadSettings()
             at = 0;
         if (!at)
             continue;
-        const int stored = Read(b.field(DspParams, *at));
+        const int stored = ReadValue(FieldOf(b, *at));
         SetValue(b, pages_[std::size_t(row.page)].controls[std::size_t(row.index)].widget, PositionOf(b, stored, *at));
     }
     RewriteShownLabels();

@@ -2,8 +2,9 @@
 // The editor's settings page control `PageControlSet`: the MIC, MUSIC, EFFECT
 // and OUT pages. Its tab strip is hidden; the page follows the channel it is
 // given. Every control stores its field in DspParams and sends its command at
-// once. What a control binds to (range, label format, field, command) is one
-// row of its page's table; building, the reactions, LoadSettings and the label
+// once. What a control binds to (label format, the image field) is one row of
+// its page's table, the field's range and command come from the field's row
+// (params/ImageFields); building, the reactions, LoadSettings and the label
 // rewrite all read that row.
 
 #include "params/Gloable.h"

@@ -1,4 +1,5 @@
 #include "interop/FilterText.h"
+#include "interop/FilterDialects.h"
 #include "interop/TextDecode.h"
 
 #include "dsp/Filter.h"
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <numbers>
+#include <span>
 
 namespace ktv {
 namespace {
@@ -309,16 +311,11 @@ void ParseFilterLine(std::string_view line, int lineNumber, DecimalMark mark, Fi
     out.Filters.push_back(std::move(f));
 }
 
-std::string FormatNumber(const char* format, double v)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, v);
-    return buffer;
-}
-
 } // namespace
 
-FilterFile ParseFilterText(std::string_view text)
+FilterFile ParseFilterText(std::string_view text) { return DialectOf(text).Parse(text); }
+
+FilterFile ParseFilterTextLines(std::string_view text)
 {
     const std::string decoded = DecodeText(text);
     std::vector<std::string> lines;
@@ -517,49 +514,13 @@ std::optional<EqChannel> ChannelFromName(std::string_view name)
     return std::nullopt;
 }
 
-std::string ExportFilterText(EqChannel channel)
+std::string ExportFilterText(EqChannel channel, const DspParamsImage& image)
 {
     const BandGroup group = GroupOf(channel);
-    std::string out = std::string("# KTV Tune: ") + EqChannelName(channel) + " channel, " +
-                      std::to_string(group.BandCount) + " bands\n";
-    for (int i = 0; i < group.BandCount; ++i) {
-        // The values the box holds: whole tenths.
-        const PeqBand band = BoxHeld(DspParams.Band[std::size_t(group.FirstBand + i)]);
-        const bool on = (band.Flags & FlagBandOn) != 0;
-        const auto type = FilterType(band.Flags & FlagTypeMask);
-        const bool wholeHz = band.Fc == std::round(band.Fc);
-        const std::string fc = FormatNumber(band.Fc < 100 || !wholeHz ? "%.1f" : "%.0f", band.Fc);
-        const std::string gain = FormatNumber("%.1f", band.Gain);
-        const std::string q = FormatNumber("%.1f", band.Q);
-        std::string body;
-        switch (type) {
-        case FilterType::LowPass:
-            body = "LPQ      Fc  " + fc + " Hz  Q  " + q;
-            break;
-        case FilterType::HighPass:
-            body = "HPQ      Fc  " + fc + " Hz  Q  " + q;
-            break;
-        case FilterType::LowShelf:
-            body = "LSC      Fc  " + fc + " Hz  Gain  " + gain + " dB  Q  " + q;
-            break;
-        case FilterType::HighShelf:
-            body = "HSC      Fc  " + fc + " Hz  Gain  " + gain + " dB  Q  " + q;
-            break;
-        case FilterType::BandPass:
-            body = "BP       Fc  " + fc + " Hz  Q  " + q;
-            break;
-        case FilterType::Notch:
-            body = "NO       Fc  " + fc + " Hz  Q  " + q;
-            break;
-        default:
-            body = "PK       Fc  " + fc + " Hz  Gain  " + gain + " dB  Q  " + q;
-            break;
-        }
-        char head[32];
-        std::snprintf(head, sizeof head, "Filter %2d: %-3s ", i + 1, on ? "ON" : "OFF");
-        out += head + body + "\n";
-    }
-    return out;
+    const std::span<const PeqBand> bands(image.Band.data() + group.FirstBand, std::size_t(group.BandCount));
+    const std::string title = std::string("KTV Tune: ") + EqChannelName(channel) + " channel, " +
+                              std::to_string(group.BandCount) + " bands";
+    return DefaultExportDialect().Export(bands, title);
 }
 
 } // namespace ktv

@@ -51,8 +51,12 @@ struct FilterFile {
     std::optional<double> Preamp;    // dB, summed when given more than once
 };
 
-// Never fails: a text without filter lines gives an empty list.
+// Never fails: a text without filter lines gives an empty list. Read by the
+// dialect the text is recognised as (interop/FilterDialects).
 [[nodiscard]] FilterFile ParseFilterText(std::string_view text);
+// The Filter and Preamp lines REW, Equalizer APO and AutoEq all write, read
+// tolerantly: the dialects' shared reader.
+[[nodiscard]] FilterFile ParseFilterTextLines(std::string_view text);
 // Reads at most a few megabytes; false with the reason when the file cannot be read.
 [[nodiscard]] bool ReadFilterFile(const std::string& path, FilterFile& out, std::string* why = nullptr);
 
@@ -69,9 +73,10 @@ struct FileFilterDesign {
 // The file filter's magnitude at f Hz, designed with exact 2*pi at 48 kHz.
 [[nodiscard]] double FileFilterDb(const FileFilterDesign& design, double hz);
 
-// The channel's bands as filter text: a comment naming the channel, then one
-// line per band (bypassed bands as OFF), readable by Equalizer APO and REW.
-[[nodiscard]] std::string ExportFilterText(EqChannel channel);
+// The channel's bands of `image` as filter text: a comment naming the
+// channel, then one line per band (bypassed bands as OFF), readable by
+// Equalizer APO and REW.
+[[nodiscard]] std::string ExportFilterText(EqChannel channel, const DspParamsImage& image);
 // MIC, MUSIC, ... in any case.
 [[nodiscard]] std::optional<EqChannel> ChannelFromName(std::string_view name);
 

@@ -4,6 +4,7 @@
 #include "device/HidPro.h"
 #include "params/BoxLink.h"
 #include "params/Gloable.h"
+#include "params/ImageFields.h"
 
 #include <algorithm>
 #include <array>
@@ -73,67 +74,60 @@ HoldSends::~HoldSends() { --heldSends; }
 
 void BuildSystemPayload(std::uint8_t* p)
 {
-    namespace at = SystemBlock;
-    const DspParamsImage& d = DspParams;
     std::fill_n(p, SystemPayloadSize, std::uint8_t(0)); // the unused bytes carry nothing
     p[0] = Code(DspCommand::System);
-    p[at::MicVol] = d.MicVol;
-    p[at::MusicVol] = d.MusicVol;
-    p[at::EffectVol] = d.EffectVol;
-    p[at::Mute] = d.Mute;
-    for (int i = 0; i < OutputLineCount; ++i)
-        PutU16(p + at::Delay + 2 * i, d.Delay[std::size_t(i)]);
-    p[at::Pitch] = std::uint8_t(d.Pitch);
-    p[at::Fbx] = d.Fbx;
-    p[at::Input] = d.Input;
-    PutU16(p + at::ReservedWord, d.ReservedWord);
-    std::copy(d.MaxVol.begin(), d.MaxVol.end(), p + at::MaxVol);
-    std::copy(d.ReservedBytes.begin(), d.ReservedBytes.end(), p + at::ReservedBytes);
-    for (int i = 0; i < NoiseGateCount; ++i)
-        PutU16(p + at::NoiseGate + 2 * i, std::uint16_t(d.NoiseGate[std::size_t(i)]));
-    for (int g = 0; g < OutputGroupCount; ++g)
-        EncodeOutputMix(d.OutMix[std::size_t(g)], p + at::OutMix + OutputMixWireSize * std::size_t(g));
+    for (const ImageField& f : ImageFields())
+        if (f.Block == ImageBlock::System)
+            PutField(f, DspParams, p + f.At);
 }
 
 void BuildEffectsPayload(std::uint8_t* p)
 {
-    namespace at = EffectsBlock;
-    const DspParamsImage& d = DspParams;
     p[0] = Code(DspCommand::Effects);
-    for (int i = 0; i < DynamicsCount; ++i)
-        EncodeDynamics(d.Dyn[std::size_t(i)], p + at::Dynamics + DynamicsWireSize * std::size_t(i));
-    EncodeReverb(d.Reverb, p + at::Reverb);
-    EncodeEcho(d.Echo, p + at::Echo);
+    for (const ImageField& f : ImageFields())
+        if (f.Block == ImageBlock::Effects)
+            PutField(f, DspParams, p + f.At);
 }
 
 void DecodeSystemReply(const std::uint8_t* p, DspParamsImage& d)
 {
-    namespace at = SystemBlock;
-    d.MicVol = p[at::MicVol];
-    d.MusicVol = p[at::MusicVol];
-    d.EffectVol = p[at::EffectVol];
-    d.Mute = p[at::Mute];
-    for (int i = 0; i < OutputLineCount; ++i)
-        d.Delay[std::size_t(i)] = GetU16(p + at::Delay + 2 * i);
-    d.Pitch = std::int8_t(p[at::Pitch]);
-    d.Fbx = p[at::Fbx];
-    d.Input = p[at::Input];
-    d.ReservedWord = GetU16(p + at::ReservedWord);
-    std::copy_n(p + at::MaxVol, d.MaxVol.size(), d.MaxVol.begin());
-    // ReservedBytes keep their value.
-    for (int i = 0; i < NoiseGateCount; ++i)
-        d.NoiseGate[std::size_t(i)] = GetI16(p + at::NoiseGate + 2 * i);
-    for (int g = 0; g < OutputGroupCount; ++g)
-        DecodeOutputMix(p + at::OutMix + OutputMixWireSize * std::size_t(g), d.OutMix[std::size_t(g)]);
+    for (const ImageField& f : ImageFields())
+        if (f.Block == ImageBlock::System && f.Replied)
+            TakeField(f, p + f.At, d);
 }
 
 void DecodeEffectsReply(const std::uint8_t* p, DspParamsImage& d)
 {
-    namespace at = EffectsBlock;
-    for (int i = 0; i < DynamicsCount; ++i)
-        DecodeDynamics(p + at::Dynamics + DynamicsWireSize * std::size_t(i), d.Dyn[std::size_t(i)]);
-    DecodeReverb(p + at::Reverb, d.Reverb);
-    DecodeEcho(p + at::Echo, d.Echo);
+    for (const ImageField& f : ImageFields())
+        if (f.Block == ImageBlock::Effects && f.Replied)
+            TakeField(f, p + f.At, d);
+}
+
+bool SendFieldCommand(DspCommand command, std::uint8_t index)
+{
+    if (command == DspCommand::System)
+        return SendSystem();
+    if (command == DspCommand::Effects)
+        return SendEffects();
+    const CommandSpan* span = SpanOf(command);
+    if (!span || (span->Indexed && index >= span->Count))
+        return false;
+    // The request is the block's bytes of the command's fields, after the
+    // code (and the index), as the block would carry them.
+    std::array<std::uint8_t, std::max(SystemPayloadSize, EffectsPayloadSize)> block{};
+    if (span->Block == ImageBlock::System)
+        BuildSystemPayload(block.data());
+    else
+        BuildEffectsPayload(block.data());
+    std::array<std::uint8_t, MaxPayloadLength> p{Code(command)};
+    std::size_t from = span->At, at = 1;
+    if (span->Indexed) {
+        p[IndexAt] = index;
+        from += span->Length * index;
+        at = IndexedDataAt;
+    }
+    std::copy_n(block.begin() + std::ptrdiff_t(from), span->Length, p.begin() + std::ptrdiff_t(at));
+    return Exchange(p.data(), at + span->Length);
 }
 
 bool SendSystem()
@@ -150,14 +144,9 @@ bool SendEffects()
     return Exchange(p);
 }
 
-bool SendMute() { return Exchange(Request<DspCommand::Mute>{Code(DspCommand::Mute), DspParams.Mute}); }
+bool SendMute() { return SendFieldCommand(DspCommand::Mute); }
 
-bool SendMasterVolume()
-{
-    const DspParamsImage& d = DspParams;
-    return Exchange(
-        Request<DspCommand::MasterVolume>{Code(DspCommand::MasterVolume), d.MicVol, d.MusicVol, d.EffectVol});
-}
+bool SendMasterVolume() { return SendFieldCommand(DspCommand::MasterVolume); }
 
 bool SendPeqBands(std::uint8_t first, std::uint8_t count)
 {
@@ -182,23 +171,13 @@ bool SendBandRun(std::uint8_t first, std::uint8_t count)
     return true;
 }
 
-bool SendFbx() { return Exchange(Request<DspCommand::Fbx>{Code(DspCommand::Fbx), DspParams.Fbx}); }
+bool SendFbx() { return SendFieldCommand(DspCommand::Fbx); }
 
-bool SendPitch()
-{
-    return Exchange(Request<DspCommand::Pitch>{Code(DspCommand::Pitch), std::uint8_t(DspParams.Pitch)});
-}
+bool SendPitch() { return SendFieldCommand(DspCommand::Pitch); }
 
-bool SendInput() { return Exchange(Request<DspCommand::Input>{Code(DspCommand::Input), DspParams.Input}); }
+bool SendInput() { return SendFieldCommand(DspCommand::Input); }
 
-bool SendNoiseGate(std::uint8_t i)
-{
-    if (i >= NoiseGateCount)
-        return false;
-    Request<DspCommand::NoiseGate> p{Code(DspCommand::NoiseGate), i};
-    PutU16(p.data() + IndexedDataAt, std::uint16_t(DspParams.NoiseGate[i]));
-    return Exchange(p);
-}
+bool SendNoiseGate(std::uint8_t i) { return SendFieldCommand(DspCommand::NoiseGate, i); }
 
 bool SendEqBypass(std::uint8_t first, std::uint8_t count)
 {
@@ -213,22 +192,9 @@ bool SendEqBypass(std::uint8_t first, std::uint8_t count)
     return Exchange(p.data(), RequestLength(DspCommand::EqBypass, count));
 }
 
-bool SendDelay()
-{
-    Request<DspCommand::Delay> p{Code(DspCommand::Delay)};
-    for (int i = 0; i < OutputLineCount; ++i)
-        PutU16(p.data() + 1 + 2 * i, DspParams.Delay[std::size_t(i)]);
-    return Exchange(p);
-}
+bool SendDelay() { return SendFieldCommand(DspCommand::Delay); }
 
-bool SendDynamics(std::uint8_t i)
-{
-    if (i >= DynamicsCount)
-        return false;
-    Request<DspCommand::Dynamics> p{Code(DspCommand::Dynamics), i};
-    EncodeDynamics(DspParams.Dyn[i], p.data() + IndexedDataAt);
-    return Exchange(p);
-}
+bool SendDynamics(std::uint8_t i) { return SendFieldCommand(DspCommand::Dynamics, i); }
 
 bool SendFactoryMode(std::uint8_t mode, std::uint8_t slot)
 {
@@ -242,34 +208,12 @@ bool SendLink(std::uint8_t on)
     return Exchange(Request<DspCommand::Link>{Code(DspCommand::Link), on});
 }
 
-bool SendOutputMix(std::uint8_t group)
-{
-    if (group >= OutputGroupCount)
-        return false;
-    Request<DspCommand::OutputMix> p{Code(DspCommand::OutputMix), group};
-    EncodeOutputMix(DspParams.OutMix[group], p.data() + IndexedDataAt);
-    return Exchange(p);
-}
+bool SendOutputMix(std::uint8_t group) { return SendFieldCommand(DspCommand::OutputMix, group); }
 
-bool SendMaxVolume()
-{
-    Request<DspCommand::MaxVolume> p{Code(DspCommand::MaxVolume)};
-    std::copy(DspParams.MaxVol.begin(), DspParams.MaxVol.end(), p.begin() + 1);
-    return Exchange(p);
-}
+bool SendMaxVolume() { return SendFieldCommand(DspCommand::MaxVolume); }
 
-bool SendEcho()
-{
-    Request<DspCommand::Echo> p{Code(DspCommand::Echo)};
-    EncodeEcho(DspParams.Echo, p.data() + 1);
-    return Exchange(p);
-}
+bool SendEcho() { return SendFieldCommand(DspCommand::Echo); }
 
-bool SendReverb()
-{
-    Request<DspCommand::Reverb> p{Code(DspCommand::Reverb)};
-    EncodeReverb(DspParams.Reverb, p.data() + 1);
-    return Exchange(p);
-}
+bool SendReverb() { return SendFieldCommand(DspCommand::Reverb); }
 
 } // namespace ktv

@@ -19,6 +19,9 @@ void BuildEffectsPayload(std::uint8_t* payload);  // EffectsPayloadSize bytes
 void DecodeSystemReply(const std::uint8_t* payload, DspParamsImage& image = DspParams);
 void DecodeEffectsReply(const std::uint8_t* payload, DspParamsImage& image = DspParams);
 
+// The command that carries settings fields (params/ImageFields), with the
+// element `index` picks for an indexed one; System and Effects send their block.
+bool SendFieldCommand(DspCommand command, std::uint8_t index = 0);
 [[nodiscard]] bool SendSystem();
 [[nodiscard]] bool SendEffects();
 bool SendMute();

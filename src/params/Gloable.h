@@ -17,6 +17,22 @@ inline constexpr int EqChannelCount = 7;
 
 enum class FilterType : std::uint8_t { LowPass = 0, HighPass = 1, Bell = 2, LowShelf = 3, HighShelf = 4, BandPass = 5, Notch = 6 };
 
+// Each type's name as a person reads it ("Low Pass") and as the tools' logs
+// and JSON spell it ("LowPass"), indexed by type code.
+struct FilterTypeText {
+    const char* Name;
+    const char* Token;
+};
+inline constexpr std::array<FilterTypeText, 7> FilterTypeTexts{{{"Low Pass", "LowPass"},
+                                                                 {"High Pass", "HighPass"},
+                                                                 {"Bell", "Bell"},
+                                                                 {"Low Shelf", "LowShelf"},
+                                                                 {"High Shelf", "HighShelf"},
+                                                                 {"Band Pass", "BandPass"},
+                                                                 {"Notch", "Notch"}}};
+// The editor offers the types before BandPass.
+inline constexpr std::size_t OfferedFilterTypes = std::size_t(FilterType::BandPass);
+
 // The output groups MAIN, CENTER, SUB, SRS are EqChannel - 3.
 
 // Bits of PeqBand::Flags.
@@ -47,6 +63,9 @@ constexpr BandGroup GroupOf(EqChannel channel) { return BandGroups[std::size_t(c
 // "MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS": the channels as
 // the tools, reports and other programs' files name them.
 const char* EqChannelName(EqChannel channel);
+
+// The music inputs, as the Input field numbers them.
+inline constexpr std::array<const char*, 6> InputNames{"AUX", "BGM", "BT", "UDISK", "OPT", "COX"};
 
 inline constexpr std::array<std::uint16_t, 7> DefaultFcTable{50, 125, 500, 1000, 2000, 5000, 10000};
 
@@ -167,7 +186,8 @@ void DecodeBandRecord(const std::uint8_t* record, PeqBand& band);
 [[nodiscard]] PeqBand BoxHeld(const PeqBand& band);
 
 // Dynamics (6 bytes), reverb (11) and echo (16) in their wire order, as the
-// Effects command, the effects reply and the .dap file carry them.
+// Effects command, the effects reply and the .dap file carry them; the
+// offsets are the members' rows in params/ImageFields.
 void EncodeDynamics(const DynamicsParams& d, std::uint8_t* p);
 void DecodeDynamics(const std::uint8_t* p, DynamicsParams& d);
 void EncodeReverb(const ReverbParams& r, std::uint8_t* p);

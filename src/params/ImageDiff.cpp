@@ -1,7 +1,9 @@
 #include "params/ImageDiff.h"
 
 #include "params/Commands.h"
+#include "params/ImageFields.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -10,113 +12,60 @@
 namespace ktv {
 namespace {
 
-// The command that carries a field to the box. System carries every field of
-// the groups before it as well, and is the only one for the reserved fields.
-enum class SendGroup : std::uint8_t {
-    MasterVolume,
-    MaxVolume,
-    Mute,
-    Delay,
-    Pitch,
-    Fbx,
-    Input,
-    NoiseGate,
-    OutputMix,
-    Dynamics,
-    Echo,
-    Reverb,
-    System,
-    Band,
-};
-constexpr std::size_t SendGroupCount = std::size_t(SendGroup::Band);
-constexpr std::size_t MaxGroupIndex = 5;
-
-enum class Shown : std::uint8_t { Number, Decimal, Type, YesNo, Mix, Input };
-
 struct Field {
     std::string Owner; // "MIC band 3", "Echo", "Mute"
     std::string What;  // "gain", "delay", "MAIN L"
     bool Band = false; // named "Gain of MIC band 3" in undo items
-    SendGroup Group = SendGroup::System;
-    int Index = 0; // dynamics, mix group, noise gate or band index
+    DspCommand Command = DspCommand::System; // what carries it; PeqBands for a band
+    int Index = 0;     // dynamics, mix group, noise gate or band index
     Shown Show = Shown::Number;
     std::function<double(const DspParamsImage&)> Get;
 
     std::string Name() const { return What.empty() ? Owner : Owner + " " + What; }
 };
 
-constexpr std::array<const char*, OutputLineCount> LineNames{"MAIN L", "MAIN R", "CENTER", "SUB", "SRS L", "SRS R"};
-constexpr std::array<const char*, DynamicsCount> DynamicsNames{"MIC", "MAIN", "CENTER", "SUB", "SRS"};
-constexpr std::array<const char*, 7> TypeNames{"Low Pass", "High Pass", "Bell", "Low Shelf", "High Shelf", "Band Pass", "Notch"};
-constexpr std::array<const char*, 6> InputNames{"AUX", "BGM", "BT", "UDISK", "OPT", "COX"};
+// The order the commands of changed settings go out in; System, last, carries
+// the fields of the System block's commands too.
+constexpr DspCommand SendOrder[]{DspCommand::MasterVolume, DspCommand::MaxVolume, DspCommand::Mute,
+                                 DspCommand::Delay,        DspCommand::Pitch,     DspCommand::Fbx,
+                                 DspCommand::Input,        DspCommand::NoiseGate, DspCommand::OutputMix,
+                                 DspCommand::Dynamics,     DspCommand::Echo,      DspCommand::Reverb,
+                                 DspCommand::System};
+constexpr std::size_t MaxElements = 8;
+
+// The members of an element in the compare window's order: the named ones in
+// wire order, then the spare words, then the spare bytes.
+std::vector<const FieldMember*> CompareOrder(const ImageField& f)
+{
+    std::vector<const FieldMember*> order;
+    for (const FieldMember& m : f.Members)
+        order.push_back(&m);
+    auto rank = [](const FieldMember* m) { return std::pair{m->Spare ? (m->Width == 2 ? 1 : 2) : 0, m->At}; };
+    std::stable_sort(order.begin(), order.end(), [&](auto* a, auto* b) { return rank(a) < rank(b); });
+    return order;
+}
 
 std::vector<Field> BuildFields()
 {
     std::vector<Field> t;
-    auto add = [&t](std::string owner, std::string what, SendGroup group, int index, Shown show,
-                    std::function<double(const DspParamsImage&)> get) {
-        t.push_back({std::move(owner), std::move(what), false, group, index, show, std::move(get)});
-    };
     using D = const DspParamsImage&;
-    using G = SendGroup;
-    add("Mic", "volume", G::MasterVolume, 0, Shown::Number, [](D d) { return d.MicVol; });
-    add("Music", "volume", G::MasterVolume, 0, Shown::Number, [](D d) { return d.MusicVol; });
-    add("Effect", "volume", G::MasterVolume, 0, Shown::Number, [](D d) { return d.EffectVol; });
-    add("Mic", "max volume", G::MaxVolume, 0, Shown::Number, [](D d) { return d.MaxVol[0]; });
-    add("Music", "max volume", G::MaxVolume, 0, Shown::Number, [](D d) { return d.MaxVol[1]; });
-    for (std::size_t i = 2; i < 7; ++i)
-        add("Max volume", std::to_string(i + 1), G::MaxVolume, 0, Shown::Number, [i](D d) { return d.MaxVol[i]; });
-    for (std::size_t i = 0; i < OutputLineCount; ++i)
-        add("Mute", LineNames[i], G::Mute, 0, Shown::YesNo, [i](D d) { return (d.Mute >> i) & 1; });
-    add("Mute", "bits 6-7", G::Mute, 0, Shown::Number, [](D d) { return d.Mute >> 6; });
-    for (std::size_t i = 0; i < OutputLineCount; ++i)
-        add("Delay", LineNames[i], G::Delay, 0, Shown::Number, [i](D d) { return d.Delay[i]; });
-    add("Pitch", "", G::Pitch, 0, Shown::Number, [](D d) { return d.Pitch; });
-    add("Feedback suppression", "", G::Fbx, 0, Shown::Number, [](D d) { return d.Fbx; });
-    add("Music", "input", G::Input, 0, Shown::Input, [](D d) { return d.Input; });
-    add("MIC", "noise gate", G::NoiseGate, 0, Shown::Number, [](D d) { return d.NoiseGate[0]; });
-    add("Noise gate", "2", G::NoiseGate, 1, Shown::Number, [](D d) { return d.NoiseGate[1]; });
-    for (int i = 0; i < DynamicsCount; ++i) {
-        const std::string owner = std::string(DynamicsNames[std::size_t(i)]) + " limiter";
-        const auto dyn = [i](D d) -> const DynamicsParams& { return d.Dyn[std::size_t(i)]; };
-        add(owner, "threshold", G::Dynamics, i, Shown::Number, [dyn](D d) { return dyn(d).Threshold; });
-        add(owner, "attack", G::Dynamics, i, Shown::Number, [dyn](D d) { return dyn(d).Attack; });
-        add(owner, "release", G::Dynamics, i, Shown::Number, [dyn](D d) { return dyn(d).Release; });
-        add(owner, "ratio", G::Dynamics, i, Shown::Number, [dyn](D d) { return dyn(d).Ratio; });
+    for (const ImageField& f : ImageFields()) {
+        for (int i = 0; i < f.Count; ++i) {
+            const ElementName name = f.Names[std::size_t(i)];
+            const int index = f.Indexed ? i : 0;
+            if (!f.Bits.empty()) {
+                const FieldMember& m = f.Members.front();
+                for (const FieldBits& bits : f.Bits)
+                    t.push_back({name.Owner, bits.What, false, f.Command, index, bits.Show, [&f, &m, i, bits](D d) {
+                                     return (FieldValue(f, m, d, i) >> bits.Shift) & ((1 << bits.Bits) - 1);
+                                 }});
+                continue;
+            }
+            for (const FieldMember* m : CompareOrder(f))
+                t.push_back({name.Owner, m->What ? m->What : name.What, false, f.Command, index, m->Show,
+                             [&f, m, i](D d) { return FieldValue(f, *m, d, i); }});
+        }
     }
-    for (int g = 0; g < OutputGroupCount; ++g) {
-        const std::string owner = EqChannelName(EqChannel(g + 3));
-        const auto mix = [g](D d) -> const OutputMixParams& { return d.OutMix[std::size_t(g)]; };
-        add(owner, "mic level", G::OutputMix, g, Shown::Mix, [mix](D d) { return mix(d).MicVol; });
-        add(owner, "music level", G::OutputMix, g, Shown::Mix, [mix](D d) { return mix(d).MusicVol; });
-        add(owner, "echo level", G::OutputMix, g, Shown::Mix, [mix](D d) { return mix(d).EchoVol; });
-        add(owner, "reverb level", G::OutputMix, g, Shown::Mix, [mix](D d) { return mix(d).ReverbVol; });
-    }
-    add("Echo", "pre-delay", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.PreDelay; });
-    add("Echo", "delay", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Delay; });
-    add("Echo", "repeat", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Repeat; });
-    add("Echo", "damp", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Damp; });
-    add("Echo", "word 1", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Word1; });
-    add("Echo", "word 2", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Word2; });
-    add("Echo", "word 3", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Word3; });
-    add("Echo", "byte 1", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Byte1; });
-    add("Echo", "byte 2", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Byte2; });
-    add("Echo", "byte 3", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Byte3; });
-    add("Echo", "byte 4", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Byte4; });
-    add("Echo", "byte 5", G::Echo, 0, Shown::Number, [](D d) { return d.Echo.Byte5; });
-    add("Reverb", "pre-delay", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.PreDelay; });
-    add("Reverb", "early/late", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.EarlyLate; });
-    add("Reverb", "time", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.Time; });
-    add("Reverb", "damp", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.Damp; });
-    add("Reverb", "word 1", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.Word1; });
-    add("Reverb", "word 2", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.Word2; });
-    add("Reverb", "byte 1", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.Byte1; });
-    add("Reverb", "byte 2", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.Byte2; });
-    add("Reverb", "byte 3", G::Reverb, 0, Shown::Number, [](D d) { return d.Reverb.Byte3; });
-    add("Reserved", "word", G::System, 0, Shown::Number, [](D d) { return d.ReservedWord; });
-    for (std::size_t i = 0; i < 6; ++i)
-        add("Reserved", "byte " + std::to_string(i + 1), G::System, 0, Shown::Number,
-            [i](D d) { return d.ReservedBytes[i]; });
 
     for (int c = 0; c < EqChannelCount; ++c) {
         const BandGroup group = BandGroups[std::size_t(c)];
@@ -124,8 +73,8 @@ std::vector<Field> BuildFields()
             const std::size_t k = std::size_t(group.FirstBand + i);
             const std::string owner = std::string(EqChannelName(EqChannel(c))) + " band " + std::to_string(i + 1);
             auto band = [&](std::string what, Shown show, std::function<double(const PeqBand&)> get) {
-                add(owner, std::move(what), G::Band, int(k), show, [k, get](D d) { return get(d.Band[k]); });
-                t.back().Band = true;
+                t.push_back({owner, std::move(what), true, DspCommand::PeqBands, int(k), show,
+                             [k, get](D d) { return get(d.Band[k]); }});
             };
             band("type", Shown::Type, [](const PeqBand& b) { return b.Flags & FlagTypeMask; });
             band("Fc", Shown::Decimal, [](const PeqBand& b) { return b.Fc; });
@@ -165,7 +114,8 @@ std::string Show(Shown show, double v)
         std::snprintf(text, sizeof text, "%.7g", double(Tenths(float(v))) / 10.0);
         return text;
     case Shown::Type:
-        return n >= 0 && std::size_t(n) < TypeNames.size() ? TypeNames[std::size_t(n)] : "type " + std::to_string(n);
+        return n >= 0 && std::size_t(n) < FilterTypeTexts.size() ? FilterTypeTexts[std::size_t(n)].Name
+                                                                 : "type " + std::to_string(n);
     case Shown::YesNo:
         return n ? "yes" : "no";
     case Shown::Mix:
@@ -210,27 +160,6 @@ BandChange ChangeOf(const PeqBand& from, const PeqBand& to)
     if (!values && (from.Flags ^ to.Flags) == FlagChannelEqOn)
         return BandChange::EqBit;
     return BandChange::Record;
-}
-
-bool SendGroupCommand(SendGroup group, int index)
-{
-    switch (group) {
-    case SendGroup::MasterVolume: return SendMasterVolume();
-    case SendGroup::MaxVolume: return SendMaxVolume();
-    case SendGroup::Mute: return SendMute();
-    case SendGroup::Delay: return SendDelay();
-    case SendGroup::Pitch: return SendPitch();
-    case SendGroup::Fbx: return SendFbx();
-    case SendGroup::Input: return SendInput();
-    case SendGroup::NoiseGate: return SendNoiseGate(std::uint8_t(index));
-    case SendGroup::OutputMix: return SendOutputMix(std::uint8_t(index));
-    case SendGroup::Dynamics: return SendDynamics(std::uint8_t(index));
-    case SendGroup::Echo: return SendEcho();
-    case SendGroup::Reverb: return SendReverb();
-    case SendGroup::System: return SendSystem();
-    case SendGroup::Band: break;
-    }
-    return false;
 }
 
 } // namespace
@@ -289,20 +218,23 @@ std::string DescribeChange(const DspParamsImage& before, const DspParamsImage& a
 bool SendChanges(const DspParamsImage& box)
 {
     const DspParamsImage& to = DspParams;
-    std::array<std::array<bool, MaxGroupIndex + 1>, SendGroupCount> due{};
+    auto slot = [](DspCommand c) {
+        return std::size_t(std::find(std::begin(SendOrder), std::end(SendOrder), c) - std::begin(SendOrder));
+    };
+    std::array<std::array<bool, MaxElements>, std::size(SendOrder)> due{};
     for (const Field& f : Fields())
-        if (f.Group != SendGroup::Band && !Same(f, box, to))
-            due[std::size_t(f.Group)][std::size_t(f.Index)] = true;
+        if (!f.Band && !Same(f, box, to))
+            due[slot(f.Command)][std::size_t(f.Index)] = true;
 
-    // System carries the volumes, mute, delays, pitch, FBX, input, noise
-    // gates and mix too: when it must go, those need no command of their own.
-    if (due[std::size_t(SendGroup::System)][0])
-        for (auto g : {SendGroup::MasterVolume, SendGroup::MaxVolume, SendGroup::Mute, SendGroup::Delay,
-                       SendGroup::Pitch, SendGroup::Fbx, SendGroup::Input, SendGroup::NoiseGate, SendGroup::OutputMix})
-            due[std::size_t(g)] = {};
-    for (std::size_t g = 0; g < SendGroupCount; ++g)
-        for (std::size_t i = 0; i <= MaxGroupIndex; ++i)
-            if (due[g][i] && !SendGroupCommand(SendGroup(g), int(i)))
+    // System carries every field of the System block: when it must go, the
+    // commands of those fields need no request of their own.
+    if (due[slot(DspCommand::System)][0])
+        for (const ImageField& f : ImageFields())
+            if (f.Block == ImageBlock::System && f.Command != DspCommand::System)
+                due[slot(f.Command)] = {};
+    for (std::size_t g = 0; g < std::size(SendOrder); ++g)
+        for (std::size_t i = 0; i < MaxElements; ++i)
+            if (due[g][i] && !SendFieldCommand(SendOrder[g], std::uint8_t(i)))
                 return false;
 
     for (int k = 0; k < BandTotal;) {

@@ -1,6 +1,7 @@
 #include "presets/DapFile.h"
 
 #include "params/Gloable.h"
+#include "params/ImageFields.h"
 
 namespace ktv {
 namespace {
@@ -26,6 +27,13 @@ DapReadError Check(const std::uint8_t* bytes, std::size_t size)
     return DapReadError::None;
 }
 
+// Where a field sits in the file: its place in its block, moved by the
+// block's place (the System block closed up over its unused bytes).
+std::size_t FileAt(const ImageField& f)
+{
+    return f.Block == ImageBlock::Effects ? Dap::FromEffects(f.At) : Dap::FromSystem(f.At);
+}
+
 } // namespace
 
 DapBytes EncodeDap()
@@ -34,28 +42,8 @@ DapBytes EncodeDap()
     DapBytes f{};
     std::uint8_t* b = f.data();
     b[Dap::StartAt] = Dap::StartMarker;
-    b[Dap::MicVol] = p.MicVol;
-    b[Dap::MusicVol] = p.MusicVol;
-    b[Dap::EffectVol] = p.EffectVol;
-    b[Dap::Mute] = p.Mute;
-    for (int i = 0; i < OutputLineCount; ++i)
-        PutU16(b + Dap::Delay + 2 * i, p.Delay[std::size_t(i)]);
-    b[Dap::Pitch] = std::uint8_t(p.Pitch);
-    b[Dap::Fbx] = p.Fbx;
-    b[Dap::Input] = p.Input;
-    PutU16(b + Dap::ReservedWord, p.ReservedWord);
-    for (std::size_t i = 0; i < p.MaxVol.size(); ++i)
-        b[Dap::MaxVol + i] = p.MaxVol[i];
-    for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
-        b[Dap::ReservedBytes + i] = p.ReservedBytes[i];
-    for (std::size_t i = 0; i < p.NoiseGate.size(); ++i)
-        PutU16(b + Dap::NoiseGate + 2 * i, std::uint16_t(p.NoiseGate[i]));
-    for (std::size_t g = 0; g < p.OutMix.size(); ++g)
-        EncodeOutputMix(p.OutMix[g], b + Dap::OutMix + OutputMixWireSize * g);
-    for (std::size_t d = 0; d < p.Dyn.size(); ++d)
-        EncodeDynamics(p.Dyn[d], b + Dap::Dynamics + DynamicsWireSize * d);
-    EncodeReverb(p.Reverb, b + Dap::Reverb);
-    EncodeEcho(p.Echo, b + Dap::Echo);
+    for (const ImageField& field : ImageFields())
+        PutField(field, p, b + FileAt(field));
     for (std::size_t k = 0; k < p.Band.size(); ++k)
         EncodeBandRecord(p.Band[k], b + Dap::Bands + BandRecordSize * k);
     b[Dap::ChecksumAt] = SumOfBody(b);
@@ -67,16 +55,9 @@ bool ApplyDapWhole(const std::uint8_t* b, std::size_t size)
 {
     if (!ApplyDap(b, size))
         return false;
-    DspParamsImage& p = DspParams;
-    p.MicVol = b[Dap::MicVol];
-    p.MusicVol = b[Dap::MusicVol];
-    p.EffectVol = b[Dap::EffectVol];
-    p.Mute = b[Dap::Mute];
-    p.Pitch = std::int8_t(b[Dap::Pitch]);
-    p.Input = b[Dap::Input];
-    p.ReservedWord = GetU16(b + Dap::ReservedWord);
-    for (std::size_t i = 0; i < p.ReservedBytes.size(); ++i)
-        p.ReservedBytes[i] = b[Dap::ReservedBytes + i];
+    for (const ImageField& field : ImageFields())
+        if (!field.Preset)
+            TakeField(field, b + FileAt(field), DspParams);
     return true;
 }
 
@@ -95,19 +76,9 @@ bool ApplyDap(const std::uint8_t* b, std::size_t size)
         return false;
     // Volumes, Mute, Pitch, Input and the reserved fields stay as they are.
     DspParamsImage& p = DspParams;
-    for (int i = 0; i < OutputLineCount; ++i)
-        p.Delay[std::size_t(i)] = GetU16(b + Dap::Delay + 2 * i);
-    p.Fbx = b[Dap::Fbx];
-    for (std::size_t i = 0; i < p.MaxVol.size(); ++i)
-        p.MaxVol[i] = b[Dap::MaxVol + i];
-    for (std::size_t i = 0; i < p.NoiseGate.size(); ++i)
-        p.NoiseGate[i] = GetI16(b + Dap::NoiseGate + 2 * i);
-    for (std::size_t g = 0; g < p.OutMix.size(); ++g)
-        DecodeOutputMix(b + Dap::OutMix + OutputMixWireSize * g, p.OutMix[g]);
-    for (std::size_t d = 0; d < p.Dyn.size(); ++d)
-        DecodeDynamics(b + Dap::Dynamics + DynamicsWireSize * d, p.Dyn[d]);
-    DecodeReverb(b + Dap::Reverb, p.Reverb);
-    DecodeEcho(b + Dap::Echo, p.Echo);
+    for (const ImageField& field : ImageFields())
+        if (field.Preset)
+            TakeField(field, b + FileAt(field), p);
     for (std::size_t k = 0; k < p.Band.size(); ++k)
         DecodeBandRecord(b + Dap::Bands + BandRecordSize * k, p.Band[k]);
     return true;

@@ -205,7 +205,7 @@ TEST_F(FilterImport, AnExportImportsBackBandForBand)
         b.Q = settings[i].q;
         b.Gain = settings[i].gain;
     }
-    const std::string text = ExportFilterText(channel);
+    const std::string text = ExportFilterText(channel, DspParams);
     EXPECT_EQ(text.substr(0, text.find('\n')), "# KTV Tune: MIC channel, 7 bands");
     EXPECT_NE(text.find("Filter  1: ON  PK       Fc  19.7 Hz  Gain  -24.0 dB  Q  0.4\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Filter  6: OFF PK       Fc  1020 Hz  Gain  12.0 dB  Q  124.0\n"), std::string::npos) << text;

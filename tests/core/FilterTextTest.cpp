@@ -1,4 +1,5 @@
 #include "interop/FilterText.h"
+#include "interop/FilterDialects.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,32 @@ TEST(FilterText, ReadsAutoEqAndApoFilesAndSkipsWhatIsNotAFilter)
     EXPECT_EQ(b.Filters[0].Line, 5);
     EXPECT_EQ(b.Filters[1].Line, 9);
     EXPECT_EQ(b.Filters[2].Kind, K::HighPass);
+}
+
+TEST(FilterText, RecognisesEachToolsFileAndListsWhatTheDialogsOffer)
+{
+    const struct {
+        const char* text;
+        const char* dialect;
+    } cases[]{
+        {"Filter Settings file\n\nRoom EQ V5.20\nFilter  1: ON  PK       Fc   50.0 Hz  Gain  -3.0 dB  Q  4.00\n", "rew"},
+        {"Preamp: -6.2 dB\nFilter 1: ON LSC Fc 105 Hz Gain 5.6 dB Q 0.70\n", "autoeq"},
+        {"Preamp: -6 dB\nChannel: L\nFilter: ON PK Fc 50 Hz Gain -3 dB Q 10\n", "apo"},
+        {"Device: Speakers\nFilter  1: ON  HP       Fc     30 Hz\n", "apo"},
+        // Unclaimed text is read as REW writes it.
+        {"Filter 1: ON PK Fc 50 Hz Gain -3 dB Q 1\n", "rew"},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(DialectOf(c.text).Id, c.dialect) << c.text;
+
+    EXPECT_EQ(FilterReadPatterns(), "*.txt");
+    EXPECT_EQ(FilterWritePatterns(), "*.txt");
+    EXPECT_EQ(MeasurementPatterns(), "*.txt *.frd *.csv");
+    EXPECT_EQ(FilterDialectNames(), "REW, Equalizer APO or AutoEq");
+    EXPECT_EQ(FilterDialectById("autoeq")->Export, nullptr);
+    EXPECT_STREQ(MeasurementFormatOf("* REW export\n20 80.5 0\n").Id, "rew");
+    EXPECT_STREQ(MeasurementFormatOf("20 80.5 0\n").Id, "frd");
+    EXPECT_STREQ(MeasurementFormatOf("20;80,5;0\n").Id, "csv");
 }
 
 TEST(FilterText, ReadsUtf16WithBomAndCrlf)

@@ -997,8 +997,8 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>图表中的测量</translation>
     </message>
     <message>
-        <source>Measurements (*.txt *.frd *.csv);;All files (*)</source>
-        <translation>测量文件 (*.txt *.frd *.csv);;所有文件 (*)</translation>
+        <source>Measurements (%1);;All files (*)</source>
+        <translation>测量文件 (%1);;所有文件 (*)</translation>
     </message>
     <message>
         <source>%1 cannot be used: %2</source>
@@ -1370,8 +1370,8 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>导入滤波器</translation>
     </message>
     <message>
-        <source>Filter files (*.txt);;All files (*)</source>
-        <translation>滤波器文件 (*.txt);;所有文件 (*)</translation>
+        <source>Filter files (%1);;All files (*)</source>
+        <translation>滤波器文件 (%1);;所有文件 (*)</translation>
     </message>
     <message>
         <source>Import refused: %1</source>
@@ -1390,8 +1390,8 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>导出滤波器</translation>
     </message>
     <message>
-        <source>Filter files (*.txt)</source>
-        <translation>滤波器文件 (*.txt)</translation>
+        <source>Filter files (%1)</source>
+        <translation>滤波器文件 (%1)</translation>
     </message>
     <message>
         <source>Cannot write %1.</source>
@@ -1402,8 +1402,8 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>载入测量</translation>
     </message>
     <message>
-        <source>Measurements (*.txt *.frd *.csv);;All files (*)</source>
-        <translation>测量文件 (*.txt *.frd *.csv);;所有文件 (*)</translation>
+        <source>Measurements (%1);;All files (*)</source>
+        <translation>测量文件 (%1);;所有文件 (*)</translation>
     </message>
     <message>
         <source>Cannot load the measurement: %1</source>

@@ -2,11 +2,15 @@
 
 #include "common/ToolText.h"
 #include "params/Commands.h"
+#include "params/ImageFields.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace ktv::cli {
 
@@ -24,26 +28,41 @@ Json Tenths(float value)
     return double(tenths) / 10;
 }
 
-Json Document(const DspParamsImage& p)
+Json Value(ValueRef v)
 {
-    Json j = {{"MicVol", p.MicVol},       {"MusicVol", p.MusicVol},           {"EffectVol", p.EffectVol},
-              {"Mute", p.Mute},           {"Delay", p.Delay},                 {"Pitch", p.Pitch},
-              {"Fbx", p.Fbx},             {"Input", p.Input},                 {"ReservedWord", p.ReservedWord},
-              {"MaxVol", p.MaxVol},       {"ReservedBytes", p.ReservedBytes}, {"NoiseGate", p.NoiseGate}};
-    Json& mix = j["OutMix"] = Json::array();
-    for (const OutputMixParams& m : p.OutMix)
-        mix.push_back({{"MicVol", m.MicVol}, {"MusicVol", m.MusicVol}, {"EchoVol", m.EchoVol}, {"ReverbVol", m.ReverbVol}});
-    Json& dyn = j["Dyn"] = Json::array();
-    for (const DynamicsParams& x : p.Dyn)
-        dyn.push_back({{"Threshold", x.Threshold}, {"Attack", x.Attack}, {"Release", x.Release}, {"Ratio", x.Ratio}});
-    const ReverbParams& r = p.Reverb;
-    j["Reverb"] = {{"Word1", r.Word1}, {"Word2", r.Word2}, {"EarlyLate", r.EarlyLate},
-                   {"Byte1", r.Byte1}, {"PreDelay", r.PreDelay}, {"Byte2", r.Byte2},
-                   {"Time", r.Time},   {"Damp", r.Damp},         {"Byte3", r.Byte3}};
-    const EchoParams& e = p.Echo;
-    j["Echo"] = {{"Word1", e.Word1},   {"Word2", e.Word2}, {"PreDelay", e.PreDelay}, {"Byte1", e.Byte1},
-                 {"Delay", e.Delay},   {"Word3", e.Word3}, {"Repeat", e.Repeat},     {"Byte2", e.Byte2},
-                 {"Damp", e.Damp},     {"Byte3", e.Byte3}, {"Byte4", e.Byte4},       {"Byte5", e.Byte5}};
+    return std::visit([](auto* x) { return Json(*x); }, v);
+}
+
+// A plain value as it is; a record as an object of its members.
+Json ElementJson(const ImageField& f, DspParamsImage& p, int i)
+{
+    if (!f.Members.front().Key)
+        return Value(MemberRef(f, f.Members.front(), p, i));
+    Json record = Json::object();
+    for (const FieldMember& m : f.Members)
+        record[m.Key] = Value(MemberRef(f, m, p, i));
+    return record;
+}
+
+Json Document(DspParamsImage p)
+{
+    // The settings in the order the preset file holds them: the System
+    // block's fields, then the Effects block's.
+    std::vector<const ImageField*> fields;
+    for (const ImageField& f : ImageFields())
+        fields.push_back(&f);
+    std::stable_sort(fields.begin(), fields.end(),
+                     [](const ImageField* a, const ImageField* b) { return std::pair{a->Block, a->At} < std::pair{b->Block, b->At}; });
+    Json j = Json::object();
+    for (const ImageField* f : fields) {
+        if (f->Count == 1) {
+            j[f->Key] = ElementJson(*f, p, 0);
+            continue;
+        }
+        Json& list = j[f->Key] = Json::array();
+        for (int i = 0; i < f->Count; ++i)
+            list.push_back(ElementJson(*f, p, i));
+    }
     Json& bands = j["Band"] = Json::array();
     for (int k = 0; k < BandTotal; ++k) {
         const PeqBand& b = p.Band[std::size_t(k)];

@@ -631,7 +631,7 @@ int RunExport(const Arguments& a)
     LoadDefaults();
     if (!LoadPresetOrSay(preset))
         return ExitUsage;
-    const std::string text = ExportFilterText(*channel);
+    const std::string text = ExportFilterText(*channel, DspParams);
     if (out.empty()) {
         std::fputs(text.c_str(), stdout);
         return ExitOk;

@@ -1,5 +1,6 @@
 #include "common/ToolText.h"
 
+#include "params/ImageFields.h"
 #include "protocol/CommandTable.h"
 
 #include <algorithm>
@@ -48,6 +49,33 @@ std::string Mix(std::uint8_t v)
     return Format("%s%d", v & MixSignBit ? "-" : "", v & MixLevelMask);
 }
 
+// A settings command without its own rendering above: " Key=value" for each
+// field it carries (" Key.Member=value" for a record's members).
+std::string FieldsText(DspCommand command, const std::uint8_t* p)
+{
+    const CommandSpan* span = SpanOf(command);
+    if (!span)
+        return {};
+    DspParamsImage image{};
+    std::string text;
+    const int index = span->Indexed ? p[IndexAt] : 0;
+    if (index >= span->Count)
+        return {};
+    // The request's bytes back in their place in the block.
+    std::array<std::uint8_t, MaxPayloadLength> block{};
+    const std::size_t from = span->Indexed ? IndexedDataAt : 1;
+    std::copy_n(p + from, span->Length, block.begin() + std::ptrdiff_t(span->At + span->Length * std::size_t(index)));
+    for (const ImageField& f : ImageFields()) {
+        if (f.Command != command)
+            continue;
+        TakeField(f, block.data() + f.At, image);
+        for (int i = span->Indexed ? index : 0; i < (span->Indexed ? index + 1 : f.Count); ++i)
+            for (const FieldMember& m : f.Members)
+                text += Format(" %s%s%s=%d", f.Key, m.Key ? "." : "", m.Key ? m.Key : "", FieldValue(f, m, image, i));
+    }
+    return text;
+}
+
 } // namespace
 
 std::optional<std::uint8_t> ParseCommand(std::string_view text)
@@ -64,15 +92,13 @@ std::optional<std::uint8_t> ParseCommand(std::string_view text)
 
 const char* FilterTypeName(std::uint8_t flags)
 {
-    static constexpr const char* names[] = {"LowPass", "HighPass", "Bell", "LowShelf", "HighShelf", "BandPass", "Notch"};
     const unsigned type = flags & FlagTypeMask;
-    return type < std::size(names) ? names[type] : "Unknown";
+    return type < FilterTypeTexts.size() ? FilterTypeTexts[type].Token : "Unknown";
 }
 
 const char* ChannelName(EqChannel channel)
 {
-    static constexpr const char* names[] = {"MIC", "MUSIC", "EFFECT", "MAIN", "CENTER", "SUB", "SRS"};
-    return names[std::size_t(channel)];
+    return EqChannelName(channel);
 }
 
 EqChannel ChannelOfBand(int k)
@@ -188,6 +214,7 @@ std::string DescribeRequest(const std::uint8_t* report, std::size_t size)
         text += Format(" first=%u count=%u", p[RunFirstAt], p[RunCountAt]);
         break;
     default:
+        text += FieldsText(DspCommand(p[0]), p);
         break;
     }
     return text;
