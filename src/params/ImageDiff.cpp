@@ -24,14 +24,42 @@ struct Field {
     std::string Name() const { return What.empty() ? Owner : Owner + " " + What; }
 };
 
-// The order the commands of changed settings go out in; System, last, carries
-// the fields of the System block's commands too.
+// The order the commands of changed settings go out in; System carries the
+// fields of the System block's commands too. A command not named here goes
+// out after these, in the table's order.
 constexpr DspCommand SendOrder[]{DspCommand::MasterVolume, DspCommand::MaxVolume, DspCommand::Mute,
                                  DspCommand::Delay,        DspCommand::Pitch,     DspCommand::Fbx,
                                  DspCommand::Input,        DspCommand::NoiseGate, DspCommand::OutputMix,
                                  DspCommand::Dynamics,     DspCommand::Echo,      DspCommand::Reverb,
                                  DspCommand::System};
+
+struct Sequence {
+    std::array<DspCommand, CommandTable.size()> Commands{};
+    std::size_t Count = 0;
+
+    constexpr std::size_t Slot(DspCommand c) const
+    {
+        return std::size_t(std::find(Commands.begin(), Commands.begin() + std::ptrdiff_t(Count), c) - Commands.begin());
+    }
+    constexpr void Add(DspCommand c)
+    {
+        if (Slot(c) == Count)
+            Commands[Count++] = c;
+    }
+};
+
+constexpr Sequence SendSequence = [] {
+    Sequence s;
+    for (DspCommand c : SendOrder)
+        s.Add(c);
+    for (const ImageField& f : ImageFields())
+        s.Add(f.Command);
+    return s;
+}();
+
 constexpr std::size_t MaxElements = 8;
+static_assert(std::ranges::all_of(ImageFields(), [](const ImageField& f) { return std::size_t(f.Count) <= MaxElements; }),
+              "an indexed command's elements fit the table of due sends");
 
 // The members of an element in the compare window's order: the named ones in
 // wire order, then the spare words, then the spare bytes.
@@ -218,10 +246,8 @@ std::string DescribeChange(const DspParamsImage& before, const DspParamsImage& a
 bool SendChanges(const DspParamsImage& box)
 {
     const DspParamsImage& to = DspParams;
-    auto slot = [](DspCommand c) {
-        return std::size_t(std::find(std::begin(SendOrder), std::end(SendOrder), c) - std::begin(SendOrder));
-    };
-    std::array<std::array<bool, MaxElements>, std::size(SendOrder)> due{};
+    auto slot = [](DspCommand c) { return SendSequence.Slot(c); };
+    std::array<std::array<bool, MaxElements>, CommandTable.size()> due{};
     for (const Field& f : Fields())
         if (!f.Band && !Same(f, box, to))
             due[slot(f.Command)][std::size_t(f.Index)] = true;
@@ -232,9 +258,9 @@ bool SendChanges(const DspParamsImage& box)
         for (const ImageField& f : ImageFields())
             if (f.Block == ImageBlock::System && f.Command != DspCommand::System)
                 due[slot(f.Command)] = {};
-    for (std::size_t g = 0; g < std::size(SendOrder); ++g)
+    for (std::size_t g = 0; g < SendSequence.Count; ++g)
         for (std::size_t i = 0; i < MaxElements; ++i)
-            if (due[g][i] && !SendFieldCommand(SendOrder[g], std::uint8_t(i)))
+            if (due[g][i] && !SendFieldCommand(SendSequence.Commands[g], std::uint8_t(i)))
                 return false;
 
     for (int k = 0; k < BandTotal;) {
