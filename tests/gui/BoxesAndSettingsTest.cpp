@@ -4,9 +4,9 @@
 #include "support/GuiHarness.h"
 
 #include "app/Settings.h"
-#include "device/InProcessBox.h"
 #include "device/platform/DeviceWatcher.h"
 #include "params/BoxLink.h"
+#include "sim/InProcessBox.h"
 
 #include <QCheckBox>
 #include <QDir>
