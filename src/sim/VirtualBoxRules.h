@@ -3,7 +3,7 @@
 // first byte: a settings write stores its bytes where its fields sit, every
 // other command has a rule of its own.
 
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <cstddef>
 #include <cstdint>
