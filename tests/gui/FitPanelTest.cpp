@@ -254,7 +254,7 @@ private slots:
         WriteHeadphone(dir.filePath("headphone.txt"));
         TFitPanel* panel = Open();
         QVERIFY(panel);
-        panel->ChooseFile = [this](const QString&) { return dir.filePath("headphone.txt"); };
+        h.Form().Files().Choose = [this](const FileQuestion&) { return dir.filePath("headphone.txt"); };
         Click(panel, "FitMeasurementFile");
         auto* limit = In<QDoubleSpinBox>(panel, "FitMaxLevelDrop");
         QCOMPARE(limit->text(), QString("Unlimited"));
