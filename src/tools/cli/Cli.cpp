@@ -51,7 +51,7 @@ int RunCommandLine(Context& cx, int argc, const char* const* argv)
         CLI::App* command = app.add_subcommand(c->Name);
         command->allow_extras();
         command->add_option("free", given.Free);
-        Declare(*command, c->Options, given);
+        Declare(*command, c->OptionList(), given);
         commands.emplace_back(command, c);
     }
     app.add_subcommand("help")->allow_extras();
@@ -104,6 +104,8 @@ int RunCommandLine(Context& cx, int argc, const char* const* argv)
     given.Parsed = app.get_subcommand(c->Name);
     if (const std::vector<std::string> rest = given.Parsed->remaining(); !rest.empty())
         return UsageError(cx, Usage(*c), Unexpected(rest.front(), "argument"));
+    if (const int refused = CheckWords(cx, given))
+        return refused;
     UserInterface* before = SetUserInterface(&cx.Ui);
     const int status = c->Run(cx, given);
     SetUserInterface(before);

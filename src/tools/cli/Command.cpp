@@ -97,7 +97,7 @@ std::string Usage(const Command& command)
 {
     std::string usage;
     const std::string call = std::string(Program) + " " + command.Name;
-    for (const std::string& form : Forms(command.Options, Synopsis, false))
+    for (const std::string& form : Forms(command.OptionList(), Synopsis, false))
         usage += Joined((usage.empty() ? "Usage: " : "       ") + call, form) + "\n";
     usage += "\n";
     usage += command.Description;
@@ -116,9 +116,9 @@ std::string MainUsage()
     usage += Intro;
     usage += "\nCommands:\n";
     for (const Command* c : Commands()) {
-        const std::vector<std::string> forms = Forms(c->Options, Brief, false);
+        const std::vector<std::string> forms = Forms(c->OptionList(), Brief, false);
         for (std::size_t n = 0; n < forms.size(); ++n)
-            usage += Row(Joined(c->Name, forms[n]) + (c->MoreOptions ? " [options]" : ""), c->Summaries[n]);
+            usage += Row(Joined(c->Name, forms[n]) + (c->MoreOptions ? " [options]" : ""), c->Summaries.begin()[n]);
     }
     usage += "\nOptions:\n";
     for (const Option& o : Globals)
@@ -128,6 +128,17 @@ std::string MainUsage()
 }
 
 int Refuse(Context& cx, const Arguments& a, const std::string& what) { return UsageError(cx, Usage(*a.Of), what); }
+
+int CheckWords(Context& cx, const Arguments& a)
+{
+    const int most = a.Of->MostWords;
+    if (most >= 0 && a.Free.size() > std::size_t(most))
+        return Refuse(cx, a, "unexpected argument '" + a.Free[std::size_t(most)] + "'");
+    for (const Option& o : a.Of->Options)
+        if ((o.Shown & Needed) && a.Value(o.Long).empty())
+            return Refuse(cx, a, std::string(a.Of->Name) + " needs " + Word(o, false));
+    return ExitOk;
+}
 
 const std::string& Arguments::Value(const std::string& option) const
 {

@@ -7,6 +7,7 @@
 
 #include "Context.h"
 
+#include <initializer_list>
 #include <map>
 #include <span>
 #include <string>
@@ -27,6 +28,7 @@ enum Show : unsigned {
     Either = 16,   // one bracket with the element before it: [A | B]
     Break = 32,    // starts a new line of the usage, under the first word
     NewForm = 64,  // starts another way to call the command (another usage line)
+    Needed = 128,  // the command is refused without it, before it runs
 };
 
 // A word of the command line: a free argument (Long is null: Value names it)
@@ -57,19 +59,29 @@ struct Arguments {
     std::map<std::string, bool> Flags;
 };
 
+// Each command's file defines one, by designated initializers; the lists
+// live as long as the command, a constant of the program.
 struct Command {
-    const char* Name;
-    std::span<const Option> Options; // in the order the usage shows them
+    const char* Name = nullptr;
     // The overview's text for each way to call the command (one per form).
-    std::span<const char* const> Summaries;
+    std::initializer_list<const char*> Summaries{};
     // The overview ends the command's line with "[options]": it leaves some out.
-    bool MoreOptions;
-    const char* Description; // under the usage line(s), up to the options table
-    int (*Run)(Context& cx, const Arguments& a);
+    bool MoreOptions = false;
+    std::initializer_list<Option> Options{}; // in the order the usage shows them
+    // The most free words it takes; more are refused before it runs. -1: it checks them itself.
+    int MostWords = -1;
+    const char* Description = nullptr; // under the usage line(s), up to the options table
+    int (*Run)(Context& cx, const Arguments& a) = nullptr;
+
+    std::span<const Option> OptionList() const { return {Options.begin(), Options.size()}; }
 };
 
 // Says what is wrong with the command line and shows the command's usage; ExitUsage.
 int Refuse(Context& cx, const Arguments& a, const std::string& what);
+
+// What every command refuses before it runs: more free words than it takes,
+// a needed option left out. ExitOk, or the exit status of the refusal.
+int CheckWords(Context& cx, const Arguments& a);
 
 // The command's --help: its usage line(s), the description and the table.
 std::string Usage(const Command& command);

@@ -4,9 +4,9 @@
 
 namespace ktv::cli {
 
-bool FileAndChannel(Context& cx, const Arguments& a, const char* noFile, std::optional<EqChannel>& channel,
-                    int& status)
+int FileAndChannel(Context& cx, const Arguments& a, const char* noFile, EqChannel& into)
 {
+    std::optional<EqChannel> channel;
     std::string why;
     if (a.Free.size() > 1)
         why = "unexpected argument '" + a.Free[1] + "'";
@@ -14,10 +14,10 @@ bool FileAndChannel(Context& cx, const Arguments& a, const char* noFile, std::op
         why = "unknown channel '" + a.Value("--channel") + "'";
     else if (a.Free.empty() || !channel)
         why = a.Free.empty() ? noFile : "--channel NAME is needed";
-    if (why.empty())
-        return true;
-    status = Refuse(cx, a, why);
-    return false;
+    if (!why.empty())
+        return Refuse(cx, a, why);
+    into = *channel;
+    return ExitOk;
 }
 
 } // namespace ktv::cli

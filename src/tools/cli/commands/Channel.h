@@ -5,9 +5,11 @@
 
 namespace ktv::cli {
 
-// The one file and the channel the command works on; a refusal is
-// reported and its exit status left in `status`.
-bool FileAndChannel(Context& cx, const Arguments& a, const char* noFile, std::optional<EqChannel>& channel,
-                    int& status);
+// The channel these commands work on, by name.
+constexpr Option ChannelOption{nullptr, "--channel", "NAME", Synopsis | Brief};
+
+// Checks that the command was given one file and a channel, which it puts
+// in `channel`; ExitOk, or the exit status of the refusal it reported.
+int FileAndChannel(Context& cx, const Arguments& a, const char* noFile, EqChannel& channel);
 
 } // namespace ktv::cli

@@ -10,39 +10,37 @@ namespace {
 
 void PrintJson(Context& cx, const DspParamsImage& image) { std::fputs(PresetJson(image).c_str(), cx.Out); }
 
-int Run(Context& cx, const Arguments& a)
-{
-    const bool box = a.Flag("--box");
-    if (a.Free.size() != (box ? 0u : 1u))
-        return Refuse(cx, a, "dump needs exactly one FILE.dap, or --box");
-    if (box) {
-        LoadDefaults();
-        return WithBox(cx, [&] {
-            if (!ReadAllFromDevice()) {
-                Ui().ShowMessage("Read dsp fault!");
-                return ExitFailed;
-            }
-            PrintJson(cx, DspParams);
-            return ExitOk;
-        });
-    }
-    DspParamsImage image;
-    if (!LoadFileAsStored(cx, a.Free[0], image))
-        return ExitUsage;
-    PrintJson(cx, image);
-    return ExitOk;
-}
-
-constexpr Option Options[] = {Free("FILE.dap"), {nullptr, "--box", nullptr, Synopsis | Brief | NewForm}};
-constexpr const char* Summaries[] = {"print the preset as JSON (no box needed)", "print the box's state as JSON"};
-
 } // namespace
 
 extern const Command DumpCommand{
-    "dump", Options, Summaries, false,
-    "Prints the preset, or with --box the state read from the box, as JSON on\n"
-    "stdout: every field by its name, and the 39 bands with channel, type, Fc,\n"
-    "Q, gain and on/off. A file needs no box; --box writes no file.\n",
-    Run};
+    .Name = "dump",
+    .Summaries = {"print the preset as JSON (no box needed)", "print the box's state as JSON"},
+    .Options = {Free("FILE.dap"), {nullptr, "--box", nullptr, Synopsis | Brief | NewForm}},
+    .Description = R"(Prints the preset, or with --box the state read from the box, as JSON on
+stdout: every field by its name, and the 39 bands with channel, type, Fc,
+Q, gain and on/off. A file needs no box; --box writes no file.
+)",
+    .Run = [](Context& cx, const Arguments& a) {
+        const bool box = a.Flag("--box");
+        if (a.Free.size() != (box ? 0u : 1u))
+            return Refuse(cx, a, "dump needs exactly one FILE.dap, or --box");
+        if (box) {
+            LoadDefaults();
+            return WithBox(cx, [&] {
+                if (!ReadAllFromDevice()) {
+                    Ui().ShowMessage("Read dsp fault!");
+                    return ExitFailed;
+                }
+                PrintJson(cx, DspParams);
+                return ExitOk;
+            });
+        }
+        DspParamsImage image;
+        if (!LoadFileAsStored(cx, a.Free[0], image))
+            return ExitUsage;
+        PrintJson(cx, image);
+        return ExitOk;
+    },
+};
 
 } // namespace ktv::cli
