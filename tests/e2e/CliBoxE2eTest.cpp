@@ -1,6 +1,5 @@
 #include "CliTestSupport.h"
 #include "core/TestSupport.h"
-#include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
 #include "dsp/StepTables.h"
 #include "interop/FilterImport.h"

@@ -8,8 +8,6 @@
 #include "common/ToolText.h"
 #include "core/TestSupport.h"
 #include "device/HidPro.h"
-#include "device/InProcessBox.h"
-#include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
 #include "dsp/StepTables.h"
 #include "interop/FilterImport.h"
@@ -17,6 +15,8 @@
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
+#include "sim/InProcessBox.h"
+#include "sim/VirtualBox.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
