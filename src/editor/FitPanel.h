@@ -77,6 +77,7 @@ private:
     QDoubleSpinBox* high_ = nullptr;
     QDoubleSpinBox* boost_ = nullptr;
     QDoubleSpinBox* cut_ = nullptr;
+    QDoubleSpinBox* levelDrop_ = nullptr; // its lowest value: unlimited
     std::array<QCheckBox*, 7> use_{};
     QPushButton* fit_ = nullptr;
     QPushButton* apply_ = nullptr;

@@ -24,7 +24,10 @@ extern const Command FitCommand{
          "frequency range in Hz (default 40-16000; SUB 20-250)"},
         {nullptr, "--max-boost", "DB", Synopsis | Optional | Table, "largest boost, 0..12 (default 0: cuts only)"},
         {nullptr, "--max-cut", "DB", Synopsis | Optional | Table, "largest cut, -24..0 (default -12)"},
-        {nullptr, "--preset", "IN.dap", Synopsis | Optional | Table, "start from this preset instead of the defaults"},
+        {nullptr, "--max-level-drop", "DB", Synopsis | Optional | Table,
+         "the most the fit may lower the channel's level (default:\nno limit; a cuts-only fit of a headphone can cost 8 dB)"},
+        {nullptr, "--preset", "IN.dap", Synopsis | Optional | Break | Table,
+         "start from this preset instead of the defaults"},
         {"-o", "--output", "OUT.dap", Synopsis | Brief},
     },
     .Description = R"(Fits the bands of the channel (NAME: MIC, MUSIC, EFFECT, MAIN, CENTER, SUB,
@@ -62,7 +65,8 @@ and largest, around the mean level, over the range). No box is needed.
             double* Value;
         } numbers[] = {{"--tilt", &target.TiltDbPerOctave},
                        {"--max-boost", &options.MaxBoostDb},
-                       {"--max-cut", &options.MaxCutDb}};
+                       {"--max-cut", &options.MaxCutDb},
+                   {"--max-level-drop", &options.MaxLevelDropDb}};
         for (const auto& n : numbers) {
             if (!a.Given(n.Option))
                 continue;
