@@ -43,6 +43,44 @@ for o in $box_options; do
     grep -qF -- "${o//-/\\-}" "$man/ktvtune-box.1" || fail "ktvtune-box.1 lacks the option '$o'"
 done
 
+# Each command against its own --help: every option its usage names is
+# completed after the command, every option completed there is one the
+# command takes, and the manual page heads the command with its usage line
+# or with its line in the overview (without "[options]").
+render_man() { # a .B/.BI/.BR line as the page shows it
+    sed -E 's/^\.[BIR]+ //; s/\\f[RBI]//g; s/\\-/-/g; s/"//g; s/  +/ /g; s/ +$//' <<<"$1"
+}
+man_headings=$(sed -n '/^\.SH COMMANDS/,/^\.SH [^C]/p' "$man/ktvtune-cli.1" | awk 'prev == ".TP" {print} {prev = $0}')
+empty=$(mktemp -d) cli_path=$(realpath "$cli")
+for c in $(awk '!seen[$0]++' <<<"$commands"); do
+    help=$("$cli" "$c" --help)
+    synopsis=$(sed '/^$/q' <<<"$help")
+    usage_forms=$(awk '/^$/ {exit} /^(Usage:|      ) ktvtune-cli / {if (f != "") print f; sub(/^(Usage:| +) ktvtune-cli /, ""); f = $0; next} {gsub(/^ +/, ""); f = f " " $0} END {if (f != "") print f}' <<<"$synopsis")
+    brief_forms=$(sed -n '/^Commands:/,/^$/p' <<<"$usage" | awk -v c="$c" '$1 == c {sub(/^  /, ""); sub(/  +.*$/, ""); sub(/ \[options\]$/, ""); print}')
+    named=$( { grep -v '^$' <<<"$synopsis"; grep -E '^  -' <<<"$help"; } | grep -oE -- '(^|[ ,[|])--?[a-z][a-z-]*' | tr -d ' ,[|' | sort -u)
+    offered=$(complete_line "$c" "-")
+    for o in $named; do
+        [[ " $offered " == *" $o "* ]] || fail "'$c --help' names '$o', the completion of '$c -' lacks it (offers: $offered)"
+    done
+    for o in $offered; do
+        err=$(cd "$empty" && XDG_RUNTIME_DIR=$empty XDG_DATA_HOME=$empty "$cli_path" "$c" "$o" x y z 2>&1 >/dev/null)
+        [[ $err != *"unknown option '$o'"* ]] || fail "the completion offers '$o' after '$c', which $c does not take"
+    done
+    headings=$(while IFS= read -r line; do
+        h=$(render_man "$line")
+        [ "${h%% *}" == "$c" ] && echo "$h"
+    done <<<"$man_headings")
+    n=0
+    while IFS= read -r heading; do
+        n=$((n + 1))
+        want_usage=$(sed -n "${n}p" <<<"$usage_forms") want_brief=$(sed -n "${n}p" <<<"$brief_forms")
+        [ "$heading" == "$want_usage" ] || [ "$heading" == "$want_brief" ] ||
+            fail "ktvtune-cli.1 heads '$c' with '$heading', not '$want_usage' or '$want_brief'"
+    done <<<"$headings"
+    [ "$n" -eq "$(wc -l <<<"$usage_forms")" ] || fail "ktvtune-cli.1 has $n headings for '$c', its usage $(wc -l <<<"$usage_forms")"
+done
+rm -rf "$empty"
+
 # Words offered in each position.
 cases=(
     "st|store "

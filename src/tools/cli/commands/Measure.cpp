@@ -1,0 +1,110 @@
+// measure: the room's response by a sweep through the sound card.
+
+#include "../Command.h"
+
+#include "measure/Measure.h"
+#include "measure/portaudio/PortAudioDevice.h"
+
+#include <cmath>
+
+namespace ktv::cli {
+
+extern const Command MeasureCommand{
+    .Name = "measure",
+    .Summaries = {"measure the room with a sweep through the sound card"},
+    .MoreOptions = true,
+    .Options = {
+        {"-o", "--output", "OUT.txt", Synopsis | Brief | Needed},
+        {nullptr, "--out", "DEVICE", Synopsis | Optional},
+        {nullptr, "--in", "DEVICE", Synopsis | Optional},
+        {nullptr, "--level", "DBFS", Synopsis | Optional},
+        {nullptr, "--length", "SECONDS", Synopsis | Optional | Break},
+        {nullptr, "--range", "LO-HI", Synopsis | Optional},
+        {nullptr, "--calibration", "FILE", Synopsis | Optional},
+        {nullptr, "--average", "N", Synopsis | Optional | Break},
+        {nullptr, "--gate", "MS", Synopsis | Optional},
+    },
+    .MostWords = 0,
+    .Description = R"(Plays a sine sweep on the output (default: the system's), records the
+microphone on the input, and writes the room's response to OUT.txt as
+REW text, which 'fit' and the window read. --level is the sweep's peak
+(default -20 dBFS), --length 1..10 s (default 3), --range the sweep's
+range (default 20-20000 Hz), --calibration the microphone's calibration
+file, --average N measures N positions and averages them (on a terminal
+it waits for Enter between them), --gate the window after the impulse
+(default 500 ms). Device names are those 'ktvtune-cli devices' lists.
+)",
+    .Run = [](Context& cx, const Arguments& a) {
+        const std::string& out = a.Value("--output");
+        measure::MeasureSettings s;
+        s.OutName = a.Value("--out");
+        s.InName = a.Value("--in");
+        const auto number = [&](const char* option, double& into) {
+            if (!a.Given(option))
+                return true;
+            const auto v = ParseNumber(a.Value(option));
+            if (!v)
+                return false;
+            into = *v;
+            return true;
+        };
+        double positions = 1;
+        if (!number("--level", s.Sweep.LevelDbfs) || !number("--length", s.Sweep.Seconds) ||
+            !number("--gate", s.GateMs) || !number("--average", positions))
+            return Refuse(cx, a, "--level, --length, --gate and --average take numbers");
+        if (positions != std::floor(positions) || positions < 1 || positions > 64)
+            return Refuse(cx, a, "--average takes a whole number of positions, 1..64");
+        s.Positions = int(positions);
+        if (!(s.GateMs >= 10 && s.GateMs <= 5000))
+            return Refuse(cx, a, "--gate must be 10..5000 ms");
+        if (a.Given("--range")) {
+            const std::string& range = a.Value("--range");
+            const auto dash = range.find('-');
+            const auto lo = ParseNumber(range.substr(0, dash));
+            const auto hi = dash == std::string::npos ? std::nullopt : ParseNumber(range.substr(dash + 1));
+            if (!lo || !hi)
+                return Refuse(cx, a, "--range takes LO-HI in Hz, as 20-20000");
+            s.Sweep.LoHz = *lo;
+            s.Sweep.HiHz = *hi;
+        }
+        std::string why;
+        if (!measure::CheckSweepPlan(s.Sweep, &why))
+            return Refuse(cx, a, why);
+        if (a.Given("--calibration")) {
+            measure::Calibration cal;
+            if (!measure::ReadCalibrationFile(a.Value("--calibration"), cal, &why)) {
+                cx.Say("ktvtune-cli: %s\n", why.c_str());
+                return ExitUsage;
+            }
+            s.Cal = cal;
+        }
+        measure::PortAudioDevice audio;
+        measure::Response r;
+        const bool ok = measure::MeasureSweep(audio, s, r, &why, [&](int p) {
+            cx.Say("Move the microphone to position %d%s\n", p + 1, cx.Terminal ? " and press Enter." : ".");
+            if (cx.Terminal) {
+                int c;
+                while ((c = std::getc(cx.In)) != '\n' && c != EOF) {
+                }
+            }
+            return true;
+        });
+        if (!ok) {
+            cx.Say("ktvtune-cli: %s\n", why.c_str());
+            return ExitFailed;
+        }
+        const std::string note = "Sweep " + Decimal(s.Sweep.LoHz, 0) + "-" + Decimal(s.Sweep.HiHz, 0) + " Hz, " +
+                                 Decimal(s.Sweep.Seconds, 1) + " s, " + Decimal(s.Sweep.LevelDbfs, 1) + " dBFS, gate " +
+                                 Decimal(s.GateMs, 0) + " ms" +
+                                 (s.Positions > 1 ? ", " + std::to_string(s.Positions) + " positions averaged" : "");
+        std::FILE* f = std::fopen(out.c_str(), "wb");
+        const std::string text = measure::RewText(r, note);
+        if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
+            cx.Say("ktvtune-cli: cannot write %s\n", out.c_str());
+            return ExitUsage;
+        }
+        return ExitOk;
+    },
+};
+
+} // namespace ktv::cli
