@@ -3,17 +3,20 @@
 // shows a .dap as JSON. Messages and status texts are the window's, on stderr.
 
 #include "base/UserInterface.h"
+#include "common/Console.h"
 #include "common/ToolText.h"
 #include "device/HidPro.h"
-#include "device/platform/LinuxHidPlatform.h"
+#include "device/platform/SystemHidPlatform.h"
 #include "device/platform/PlatformHelpers.h"
 #include "dsp/StepTables.h"
 #include "fit/Fit.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
+#ifndef KTV_CLI_NO_SOUND
 #include "measure/Measure.h"
 #include "measure/portaudio/PortAudioDevice.h"
+#endif
 #include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
@@ -112,9 +115,9 @@ public:
 ConsoleUi ui;
 std::string wantedBox; // --device; empty: the first box
 
-LinuxHidPlatform& Platform()
+SystemHidPlatform& Platform()
 {
-    static LinuxHidPlatform platform;
+    static SystemHidPlatform platform;
     return platform;
 }
 
@@ -791,6 +794,15 @@ constexpr const char* DevicesUsage =
     "Lists the audio devices by the names 'measure' takes, marking inputs,\n"
     "outputs and the system's defaults.\n";
 
+#ifdef KTV_CLI_NO_SOUND
+int NoSound(const Arguments&)
+{
+    std::fprintf(stderr, "ktvtune-cli: measuring is not part of this build (no sound card support)\n");
+    return ExitFailed;
+}
+constexpr auto RunDevices = NoSound;
+constexpr auto RunMeasure = NoSound;
+#else
 int RunDevices(const Arguments& a)
 {
     if (!a.Free.empty())
@@ -883,6 +895,7 @@ int RunMeasure(const Arguments& a)
     }
     return ExitOk;
 }
+#endif
 
 // The options each command takes besides its free arguments.
 enum Takes : unsigned {
@@ -970,6 +983,7 @@ std::string Unexpected(const std::string& arg, const char* word)
 
 int main(int argc, char** argv)
 {
+    tools::PrepareConsole(argc, argv);
     // Fresh for every call: the fuzz target runs main many times in one process.
     ui.Quiet = ui.ShownMessage = false;
     wantedBox.clear();
