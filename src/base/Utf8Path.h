@@ -9,9 +9,15 @@
 
 namespace ktv {
 
+// Empty (a path nothing opens) when `utf8` is not valid UTF-8 where the
+// system's names are UTF-16.
 inline std::filesystem::path Utf8Path(std::string_view utf8)
 {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    try {
+        return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    } catch (const std::filesystem::filesystem_error&) {
+        return {};
+    }
 }
 
 } // namespace ktv
