@@ -2,6 +2,7 @@
 #include "editor/ReasonTexts.h"
 
 #include "dsp/Filter.h"
+#include "editor/FileDialogs.h"
 #include "editor/Peqa.h"
 #include "interop/Measurement.h"
 #include "params/Commands.h"
@@ -12,7 +13,6 @@
 #include <QCoreApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -47,7 +47,8 @@ QVector<double> ToVector(const std::vector<double>& v) { return QVector<double>(
 
 } // namespace
 
-TFitPanel::TFitPanel(TFormPEQA* editor, QWidget* parent) : QWidget(parent, Qt::Tool), editor_(editor)
+TFitPanel::TFitPanel(TFormPEQA* editor, FileDialogs& files, QWidget* parent)
+    : QWidget(parent, Qt::Tool), editor_(editor), files_(files)
 {
     setObjectName("FitPanel");
     setWindowTitle(tr("Fit to measurement"));
@@ -208,11 +209,10 @@ void TFitPanel::ShowChannel()
     }
 }
 
-std::optional<Measurement> TFitPanel::ReadFile(const QString& caption, QLabel* name)
+std::optional<Measurement> TFitPanel::ReadFile(const QString& purpose, const QString& caption, QLabel* name)
 {
-    const QString path = ChooseFile ? ChooseFile(caption)
-                                    : QFileDialog::getOpenFileName(this, caption, QString(),
-                                                                   tr("Measurements (*.txt *.frd *.csv);;All files (*)"));
+    const QString path =
+        files_.Open(purpose, caption, tr("Measurements (*.txt *.frd *.csv);;All files (*)"), nullptr, this);
     if (path.isEmpty())
         return std::nullopt;
     Measurement m;
@@ -227,7 +227,7 @@ std::optional<Measurement> TFitPanel::ReadFile(const QString& caption, QLabel* n
 
 void TFitPanel::MeasurementFileClick()
 {
-    if (auto m = ReadFile(tr("Measurement"), measurementName_)) {
+    if (auto m = ReadFile("FitMeasurement", tr("Measurement"), measurementName_)) {
         SetMeasurement(std::move(m->Hz), std::move(m->Db));
         errors_->clear();
     }
@@ -235,7 +235,7 @@ void TFitPanel::MeasurementFileClick()
 
 void TFitPanel::TargetFileClick()
 {
-    if (auto m = ReadFile(tr("Target curve"), targetName_)) {
+    if (auto m = ReadFile("FitTarget", tr("Target curve"), targetName_)) {
         curve_ = {FitTargetKind::Curve, 0.0, std::move(m->Hz), std::move(m->Db)};
         errors_->clear();
         Invalidate();

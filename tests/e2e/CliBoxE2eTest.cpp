@@ -1,5 +1,4 @@
 #include "core/TestSupport.h"
-#include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
 #include "dsp/StepTables.h"
 #include "interop/FilterImport.h"
@@ -7,6 +6,7 @@
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
+#include "sim/VirtualBox.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -78,7 +78,7 @@ class FitPanelTest : public QObject {
         action->trigger();
         TFitPanel* panel = h.Form().FitPanel();
         if (panel)
-            panel->ChooseFile = [this](const QString&) { return dir.filePath("room.txt"); };
+            h.Form().Files().Choose = [this](const FileQuestion&) { return dir.filePath("room.txt"); };
         return panel;
     }
     template <class T> T* In(TFitPanel* panel, const char* name) { return panel->findChild<T*>(name); }
@@ -281,7 +281,7 @@ private slots:
         QVERIFY(!panel->Result());
 
         std::ofstream(dir.filePath("bad.txt").toStdString()) << "Freq SPL\n1000 80\n500 80\n";
-        panel->ChooseFile = [this](const QString&) { return dir.filePath("bad.txt"); };
+        h.Form().Files().Choose = [this](const FileQuestion&) { return dir.filePath("bad.txt"); };
         Click(panel, "FitTargetFile");
         QVERIFY(In<QLabel>(panel, "FitErrors")->text().startsWith("bad.txt cannot be used: "));
         QVERIFY(h.TakeRequests().empty());

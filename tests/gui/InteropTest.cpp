@@ -110,10 +110,10 @@ private slots:
         QVERIFY(h.Form().findChild<QWidget*>("ImportReportDialog")->isVisible());
 
         // The import is one step: one undo brings the channel back.
-        h.Form().Undo1Click();
+        h.Form().Changes().Undo1Click();
         for (int k = 0; k < 7; ++k)
             QCOMPARE(Band(k).Fc, float(DefaultFcTable[std::size_t(k)]));
-        h.Form().Redo1Click();
+        h.Form().Changes().Redo1Click();
         QCOMPARE(Band(0).Fc, 63.2f);
 
         h.SelectTab(3); // MAIN: bands 14..18

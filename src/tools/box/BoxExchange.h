@@ -4,7 +4,7 @@
 // from holding the box for the others. BoxServer.cpp (sockets) and
 // BoxServerWindows.cpp (named pipes) each carry the messages.
 
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <cstddef>
 #include <cstdint>

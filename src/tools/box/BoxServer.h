@@ -6,7 +6,7 @@
 // On Windows the socket is a message-mode named pipe with one instance per
 // client, and a file box-NAME.sock in the folder marks it (WindowsPipes.h).
 
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <chrono>
 #include <cstdint>
