@@ -87,8 +87,10 @@ session() {
 mkdir -p "$work/linux/run" && chmod 700 "$work/linux/run"
 XDG_RUNTIME_DIR="$work/linux/run" XDG_DATA_HOME="$work/linux/data" \
   session linux "$linux/src/tools/box/ktvtune-box" "$linux/src/tools/cli/ktvtune-cli"
-LOCALAPPDATA="Z:${work//\//\\}\\windows\\local" \
-  session windows "$wine $windows/src/tools/box/ktvtune-box.exe" "$wine $windows/src/tools/cli/ktvtune-cli.exe"
+# Wine sets LOCALAPPDATA from the prefix's profile, whatever the Unix
+# environment says: the box's folder and the journal are the prefix's own
+# (the caller's private WINEPREFIX).
+session windows "$wine $windows/src/tools/box/ktvtune-box.exe" "$wine $windows/src/tools/cli/ktvtune-cli.exe"
 
 failed=0
 same() { # same LABEL A B
