@@ -1,4 +1,5 @@
 #include "interop/FilterText.h"
+#include "base/Utf8Path.h"
 #include "interop/TextDecode.h"
 
 #include "dsp/Filter.h"
@@ -359,7 +360,7 @@ bool ReadFilterFile(const std::string& path, FilterFile& out, std::string* why)
             *why = std::move(text);
         return false;
     };
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(Utf8Path(path), std::ios::binary);
     if (!file)
         return refuse("Cannot open " + path + ".");
     std::string bytes;
