@@ -13,6 +13,8 @@ namespace {
     QT_TRANSLATE_NOOP("ktv::Core", "no usb device 2"),
     QT_TRANSLATE_NOOP("ktv::Core", "The DSP box was found but cannot be opened: permission denied.\n"
                                    "Install the udev rule 70-ktvtune.rules (see README), then plug the box in again."),
+    QT_TRANSLATE_NOOP("ktv::Core", "The DSP box was found but cannot be opened: access denied.\n"
+                                   "Close any other program that uses the box, then plug the box in again."),
     QT_TRANSLATE_NOOP("ktv::Core", "Write:ok!"),
     QT_TRANSLATE_NOOP("ktv::Core", "Write:error!"),
     QT_TRANSLATE_NOOP("ktv::Core", "ReadFile:error!"),

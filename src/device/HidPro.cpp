@@ -67,8 +67,15 @@ void HidPro::OpenDevice()
     if (!Opened && platform_->LastError() == PlatformError::AccessDenied) {
         // Without this the user sees only "Connect:no!" and cannot tell a
         // missing box from a missing permission.
+#ifdef _WIN32
+        // Windows needs no rule: the box is held by another program, or it
+        // is another user's virtual box.
+        Ui().ShowMessage("The DSP box was found but cannot be opened: access denied.\n"
+                         "Close any other program that uses the box, then plug the box in again.");
+#else
         Ui().ShowMessage("The DSP box was found but cannot be opened: permission denied.\n"
                          "Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.");
+#endif
     }
 }
 

@@ -1,5 +1,6 @@
 #include "interop/FilterText.h"
 #include "interop/FilterDialects.h"
+#include "base/Utf8Path.h"
 #include "interop/TextDecode.h"
 
 #include "dsp/Filter.h"
@@ -356,7 +357,7 @@ bool ReadFilterFile(const std::string& path, FilterFile& out, std::string* why)
             *why = std::move(text);
         return false;
     };
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(Utf8Path(path), std::ios::binary);
     if (!file)
         return refuse("Cannot open " + path + ".");
     std::string bytes;

@@ -1,4 +1,5 @@
 #include "interop/Measurement.h"
+#include "base/Utf8Path.h"
 #include "interop/TextDecode.h"
 
 #include <charconv>
@@ -140,7 +141,7 @@ bool ParseMeasurementText(std::string_view text, Measurement& out, std::string* 
 
 bool ReadMeasurementFile(const std::string& path, Measurement& out, std::string* why)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(Utf8Path(path), std::ios::binary);
     if (!file)
         return Refuse(why, "Cannot open " + path + ".");
     std::string bytes;

@@ -132,6 +132,11 @@ TEST(Measurement, ReadsAFileAndRefusesAMissingOne)
     EXPECT_FALSE(ReadMeasurementFile(path.string(), m, &why));
     EXPECT_NE(why.find("Cannot open"), std::string::npos) << why;
     EXPECT_FALSE(ReadMeasurementFile(std::filesystem::temp_directory_path().string(), m, &why));
+    // A name that is no UTF-8 is a file that cannot be opened, not an end
+    // of the program (Windows converts names to UTF-16).
+    why.clear();
+    EXPECT_FALSE(ReadMeasurementFile("\xff\xfe-no-name.txt", m, &why));
+    EXPECT_NE(why.find("Cannot open"), std::string::npos) << why;
 }
 
 } // namespace

@@ -31,6 +31,10 @@ TEST(WindowsHidPlatformTest, ErrorsMapToThePlatformsOwn)
         {ERROR_FILE_NOT_FOUND, PlatformError::NotConnected},
         {ERROR_GEN_FAILURE, PlatformError::NotConnected},
         {ERROR_DEV_NOT_EXIST, PlatformError::NotConnected},
+        // A virtual box's pipe that ended or was closed by the box.
+        {ERROR_BROKEN_PIPE, PlatformError::NotConnected},
+        {ERROR_NO_DATA, PlatformError::NotConnected},
+        {ERROR_PIPE_NOT_CONNECTED, PlatformError::NotConnected},
         {ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY},
     };
     for (const auto& c : cases)

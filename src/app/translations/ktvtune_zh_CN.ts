@@ -104,6 +104,12 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
 请安装 udev 规则 70-ktvtune.rules（见 README），然后重新插入设备。</translation>
     </message>
     <message>
+        <source>The DSP box was found but cannot be opened: access denied.
+Close any other program that uses the box, then plug the box in again.</source>
+        <translation>找到了 DSP 设备，但无法打开：访问被拒绝。
+请关闭正在使用该设备的其他程序，然后重新插入设备。</translation>
+    </message>
+    <message>
         <source>Write:ok!</source>
         <translation>写:成功!</translation>
     </message>

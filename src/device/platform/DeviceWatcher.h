@@ -4,6 +4,8 @@
 // one file descriptor that the window's event loop watches. When it becomes
 // readable, ProcessPendingEvents() delivers what happened.
 
+#include "device/platform/DeviceEvents.h"
+
 #include <functional>
 #include <map>
 #include <string>
@@ -14,18 +16,6 @@ struct udev_device;
 
 namespace ktv {
 
-enum class DeviceEventKind { Arrival, Removal };
-
-struct DeviceEvent {
-    DeviceEventKind Kind = DeviceEventKind::Arrival;
-    // The interface path, holding the identifier in upper-case hex so the
-    // case-sensitive "VID_2B5E&PID_61D3" search works: for a real device
-    // HID\VID_xxxx&PID_yyyy\/dev/hidrawN (its instance identifier), for a
-    // virtual box VIRTUAL\VID_2B5E&PID_61D3\box-NAME.sock.
-    std::string Path;
-    // What LinuxHidPlatform::Open takes: the hidraw node or the socket path.
-    std::string DevicePath;
-};
 
 class DeviceWatcher {
 public:

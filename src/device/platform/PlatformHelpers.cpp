@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifndef _WIN32 // WindowsPipes.cpp has the folder's functions there
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace ktv::platform {
 namespace {
@@ -118,7 +120,9 @@ std::uint32_t ErrnoToPlatformError(int err)
     case ENXIO:
     case ENOENT:
     case EPIPE:
+#ifdef ESHUTDOWN // not in Windows' C library
     case ESHUTDOWN:
+#endif
     case ECONNRESET:
     case ECONNREFUSED:
     case ENOTCONN:
@@ -154,6 +158,7 @@ std::string VirtualBoxDirectory(const char* xdgRuntimeDir, unsigned uid)
     return "/tmp/ktvtune-" + std::to_string(uid);
 }
 
+#ifndef _WIN32
 std::string VirtualBoxDirectory() { return VirtualBoxDirectory(std::getenv("XDG_RUNTIME_DIR"), unsigned(getuid())); }
 
 bool EnsureVirtualBoxDirectory(const std::string& dir, std::string* error)
@@ -177,12 +182,15 @@ bool EnsureVirtualBoxDirectory(const std::string& dir, std::string* error)
     return true;
 }
 
+#endif
+
 bool IsVirtualBoxSocketName(std::string_view name)
 {
     constexpr std::string_view prefix = "box-", suffix = ".sock";
     return name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix);
 }
 
+#ifndef _WIN32
 std::vector<HidInterface> ListVirtualBoxes(const std::string& dir)
 {
     std::vector<std::string> names;
@@ -202,5 +210,7 @@ std::vector<HidInterface> ListVirtualBoxes(const std::string& dir)
     }
     return boxes;
 }
+
+#endif
 
 } // namespace ktv::platform

@@ -1,6 +1,7 @@
 #pragma once
-// The small decisions of the Linux device layer, kept free of hidapi, udev
-// and sockets so they can be tested on a machine without HID devices.
+// The small decisions of the device layer, kept free of hidapi, udev and
+// sockets so they can be tested on a machine without HID devices. Windows
+// has its own folder for the virtual boxes (WindowsPipes.cpp).
 
 #include "device/HidPlatform.h"
 
@@ -50,7 +51,7 @@ std::uint32_t HidReadErrorCode(int rc, int err);
 // ---- virtual boxes ----
 
 // $XDG_RUNTIME_DIR/ktvtune, or /tmp/ktvtune-<uid> when the variable is
-// unset or empty.
+// unset or empty. (Windows: %LOCALAPPDATA%\ktvtune\boxes.)
 std::string VirtualBoxDirectory(const char* xdgRuntimeDir, unsigned uid);
 // The directory for this process (from the environment).
 std::string VirtualBoxDirectory();
@@ -61,7 +62,8 @@ std::string VirtualBoxDirectory();
 
 // box-*.sock with a non-empty middle part.
 bool IsVirtualBoxSocketName(std::string_view name);
-// The sockets named box-*.sock in dir, sorted by name.
+// The sockets named box-*.sock in dir, sorted by name. (Windows: the boxes
+// whose files are there, each with its pipe as the path.)
 std::vector<HidInterface> ListVirtualBoxes(const std::string& dir);
 
 } // namespace ktv::platform

@@ -1,7 +1,10 @@
 #include "device/platform/WindowsHidPlatform.h"
 
 #include "base/WinText.h"
+#include "device/platform/PlatformHelpers.h"
+#include "device/platform/WindowsPipes.h"
 
+#include <algorithm>
 #include <string>
 
 #include <windows.h>
@@ -40,12 +43,26 @@ bool Finish(HANDLE file, OVERLAPPED& ov, BOOL started, DWORD& done, DWORD timeou
     return GetOverlappedResult(file, &ov, &done, FALSE) != 0;
 }
 
+// The longest a connection to a virtual box may take: a box that is stuck
+// with every pipe instance taken is treated like a silent box.
+constexpr int ConnectTimeoutMs = 500;
+
+bool IsGone(DWORD error)
+{
+    return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
 } // namespace
+
+WindowsHidPlatform::WindowsHidPlatform(std::string virtualBoxDir)
+    : virtualBoxDir_(virtualBoxDir.empty() ? platform::VirtualBoxDirectory() : std::move(virtualBoxDir))
+{
+}
 
 WindowsHidPlatform::~WindowsHidPlatform()
 {
-    for (const auto& [handle, file] : open_)
-        CloseHandle(file);
+    for (const auto& [handle, entry] : open_)
+        CloseHandle(entry.File);
 }
 
 std::uint32_t WindowsHidPlatform::MapError(std::uint32_t windowsError)
@@ -65,7 +82,12 @@ std::uint32_t WindowsHidPlatform::MapError(std::uint32_t windowsError)
     case ERROR_DEV_NOT_EXIST:
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
-    case ERROR_DEVICE_REMOVED: return PlatformError::NotConnected;
+    case ERROR_DEVICE_REMOVED:
+    // A virtual box that ended or closed our connection.
+    case ERROR_PIPE_BUSY:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED: return PlatformError::NotConnected;
     default: return windowsError;
     }
 }
@@ -105,6 +127,11 @@ std::vector<HidInterface> WindowsHidPlatform::ListInterfaces()
             continue;
         found.push_back({Utf8(instance), Utf8(detail->DevicePath)});
     }
+    if (platform::EnsureVirtualBoxDirectory(virtualBoxDir_))
+        for (HidInterface& box : platform::ListVirtualBoxes(virtualBoxDir_))
+            if (platform::SomeoneListensOn(box.Path))
+                found.push_back(std::move(box));
+    lastError_ = PlatformError::None;
     return found;
 }
 
@@ -115,14 +142,20 @@ PlatformHandle WindowsHidPlatform::Open(const std::string& path)
         Fail(ERROR_FILE_NOT_FOUND);
         return InvalidHandle;
     }
-    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    Entry entry;
+    if (platform::IsVirtualBoxPipe(path)) {
+        entry.Pipe = path;
+        entry.File = platform::ConnectToBox(path, ConnectTimeoutMs);
+    } else {
+        entry.File = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    }
+    if (entry.File == INVALID_HANDLE_VALUE) {
         Fail(GetLastError());
         return InvalidHandle;
     }
     const PlatformHandle handle = nextHandle_++;
-    open_[handle] = file;
+    open_[handle] = entry;
     lastError_ = PlatformError::None;
     return handle;
 }
@@ -133,11 +166,21 @@ bool WindowsHidPlatform::Write(PlatformHandle handle, const Report& report)
     if (it == open_.end())
         return Fail(ERROR_INVALID_HANDLE);
     const Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    OVERLAPPED ov{};
-    ov.hEvent = event.get();
+    Entry& entry = it->second;
     DWORD done = 0;
-    const BOOL started = WriteFile(it->second, report, DWORD(ReportSize), nullptr, &ov);
-    if (!Finish(it->second, ov, started, done, DWORD(ReadTimeoutMs)))
+    auto send = [&] {
+        OVERLAPPED ov{};
+        ov.hEvent = event.get();
+        const BOOL started = WriteFile(entry.File, report, DWORD(ReportSize), nullptr, &ov);
+        return Finish(entry.File, ov, started, done, DWORD(ReadTimeoutMs));
+    };
+    bool sent = send();
+    // A box that closed our connection (an idle limit) but still answers is
+    // the same box: connect again once, silently, as a real box's link never
+    // drops while it is plugged in.
+    if (!sent && !entry.Pipe.empty() && IsGone(GetLastError()) && Reconnect(entry))
+        sent = send();
+    if (!sent)
         return Fail(GetLastError());
     if (done != ReportSize)
         return Fail(ERROR_GEN_FAILURE);
@@ -155,10 +198,11 @@ bool WindowsHidPlatform::Read(PlatformHandle handle, Report& report, std::size_t
     OVERLAPPED ov{};
     ov.hEvent = event.get();
     DWORD done = 0;
-    const BOOL started = ReadFile(it->second, report, DWORD(ReportSize), nullptr, &ov);
-    if (!Finish(it->second, ov, started, done, DWORD(timeoutMs < 0 ? 0 : timeoutMs)))
+    const BOOL started = ReadFile(it->second.File, report, DWORD(ReportSize), nullptr, &ov);
+    if (!Finish(it->second.File, ov, started, done, DWORD(timeoutMs < 0 ? 0 : timeoutMs)))
         return Fail(GetLastError());
     bytesRead = done;
+    std::fill(report + bytesRead, report + ReportSize, std::uint8_t(0));
     lastError_ = PlatformError::None;
     return true;
 }
@@ -168,8 +212,21 @@ void WindowsHidPlatform::Close(PlatformHandle handle)
     const auto it = open_.find(handle);
     if (it == open_.end())
         return;
-    CloseHandle(it->second);
+    CloseHandle(it->second.File);
     open_.erase(it);
+}
+
+bool WindowsHidPlatform::Reconnect(Entry& entry)
+{
+    const DWORD saved = GetLastError();
+    const HANDLE file = platform::ConnectToBox(entry.Pipe, ConnectTimeoutMs);
+    if (file == INVALID_HANDLE_VALUE) {
+        SetLastError(saved); // the failure reported is the one of the old connection
+        return false;
+    }
+    CloseHandle(entry.File);
+    entry.File = file;
+    return true;
 }
 
 } // namespace ktv

@@ -1,21 +1,25 @@
 #pragma once
 // The transport's platform services on Windows: the present HID interfaces
 // through SetupAPI, each opened with CreateFileW and read with overlapped
-// I/O so that a wait never outlasts its bound.
+// I/O so that a wait never outlasts its bound; then the current user's
+// virtual boxes, each behind a message-mode named pipe (WindowsPipes.h).
 
 #include "device/HidPlatform.h"
 
 #include <map>
+#include <string>
 
 namespace ktv {
 
 class WindowsHidPlatform final : public HidPlatform {
 public:
-    WindowsHidPlatform() = default;
+    // Empty: the default virtual-box folder. Tests point it elsewhere.
+    explicit WindowsHidPlatform(std::string virtualBoxDir = {});
     ~WindowsHidPlatform() override;
     WindowsHidPlatform(const WindowsHidPlatform&) = delete;
     WindowsHidPlatform& operator=(const WindowsHidPlatform&) = delete;
 
+    // HID interfaces first, then the virtual boxes that answer.
     std::vector<HidInterface> ListInterfaces() override;
     PlatformHandle Open(const std::string& path) override;
     bool Write(PlatformHandle handle, const Report& report) override;
@@ -23,14 +27,24 @@ public:
     void Close(PlatformHandle handle) override;
     std::uint32_t LastError() override { return lastError_; }
 
+    const std::string& VirtualBoxDir() const { return virtualBoxDir_; }
+
     // The PlatformError a Windows error code stands for; codes it does not
     // name pass unchanged.
     static std::uint32_t MapError(std::uint32_t windowsError);
 
 private:
+    struct Entry {
+        void* File = nullptr; // the HID interface or the pipe
+        std::string Pipe;     // a virtual box: its pipe
+    };
     bool Fail(std::uint32_t windowsError);
+    // Connects a virtual box's entry again; false (the error left as it was)
+    // when its pipe does not answer.
+    bool Reconnect(Entry& entry);
 
-    std::map<PlatformHandle, void*> open_; // our handle -> the file's HANDLE
+    std::string virtualBoxDir_;
+    std::map<PlatformHandle, Entry> open_;
     PlatformHandle nextHandle_ = 1;
     std::uint32_t lastError_ = PlatformError::None;
 };

@@ -1,6 +1,6 @@
 #include "box/BoxServer.h"
 
-#include "common/ToolText.h"
+#include "box/BoxExchange.h"
 #include "device/platform/PlatformHelpers.h"
 #include "device/platform/UnixSocket.h"
 
@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,25 +19,6 @@
 
 namespace ktv::tools {
 namespace {
-
-// Replies a client may leave unread before it is dropped: a client that
-// sends and never reads must not hold the box for the others.
-constexpr std::size_t MaxPendingReplies = 16;
-// Requests taken from one client per round, so a busy one cannot starve the rest.
-constexpr int RequestsPerRound = 8;
-
-std::string Now()
-{
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t t = system_clock::to_time_t(now);
-    const int ms = int(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
-    return text;
-}
 
 int OpenSpare() { return open("/dev/null", O_RDONLY | O_CLOEXEC); }
 
@@ -198,21 +178,12 @@ bool BoxServer::Serve(Client& c)
             return false;
         c.LastActive = std::chrono::steady_clock::now();
         const std::size_t size = std::min(std::size_t(n), sizeof request);
-        std::vector<std::uint8_t> reply = box_.Handle(request, size);
-        // Logged before the reply goes: a client that has its reply may end
-        // at once, and whoever reads the log then must find the line.
-        if (Log)
-            Log(Now() + " #" + std::to_string(box_.RequestCount) + " " +
-                DescribeRequest(request, std::min(size, ReportSize)) + " | " + VirtualBox::Describe(box_.Log.back()));
-        // The log is written; the box itself need not keep it.
-        box_.Log.clear();
-        if (AfterRequest)
-            AfterRequest();
+        std::vector<std::uint8_t> reply = Exchange(box_, request, size, Log, AfterRequest);
         if (reply.empty())
             continue;
         if (c.Pending.size() >= MaxPendingReplies) {
             if (Log)
-                Log(Now() + " closing a client that does not read its replies");
+                Log(LogTime() + " " + NotReadingText);
             return false;
         }
         c.Pending.push_back(std::move(reply));

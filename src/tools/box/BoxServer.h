@@ -3,6 +3,8 @@
 // directory, where ktvtune and ktvtune-cli find it like a plugged-in box:
 // it takes clients, answers each 65-byte report through the box and logs
 // one line per exchange. ktvtune-box runs one; tests run one in-process.
+// On Windows the socket is a message-mode named pipe with one instance per
+// client, and a file box-NAME.sock in the folder marks it (WindowsPipes.h).
 
 #include "sim/VirtualBox.h"
 
@@ -13,7 +15,11 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 namespace ktv::tools {
 
@@ -21,7 +27,7 @@ class BoxServer {
 public:
     struct Options {
         std::string Dir;        // the socket directory
-        std::string Name = "1"; // listens on box-NAME.sock
+        std::string Name = "1"; // listens on box-NAME.sock (Windows: its pipe)
         // A connection quiet for this long is closed; zero: never, as a real
         // box keeps its link however long the user reads the screen. Forgotten
         // connections still give way when the descriptors run out.
@@ -46,8 +52,8 @@ public:
     const std::string& FileName() const { return fileName_; }
 
     // Serves until Stop() is called or a signal arrives on `signalFd` (a
-    // signalfd; -1 for none). Returns the signal's number, 0 after Stop(),
-    // -1 when polling failed (`error` says why).
+    // signalfd; -1 for none, always on Windows). Returns the signal's number,
+    // 0 after Stop(), -1 when polling failed (`error` says why).
     int Run(int signalFd, std::string& error);
     // Ends Run; may be called from any thread.
     void Stop();
@@ -56,6 +62,26 @@ public:
     void Close();
 
 private:
+#ifdef _WIN32
+    struct Client;
+    void CloseClient(std::size_t i);
+    // A new pipe instance in waiting_, waiting for its client.
+    bool StartListening(std::string& error);
+    void TakeConnection();
+    // Takes the client's requests and sends its replies; false when it is to be closed.
+    bool Serve(Client& client);
+    bool Flush(Client& client);
+    int WaitTimeoutMs() const;
+
+    VirtualBox& box_;
+    Options options_;
+    std::string fileName_, path_, marker_;
+    void* stop_ = nullptr;       // event: Stop() was called
+    void* markerFile_ = nullptr; // box-NAME.sock, delete-on-close
+    std::string sddl_;
+    std::unique_ptr<Client> waiting_; // the pipe instance waiting for the next client
+    std::vector<std::unique_ptr<Client>> clients_;
+#else
     struct Client {
         int Fd = -1;
         std::deque<std::vector<std::uint8_t>> Pending; // replies not taken yet
@@ -77,6 +103,7 @@ private:
     ino_t inode_ = 0;
     dev_t device_ = 0;
     std::vector<Client> clients_;
+#endif
 };
 
 } // namespace ktv::tools

@@ -4,6 +4,7 @@
 // line per exchange.
 
 #include "box/BoxServer.h"
+#include "common/Console.h"
 #include "common/ToolText.h"
 #include "device/platform/PlatformHelpers.h"
 #include "presets/PresetIo.h"
@@ -20,7 +21,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#undef ReplaceFile // the preset writer's, not the system's
+#else
 #include <sys/signalfd.h>
+#endif
 
 using namespace ktv;
 
@@ -33,9 +39,14 @@ constexpr const char* Usage =
     "plugged-in box, and prints one line per exchange.\n"
     "\n"
     "Options:\n"
+#ifdef _WIN32
+    "  --name NAME      be the box box-NAME.sock (default: box-1.sock)\n"
+    "  --dir DIR        the boxes' folder (default: %LOCALAPPDATA%\\ktvtune\\boxes)\n"
+#else
     "  --name NAME      listen on box-NAME.sock (default: box-1.sock)\n"
     "  --dir DIR        socket directory (default: $XDG_RUNTIME_DIR/ktvtune,\n"
     "                   or /tmp/ktvtune-<uid> when XDG_RUNTIME_DIR is unset)\n"
+#endif
     "  --state FILE     keep the settings and the eight slots in FILE across runs\n"
     "                   (read at start if it exists, rewritten after every change)\n"
     "  --fault KIND     misbehave on purpose: silent, bad-checksum, wrong-address,\n"
@@ -47,7 +58,12 @@ constexpr const char* Usage =
     "  --idle SECONDS   close a connection quiet for this long (default: never)\n"
     "  -h, --help       show this help\n"
     "\n"
+#ifdef _WIN32
+    "Listens on a named pipe only the current user can open. Ends on Ctrl+C\n"
+    "or Ctrl+Break.\n";
+#else
     "Ends on SIGINT or SIGTERM and removes its socket.\n";
+#endif
 
 // The help is the text above, word for word, whatever CLI11 would make of it.
 class UsageText : public CLI::Formatter {
@@ -118,8 +134,14 @@ int ParseOptions(int argc, char** argv, Options& o, bool& help)
         const std::string name = option->get_name();
         long n = 0;
         if (name == "--name") {
+#ifdef _WIN32
+            // The name becomes part of a file name and a pipe name.
+            if (o.Name.empty() || o.Name.find_first_of("/\\:*?\"<>|") != std::string::npos)
+                return UsageError("a box name must be non-empty and hold none of / \\ : * ? \" < > |");
+#else
             if (o.Name.empty() || o.Name.find('/') != std::string::npos)
                 return UsageError("a box name must be non-empty and hold no '/'");
+#endif
         } else if (name == "--fault") {
             const auto kind = VirtualBox::FaultByName(fault);
             if (!kind)
@@ -200,8 +222,27 @@ private:
 
 } // namespace
 
+#ifdef _WIN32
+// Ctrl+C, Ctrl+Break or the console closing stop the server the way a
+// signal does on Linux; which one it was is told at the end.
+tools::BoxServer* running = nullptr;
+const char* stoppedBy = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    stoppedBy = event == CTRL_C_EVENT ? "Ctrl+C" : event == CTRL_BREAK_EVENT ? "Ctrl+Break" : "the console closing";
+    if (running)
+        running->Stop();
+    // The console's close waits for this handler only: let the server end first.
+    if (event == CTRL_CLOSE_EVENT)
+        Sleep(2000);
+    return TRUE;
+}
+#endif
+
 int main(int argc, char** argv)
 {
+    tools::PrepareConsole(argc, argv);
     Options options;
     bool help = false;
     if (const int status = ParseOptions(argc, argv, options, help))
@@ -211,7 +252,7 @@ int main(int argc, char** argv)
         return 0;
     }
     // Someone watching the log wants each line as it happens.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    tools::FlushEachLine(stdout);
 
     VirtualBox box;
     box.Faults = options.Faults;
@@ -224,6 +265,17 @@ int main(int argc, char** argv)
     server.Log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     server.AfterRequest = [&] { state.Save(); };
 
+#ifdef _WIN32
+    // The pipe and its file go with the process however it ends.
+    running = &server;
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    const int signalFd = -1;
+    std::string error;
+    if (!server.Listen(error)) {
+        std::fprintf(stderr, "ktvtune-box: %s\n", error.c_str());
+        return 1;
+    }
+#else
     // Signals arrive as readable data in the server's poll loop, so the
     // socket is removed on the way out however the box is stopped.
     sigset_t signals;
@@ -239,6 +291,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ktvtune-box: %s\n", signalFd < 0 ? "cannot watch for signals" : error.c_str());
         return 1;
     }
+#endif
     std::printf("listening on %s as %s\n", server.Path().c_str(), platform::VirtualInstanceId(server.FileName()).c_str());
     if (box.Faults.Kind != VirtualBox::Fault::None) {
         std::string only;
@@ -257,7 +310,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ktvtune-box: %s\n", error.c_str());
     server.Close();
     state.Save();
+#ifdef _WIN32
+    running = nullptr;
+    if (stoppedBy)
+        std::printf("stopped by %s, pipe closed\n", stoppedBy);
+#else
     if (exitSignal > 0)
         std::printf("stopped by %s, socket removed\n", exitSignal == SIGINT ? "SIGINT" : "SIGTERM");
+#endif
     return 0;
 }

@@ -127,6 +127,12 @@ std::string MainUsage()
     return usage + "\n" + ExitStatus;
 }
 
+int NoSoundCard(Context& cx, const Arguments&)
+{
+    cx.Say("ktvtune-cli: measuring is not part of this build (no sound card support)\n");
+    return ExitFailed;
+}
+
 int Refuse(Context& cx, const Arguments& a, const std::string& what) { return UsageError(cx, Usage(*a.Of), what); }
 
 int CheckWords(Context& cx, const Arguments& a)

@@ -76,6 +76,9 @@ struct Command {
     std::span<const Option> OptionList() const { return {Options.begin(), Options.size()}; }
 };
 
+// What 'measure' and 'devices' do in a build without the sound card: say so; ExitFailed.
+int NoSoundCard(Context& cx, const Arguments& a);
+
 // Says what is wrong with the command line and shows the command's usage; ExitUsage.
 int Refuse(Context& cx, const Arguments& a, const std::string& what);
 

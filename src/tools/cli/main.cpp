@@ -5,14 +5,16 @@
 
 #include "Cli.h"
 
-#include "device/platform/LinuxHidPlatform.h"
+#include "common/Console.h"
+#include "device/platform/SystemHidPlatform.h"
 
 #include <unistd.h>
 
 int main(int argc, char** argv)
 {
+    ktv::tools::PrepareConsole(argc, argv);
     // Made for every call: the fuzz target runs main many times in one process.
-    static ktv::LinuxHidPlatform platform;
+    static ktv::SystemHidPlatform platform;
     ktv::cli::Context cx(stdout, stderr, platform);
     cx.VirtualBoxDir = platform.VirtualBoxDir();
     cx.Terminal = isatty(0);

@@ -2,7 +2,9 @@
 
 #include "../Command.h"
 
+#ifndef KTV_CLI_NO_SOUND
 #include "measure/portaudio/PortAudioDevice.h"
+#endif
 
 namespace ktv::cli {
 
@@ -13,6 +15,9 @@ extern const Command DevicesCommand{
     .Description = R"(Lists the audio devices by the names 'measure' takes, marking inputs,
 outputs and the system's defaults.
 )",
+#ifdef KTV_CLI_NO_SOUND
+    .Run = NoSoundCard,
+#else
     .Run = [](Context& cx, const Arguments&) {
         measure::PortAudioDevice audio;
         std::string why;
@@ -25,6 +30,7 @@ outputs and the system's defaults.
                      e.Default ? "  (default)" : "");
         return ExitOk;
     },
+#endif
 };
 
 } // namespace ktv::cli

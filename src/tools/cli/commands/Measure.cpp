@@ -2,8 +2,10 @@
 
 #include "../Command.h"
 
+#ifndef KTV_CLI_NO_SOUND
 #include "measure/Measure.h"
 #include "measure/portaudio/PortAudioDevice.h"
+#endif
 
 #include <cmath>
 
@@ -34,6 +36,9 @@ file, --average N measures N positions and averages them (on a terminal
 it waits for Enter between them), --gate the window after the impulse
 (default 500 ms). Device names are those 'ktvtune-cli devices' lists.
 )",
+#ifdef KTV_CLI_NO_SOUND
+    .Run = NoSoundCard,
+#else
     .Run = [](Context& cx, const Arguments& a) {
         const std::string& out = a.Value("--output");
         measure::MeasureSettings s;
@@ -105,6 +110,7 @@ it waits for Enter between them), --gate the window after the impulse
         }
         return ExitOk;
     },
+#endif
 };
 
 } // namespace ktv::cli
