@@ -7,7 +7,11 @@
 #include "app/SystemPage.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
+#ifdef _WIN32
+#include "device/platform/WindowsDeviceWatcher.h"
+#else
 #include "device/platform/DeviceWatcher.h"
+#endif
 #include "dsp/StepTables.h"
 #include "editor/FitPanel.h"
 #include "editor/Peqa.h"
@@ -109,6 +113,9 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
 
     // Device arrival and removal reach us through the event loop: the
     // watcher's descriptor becomes readable, no thread involved.
+#ifdef Q_OS_WIN
+    StartWatching();
+#else
     if (watcher_ && watcher_->Register([this](const DeviceEvent& e) { DeviceChange(e.Kind, e.Path); })) {
         notifier_ = new QSocketNotifier(watcher_->Fd(), QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, [this] {
@@ -116,6 +123,7 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
                 watcher_->ProcessPendingEvents();
         });
     }
+#endif
     BuildStepTables();
     LoadDefaults();
 
@@ -480,8 +488,12 @@ void TFormMain::FormClose()
     // The notifier goes before the descriptor it watches is closed.
     delete notifier_;
     notifier_ = nullptr;
+#ifdef Q_OS_WIN
+    StopWatching();
+#else
     if (watcher_)
         watcher_->Unregister();
+#endif
 }
 
 void TFormMain::closeEvent(QCloseEvent* event)

@@ -31,6 +31,7 @@ class QPushButton;
 class QSettings;
 class QSlider;
 class QSocketNotifier;
+class QWinEventNotifier;
 class QTabWidget;
 
 namespace ktv {
@@ -188,8 +189,19 @@ protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+#ifdef Q_OS_WIN
+    // WM_DEVICECHANGE goes to the watcher, whose events reach DeviceChange.
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
 
 private:
+#ifdef Q_OS_WIN
+    // Registers this window with the watcher (device notification and the
+    // virtual-box folder); undone at close.
+    void StartWatching();
+    void StopWatching();
+    QWinEventNotifier* folderNotifier_ = nullptr;
+#endif
     void BuildMenu();
     void BuildInteropMenus(QMenu* file);
     void BuildInteropViewItems(QMenu* view);
