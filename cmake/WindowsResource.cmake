@@ -1,5 +1,5 @@
 # The program's icon and version resource for each Windows executable:
-# ktv_windows_resource(<target> <description>). The icon is drawn from
+# ktv_windows_resource(<target>). The icon is drawn from
 # packaging/ktvtune.svg at build time (rsvg-convert, icotool).
 enable_language(RC)
 find_program(KTV_RSVG_CONVERT rsvg-convert NO_CMAKE_FIND_ROOT_PATH REQUIRED)
@@ -22,9 +22,13 @@ add_custom_command(OUTPUT ${KTV_ICO}
   VERBATIM)
 add_custom_target(ktv_icon DEPENDS ${KTV_ICO})
 
-function(ktv_windows_resource target description)
+set(KTV_RC_DESCRIPTION_ktvtune "KTV Tune")
+set(KTV_RC_DESCRIPTION_ktvtune-cli "KTV Tune command line")
+set(KTV_RC_DESCRIPTION_ktvtune-box "KTV Tune virtual box")
+
+function(ktv_windows_resource target)
   set(KTV_RC_NAME ${target})
-  set(KTV_RC_DESCRIPTION ${description})
+  set(KTV_RC_DESCRIPTION ${KTV_RC_DESCRIPTION_${target}})
   set(rc ${CMAKE_BINARY_DIR}/packaging/${target}.rc)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/program.rc.in ${rc} @ONLY)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${KTV_ICO})
