@@ -6,11 +6,11 @@
 
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
-#include "device/InProcessBox.h"
 #include "device/platform/LinuxHidPlatform.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "params/ImageDiff.h"
+#include "sim/InProcessBox.h"
 
 #include <benchmark/benchmark.h>
 

@@ -42,7 +42,7 @@ _ktvtune_cli()
         --target)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --tilt | --range | --max-boost | --max-cut | --level | --length | --average | --gate)
+        --tilt | --range | --max-boost | --max-cut | --max-level-drop | --level | --length | --average | --gate)
             return ;;
         --calibration)
             COMPREPLY=($(compgen -f -- "$cur"))
@@ -72,7 +72,7 @@ _ktvtune_cli()
         dump) options+=" --box" ;;
         import) options+=" --channel --preset -o --output" ;;
         export) options+=" --channel -o --output" ;;
-        fit) options+=" --channel --target --tilt --range --max-boost --max-cut --preset -o --output" ;;
+        fit) options+=" --channel --target --tilt --range --max-boost --max-cut --max-level-drop --preset -o --output" ;;
         measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate" ;;
     esac
     if [[ $cur == -* ]]; then

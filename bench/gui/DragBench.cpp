@@ -7,9 +7,9 @@
 #include "app/Form.h"
 #include "app/Theme.h"
 #include "device/HidPro.h"
-#include "device/InProcessBox.h"
 #include "editor/Peqa.h"
 #include "interop/Measurement.h"
+#include "sim/InProcessBox.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,41 +3,31 @@
 // hosts the one channel editor inside the channel tabs, carries the master
 // and maximum volumes, the SYSTEM page and the status bar, and holds the
 // application's UserInterface (message boxes, status panels, busy cursor).
+// Its other jobs each have a controller: the link to the box, the presets
+// and slots, the history and comparison, other tools' files and measuring;
+// the handlers bound to its controls forward to them.
 
+#include "app/ConnectionControl.h"
 #include "app/FormInterface.h"
-#include "params/History.h"
-#include "params/ImageDiff.h"
-#include "presets/BoxJournal.h"
+#include "app/HistoryControl.h"
+#include "app/InteropControl.h"
+#include "app/PresetControl.h"
+#include "editor/FileDialogs.h"
 
 #include <QFrame>
 #include <QMainWindow>
-#include <QPointer>
 
 #include <array>
-#include <map>
-#include <functional>
 #include <string>
-#include <vector>
 
-class QAction;
 class QCheckBox;
-class QComboBox;
-class QDialog;
 class QLabel;
-class QMenu;
-class QTableWidget;
-class QPlainTextEdit;
 class QPushButton;
-class QSettings;
 class QSlider;
-class QSocketNotifier;
-class QWinEventNotifier;
 class QTabWidget;
 
 namespace ktv {
 
-class DeviceWatcher;
-enum class DeviceEventKind;
 class TAboutBox;
 class THelpBox;
 class TFitPanel;
@@ -78,6 +68,13 @@ public:
     // page); it runs by itself then.
     void FinishBuilding();
 
+    // The controllers of the window's jobs, and its file dialogs.
+    ConnectionControl& Connection() { return *connection_; }
+    PresetControl& Presets() { return *presets_; }
+    HistoryControl& Changes() { return *history_; }
+    InteropControl& Interop() { return *interop_; }
+    FileDialogs& Files() { return files_; }
+
     // Volume handlers and the refresh from the image.
     void TrackBarMicVolChange();
     void TrackBarMusicVolChange();
@@ -91,94 +88,38 @@ public:
     void FormClose();
     void Exit1Click();
     void About1Click();
-    void HelpClick();
-    // EQ > Fit to measurement: the panel, made on first use.
-    void FitToMeasurementClick();
-    void MeasureSweepClick();
-    void LiveAnalyserClick();
-    TFitPanel* FitPanel() const { return fitPanel_; }
 
     // Connection and device events.
-    void ConnectBitBtnClick();
-    void DeviceChange(DeviceEventKind kind, const std::string& path);
+    void ConnectBitBtnClick() { connection_->ConnectBitBtnClick(); }
+    void DeviceChange(DeviceEventKind kind, const std::string& path) { connection_->DeviceChange(kind, path); }
 
     // Whole-image commands and slots.
-    void UpdatePc2DspClick();
-    void UpdateDsp2PcClick();
-    void BitBtnSaveClick();
-    void BitBtnRecallClick();
+    void UpdatePc2DspClick() { presets_->UpdatePc2DspClick(); }
+    void UpdateDsp2PcClick() { presets_->UpdateDsp2PcClick(); }
+    void BitBtnSaveClick() { presets_->BitBtnSaveClick(); }
+    void BitBtnRecallClick() { presets_->BitBtnRecallClick(); }
 
     // Presets.
-    void Open1Click();
-    void Save1Click();
-    void ButtonReshClick();
-    void Button1Click();
-    void Button2Click();
-    // The file dialogs; tests put their own choice in. An empty name is a
-    // cancelled dialog.
-    std::function<QString()> ChooseOpenFile;
-    std::function<QString()> ChooseSaveFile;
-    // The preset folder dialog; an empty name is a cancelled dialog.
-    std::function<QString()> ChooseFolder;
-    // Asked when Connect finds several boxes: the index of the chosen
-    // identifier, or -1 when the user cancels.
-    std::function<int(const QStringList& identifiers)> ChooseBox;
-    QString PresetDirectory() const;
-    void ButtonFolderClick();
+    void Open1Click() { presets_->Open1Click(); }
+    void Save1Click() { presets_->Save1Click(); }
+    void ButtonReshClick() { presets_->ButtonReshClick(); }
+    void Button1Click() { presets_->Button1Click(); }
+    void Button2Click() { presets_->Button2Click(); }
+
+    // Short ways to what the controllers know.
+    QString PresetDirectory() const { return presets_->PresetDirectory(); }
     // The folder the named file dialog starts in: where it last found a file.
-    QString DialogFolder(const QString& dialog) const;
-    void RememberDialogFolder(const QString& dialog, const QString& file);
-
-    // Undo and redo. Edits between two returns to the event loop form one
-    // step, a slider held down or a chart drag one step until released.
-    void Undo1Click();
-    void Redo1Click();
-    // Runs `change` as one named step (a preset load, a read, a copy, an
-    // import); a whole-image step is undone and redone with a write-all.
-    void RecordStep(const QString& name, bool wholeImage, const std::function<void()>& change);
-    // Records the edits made since the last step, if any.
-    void CommitPendingStep();
-    const ImageHistory& History() const { return history_; }
-
-    // A/B comparison: slot 0 is A, 1 is B; -1 before the first switch.
-    void CompareSlotClick(int slot);
-    int ActiveSlot() const { return activeSlot_; }
-
-    // Copies the shown channel's bands to `target` (same band count).
-    void CopyEqTo(EqChannel target);
-
-    // What differs between the window's image and a preset file or the box.
-    void ComparePreset1Click();
-    void CompareBox1Click();
-    std::function<QString()> ChooseCompareFile;
-    QDialog* CompareDialog() const { return compareDialog_; }
-
-    // File > Restore box state: the states kept before each whole change of
-    // the linked box; the chosen one is written back (the index, -1: none).
-    void RestoreBoxState1Click();
-    std::function<int(const std::vector<JournalEntry>& entries)> ChooseBoxState;
-
-    // Other tools' files, for the shown channel (File and View menus).
-    void ImportFiltersClick();
-    void ExportFiltersClick();
-    void LoadMeasurementClick();
-    void ClearMeasurementClick();
-    void ExportChartClick();
-    enum class ChartFormat { Png, Png2x, Pdf, Csv };
-    // What the menu commands do once a file is chosen; false after telling the user.
-    bool ImportFilters(const QString& path);
-    bool ExportFilters(const QString& path);
-    bool LoadMeasurement(const QString& path);
-    bool ExportChart(const QString& path, ChartFormat format);
-    // The file dialog of those commands; tests put their own choice in. An
-    // empty name is a cancelled dialog; *selected is the chosen filter.
-    // dialog names the dialog whose folder is remembered between runs; the
-    // caption is shown.
-    std::function<QString(const QString& dialog, const QString& caption, const QString& filters, QString* selected,
-                          bool save)>
-        ChooseFile;
-    // The text of the last import's report ("ImportReport").
-    QPlainTextEdit* ImportReport() const { return importReport_; }
+    QString DialogFolder(const QString& dialog) const { return files_.FolderOf(dialog); }
+    const ImageHistory& History() const { return history_->History(); }
+    int ActiveSlot() const { return history_->ActiveSlot(); }
+    QDialog* CompareDialog() const { return history_->CompareDialog(); }
+    TFitPanel* FitPanel() const { return interop_->FitPanel(); }
+    using ChartFormat = InteropControl::ChartFormat;
+    bool ImportFilters(const QString& path) { return interop_->ImportFilters(path); }
+    bool ExportFilters(const QString& path) { return interop_->ExportFilters(path); }
+    bool LoadMeasurement(const QString& path) { return interop_->LoadMeasurement(path); }
+    bool ExportChart(const QString& path, ChartFormat format) { return interop_->ExportChart(path, format); }
+    QPlainTextEdit* ImportReport() const { return interop_->ImportReport(); }
 
     // The status-bar panels.
     void SetStatus(StatusPanel panel, std::string_view text);
@@ -190,70 +131,21 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 #ifdef Q_OS_WIN
-    // WM_DEVICECHANGE goes to the watcher, whose events reach DeviceChange.
+    // WM_DEVICECHANGE goes to the connection's device watcher.
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 #endif
 
 private:
-#ifdef Q_OS_WIN
-    // Registers this window with the watcher (device notification and the
-    // virtual-box folder); undone at close.
-    void StartWatching();
-    void StopWatching();
-    QWinEventNotifier* folderNotifier_ = nullptr;
-#endif
     void BuildMenu();
-    void BuildInteropMenus(QMenu* file);
-    void BuildInteropViewItems(QMenu* view);
     QWidget* BuildStrip();
     void ConnectSystemPage();
     void BuildStatusBar();
+    void HelpClick();
     // The editor on a channel's tab, showing that channel; the caller refreshes.
     void ShowChannel(EqChannel channel);
-    void SetConnectGlyph(int index);
-    // Ends the press of the control that brought up the first-edit question.
-    void ReleaseAfterQuestion();
-    // The link is over: panel 0, the Connect picture and the transport say so.
-    void Unlink();
-    void ShowLinkedBox(const QString& identifier);
-    // ChooseFile, starting in the folder the dialog last chose from.
-    QString ChooseRemembered(const QString& dialog, const QString& caption, const QString& filters, QString* selected,
-                             bool save);
     void LoadSettings();
     void SaveSettings();
-    // Converts a slot box's text; false after telling the user.
-    bool SlotNumber(QComboBox* box, int& slot);
-    bool LoadPreset(const QString& path);
-    // Shows the loaded image and writes it all to the box (its state kept
-    // first, unless the caller did).
-    void LoadTail(bool keepState = true);
-    bool SavePreset(const QString& path);
-    void StartHistory();
-    // Each of `sliders` moved from press to release makes one undo step.
-    void WatchSliders(const QList<QSlider*>& sliders);
-    void StopHistory();
-    // Watches the linked connection: a box that dies without its removal
-    // being reported is a removal at once, not at the next exchange.
-    void WatchLink();
-    void StopWatchingLink();
-    void LinkActivity();
-    // Forgets every step: the window now holds what the box holds.
-    void StartBoxHistory();
-    // Reads the linked box and keeps its state before `after` (a fixed
-    // English name: it goes into the file name) in its journal; a failure
-    // is told in the status bar and stops nothing.
-    void KeepBoxState(const QString& after);
-    int AskBoxState(const std::vector<JournalEntry>& entries);
-    void BuildEditMenu();
-    void BuildViewMenu();
-    void FillCopyEqMenu();
-    void UpdateUndoItems();
-    void UpdateCompareControls();
-    // Shows `target` in the window; the box, holding `from`, gets what
-    // differs (or everything, for a whole-image step) when linked.
-    void RestoreImage(const DspParamsImage& from, const DspParamsImage& target, bool wholeImage);
     void RefreshFromImage();
-    void ShowDifferences(const QString& title, const QString& otherColumn, const std::vector<ImageDifference>& rows);
 
     QTabWidget* pages_ = nullptr;
     std::array<QWidget*, 7> dockPanels_{};
@@ -265,40 +157,20 @@ private:
     QSlider* trackBarEffectVol_ = nullptr;
     QCheckBox* checkBoxAuto_ = nullptr;
     QPushButton* connectBtn_ = nullptr;
+    std::array<QPushButton*, 2> slotButtons_{};
     TSystemPage* system_ = nullptr;
     QLabel* linkedBoxPanel_ = nullptr;
-    std::map<QString, QString> dialogFolders_;
+    QLabel* statusCompare_ = nullptr;
     int startTab_ = 0;
-    DeviceWatcher* watcher_ = nullptr;
-    QSocketNotifier* notifier_ = nullptr;
-    QSocketNotifier* linkNotifier_ = nullptr; // on the linked connection itself
     std::array<QLabel*, 3> statusPanels_{};
 
-    ImageHistory history_;
-    bool stepPending_ = false;
-    int recordingStep_ = 0; // inside RecordStep: its sends belong to it
-    QList<QSlider*> sliders_; // every slider of the window and the editor
-    QAction* undo_ = nullptr;
-    QAction* redo_ = nullptr;
-    QMenu* copyEqMenu_ = nullptr;
-    struct CompareSlot {
-        DspParamsImage Image;
-        ImageHistory History; // only kept while the slot is not active
-    };
-    std::array<CompareSlot, 2> compareSlots_{};
-    int activeSlot_ = -1;
-    std::array<QPushButton*, 2> slotButtons_{};
-    std::array<QAction*, 2> slotActions_{};
-    QLabel* statusCompare_ = nullptr;
-    QDialog* compareDialog_ = nullptr;
-    QLabel* compareSummary_ = nullptr;
-    QTableWidget* compareTable_ = nullptr;
+    FileDialogs files_{this};
+    ConnectionControl* connection_ = nullptr;
+    HistoryControl* history_ = nullptr;
+    PresetControl* presets_ = nullptr;
+    InteropControl* interop_ = nullptr;
 
-    QPointer<QWidget> pressedAtQuestion_;
     TFormPEQA* editor_ = nullptr;
-    QWidget* importDialog_ = nullptr;
-    QPlainTextEdit* importReport_ = nullptr;
-    TFitPanel* fitPanel_ = nullptr;
     TAboutBox* about_ = nullptr;
     THelpBox* help_ = nullptr;
     FormInterface interface_{*this};

@@ -1,4 +1,5 @@
 #include "app/MeasureDialogs.h"
+#include "editor/FileDialogs.h"
 #include "editor/ReasonTexts.h"
 
 #include "interop/Measurement.h"
@@ -9,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -62,8 +62,8 @@ Measurement ToMeasurement(const std::vector<double>& hz, const std::vector<doubl
 }
 } // namespace
 
-SweepDialog::SweepDialog(QWidget* parent, std::function<void(const Measurement&)> show)
-    : QDialog(parent), show_(std::move(show)), audio_(MeasureAudioFactory()())
+SweepDialog::SweepDialog(QWidget* parent, FileDialogs& files, std::function<void(const Measurement&)> show)
+    : QDialog(parent), files_(files), show_(std::move(show)), audio_(MeasureAudioFactory()())
 {
     setObjectName("SweepDialog");
     setWindowTitle(tr("Sweep measurement"));
@@ -86,7 +86,7 @@ SweepDialog::SweepDialog(QWidget* parent, std::function<void(const Measurement&)
     calibration_->setObjectName("SweepCalibration");
     auto* browse = new QPushButton(tr("Browse…"), this);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, tr("Microphone calibration file"));
+        const QString path = files_.Open("Calibration", tr("Microphone calibration file"), QString(), nullptr, this);
         if (!path.isEmpty())
             calibration_->setText(path);
     });
@@ -241,8 +241,7 @@ void SweepDialog::Finished(bool ok, const QString& why)
 
 void SweepDialog::SaveResult()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save measurement"), QString(),
-                                                      tr("REW text (*.txt)"));
+    const QString path = files_.Save("Sweep", tr("Save measurement"), tr("REW text (*.txt)"), nullptr, this);
     if (path.isEmpty())
         return;
     QFile f(path);

@@ -27,6 +27,7 @@ class QTimer;
 
 namespace ktv {
 
+class FileDialogs;
 struct Measurement;
 
 // Where the dialogs get their sound card; tests put a simulated room here.
@@ -36,8 +37,9 @@ AudioFactory& MeasureAudioFactory();
 class SweepDialog : public QDialog {
     Q_OBJECT
 public:
-    // `show` puts a finished measurement on the chart.
-    SweepDialog(QWidget* parent, std::function<void(const Measurement&)> show);
+    // `show` puts a finished measurement on the chart; `files` asks for the
+    // calibration file and where to save.
+    SweepDialog(QWidget* parent, FileDialogs& files, std::function<void(const Measurement&)> show);
     ~SweepDialog() override;
 
     void StartMeasuring();
@@ -51,6 +53,7 @@ private:
     void Finished(bool ok, const QString& why);
     void SaveResult();
 
+    FileDialogs& files_;
     std::function<void(const Measurement&)> show_;
     std::unique_ptr<measure::AudioDevice> audio_;
     QComboBox *out_, *in_;

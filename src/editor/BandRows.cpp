@@ -8,10 +8,15 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QStyleOptionComboBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -25,7 +30,9 @@ namespace {
 
 constexpr int LineHeight = 30; // one control line of a band row
 constexpr int EditWidth = 66;
-constexpr int RowWidth = 92;
+constexpr int RowWidth = 92; // the narrowest a row is, whatever the font
+constexpr int RowMargin = 2;   // beside the fields of a row
+constexpr int ArrowWidth = 12; // the type field's drop-down arrow
 
 constexpr int FcPrecision = 5;
 constexpr int GainPrecision = 3;
@@ -48,7 +55,9 @@ constexpr const char* ShownOnlyTypes[] = {
     QT_TRANSLATE_NOOP("ktv::FilterType", "Notch"),
 };
 
-QString TypeName(std::size_t code)
+} // namespace
+
+QString FilterTypeText(std::size_t code)
 {
     if (code >= FilterTypeNames.size()) {
         const std::size_t other = code - FilterTypeNames.size();
@@ -57,6 +66,77 @@ QString TypeName(std::size_t code)
     }
     const std::string name(FilterTypeNames[code]);
     return QCoreApplication::translate("ktv::FilterType", name.c_str());
+}
+
+namespace {
+
+// Fusion gives a combo box's arrow 19 px, which in a row this narrow
+// leaves a type's name too little room ("ow Pass"). The type fields draw a
+// narrower arrow and give their text what that frees.
+class TypeFieldStyle : public QProxyStyle {
+public:
+    explicit TypeFieldStyle(const QString& key) : QProxyStyle(key) {}
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override
+    {
+        QRect r = QProxyStyle::subControlRect(control, option, sub, widget);
+        if (control != CC_ComboBox || (sub != SC_ComboBoxArrow && sub != SC_ComboBoxEditField))
+            return r;
+        const int spare = QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget).width() - ArrowWidth;
+        if (spare <= 0)
+            return r;
+        const bool leftArrow = option->direction == Qt::RightToLeft;
+        if (sub == SC_ComboBoxArrow)
+            leftArrow ? r.setRight(r.right() - spare) : r.setLeft(r.left() + spare);
+        else
+            leftArrow ? r.setLeft(r.left() - spare) : r.setRight(r.right() + spare);
+        return r;
+    }
+};
+
+// One for every type field, of the application's kind of style; it lives
+// as long as the application, as the fields may.
+QStyle* TypeFieldStyleOf(const QStyle* application)
+{
+    static QPointer<QStyle> made;
+    static QString madeFrom;
+    QString key = application->name();
+    if (key.isEmpty())
+        key = QStringLiteral("Fusion");
+    if (!made || madeFrom != key) {
+        made = new TypeFieldStyle(key);
+        made->setParent(qApp);
+        madeFrom = key;
+    }
+    return made;
+}
+
+// The width a type field needs to show every name whole in its font: what
+// its line edit needs around the text (two pixels each side and the cursor,
+// or it scrolls the start out of sight) and what the style takes for the
+// frame and the arrow.
+int TypeFieldWidth(const QComboBox* type)
+{
+    const QFontMetricsF fm(type->font());
+    double text = 0;
+    for (std::size_t code = 0; code < 7; ++code) // rows 8..14 ("Parametric") are never shown
+        text = std::max(text, fm.horizontalAdvance(FilterTypeText(code)));
+    const int needs = int(std::ceil(text)) + 2 * 2 + 1;
+    QStyleOptionComboBox option;
+    option.initFrom(type);
+    option.editable = true;
+    option.frame = true;
+    option.rect = QRect(0, 0, 400, type->height());
+    const QRect edit = type->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, type);
+    return needs + option.rect.width() - edit.width();
+}
+
+// A name wider than its field shows its start, not its end.
+void ShowStart(QComboBox* type)
+{
+    if (type->lineEdit() && !type->lineEdit()->hasFocus())
+        type->lineEdit()->setCursorPosition(0);
 }
 
 // Name of the arrow pair of `field` in row r, as the form names them.
@@ -145,9 +225,10 @@ QGroupBox* BandRows::BuildRow(int r, QWidget* parent)
     Row& row = rows_[std::size_t(r)];
     row.box = new QGroupBox(parent);
     row.box->setObjectName(QStringLiteral("GroupBox%1").arg(r));
-    row.box->setFixedWidth(RowWidth);
     auto* v = new QVBoxLayout(row.box);
-    v->setContentsMargins(4, 4, 4, 4);
+    // Two pixels beside the fields: what the type field's name needs of the
+    // row, the row has to take from the window's width.
+    v->setContentsMargins(RowMargin, 4, RowMargin, 4);
     v->setSpacing(0);
 
     auto* number = new QLabel(QString::number(r), row.box);
@@ -162,10 +243,18 @@ QGroupBox* BandRows::BuildRow(int r, QWidget* parent)
     row.type->setObjectName(QStringLiteral("FTypeSel%1").arg(r));
     for (std::size_t i = 0; i < FilterTypeNames.size(); ++i) {
         const bool parametric = r > ShownRows && i == 2;
-        row.type->addItem(parametric ? tr("Parametric") : TypeName(i));
+        row.type->addItem(parametric ? tr("Parametric") : FilterTypeText(i));
     }
+    row.type->setStyle(TypeFieldStyleOf(QApplication::style()));
     row.type->setCurrentIndex(2);
     row.type->setFixedHeight(LineHeight - 4);
+    // At the window's font every name fits a row of RowWidth; a larger font
+    // widens the rows rather than cutting the names.
+    if (!rowWidth_) {
+        const QMargins frame = row.box->contentsMargins();
+        rowWidth_ = std::max(RowWidth, TypeFieldWidth(row.type) + 2 * RowMargin + frame.left() + frame.right());
+    }
+    row.box->setFixedWidth(rowWidth_);
     v->addSpacing(2);
     v->addWidget(row.type);
     v->addSpacing(2);
@@ -232,7 +321,8 @@ void BandRows::FillAtCreation(int r, const PeqBand& band)
 {
     const Row& row = At(r);
     const int code = band.Flags & FlagTypeMask;
-    row.type->setEditText(TypeName(std::size_t(code)));
+    row.type->setEditText(FilterTypeText(std::size_t(code)));
+    ShowStart(row.type);
     row.edits[0]->setText(FormatBandValue(band.Fc, FcPrecision));
     row.edits[1]->setText(FormatBandValue(band.Gain, GainPrecision));
     row.edits[2]->setText(FormatBandValue(band.Q, QPrecision));
@@ -244,7 +334,7 @@ void BandRows::ShowCount(int count)
     for (int r = 1; r <= ShownRows; ++r)
         At(r).box->setVisible(r <= count);
     // The rows take the room they need; the settings page gets the rest.
-    scroll_->setFixedWidth(std::min<int>(count, ShownRows) * (RowWidth + 4) + 2);
+    scroll_->setFixedWidth(std::min<int>(count, ShownRows) * (rowWidth_ + 4) + 2);
 }
 
 void BandRows::ShowBand(int r, const PeqBand& band)
@@ -257,8 +347,9 @@ void BandRows::ShowBand(int r, const PeqBand& band)
             row.type->setEditText(row.type->itemText(item));
     } else {
         row.type->setCurrentIndex(-1);
-        row.type->setEditText(TypeName(std::size_t(item)));
+        row.type->setEditText(FilterTypeText(std::size_t(item)));
     }
+    ShowStart(row.type);
     row.edits[0]->setText(FormatBandValue(band.Fc, FcPrecision));
     row.edits[1]->setText(FormatBandValue(band.Gain, GainPrecision));
     row.edits[2]->setText(FormatBandValue(band.Q, QPrecision));
@@ -277,7 +368,7 @@ int BandRows::TypeCode(int r) const
     const QString text = At(r).type->currentText();
     int code = -1;
     for (std::size_t i = 0; i < FilterTypeNames.size(); ++i)
-        if (text == TypeName(i))
+        if (text == FilterTypeText(i))
             code = int(i);
     return code;
 }

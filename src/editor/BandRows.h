@@ -26,6 +26,10 @@ inline constexpr int FormRows = 14;  // rows 8..14 exist but stay hidden
 
 enum class BandField { Fc, Gain, Q };
 
+// The name a row shows for filter type `code` (Band Pass and Notch too,
+// which the list does not offer), in the user's language; empty for none.
+QString FilterTypeText(std::size_t code);
+
 class BandRows : public QWidget {
     Q_OBJECT
 public:
@@ -81,6 +85,7 @@ private:
     QCheckBox* fenAll_ = nullptr;
     QPushButton* reset_ = nullptr;
     QScrollArea* scroll_ = nullptr;
+    int rowWidth_ = 0; // every row the same, set by the font when the first is built
     QHBoxLayout* strip_ = nullptr;
 };
 

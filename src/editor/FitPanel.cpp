@@ -2,6 +2,7 @@
 #include "editor/ReasonTexts.h"
 
 #include "dsp/Filter.h"
+#include "editor/FileDialogs.h"
 #include "editor/Peqa.h"
 #include "interop/Measurement.h"
 #include "params/Commands.h"
@@ -12,17 +13,18 @@
 #include <QCoreApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace ktv {
 
@@ -45,9 +47,19 @@ QDoubleSpinBox* MakeSpin(const char* name, double lo, double hi, double value, i
 
 QVector<double> ToVector(const std::vector<double>& v) { return QVector<double>(v.begin(), v.end()); }
 
+// Remembered in the window's settings file: a limit that suits a pair of
+// headphones suits them the next time too.
+constexpr const char* LevelDropKey = "fit/maxLevelDrop";
+
+std::unique_ptr<QSettings> Settings()
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "ktvtune", "ktvtune");
+}
+
 } // namespace
 
-TFitPanel::TFitPanel(TFormPEQA* editor, QWidget* parent) : QWidget(parent, Qt::Tool), editor_(editor)
+TFitPanel::TFitPanel(TFormPEQA* editor, FileDialogs& files, QWidget* parent)
+    : QWidget(parent, Qt::Tool), editor_(editor), files_(files)
 {
     setObjectName("FitPanel");
     setWindowTitle(tr("Fit to measurement"));
@@ -86,6 +98,11 @@ TFitPanel::TFitPanel(TFormPEQA* editor, QWidget* parent) : QWidget(parent, Qt::T
 
     boost_ = MakeSpin("FitMaxBoost", 0.0, 12.0, 0.0, 1, 0.5, tr(" dB"));
     cut_ = MakeSpin("FitMaxCut", -24.0, 0.0, -12.0, 1, 0.5, tr(" dB"));
+    // How much the fit may lower the channel's level; the lowest value means
+    // no limit.
+    levelDrop_ = MakeSpin("FitMaxLevelDrop", 0.0, 24.0, 0.0, 1, 0.5, tr(" dB"));
+    levelDrop_->setSpecialValueText(tr("Unlimited"));
+    levelDrop_->setValue(Settings()->value(LevelDropKey, 0.0).toDouble());
 
     auto* bandRow = new QHBoxLayout;
     for (std::size_t r = 0; r < use_.size(); ++r) {
@@ -102,6 +119,7 @@ TFitPanel::TFitPanel(TFormPEQA* editor, QWidget* parent) : QWidget(parent, Qt::T
     form->addRow(tr("Range:"), rangeRow);
     form->addRow(tr("Largest boost:"), boost_);
     form->addRow(tr("Largest cut:"), cut_);
+    form->addRow(tr("Largest level drop:"), levelDrop_);
     form->addRow(tr("Bands to use:"), bandRow);
 
     fit_ = new QPushButton(tr("Fit"));
@@ -158,8 +176,10 @@ TFitPanel::TFitPanel(TFormPEQA* editor, QWidget* parent) : QWidget(parent, Qt::T
         Invalidate();
     };
     connect(target_, &QComboBox::currentIndexChanged, this, choiceChanged);
-    for (QDoubleSpinBox* spin : {tilt_, low_, high_, boost_, cut_})
+    for (QDoubleSpinBox* spin : {tilt_, low_, high_, boost_, cut_, levelDrop_})
         connect(spin, &QDoubleSpinBox::valueChanged, this, [this] { Invalidate(); });
+    connect(levelDrop_, &QDoubleSpinBox::valueChanged, this,
+            [](double value) { Settings()->setValue(LevelDropKey, value); });
     for (QCheckBox* box : use_)
         connect(box, &QCheckBox::toggled, this, [this] { Invalidate(); });
     connect(measurementFile_, &QPushButton::clicked, this, &TFitPanel::MeasurementFileClick);
@@ -208,11 +228,10 @@ void TFitPanel::ShowChannel()
     }
 }
 
-std::optional<Measurement> TFitPanel::ReadFile(const QString& caption, QLabel* name)
+std::optional<Measurement> TFitPanel::ReadFile(const QString& purpose, const QString& caption, QLabel* name)
 {
-    const QString path = ChooseFile ? ChooseFile(caption)
-                                    : QFileDialog::getOpenFileName(this, caption, QString(),
-                                                                   tr("Measurements (*.txt *.frd *.csv);;All files (*)"));
+    const QString path =
+        files_.Open(purpose, caption, tr("Measurements (*.txt *.frd *.csv);;All files (*)"), nullptr, this);
     if (path.isEmpty())
         return std::nullopt;
     Measurement m;
@@ -227,7 +246,7 @@ std::optional<Measurement> TFitPanel::ReadFile(const QString& caption, QLabel* n
 
 void TFitPanel::MeasurementFileClick()
 {
-    if (auto m = ReadFile(tr("Measurement"), measurementName_)) {
+    if (auto m = ReadFile("FitMeasurement", tr("Measurement"), measurementName_)) {
         SetMeasurement(std::move(m->Hz), std::move(m->Db));
         errors_->clear();
     }
@@ -235,7 +254,7 @@ void TFitPanel::MeasurementFileClick()
 
 void TFitPanel::TargetFileClick()
 {
-    if (auto m = ReadFile(tr("Target curve"), targetName_)) {
+    if (auto m = ReadFile("FitTarget", tr("Target curve"), targetName_)) {
         curve_ = {FitTargetKind::Curve, 0.0, std::move(m->Hz), std::move(m->Db)};
         errors_->clear();
         Invalidate();
@@ -267,6 +286,8 @@ void TFitPanel::FitClick()
     options.HighHz = high_->value();
     options.MaxBoostDb = boost_->value();
     options.MaxCutDb = cut_->value();
+    if (levelDrop_->value() > levelDrop_->minimum())
+        options.MaxLevelDropDb = levelDrop_->value();
     options.UseBands = 0;
     for (std::size_t r = 0; r < use_.size(); ++r)
         if (use_[r]->isChecked() && use_[r]->isEnabled())

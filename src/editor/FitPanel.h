@@ -23,12 +23,14 @@ class QTableWidget;
 
 namespace ktv {
 
+class FileDialogs;
 class TFormPEQA;
 
 class TFitPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit TFitPanel(TFormPEQA* editor, QWidget* parent = nullptr);
+    // `files` asks for the measurement and target files.
+    TFitPanel(TFormPEQA* editor, FileDialogs& files, QWidget* parent = nullptr);
 
     // The room measured without the channel's EQ; an empty one disables Fit.
     void SetMeasurement(std::vector<double> hz, std::vector<double> db);
@@ -40,8 +42,6 @@ public:
     void MeasurementFileClick();
     void TargetFileClick();
 
-    // The file dialogs; tests put their own choice in. Empty: cancelled.
-    std::function<QString(const QString& caption)> ChooseFile;
     const std::optional<FitResult>& Result() const { return result_; }
     // Runs Apply's change (image, rows, sends) as one named step, so the
     // window can make it one undo step; without it the change just runs.
@@ -56,9 +56,10 @@ private:
     void Invalidate();
     // The chosen measurement file, its name shown in `name`; nothing when
     // cancelled or after saying why it cannot be used.
-    std::optional<Measurement> ReadFile(const QString& caption, QLabel* name);
+    std::optional<Measurement> ReadFile(const QString& purpose, const QString& caption, QLabel* name);
 
     TFormPEQA* editor_;
+    FileDialogs& files_;
     std::vector<double> hz_, db_;
     FitTarget curve_; // the loaded target curve
     std::optional<FitResult> result_;
@@ -76,6 +77,7 @@ private:
     QDoubleSpinBox* high_ = nullptr;
     QDoubleSpinBox* boost_ = nullptr;
     QDoubleSpinBox* cut_ = nullptr;
+    QDoubleSpinBox* levelDrop_ = nullptr; // its lowest value: unlimited
     std::array<QCheckBox*, 7> use_{};
     QPushButton* fit_ = nullptr;
     QPushButton* apply_ = nullptr;

@@ -85,6 +85,7 @@ constexpr Template Templates[] = {
     {QT_TRANSLATE_NOOP("ktv::Reason", "the largest cut must be -24 to 0 dB"), ""},
     {QT_TRANSLATE_NOOP("ktv::Reason", "the largest boost and cut leave no gain to fit with"), ""},
     {QT_TRANSLATE_NOOP("ktv::Reason", "the largest Q must be at least 0.4"), ""},
+    {QT_TRANSLATE_NOOP("ktv::Reason", "the most the fit may lower the level must be 0 dB or more"), ""},
     {QT_TRANSLATE_NOOP("ktv::Reason", "the target curve needs at least two points with rising frequencies"), ""},
     {QT_TRANSLATE_NOOP("ktv::Reason", "the tilt must be a number"), ""},
     {QT_TRANSLATE_NOOP("ktv::Reason", "the measurement covers less than an octave of the range"), ""},

@@ -21,6 +21,10 @@ constexpr double BoxMaxCutDb = BandGainMin;
 // band starts on a real deviation rather than on one noisy point.
 constexpr int SmoothHalfWidth = FitPointsPerOctave / 12;
 constexpr int MaxSearchPasses = 200;
+// Beyond the level limit the continuous phase pays this much error (dB²)
+// per dB² of excess: enough to hold the level within a few thousandths of
+// a dB of the limit, smooth enough for the optimiser.
+constexpr double LevelPenalty = 100.0;
 
 bool Fail(std::string* why, const char* text)
 {
@@ -144,8 +148,12 @@ FitError Measure(std::span<const double> residual, double* mean = nullptr)
     return {std::sqrt(squares / double(residual.size())), largest};
 }
 
-// Mean square of a + b around its mean: the quantity every phase minimises.
-double Spread(const double* a, const double* b, std::size_t n)
+struct Spreading {
+    double spread; // mean square around the mean
+    double mean;
+};
+
+Spreading SpreadAndMean(const double* a, const double* b, std::size_t n)
 {
     double sum = 0.0, squares = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -154,8 +162,14 @@ double Spread(const double* a, const double* b, std::size_t n)
         squares += r * r;
     }
     const double m = sum / double(n);
-    return std::max(0.0, squares / double(n) - m * m);
+    return {std::max(0.0, squares / double(n) - m * m), m};
 }
+
+// Mean square of a + b around its mean: the quantity every phase minimises.
+double Spread(const double* a, const double* b, std::size_t n) { return SpreadAndMean(a, b, n).spread; }
+
+// How far a level lies below the lowest allowed.
+double Excess(double level, double lowest) { return std::max(0.0, lowest - level); }
 
 PeqBand MakeBell(double fc, double q, double gain)
 {
@@ -228,10 +242,11 @@ struct Problem {
     const Grid& grid;
     const std::vector<double>& room; // measurement - target + the bands left alone
     std::size_t bands;
+    double lowest; // the lowest mean level in dB the bands together may have
     std::vector<double> sum;
 
-    Problem(const Grid& g, const std::vector<double>& r, std::size_t b)
-        : grid(g), room(r), bands(b), sum(g.Size())
+    Problem(const Grid& g, const std::vector<double>& r, std::size_t b, double low)
+        : grid(g), room(r), bands(b), lowest(low), sum(g.Size())
     {
     }
 
@@ -245,7 +260,14 @@ struct Problem {
             grid.MultiplyPower(band.Coef, sum.data());
         }
         Grid::ToDb(sum.data(), sum.size());
-        return Spread(room.data(), sum.data(), sum.size());
+        const double spread = Spread(room.data(), sum.data(), sum.size());
+        if (lowest == -std::numeric_limits<double>::infinity())
+            return spread;
+        double level = 0.0;
+        for (double d : sum)
+            level += d / double(sum.size());
+        const double excess = Excess(level, lowest);
+        return spread + LevelPenalty * excess * excess;
     }
 };
 
@@ -284,8 +306,8 @@ struct Continuous {
     std::vector<double> lower, upper;
 
     Continuous(const Grid& g, const std::vector<double>& room, std::size_t bands, const FitOptions& opt, double lo,
-               double hi, double q)
-        : grid(g), o(opt), fcLo(lo), fcHi(hi), qHi(q), problem(g, room, bands)
+               double hi, double q, double lowest)
+        : grid(g), o(opt), fcLo(lo), fcHi(hi), qHi(q), problem(g, room, bands, lowest)
     {
         for (std::size_t j = 0; j < bands; ++j) {
             lower.insert(lower.end(), {std::log2(fcLo), std::log2(FitMinQ), o.MaxCutDb});
@@ -441,11 +463,18 @@ PeqBand RungBand(const Ladder& fc, const Ladder& q, const Ladder& gain, const Ru
     return MakeBell(v[0], v[1], v[2]);
 }
 
+FitStepScore Score(const double* others, const double* band, std::size_t n, double lowest)
+{
+    const Spreading s = SpreadAndMean(others, band, n);
+    return {Excess(s.mean, lowest), s.spread, s.mean};
+}
+
 // From the snapped bands, move one band at a time to the best of its
 // neighbouring rungs (one step up or down in any of Fc, Q and gain) while
-// that lowers the error; stops when no band has a better neighbour.
+// that is better (FitStepIsBetter); stops when no band has a better neighbour.
+// lowest: the lowest mean level the room with the bands may have.
 void SearchSteps(const Grid& grid, const std::vector<double>& room, const Ladder& fc, const Ladder& q, const Ladder& gain,
-                 std::vector<Rung>& rungs)
+                 double lowest, std::vector<Rung>& rungs)
 {
     const std::size_t n = grid.Size();
     std::vector<std::vector<double>> response(rungs.size(), std::vector<double>(n));
@@ -461,7 +490,7 @@ void SearchSteps(const Grid& grid, const std::vector<double>& room, const Ladder
         for (std::size_t j = 0; j < rungs.size(); ++j) {
             for (std::size_t i = 0; i < n; ++i)
                 others[i] = total[i] - response[j][i];
-            double best = Spread(others.data(), response[j].data(), n);
+            FitStepScore best = Score(others.data(), response[j].data(), n, lowest);
             Rung bestRung = rungs[j];
             std::vector<double> bestResponse;
             for (int df = -1; df <= 1; ++df)
@@ -472,8 +501,8 @@ void SearchSteps(const Grid& grid, const std::vector<double>& room, const Ladder
                             r.q >= sizes[1] || r.gain >= sizes[2])
                             continue;
                         BandResponse(grid, RungBand(fc, q, gain, r, true), trial.data());
-                        const double s = Spread(others.data(), trial.data(), n);
-                        if (s < best - 1e-12) {
+                        const FitStepScore s = Score(others.data(), trial.data(), n, lowest);
+                        if (FitStepIsBetter(s, best)) {
                             best = s;
                             bestRung = r;
                             bestResponse = trial;
@@ -507,6 +536,17 @@ bool Finite(std::span<const double> v)
 
 } // namespace
 
+bool FitStepIsBetter(const FitStepScore& a, const FitStepScore& b)
+{
+    constexpr double Same = 1e-9;
+    if (std::abs(a.ExcessDb - b.ExcessDb) > Same)
+        return a.ExcessDb < b.ExcessDb;
+    const double tie = std::max(1e-12, Same * b.Error);
+    if (std::abs(a.Error - b.Error) > tie)
+        return a.Error < b.Error;
+    return a.LevelDb > b.LevelDb + Same;
+}
+
 FitRange FitRangeOf(EqChannel channel)
 {
     if (channel == EqChannel::SUB)
@@ -532,6 +572,8 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
         return Fail(why, "the largest boost and cut leave no gain to fit with");
     if (!(o.MaxQ >= FitMinQ))
         return Fail(why, "the largest Q must be at least 0.4");
+    if (!(o.MaxLevelDropDb >= 0.0))
+        return Fail(why, "the most the fit may lower the level must be 0 dB or more");
     if (target.Kind == FitTargetKind::Curve &&
         (target.Hz.size() != target.Db.size() || target.Hz.size() < 2 || !Ascending(target.Hz) || !Finite(target.Db)))
         return Fail(why, "the target curve needs at least two points with rising frequencies");
@@ -581,6 +623,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
     for (std::size_t i = 0; i < n; ++i)
         room[i] = measured[i] - goal[i];
     before = room;
+    double replacedLevel = 0.0; // what the bands the fit replaces do to the level
     for (std::size_t k = 0; k < bands.size(); ++k) {
         BandResponse(grid, BoxHeld(bands[k]), response.data());
         const bool replaced = std::find(free.begin(), free.end(), k) != free.end();
@@ -588,10 +631,15 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
             before[i] += response[i];
             if (!replaced)
                 room[i] += response[i];
+            else
+                replacedLevel += response[i] / double(n);
         }
     }
     double levelBefore = 0.0;
     result.Before = Measure(before, &levelBefore);
+    // The level limit, for the fitted bands alone and for the room with them.
+    const double lowestBands = replacedLevel - o.MaxLevelDropDb;
+    const double lowestLevel = levelBefore - o.MaxLevelDropDb;
 
     // The stepped fit works on whole steps: its continuous limits are the steps' own.
     Ladder fc, q, gain;
@@ -606,7 +654,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
         return Fail(why, "no centre-frequency step lies in the range");
     const double qHi = std::min(o.MaxQ, double(QSteps[std::size_t(QStepCount - 1)]));
 
-    Continuous phase(grid, room, free.size(), o, lo, hi, qHi);
+    Continuous phase(grid, room, free.size(), o, lo, hi, qHi, lowestBands);
     std::vector<double> x = phase.Start();
     phase.Relocate(x, phase.Optimise(x));
 
@@ -648,7 +696,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
         for (std::size_t j = 0; j < free.size(); ++j)
             rungs[j] = {fc.Nearest(std::exp2(x[3 * j]), true), q.Nearest(std::exp2(x[3 * j + 1]), true),
                         gain.Nearest(x[3 * j + 2], false)};
-        SearchSteps(grid, room, fc, q, gain, rungs);
+        SearchSteps(grid, room, fc, q, gain, lowestLevel, rungs);
         for (std::size_t j = 0; j < free.size(); ++j) {
             fitted[j] = RungBand(fc, q, gain, rungs[j], false);
             judged[j] = RungBand(fc, q, gain, rungs[j], true);

@@ -7,6 +7,7 @@
 #include "params/Gloable.h"
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,6 +38,11 @@ struct FitOptions {
     // (bypassed) is left alone whatever its bit says.
     std::uint32_t UseBands = 0xFFFFFFFFu;
     FitMode Mode = FitMode::Stepped;
+    // The most the fit may lower the channel's level (LevelChangeDb no
+    // lower than minus this). A cuts-only fit lowers the level to meet a
+    // room's lowest parts (a headphone's roll-offs); the limit trades error
+    // for level. Unlimited unless asked.
+    double MaxLevelDropDb = std::numeric_limits<double>::infinity();
 };
 
 struct FitError {
@@ -72,6 +78,17 @@ inline constexpr double FitMinQ = 0.4;
 [[nodiscard]] bool FitChannel(std::span<const double> hz, std::span<const double> db, const FitTarget& target,
                               const FitOptions& options, std::span<const PeqBand> bands, FitResult& result,
                               std::string* why = nullptr);
+
+// How the stepped fit chooses between two settings of a band, the other
+// bands in place: the one within the level limit (or nearer to it), then the
+// smaller error, and among errors equal to within a billionth (a band that
+// hardly touches the error) the one that lowers the level least.
+struct FitStepScore {
+    double ExcessDb; // how far the level lies below the lowest allowed
+    double Error;    // mean square around the mean level
+    double LevelDb;  // the mean level
+};
+[[nodiscard]] bool FitStepIsBetter(const FitStepScore& candidate, const FitStepScore& best);
 
 // The range a channel is fitted over unless told otherwise: the subwoofer
 // only below 250 Hz (bands above its crossover would fit what it never

@@ -353,12 +353,13 @@ bool PlanFilterImport(const FilterFile& file, EqChannel channel, ImportPlan& pla
         } else {
             line += "band " + std::to_string(c->Position) + " " + Describe(c->Band);
             std::vector<std::string> notes = c->Notes;
-            // Every change to a value is noted (to the tenth the box keeps),
-            // so "as given" is said only where none was made; what differs
-            // then is the box's filter design alone.
+            // Every change to a value is noted (to the tenth the box keeps).
+            // With none the band is the file's: what differs then is only the
+            // box's own filter design, which the summary line counts, and a
+            // difference beside "as given" would read as a change.
             if (notes.empty())
                 notes.push_back("as given");
-            if (f.On)
+            else if (f.On)
                 notes.push_back("differs by at most " +
                                 Format("%.2f", LargestDifference(c->Response, BandResponse(c->Band))) + " dB");
             line += " (";

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <random>
 
 namespace ktv {
@@ -416,6 +417,88 @@ TEST_F(FitTest, ContinuousAndRoundedModesForTheComparison)
     EXPECT_DOUBLE_EQ(stepped.RoundedAfter.LargestDb, rounded.After.LargestDb);
 }
 
+// A headphone-like response: fourth-order roll-offs at 60 Hz and 9 kHz and
+// two peaks. Cuts only, the fit meets the roll-offs by lowering everything
+// between them: about 8 dB with seven bands.
+Room Headphone()
+{
+    Room m;
+    m.hz = LogSpaced(20.0, 20000.0, 1000);
+    PeqBand low = Bell(200.0f, 2.0f, 5.0f), high = Bell(3000.0f, 3.0f, 6.0f);
+    DesignBand(low);
+    DesignBand(high);
+    for (double f : m.hz)
+        m.db.push_back(6.0 * std::log10(1.0 / (1.0 + std::pow(60.0 / f, 4))) +
+                       6.0 * std::log10(1.0 / (1.0 + std::pow(f / 9000.0, 4))) + MagnitudeDb(low.Coef, float(f)) +
+                       MagnitudeDb(high.Coef, float(f)));
+    return m;
+}
+
+TEST_F(FitTest, ALevelLimitHoldsTheLevelAtTheCostOfError)
+{
+    const Room m = Headphone();
+    FitResult free;
+    ASSERT_TRUE(FitChannel(m.hz, m.db, {}, {}, DefaultChannel(7), free));
+    EXPECT_LT(free.LevelChangeDb, -7.0); // what the limit is for
+
+    std::printf("| largest level drop | level change | RMS after | largest after |\n|---|---|---|---|\n");
+    double looser = free.After.RmsDb;
+    for (const double limit : {6.0, 4.0, 3.0, 2.0, 1.0, 0.5}) {
+        SCOPED_TRACE(limit);
+        FitOptions o;
+        o.MaxLevelDropDb = limit;
+        FitResult r;
+        ASSERT_TRUE(FitChannel(m.hz, m.db, {}, o, DefaultChannel(7), r));
+        std::printf("| %.1f dB | %.2f dB | %.3f dB | %.2f dB |\n", limit, r.LevelChangeDb, r.After.RmsDb,
+                    r.After.LargestDb);
+        // Held at the limit: never below it, and not far above it, since
+        // every tenth of a dB above it would buy error back.
+        EXPECT_GE(r.LevelChangeDb, -limit - 1e-9);
+        EXPECT_LE(r.LevelChangeDb, -limit + 0.1);
+        // A tighter limit costs error, and the fit is still a fit.
+        EXPECT_GT(r.After.RmsDb, looser);
+        EXPECT_LT(r.After.RmsDb, r.Before.RmsDb);
+        looser = r.After.RmsDb;
+        for (const PeqBand& b : r.Bands) // on the steps, as every stepped fit
+            EXPECT_EQ(FcSteps[std::size_t(FcStepIndex(b.Fc))], b.Fc);
+    }
+    std::printf("| none | %.2f dB | %.3f dB | %.2f dB |\n(before the fit: RMS %.3f dB)\n", free.LevelChangeDb,
+                free.After.RmsDb, free.After.LargestDb, free.Before.RmsDb);
+
+    // A limit the room does not reach changes nothing.
+    FitOptions loose;
+    loose.MaxLevelDropDb = 12.0;
+    FitResult same;
+    ASSERT_TRUE(FitChannel(m.hz, m.db, {}, loose, DefaultChannel(7), same));
+    for (std::size_t k = 0; k < same.Bands.size(); ++k) {
+        EXPECT_EQ(same.Bands[k].Fc, free.Bands[k].Fc);
+        EXPECT_EQ(same.Bands[k].Q, free.Bands[k].Q);
+        EXPECT_EQ(same.Bands[k].Gain, free.Bands[k].Gain);
+    }
+}
+
+TEST_F(FitTest, StepsOfEqualErrorPreferTheHigherLevel)
+{
+    const double e = 0.25;
+    const struct {
+        const char* name;
+        FitStepScore candidate, best;
+        bool better;
+    } cases[] = {
+        {"smaller error", {0, e * 0.999, -5}, {0, e, -1}, true},
+        {"larger error", {0, e * 1.001, 0}, {0, e, -5}, false},
+        {"equal error, lowers the level less", {0, e, -1}, {0, e, -5}, true},
+        {"error within a billionth, lowers the level less", {0, e * (1 + 1e-10), -1}, {0, e, -5}, true},
+        {"equal error, lowers the level more", {0, e, -5}, {0, e, -1}, false},
+        {"the same", {0, e, -1}, {0, e, -1}, false},
+        {"within the limit beats a smaller error beyond it", {0, e, -3}, {0.2, e / 2, -3.2}, true},
+        {"beyond the limit loses to a larger error within it", {0.2, e / 2, -3.2}, {0, e, -3}, false},
+        {"nearer to the limit", {0.1, e, -3.1}, {0.2, e / 2, -3.2}, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FitStepIsBetter(c.candidate, c.best), c.better) << c.name;
+}
+
 TEST_F(FitTest, BadInputIsRefusedWithAReason)
 {
     const std::vector<double> hz = LogSpaced(20.0, 20000.0, 100);
@@ -435,6 +518,7 @@ TEST_F(FitTest, BadInputIsRefusedWithAReason)
         FitTarget target;
         double lo, hi, boost, cut;
         std::vector<PeqBand> bands;
+        double levelDrop = std::numeric_limits<double>::infinity();
     } cases[] = {
         {"sizes differ", hz, std::vector<double>(10), {}, 40, 16000, 0, -12, DefaultChannel(5)},
         {"falling", falling, db, {}, 40, 16000, 0, -12, DefaultChannel(5)},
@@ -446,6 +530,8 @@ TEST_F(FitTest, BadInputIsRefusedWithAReason)
         {"target falling", hz, db, badCurve, 40, 16000, 0, -12, DefaultChannel(5)},
         {"all bypassed", hz, db, {}, 40, 16000, 0, -12, bypassed},
         {"less than an octave", narrowHz, narrowDb, {}, 40, 16000, 0, -12, DefaultChannel(5)},
+        {"level drop below zero", hz, db, {}, 40, 16000, 0, -12, DefaultChannel(5), -1.0},
+        {"level drop not a number", hz, db, {}, 40, 16000, 0, -12, DefaultChannel(5), std::nan("")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -454,6 +540,7 @@ TEST_F(FitTest, BadInputIsRefusedWithAReason)
         o.HighHz = c.hi;
         o.MaxBoostDb = c.boost;
         o.MaxCutDb = c.cut;
+        o.MaxLevelDropDb = c.levelDrop;
         FitResult r;
         std::string why;
         EXPECT_FALSE(FitChannel(c.hz, c.db, c.target, o, c.bands, r, &why));

@@ -5,8 +5,8 @@
 
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
-#include "device/InProcessBox.h"
 #include "params/Gloable.h"
+#include "sim/InProcessBox.h"
 
 #include <gtest/gtest.h>
 

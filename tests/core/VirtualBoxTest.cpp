@@ -1,9 +1,9 @@
 #include "core/TestSupport.h"
 
 #include "device/HidPro.h"
-#include "device/VirtualBox.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
+#include "sim/VirtualBox.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,5 +1,4 @@
 #include "core/TestSupport.h"
-#include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
 #include "dsp/StepTables.h"
 #include "interop/FilterImport.h"
@@ -7,6 +6,7 @@
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
+#include "sim/VirtualBox.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -1205,6 +1205,13 @@ TEST_F(CliAndBox, FitWritesTheChannelFittedToAMeasurement)
     EXPECT_LT(rmsAfter, rmsBefore / 4);
     // Cutting the room's peaks costs level, and the output says how much.
     EXPECT_NE(run.Out.find("\nthe fit lowers the level by "), std::string::npos) << run.Out;
+    double lowered = 0;
+    ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("the fit lowers"), "the fit lowers the level by %lf", &lowered), 1);
+    ASSERT_GT(lowered, 0.5);
+    // A limit on it holds the level there.
+    const CliRun held = Cli({"fit", File("room.txt"), "--channel", "MUSIC", "--max-level-drop", "0.3", "-o", File("held.dap")});
+    ASSERT_EQ(held.Status, 0) << held.Err;
+    EXPECT_NE(held.Out.find("\nthe fit lowers the level by 0.3 dB\n"), std::string::npos) << held.Out;
     // The subwoofer is fitted below 250 Hz unless told otherwise.
     const CliRun sub = Cli({"fit", File("room.txt"), "--channel", "SUB", "-o", File("sub.dap")});
     ASSERT_EQ(sub.Status, 0) << sub.Err;
@@ -1253,6 +1260,7 @@ TEST_F(CliAndBox, FitWritesTheChannelFittedToAMeasurement)
         {{"fit", File("room.txt"), "--channel", "MIC", "--range", "40", "-o", File("x.dap")}, "LO-HI"},
         {{"fit", File("room.txt"), "--channel", "MIC", "--max-boost", "lots", "-o", File("x.dap")}, "needs a number"},
         {{"fit", File("room.txt"), "--channel", "MIC", "--max-cut", "6", "-o", File("x.dap")}, "-24 to 0 dB"},
+        {{"fit", File("room.txt"), "--channel", "MIC", "--max-level-drop", "-1", "-o", File("x.dap")}, "0 dB or more"},
         {{"fit", File("missing.txt"), "--channel", "MIC", "-o", File("x.dap")}, "missing.txt"},
         {{"fit", File("in.dap"), "--channel", "MIC", "-o", File("x.dap")}, "in.dap"},
     };

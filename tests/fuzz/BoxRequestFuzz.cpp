@@ -2,8 +2,8 @@
 // refused request changes the box, and the log can always be described.
 
 #include "device/HidPlatform.h"
-#include "device/VirtualBox.h"
 #include "fuzz/FuzzSupport.h"
+#include "sim/VirtualBox.h"
 
 #include <cstdlib>
 #include <vector>

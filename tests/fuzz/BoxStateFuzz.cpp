@@ -1,7 +1,7 @@
 // The box's --state loader: a file it accepts saves back to the same bytes,
 // one it refuses leaves the box as it was.
 
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <cstdlib>
 #include <vector>

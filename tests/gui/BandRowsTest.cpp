@@ -4,7 +4,9 @@
 
 #include "support/GuiHarness.h"
 
+#include "app/Theme.h"
 #include "dsp/StepTables.h"
+#include "editor/BandRows.h"
 #include "params/Commands.h"
 
 #include <qcustomplot.h>
@@ -15,7 +17,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QScopeGuard>
+#include <QStyle>
 #include <QTest>
 
 using namespace ktv;
@@ -510,6 +515,78 @@ private slots:
         QCOMPARE(requests[0], (Bytes{0x20, 1, 1, 0xC2, 0xD8, 0x27, 0, 0, 7, 0, 0, 0})); // 1020.0 Hz, Q 0.7
         QCOMPARE(requests[1], PeqBandsPayload(1));
         QCOMPARE(fc->text(), FormatBandValue(Band(1).Fc, 5));
+    }
+
+    // Every type name is shown whole in its field ("Low Pass", not "ow
+    // Pass") in the window's own font and style, at its size and half as
+    // large again; at its size the rows and the settings page beside them
+    // fit a window of the size it starts with, without a scroll bar.
+    void typeNamesFitTheirField_data()
+    {
+        QTest::addColumn<double>("scale");
+        QTest::newRow("the window's font") << 1.0;
+        QTest::newRow("half as large again") << 1.5;
+    }
+    void typeNamesFitTheirField()
+    {
+        QFETCH(double, scale);
+        h.Stop();
+        const QFont font = QApplication::font();
+        const QPalette palette = QApplication::palette();
+        const QString style = QApplication::style()->name();
+        ApplyTheme(*qApp);
+        QFont larger = QApplication::font();
+        larger.setPixelSize(int(std::lround(larger.pixelSize() * scale)));
+        QApplication::setFont(larger);
+        h.Start();
+        const auto restore = qScopeGuard([&] {
+            h.Stop();
+            QApplication::setFont(font);
+            QApplication::setPalette(palette);
+            QApplication::setStyle(style);
+        });
+        h.form->resize(1120, 650);
+        QCoreApplication::processEvents();
+
+        for (int r = 1; r <= 7; ++r) {
+            QLineEdit* field = Type(r)->lineEdit();
+            QVERIFY(field->isVisible());
+            // Where the line edit draws: inside its margins and the two
+            // pixels it keeps each side, with a pixel for the cursor.
+            const QMargins margins = field->textMargins();
+            const int room = field->contentsRect().width() - margins.left() - margins.right() - 2 * 2 - 1;
+            const QString shown = field->text();
+            field->clear();
+            field->grab();
+            const int start = field->inputMethodQuery(Qt::ImCursorRectangle).toRect().x(); // the start of a text not scrolled
+            for (std::size_t code = 0; code < 7; ++code) {
+                const QString name = FilterTypeText(code);
+                const int needs = int(std::ceil(QFontMetricsF(field->font()).horizontalAdvance(name)));
+                QVERIFY2(needs <= room,
+                         qPrintable(QString("%1 needs %2 px, row %3 has %4").arg(name).arg(needs).arg(r).arg(room)));
+                // As shown after a choice: the cursor at the end. A name
+                // that did not fit would be scrolled to show its end.
+                field->setText(name);
+                field->grab();
+                field->setCursorPosition(0);
+                QVERIFY2(field->inputMethodQuery(Qt::ImCursorRectangle).toRect().x() == start, qPrintable(QString("%1 in row %2 is scrolled").arg(name).arg(r)));
+            }
+            field->setText(shown);
+        }
+        if (scale != 1.0)
+            return; // a larger font widens the rows, and the window must grow
+        // At the window's own font every channel's rows and settings page
+        // fit the window it starts with.
+        for (int tab = 0; tab < 8; ++tab) {
+            h.SelectTab(tab);
+            QCoreApplication::processEvents();
+            auto* scroller = h.Find<QScrollArea>("ScrollBoxMain");
+            QVERIFY2(!scroller->horizontalScrollBar()->isVisible(),
+                     qPrintable(QString("tab %1: the page needs %2 px, the window has %3")
+                                    .arg(tab)
+                                    .arg(scroller->widget()->minimumSizeHint().width())
+                                    .arg(scroller->viewport()->width())));
+        }
     }
 
     void typesTheListDoesNotOfferAreStillNamed()

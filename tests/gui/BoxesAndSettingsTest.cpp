@@ -4,15 +4,20 @@
 #include "support/GuiHarness.h"
 
 #include "app/Settings.h"
-#include "device/InProcessBox.h"
 #include "device/platform/DeviceWatcher.h"
+#include "editor/FitPanel.h"
 #include "params/BoxLink.h"
+#include "presets/DapFile.h"
+#include "sim/InProcessBox.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
@@ -81,7 +86,7 @@ class BoxesAndSettingsTest : public QObject {
             b->Present = true;
         }
         offered.clear();
-        h.Form().ChooseBox = [this](const QStringList& identifiers) {
+        h.Form().Connection().ChooseBox = [this](const QStringList& identifiers) {
             offered = identifiers;
             return choice;
         };
@@ -180,21 +185,22 @@ private slots:
         h.Find<QCheckBox>("CheckBoxAuto")->setChecked(true);
         const QString badPreset = root.filePath("opened/not-a-preset.dap");
         Touch(badPreset);
-        f->ChooseOpenFile = [&] { return badPreset; };
+        f->Files().Choose = [&](const FileQuestion&) { return badPreset; };
         f->Open1Click();
-        f->ChooseSaveFile = [&] { return root.filePath("saved/live"); };
+        f->Files().Choose = [&](const FileQuestion&) { return root.filePath("saved/live"); };
         f->Save1Click();
         QVERIFY(QFile::exists(root.filePath("saved/live.dap")));
-        f->ChooseFolder = [&] { return root.filePath("presets"); };
-        f->ButtonFolderClick();
+        f->Files().Choose = [&](const FileQuestion&) { return root.filePath("presets"); };
+        f->Presets().ButtonFolderClick();
         // The filter and chart dialogs each keep their own folder.
         QStringList asked;
-        f->ChooseFile = [&](const QString& dialog, const QString&, const QString&, QString*, bool) {
+        f->Files().Choose = [&](const FileQuestion& question) {
+            const QString& dialog = question.Purpose;
             asked << dialog;
             return root.filePath(dialog == "Import" ? "filters/room.txt" : "charts/mic.png");
         };
-        f->ImportFiltersClick();
-        f->ExportChartClick();
+        f->Interop().ImportFiltersClick();
+        f->Interop().ExportChartClick();
         QCOMPARE(asked, QStringList({"Import", "Chart"}));
         auto* list = h.Find<QListWidget>("FileListBox1");
         QCOMPARE(list->count(), 1);
@@ -234,6 +240,57 @@ private slots:
         QCOMPARE(h.Form().PageControl1()->currentIndex(), 0);
         QVERIFY(!h.Find<QCheckBox>("CheckBoxAuto")->isChecked());
         QCOMPARE(h.Form().DialogFolder("Open"), QString());
+    }
+
+    // The fit panel's two file buttons and "Compare with preset..." start
+    // where they last found a file, each its own folder, in the next run too.
+    void fitPanelAndCompareRememberTheirFolders()
+    {
+        QTemporaryDir files;
+        const QDir root(files.path());
+        for (const char* sub : {"rooms", "targets", "presets"})
+            QVERIFY(root.mkdir(sub));
+        const QString room = root.filePath("rooms/room.txt");
+        const QString target = root.filePath("targets/house.txt");
+        for (const QString& path : {room, target}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("100 70\n1000 72\n10000 68\n");
+        }
+        const QString preset = root.filePath("presets/other.dap");
+        QVERIFY(WriteDapFile(preset.toStdString()));
+        std::vector<FileQuestion> asked;
+        const auto answer = [&](const FileQuestion& q) {
+            asked.push_back(q);
+            return q.Purpose == "Compare" ? preset : q.Purpose == "FitTarget" ? target : room;
+        };
+        const auto useAll = [&] {
+            h.Form().Files().Choose = answer;
+            h.Form().findChild<QAction*>("FitToMeasurement1")->trigger();
+            TFitPanel* panel = h.Form().FitPanel();
+            panel->findChild<QPushButton*>("FitMeasurementFile")->click();
+            panel->findChild<QComboBox*>("FitTarget")->setCurrentIndex(2); // a target curve from a file
+            panel->findChild<QPushButton*>("FitTargetFile")->click();
+            h.Form().findChild<QAction*>("ComparePreset1")->trigger();
+        };
+
+        useAll();
+        QCOMPARE(int(asked.size()), 3);
+        for (const FileQuestion& q : asked)
+            QCOMPARE(q.Folder, QString());
+        QCOMPARE(h.Form().DialogFolder("FitMeasurement"), root.filePath("rooms"));
+        QCOMPARE(h.Form().DialogFolder("FitTarget"), root.filePath("targets"));
+        QCOMPARE(h.Form().DialogFolder("Compare"), root.filePath("presets"));
+
+        h.Stop();
+        h.keepSettings = true;
+        h.Start();
+        asked.clear();
+        useAll();
+        QCOMPARE(int(asked.size()), 3);
+        QCOMPARE(asked[0].Folder, root.filePath("rooms"));
+        QCOMPARE(asked[1].Folder, root.filePath("targets"));
+        QCOMPARE(asked[2].Folder, root.filePath("presets"));
     }
 };
 

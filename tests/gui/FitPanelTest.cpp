@@ -45,6 +45,25 @@ void WriteRoom(const QString& path, std::initializer_list<std::array<float, 3>> 
     }
 }
 
+// A headphone-like response written the same way: fourth-order roll-offs
+// at 60 Hz and 9 kHz and two peaks, which a cuts-only fit meets by lowering
+// the level about 8 dB.
+void WriteHeadphone(const QString& path)
+{
+    std::ofstream out(path.toStdString());
+    out << "* Measurement data measured by REW V5.20\n* Freq(Hz) SPL(dB) Phase(degrees)\n";
+    PeqBand low{std::uint8_t(FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell)), 200.0f, 2.0f, 5.0f, {}};
+    PeqBand high{std::uint8_t(FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell)), 3000.0f, 3.0f, 6.0f, {}};
+    DesignBand(low);
+    DesignBand(high);
+    for (double f = 20.0; f <= 20000.0; f *= std::pow(2.0, 1.0 / 96))
+        out << f << ' '
+            << 90.0 + 6.0 * std::log10(1.0 / (1.0 + std::pow(60.0 / f, 4))) +
+                   6.0 * std::log10(1.0 / (1.0 + std::pow(f / 9000.0, 4))) + MagnitudeDb(low.Coef, float(f)) +
+                   MagnitudeDb(high.Coef, float(f))
+            << " 0\n";
+}
+
 // The requests a run over first..first+count-1 is: at most six bands each,
 // the records as the image holds them.
 std::vector<Bytes> RunPayloads(int first, int count)
@@ -78,7 +97,7 @@ class FitPanelTest : public QObject {
         action->trigger();
         TFitPanel* panel = h.Form().FitPanel();
         if (panel)
-            panel->ChooseFile = [this](const QString&) { return dir.filePath("room.txt"); };
+            h.Form().Files().Choose = [this](const FileQuestion&) { return dir.filePath("room.txt"); };
         return panel;
     }
     template <class T> T* In(TFitPanel* panel, const char* name) { return panel->findChild<T*>(name); }
@@ -230,6 +249,39 @@ private slots:
         QVERIFY(!In<QPushButton>(panel, "ApplyButton")->isEnabled());
     }
 
+    void theLevelDropIsLimitedWhenAskedAndTheLimitRemembered()
+    {
+        WriteHeadphone(dir.filePath("headphone.txt"));
+        TFitPanel* panel = Open();
+        QVERIFY(panel);
+        h.Form().Files().Choose = [this](const FileQuestion&) { return dir.filePath("headphone.txt"); };
+        Click(panel, "FitMeasurementFile");
+        auto* limit = In<QDoubleSpinBox>(panel, "FitMaxLevelDrop");
+        QCOMPARE(limit->text(), QString("Unlimited"));
+        Click(panel, "FitButton");
+        QVERIFY(panel->Result());
+        QVERIFY(panel->Result()->LevelChangeDb < -6.0);
+
+        limit->setValue(2.0);
+        QVERIFY(!panel->Result()); // a changed limit drops the fit
+        Click(panel, "FitButton");
+        QVERIFY(panel->Result());
+        const FitResult& r = *panel->Result();
+        QVERIFY2(r.LevelChangeDb >= -2.0 - 1e-9 && r.LevelChangeDb <= -1.9, qPrintable(QString::number(r.LevelChangeDb)));
+        QVERIFY(In<QLabel>(panel, "FitErrors")
+                    ->text()
+                    .endsWith(QString("\nThe fit lowers the level by %1 dB.").arg(-r.LevelChangeDb, 0, 'f', 1)));
+
+        // The next window starts with the limit the user chose.
+        h.keepSettings = true;
+        h.Stop();
+        h.Start();
+        h.keepSettings = false;
+        panel = Open();
+        QVERIFY(panel);
+        QCOMPARE(In<QDoubleSpinBox>(panel, "FitMaxLevelDrop")->value(), 2.0);
+    }
+
     void theSubwooferIsFittedBelow250HzUnlessTheUserSaysOtherwise()
     {
         TFitPanel* panel = Open(); // MIC
@@ -281,7 +333,7 @@ private slots:
         QVERIFY(!panel->Result());
 
         std::ofstream(dir.filePath("bad.txt").toStdString()) << "Freq SPL\n1000 80\n500 80\n";
-        panel->ChooseFile = [this](const QString&) { return dir.filePath("bad.txt"); };
+        h.Form().Files().Choose = [this](const FileQuestion&) { return dir.filePath("bad.txt"); };
         Click(panel, "FitTargetFile");
         QVERIFY(In<QLabel>(panel, "FitErrors")->text().startsWith("bad.txt cannot be used: "));
         QVERIFY(h.TakeRequests().empty());

@@ -478,7 +478,7 @@ private slots:
     void saveAppendsTheExtensionOnlyWhenMissing()
     {
         for (const char* typed : {"live", "other.dap", "LOUD.DAP"}) {
-            h.Form().ChooseSaveFile = [&] { return PathOf(typed); };
+            h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf(typed); };
             h.Form().Save1Click();
         }
         QVERIFY(QFile::exists(PathOf("live.dap")));
@@ -490,14 +490,14 @@ private slots:
         QVERIFY(h.TakeRequests().empty());
 
         // Cancelled: nothing.
-        h.Form().ChooseSaveFile = [] { return QString(); };
+        h.Form().Files().Choose = [](const FileQuestion&) { return QString(); };
         h.Form().Save1Click();
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files).size(), 3);
     }
 
     void saveThatCannotWriteSaysSo()
     {
-        h.Form().ChooseSaveFile = [&] { return PathOf("missing-folder/live"); };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf("missing-folder/live"); };
         h.Form().Save1Click();
         QCOMPARE(Messages().size(), std::size_t(1));
         QVERIFY(QString::fromStdString(Messages()[0]).contains("live.dap"));
@@ -511,7 +511,7 @@ private slots:
         DspParams.Band[1].Gain = 0.0f;
         DspParams.MaxVol[1] = 100;
 
-        h.Form().ChooseOpenFile = [&] { return PathOf("a.dap"); };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf("a.dap"); };
         h.Form().Open1Click();
         QCOMPARE(DspParams.Band[1].Gain, -6.0f);
         QCOMPARE(h.Find<QLineEdit>("FGainEdit2")->text(), QString("-6.0"));
@@ -526,7 +526,7 @@ private slots:
 
         // Cancelled: nothing.
         h.ui.rec.Clear();
-        h.Form().ChooseOpenFile = [] { return QString(); };
+        h.Form().Files().Choose = [](const FileQuestion&) { return QString(); };
         h.Form().Open1Click();
         QVERIFY(Messages().empty());
         QVERIFY(h.TakeRequests().empty());
@@ -539,7 +539,7 @@ private slots:
         bad.write(QByteArray(DapFileSize, 'x'));
         bad.close();
         const DspParamsImage before = DspParams;
-        h.Form().ChooseOpenFile = [&] { return PathOf("bad.dap"); };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf("bad.dap"); };
         h.Form().Open1Click();
         QCOMPARE(Messages().size(), std::size_t(1));
         const QString message = QString::fromStdString(Messages()[0]);
@@ -562,9 +562,9 @@ private slots:
         QVERIFY(h.TakeRequests().empty());
 
         // Saved through the menu: listed after Refresh only.
-        h.Form().ChooseSaveFile = [&] { return PathOf("b"); };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf("b"); };
         h.Form().Save1Click();
-        h.Form().ChooseSaveFile = [&] { return PathOf("a"); };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf("a"); };
         h.Form().Save1Click();
         QCOMPARE(list->count(), 0);
         Button("ButtonResh")->click();
@@ -608,7 +608,7 @@ private slots:
         };
         for (const Case& c : cases) {
             Messages().clear();
-            h.Form().ChooseOpenFile = [&] { return c.path; };
+            h.Form().Files().Choose = [&](const FileQuestion&) { return c.path; };
             h.Form().Open1Click();
             QCOMPARE(Messages().size(), std::size_t(1));
             const QString message = QString::fromStdString(Messages()[0]);
@@ -618,7 +618,7 @@ private slots:
         QCOMPARE(DspParams.MaxVol, before.MaxVol);
 
         // Listed as a preset, then replaced by a pipe before Recall.
-        h.Form().ChooseSaveFile = [&] { return PathOf("listed"); };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf("listed"); };
         h.Form().Save1Click();
         Button("ButtonResh")->click();
         auto* list = h.Find<QListWidget>("FileListBox1");
@@ -636,7 +636,7 @@ private slots:
         // Saving over a pipe or a folder is refused and leaves them as they are.
         for (const char* name : {"pipe.dap", "folder.dap"}) {
             Messages().clear();
-            h.Form().ChooseSaveFile = [&] { return PathOf(name); };
+            h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf(name); };
             h.Form().Save1Click();
             QCOMPARE(Messages().size(), std::size_t(1));
             QVERIFY2(QString::fromStdString(Messages()[0]).contains("Preset not saved"), Messages()[0].c_str());
@@ -652,7 +652,7 @@ private slots:
         DspParams.Band[0].Q = 0.7f;
         Hid().CloseDevice();
         h.box->Present = false;
-        h.Form().ChooseOpenFile = [&] { return PathOf("q.dap"); };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf("q.dap"); };
         h.Form().Open1Click();
         QCOMPARE(h.Find<QLineEdit>("FQEdit1")->text(), QString("2.0"));
         QCOMPARE(Messages(), std::vector<std::string>{"Write dsp fault!"});

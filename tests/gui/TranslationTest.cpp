@@ -287,7 +287,7 @@ private slots:
         h.Form().findChild<QAction*>("FitToMeasurement1")->trigger();
         TFitPanel* panel = h.Form().FitPanel();
         QVERIFY(panel && panel->isVisible());
-        panel->ChooseFile = [&](const QString&) { return room; };
+        h.Form().Files().Choose = [&](const FileQuestion&) { return room; };
         panel->findChild<QPushButton*>("FitMeasurementFile")->click();
         auto* target = panel->findChild<QComboBox*>("FitTarget");
         target->setCurrentIndex(1); // a tilt, so its field is in use

@@ -190,7 +190,7 @@ private slots:
         // "Write dsp ok!" is a modal box: the event loop runs before the load
         // is over, and the load must still be one whole step.
         h.ui.whileMessageShown = [] { QApplication::processEvents(); };
-        h.Form().ChooseOpenFile = [this] { return Path("live.dap"); };
+        h.Form().Files().Choose = [this](const FileQuestion&) { return Path("live.dap"); };
         h.Form().Open1Click();
         h.ui.whileMessageShown = nullptr;
         Settle();
@@ -212,7 +212,7 @@ private slots:
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("S");
         bad.close();
-        h.Form().ChooseOpenFile = [this] { return Path("bad.dap"); };
+        h.Form().Files().Choose = [this](const FileQuestion&) { return Path("bad.dap"); };
         h.Form().Open1Click();
         Settle();
         QCOMPARE(h.Form().History().UndoCount(), std::size_t(1));
@@ -416,7 +416,7 @@ private slots:
 
         // File > Restore box state lists it and writes it back, volumes too.
         std::vector<JournalEntry> offered;
-        h.Form().ChooseBoxState = [&](const std::vector<JournalEntry>& entries) {
+        h.Form().Presets().ChooseBoxState = [&](const std::vector<JournalEntry>& entries) {
             offered = entries;
             return 0;
         };
@@ -457,8 +457,8 @@ private slots:
         DspParams = mine;
         h.ClearTraffic();
 
-        h.Form().ChooseCompareFile = [this] { return Path("other.dap"); };
-        h.Form().ComparePreset1Click();
+        h.Form().Files().Choose = [this](const FileQuestion&) { return Path("other.dap"); };
+        h.Form().Changes().ComparePreset1Click();
         QDialog* dialog = h.Form().CompareDialog();
         QVERIFY(dialog && dialog->isVisible());
         auto* table = dialog->findChild<QTableWidget*>("TableDifferences");
@@ -477,7 +477,7 @@ private slots:
         Link();
         h.box->Box.Current.System[12] = 0x10; // Delay MAIN R = 16
         h.box->Box.Current.Bands[9 * 34 + 9 - 2] = 30; // EFFECT band 1 gain 3.0 dB (tenths, low byte)
-        h.Form().CompareBox1Click();
+        h.Form().Changes().CompareBox1Click();
         QCOMPARE(rows(), (QStringList{"Delay MAIN R|0|16", "EFFECT band 1 gain|0|3"}));
         QCOMPARE(table->horizontalHeaderItem(2)->text(), QString("Box"));
         QVERIFY(SameSettings(DspParams, mine));

@@ -256,7 +256,7 @@ private slots:
     {
         // A look at the box leaves the window's image what it was: not the box's.
         h.Form().ConnectBitBtnClick();
-        h.Form().CompareBox1Click();
+        h.Form().Changes().CompareBox1Click();
         QVERIFY(!Link().ImageFromBox());
         // A whole-image write or a read makes the image the box's: no question.
         Click("UpdatePc2Dsp");

@@ -60,7 +60,7 @@ cases=(
     "import room.txt -|--channel --help --output --preset -h -o "
     "export club.dap -|--channel --help --output -h -o "
     "export club.dap --channel S|SRS SUB "
-    "fit room.txt --m|--max-boost --max-cut "
+    "fit room.txt --m|--max-boost --max-cut --max-level-drop "
 )
 for c in "${cases[@]}"; do
     typed=${c%%|*} want=${c#*|}

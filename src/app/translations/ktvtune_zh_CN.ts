@@ -482,6 +482,10 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
         <translation>最大 Q 至少为 0.4</translation>
     </message>
     <message>
+        <source>the most the fit may lower the level must be 0 dB or more</source>
+        <translation>拟合最多可降低的电平必须为 0 dB 或以上</translation>
+    </message>
+    <message>
         <source>the target curve needs at least two points with rising frequencies</source>
         <translation>目标曲线至少需要两个频率递增的点</translation>
     </message>
@@ -935,6 +939,14 @@ Install the udev rule 70-ktvtune.rules (see README), then plug the box in again.
     <message>
         <source>Largest cut:</source>
         <translation>最大衰减:</translation>
+    </message>
+    <message>
+        <source>Largest level drop:</source>
+        <translation>最大电平降低:</translation>
+    </message>
+    <message>
+        <source>Unlimited</source>
+        <translation>不限</translation>
     </message>
     <message>
         <source>Bands to use:</source>

@@ -4,7 +4,7 @@
 // it takes clients, answers each 65-byte report through the box and logs
 // one line per exchange. ktvtune-box runs one; tests run one in-process.
 
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <chrono>
 #include <cstdint>

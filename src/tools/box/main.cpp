@@ -5,10 +5,10 @@
 
 #include "box/BoxServer.h"
 #include "common/ToolText.h"
-#include "device/VirtualBox.h"
 #include "device/platform/PlatformHelpers.h"
 #include "presets/PresetIo.h"
 #include "protocol/CommandTable.h"
+#include "sim/VirtualBox.h"
 
 #include <CLI/CLI.hpp>
 

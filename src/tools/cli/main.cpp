@@ -128,7 +128,7 @@ int UsageError(const char* usage, const std::string& what)
 // own and words its own refusals.
 struct Arguments {
     std::vector<std::string> Free; // the arguments that are no option
-    std::string Out, Channel, Preset, Target, Range, Tilt, MaxBoost, MaxCut;
+    std::string Out, Channel, Preset, Target, Range, Tilt, MaxBoost, MaxCut, MaxLevelDrop;
     std::string OutDevice, InDevice, Level, Length, Calibration, Average, Gate;
     bool All = false, Box = false;
     const CLI::App* Command = nullptr;
@@ -643,7 +643,8 @@ int RunExport(const Arguments& a)
 
 constexpr const char* FitUsage =
     "Usage: ktvtune-cli fit MEASUREMENT --channel NAME [--target FILE | --tilt DB_PER_OCT]\n"
-    "                       [--range LO-HI] [--max-boost DB] [--max-cut DB] [--preset IN.dap] -o OUT.dap\n\n"
+    "                       [--range LO-HI] [--max-boost DB] [--max-cut DB] [--max-level-drop DB]\n"
+    "                       [--preset IN.dap] -o OUT.dap\n\n"
     "Fits the bands of the channel (NAME: MIC, MUSIC, EFFECT, MAIN, CENTER, SUB,\n"
     "SRS) to a measured response (REW text export, .frd or CSV) of the room\n"
     "without the channel's EQ, on the box's own Fc and Q steps, and writes the\n"
@@ -655,6 +656,9 @@ constexpr const char* FitUsage =
     "  --range LO-HI      frequency range in Hz (default 40-16000; SUB 20-250)\n"
     "  --max-boost DB     largest boost, 0..12 (default 0: cuts only)\n"
     "  --max-cut DB       largest cut, -24..0 (default -12)\n"
+    "  --max-level-drop DB\n"
+    "                     the most the fit may lower the channel's level (default:\n"
+    "                     no limit; a cuts-only fit of a headphone can cost 8 dB)\n"
     "  --preset IN.dap    start from this preset instead of the defaults\n";
 
 std::optional<double> ParseNumber(std::string_view text)
@@ -703,7 +707,8 @@ int RunFit(const Arguments& a)
         double* Value;
     } numbers[] = {{"--tilt", a.Tilt, &target.TiltDbPerOctave},
                    {"--max-boost", a.MaxBoost, &options.MaxBoostDb},
-                   {"--max-cut", a.MaxCut, &options.MaxCutDb}};
+                   {"--max-cut", a.MaxCut, &options.MaxCutDb},
+                   {"--max-level-drop", a.MaxLevelDrop, &options.MaxLevelDropDb}};
     for (const auto& n : numbers) {
         if (!a.Given(n.Option))
             continue;
@@ -947,6 +952,7 @@ void Declare(CLI::App& command, unsigned options, Arguments& a)
         value("--range", a.Range);
         value("--max-boost", a.MaxBoost);
         value("--max-cut", a.MaxCut);
+        value("--max-level-drop", a.MaxLevelDrop);
     }
     if (options & TakesMeasureOptions) {
         value("--out", a.OutDevice);

@@ -1,8 +1,8 @@
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
-#include "device/VirtualBoxFaults.h"
-#include "device/VirtualBoxRules.h"
 #include "params/Gloable.h"
+#include "sim/VirtualBoxFaults.h"
+#include "sim/VirtualBoxRules.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "device/InProcessBox.h"
+#include "sim/InProcessBox.h"
 
 #include <algorithm>
 

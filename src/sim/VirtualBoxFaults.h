@@ -2,7 +2,7 @@
 // The virtual box's misbehaviours: each bends a well-formed reply the way a
 // faulty box or a noisy line would.
 
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <cstdint>
 #include <string>

@@ -1,11 +1,12 @@
-// The main window's commands for other tools' files: filter text in and out,
-// a measurement on the chart, the chart as a picture or a table.
+#include "app/InteropControl.h"
 
-#include "app/Form.h"
+#include "app/HistoryControl.h"
 #include "app/MeasureDialogs.h"
-#include "editor/ReasonTexts.h"
 #include "base/UserInterface.h"
+#include "editor/FileDialogs.h"
+#include "editor/FitPanel.h"
 #include "editor/Peqa.h"
+#include "editor/ReasonTexts.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
@@ -15,10 +16,12 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <fstream>
@@ -44,31 +47,29 @@ bool WriteText(const QString& path, const QByteArray& text)
 
 } // namespace
 
-void TFormMain::BuildInteropMenus(QMenu* file)
+InteropControl::InteropControl(QMainWindow* window, QTabWidget* pages, TFormPEQA* editor, HistoryControl& history,
+                               FileDialogs& files)
+    : QObject(window), window_(window), pages_(pages), editor_(editor), history_(history), files_(files)
+{
+}
+
+void InteropControl::BuildFileItems(QMenu* file)
 {
     file->addSeparator();
-    auto add = [&](QMenu* menu, const QString& text, const char* name, void (TFormMain::*slot)()) {
+    auto add = [&](QMenu* menu, const QString& text, const char* name, void (InteropControl::*slot)()) {
         QAction* a = menu->addAction(text);
         a->setObjectName(name);
         connect(a, &QAction::triggered, this, slot);
         return a;
     };
-    add(file, tr("Import filters…"), "ImportFilters1", &TFormMain::ImportFiltersClick)
+    add(file, tr("Import filters…"), "ImportFilters1", &InteropControl::ImportFiltersClick)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
-    add(file, tr("Export filters…"), "ExportFilters1", &TFormMain::ExportFiltersClick);
-    add(file, tr("Load measurement…"), "LoadMeasurement1", &TFormMain::LoadMeasurementClick);
-    add(file, tr("Export chart…"), "ExportChart1", &TFormMain::ExportChartClick);
-
-
-    ChooseFile = [this](const QString& dialog, const QString& caption, const QString& filters, QString* selected,
-                        bool save) {
-        const QString folder = DialogFolder(dialog);
-        return save ? QFileDialog::getSaveFileName(this, caption, folder, filters, selected)
-                    : QFileDialog::getOpenFileName(this, caption, folder, filters, selected);
-    };
+    add(file, tr("Export filters…"), "ExportFilters1", &InteropControl::ExportFiltersClick);
+    add(file, tr("Load measurement…"), "LoadMeasurement1", &InteropControl::LoadMeasurementClick);
+    add(file, tr("Export chart…"), "ExportChart1", &InteropControl::ExportChartClick);
 
     // The import report stays open beside the window; each import replaces its text.
-    auto* dialog = new QDialog(this);
+    auto* dialog = new QDialog(window_);
     dialog->setObjectName("ImportReportDialog");
     dialog->setWindowTitle(tr("Import report"));
     dialog->resize(820, 320);
@@ -84,33 +85,42 @@ void TFormMain::BuildInteropMenus(QMenu* file)
     importDialog_ = dialog;
 }
 
-void TFormMain::BuildInteropViewItems(QMenu* view)
+void InteropControl::BuildMenus(QMenuBar* bar)
+{
+    QMenu* eq = bar->addMenu(tr("EQ"));
+    eq->setObjectName("Eq1");
+    QAction* fit = eq->addAction(tr("Fit to measurement…"));
+    fit->setObjectName("FitToMeasurement1");
+    connect(fit, &QAction::triggered, this, &InteropControl::FitToMeasurementClick);
+
+    QMenu* measure = bar->addMenu(tr("Measure"));
+    measure->setObjectName("Measure1");
+    QAction* sweep = measure->addAction(tr("Sweep…"));
+    sweep->setObjectName("MeasureSweep1");
+    connect(sweep, &QAction::triggered, this, &InteropControl::MeasureSweepClick);
+    QAction* analyser = measure->addAction(tr("Live analyser"));
+    analyser->setObjectName("LiveAnalyser1");
+    connect(analyser, &QAction::triggered, this, &InteropControl::LiveAnalyserClick);
+}
+
+void InteropControl::BuildViewItems(QMenu* view)
 {
     view->addSeparator();
     QAction* clear = view->addAction(tr("Clear measurement"));
     clear->setObjectName("ClearMeasurement1");
-    connect(clear, &QAction::triggered, this, &TFormMain::ClearMeasurementClick);
+    connect(clear, &QAction::triggered, this, &InteropControl::ClearMeasurementClick);
 }
 
-QString TFormMain::ChooseRemembered(const QString& dialog, const QString& caption, const QString& filters,
-                                   QString* selected, bool save)
-{
-    const QString path = ChooseFile ? ChooseFile(dialog, caption, filters, selected, save) : QString();
-    if (!path.isEmpty())
-        RememberDialogFolder(dialog, path);
-    return path;
-}
-
-void TFormMain::ImportFiltersClick()
+void InteropControl::ImportFiltersClick()
 {
     QString selected;
     const QString path =
-        ChooseRemembered("Import", tr("Import filters"), tr("Filter files (*.txt);;All files (*)"), &selected, false);
+        files_.Open("Import", tr("Import filters"), tr("Filter files (*.txt);;All files (*)"), &selected);
     if (!path.isEmpty())
         (void)ImportFilters(path);
 }
 
-bool TFormMain::ImportFilters(const QString& path)
+bool InteropControl::ImportFilters(const QString& path)
 {
     FilterFile file;
     ImportPlan plan;
@@ -121,7 +131,7 @@ bool TFormMain::ImportFilters(const QString& path)
         return false;
     }
     // One step for undo, whatever the number of requests.
-    RecordStep(tr("Import %1").arg(QFileInfo(path).fileName()), false, [&] { editor_->ApplyImport(plan); });
+    history_.RecordStep(tr("Import %1").arg(QFileInfo(path).fileName()), false, [&] { editor_->ApplyImport(plan); });
     QString report = tr("%1 into %2:").arg(QFileInfo(path).fileName(), EqChannelName(plan.Channel)) + '\n';
     for (const std::string& line : plan.Report)
         report += ReasonText(line) + '\n';
@@ -130,15 +140,15 @@ bool TFormMain::ImportFilters(const QString& path)
     return true;
 }
 
-void TFormMain::ExportFiltersClick()
+void InteropControl::ExportFiltersClick()
 {
     QString selected;
-    const QString path = ChooseRemembered("Export", tr("Export filters"), tr("Filter files (*.txt)"), &selected, true);
+    const QString path = files_.Save("Export", tr("Export filters"), tr("Filter files (*.txt)"), &selected);
     if (!path.isEmpty())
         (void)ExportFilters(path);
 }
 
-bool TFormMain::ExportFilters(const QString& chosen)
+bool InteropControl::ExportFilters(const QString& chosen)
 {
     const QString path = WithSuffix(chosen, "txt");
     const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount));
@@ -149,16 +159,16 @@ bool TFormMain::ExportFilters(const QString& chosen)
     return true;
 }
 
-void TFormMain::LoadMeasurementClick()
+void InteropControl::LoadMeasurementClick()
 {
     QString selected;
-    const QString path = ChooseRemembered("Measurement", tr("Load measurement"),
-                                          tr("Measurements (*.txt *.frd *.csv);;All files (*)"), &selected, false);
+    const QString path = files_.Open("Measurement", tr("Load measurement"),
+                                          tr("Measurements (*.txt *.frd *.csv);;All files (*)"), &selected);
     if (!path.isEmpty())
         (void)LoadMeasurement(path);
 }
 
-bool TFormMain::LoadMeasurement(const QString& path)
+bool InteropControl::LoadMeasurement(const QString& path)
 {
     Measurement m;
     std::string why;
@@ -170,33 +180,48 @@ bool TFormMain::LoadMeasurement(const QString& path)
     return true;
 }
 
-void TFormMain::ClearMeasurementClick() { editor_->ClearMeasurement(); }
+void InteropControl::ClearMeasurementClick() { editor_->ClearMeasurement(); }
+
+void InteropControl::FitToMeasurementClick()
+{
+    if (!fitPanel_) {
+        fitPanel_ = new TFitPanel(editor_, files_, window_);
+        fitPanel_->RunStep = [this](const QString& name, const std::function<void()>& change) {
+            history_.RecordStep(name, false, change);
+        };
+        // After PageControl1Change (connected first) has moved the editor.
+        connect(pages_, &QTabWidget::currentChanged, fitPanel_, &TFitPanel::ShowChannel);
+    }
+    fitPanel_->ShowChannel();
+    fitPanel_->show();
+    fitPanel_->raise();
+}
 
 // The dialogs stay open beside the window; what they measure is the shown
 // channel's measurement, as a loaded one is.
-void TFormMain::MeasureSweepClick()
+void InteropControl::MeasureSweepClick()
 {
-    auto* d = findChild<SweepDialog*>("SweepDialog");
+    auto* d = window_->findChild<SweepDialog*>("SweepDialog");
     if (!d) {
-        d = new SweepDialog(this, [this](const Measurement& m) { editor_->SetMeasurement(m); });
+        d = new SweepDialog(window_, files_, [this](const Measurement& m) { editor_->SetMeasurement(m); });
         d->setAttribute(Qt::WA_DeleteOnClose);
     }
     d->show();
     d->raise();
 }
 
-void TFormMain::LiveAnalyserClick()
+void InteropControl::LiveAnalyserClick()
 {
-    auto* d = findChild<AnalyserDialog*>("AnalyserDialog");
+    auto* d = window_->findChild<AnalyserDialog*>("AnalyserDialog");
     if (!d) {
-        d = new AnalyserDialog(this, [this](const Measurement& m) { editor_->SetMeasurement(m); });
+        d = new AnalyserDialog(window_, [this](const Measurement& m) { editor_->SetMeasurement(m); });
         d->setAttribute(Qt::WA_DeleteOnClose);
     }
     d->show();
     d->raise();
 }
 
-void TFormMain::ExportChartClick()
+void InteropControl::ExportChartClick()
 {
     const QString png = tr("PNG image (*.png)");
     const QString png2x = tr("PNG image, double size (*.png)");
@@ -204,7 +229,7 @@ void TFormMain::ExportChartClick()
     const QString csv = tr("CSV table (*.csv)");
     QString selected = png;
     const QString path =
-        ChooseRemembered("Chart", tr("Export chart"), QStringList{png, png2x, pdf, csv}.join(";;"), &selected, true);
+        files_.Save("Chart", tr("Export chart"), QStringList{png, png2x, pdf, csv}.join(";;"), &selected);
     if (path.isEmpty())
         return;
     ChartFormat format = ChartFormat::Png;
@@ -218,7 +243,7 @@ void TFormMain::ExportChartClick()
     (void)ExportChart(path, format);
 }
 
-bool TFormMain::ExportChart(const QString& chosen, ChartFormat format)
+bool InteropControl::ExportChart(const QString& chosen, ChartFormat format)
 {
     const QString path = WithSuffix(chosen, format == ChartFormat::Pdf ? "pdf" : format == ChartFormat::Csv ? "csv" : "png");
     bool ok = false;

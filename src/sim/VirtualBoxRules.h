@@ -2,7 +2,7 @@
 // What the virtual box does with each command: one rule per command, looked
 // up by the payload's first byte.
 
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,27 +1,28 @@
-// The main window's safety net: undo and redo over whole-image steps, the
-// A/B comparison, copying a channel's EQ, and the tables of what differs.
+#include "app/HistoryControl.h"
 
-#include "app/Form.h"
 #include "app/CoreTexts.h"
-
+#include "base/UserInterface.h"
 #include "device/HidPro.h"
+#include "editor/FileDialogs.h"
 #include "editor/Peqa.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
+#include "presets/BoxJournal.h"
 #include "presets/DapFile.h"
 
 #include <QAction>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -36,11 +37,22 @@ QString ChannelCaption(int channel) { return QString::fromLatin1(EqChannelName(E
 
 // The window that gathers sends into undo steps; tests may build a second
 // window for a moment, and only the one that installed the listener clears it.
-TFormMain* gatherer = nullptr;
+HistoryControl* gatherer = nullptr;
 
 } // namespace
 
-void TFormMain::StartHistory()
+HistoryControl::HistoryControl(QMainWindow* window, TFormPEQA* editor, FileDialogs& files, Controls controls,
+                               std::function<void()> refresh)
+    : QObject(window), window_(window), editor_(editor), files_(files), controls_(controls), refresh_(std::move(refresh))
+{
+    for (int slot = 0; slot < 2; ++slot)
+        connect(controls_.SlotButtons[std::size_t(slot)], &QPushButton::clicked, this,
+                [this, slot] { CompareSlotClick(slot); });
+}
+
+HistoryControl::~HistoryControl() { Stop(); }
+
+void HistoryControl::Start()
 {
     history_.Start(DspParams);
     gatherer = this;
@@ -56,14 +68,14 @@ void TFormMain::StartHistory()
                 CommitPendingStep();
         });
     });
-    WatchSliders(findChildren<QSlider*>() + editor_->findChildren<QSlider*>());
+    WatchSliders(window_->findChildren<QSlider*>() + editor_->findChildren<QSlider*>());
     editor_->StepRecorder = [this](const QString& name, const std::function<void()>& change) {
         RecordStep(name, false, change);
     };
     UpdateUndoItems();
 }
 
-void TFormMain::StartBoxHistory()
+void HistoryControl::StartBoxHistory()
 {
     stepPending_ = false;
     history_.Start(DspParams);
@@ -74,7 +86,7 @@ void TFormMain::StartBoxHistory()
     UpdateUndoItems();
 }
 
-void TFormMain::WatchSliders(const QList<QSlider*>& sliders)
+void HistoryControl::WatchSliders(const QList<QSlider*>& sliders)
 {
     sliders_ += sliders;
     for (QSlider* slider : sliders)
@@ -84,7 +96,7 @@ void TFormMain::WatchSliders(const QList<QSlider*>& sliders)
         });
 }
 
-void TFormMain::StopHistory()
+void HistoryControl::Stop()
 {
     if (gatherer == this) {
         SetSendListener(nullptr);
@@ -92,7 +104,7 @@ void TFormMain::StopHistory()
     }
 }
 
-void TFormMain::CommitPendingStep()
+void HistoryControl::CommitPendingStep()
 {
     // A named step's message box runs the event loop before the step ends.
     if (recordingStep_ > 0)
@@ -108,7 +120,7 @@ void TFormMain::CommitPendingStep()
         UpdateUndoItems();
 }
 
-void TFormMain::RecordStep(const QString& name, bool wholeImage, const std::function<void()>& change)
+void HistoryControl::RecordStep(const QString& name, bool wholeImage, const std::function<void()>& change)
 {
     stepPending_ = false;
     CommitPendingStep(); // earlier edits are steps of their own
@@ -120,7 +132,7 @@ void TFormMain::RecordStep(const QString& name, bool wholeImage, const std::func
         UpdateUndoItems();
 }
 
-void TFormMain::Undo1Click()
+void HistoryControl::Undo1Click()
 {
     stepPending_ = false;
     CommitPendingStep();
@@ -129,7 +141,7 @@ void TFormMain::Undo1Click()
         RestoreImage(from, history_.Current(), step->WholeImage);
 }
 
-void TFormMain::Redo1Click()
+void HistoryControl::Redo1Click()
 {
     stepPending_ = false;
     CommitPendingStep();
@@ -138,21 +150,14 @@ void TFormMain::Redo1Click()
         RestoreImage(from, history_.Current(), step->WholeImage);
 }
 
-void TFormMain::RefreshFromImage()
-{
-    editor_->RefreshBands();
-    editor_->LoadSettings();
-    RefreshVolumeControls();
-}
-
-void TFormMain::RestoreImage(const DspParamsImage& from, const DspParamsImage& target, bool wholeImage)
+void HistoryControl::RestoreImage(const DspParamsImage& from, const DspParamsImage& target, bool wholeImage)
 {
     DspParams = target;
     {
         // The controls take the image over; their reactions would each send
         // their whole command, so the box hears only what follows.
         HoldSends hold;
-        RefreshFromImage();
+        refresh_();
     }
     if (Hid().Linked) {
         Ui().SetBusyCursor(true);
@@ -168,7 +173,7 @@ void TFormMain::RestoreImage(const DspParamsImage& from, const DspParamsImage& t
     UpdateUndoItems();
 }
 
-void TFormMain::UpdateUndoItems()
+void HistoryControl::UpdateUndoItems()
 {
     if (!undo_)
         return;
@@ -180,27 +185,27 @@ void TFormMain::UpdateUndoItems()
     redo_->setText(redo ? tr("Redo %1").arg(QString::fromStdString(redo->Name)) : tr("Redo"));
 }
 
-void TFormMain::BuildEditMenu()
+void HistoryControl::BuildEditMenu(QMenuBar* bar)
 {
-    QMenu* edit = menuBar()->addMenu(tr("Edit"));
+    QMenu* edit = bar->addMenu(tr("Edit"));
     edit->setObjectName("Edit1");
     undo_ = edit->addAction(tr("Undo"));
     undo_->setObjectName("Undo1");
     undo_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    connect(undo_, &QAction::triggered, this, &TFormMain::Undo1Click);
+    connect(undo_, &QAction::triggered, this, &HistoryControl::Undo1Click);
     redo_ = edit->addAction(tr("Redo"));
     redo_->setObjectName("Redo1");
     redo_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-    connect(redo_, &QAction::triggered, this, &TFormMain::Redo1Click);
+    connect(redo_, &QAction::triggered, this, &HistoryControl::Redo1Click);
     edit->addSeparator();
     copyEqMenu_ = edit->addMenu(tr("Copy EQ to"));
     copyEqMenu_->setObjectName("CopyEq1");
-    connect(copyEqMenu_, &QMenu::aboutToShow, this, &TFormMain::FillCopyEqMenu);
+    connect(copyEqMenu_, &QMenu::aboutToShow, this, &HistoryControl::FillCopyEqMenu);
     FillCopyEqMenu();
     UpdateUndoItems();
 }
 
-void TFormMain::FillCopyEqMenu()
+void HistoryControl::FillCopyEqMenu()
 {
     // Only channels with as many bands as the shown one are offered.
     copyEqMenu_->clear();
@@ -214,7 +219,7 @@ void TFormMain::FillCopyEqMenu()
     }
 }
 
-void TFormMain::CopyEqTo(EqChannel target)
+void HistoryControl::CopyEqTo(EqChannel target)
 {
     const auto source = EqChannel(editor_->Channel);
     const BandGroup from = GroupOf(source), to = GroupOf(target);
@@ -233,9 +238,9 @@ void TFormMain::CopyEqTo(EqChannel target)
 
 // ---- A/B ----
 
-void TFormMain::BuildViewMenu()
+QMenu* HistoryControl::BuildViewMenu(QMenuBar* bar)
 {
-    QMenu* view = menuBar()->addMenu(tr("View"));
+    QMenu* view = bar->addMenu(tr("View"));
     view->setObjectName("View1");
     QMenu* compare = view->addMenu(tr("Compare"));
     compare->setObjectName("Compare1");
@@ -247,10 +252,10 @@ void TFormMain::BuildViewMenu()
         connect(a, &QAction::triggered, this, [this, slot] { CompareSlotClick(slot); });
         slotActions_[std::size_t(slot)] = a;
     }
-    BuildInteropViewItems(view);
+    return view;
 }
 
-void TFormMain::CompareSlotClick(int slot)
+void HistoryControl::CompareSlotClick(int slot)
 {
     stepPending_ = false;
     CommitPendingStep();
@@ -270,24 +275,46 @@ void TFormMain::CompareSlotClick(int slot)
     UpdateCompareControls();
 }
 
-void TFormMain::UpdateCompareControls()
+void HistoryControl::UpdateCompareControls()
 {
     for (int slot = 0; slot < 2; ++slot) {
-        slotButtons_[std::size_t(slot)]->setChecked(slot == activeSlot_);
+        controls_.SlotButtons[std::size_t(slot)]->setChecked(slot == activeSlot_);
         slotActions_[std::size_t(slot)]->setChecked(slot == activeSlot_);
     }
-    statusCompare_->setText(activeSlot_ == 0 ? tr("Compare: A") : tr("Compare: B"));
-    statusCompare_->setVisible(activeSlot_ >= 0);
+    controls_.StatusCompare->setText(activeSlot_ == 0 ? tr("Compare: A") : tr("Compare: B"));
+    controls_.StatusCompare->setVisible(activeSlot_ >= 0);
     UpdateUndoItems();
+}
+
+// ---- the box's own history ----
+
+void HistoryControl::KeepBoxState(const QString& after)
+{
+    if (!Hid().Linked)
+        return;
+    // Read into a scratch copy: the window's image is what is about to go out.
+    DspParamsImage box = DspParams;
+    QString trouble;
+    if (!ReadBoxImage(box)) {
+        trouble = tr("the box could not be read");
+    } else {
+        const DspParamsImage mine = DspParams;
+        DspParams = box;
+        std::string why;
+        if (!BoxJournal(Hid().OpenedId).Save(after.toStdString(), &why))
+            trouble = QString::fromStdString(why);
+        DspParams = mine;
+    }
+    // Never in the way of what the user asked for, but never silent either.
+    if (!trouble.isEmpty())
+        window_->statusBar()->showMessage(tr("The box's state was not saved: %1").arg(trouble), 15000);
 }
 
 // ---- what differs ----
 
-void TFormMain::ComparePreset1Click()
+void HistoryControl::ComparePreset1Click()
 {
-    const QString path = ChooseCompareFile ? ChooseCompareFile()
-                                           : QFileDialog::getOpenFileName(this, tr("Compare with preset"), QString(),
-                                                                          tr("DAP files (*.dap)"));
+    const QString path = files_.Open("Compare", tr("Compare with preset"), tr("DAP files (*.dap)"));
     if (path.isEmpty())
         return;
     // The file goes into a scratch copy; the window's image stays as it is.
@@ -306,7 +333,7 @@ void TFormMain::ComparePreset1Click()
     ShowDifferences(tr("Compare with %1").arg(QFileInfo(path).fileName()), tr("File"), DiffImages(mine, other));
 }
 
-void TFormMain::CompareBox1Click()
+void HistoryControl::CompareBox1Click()
 {
     if (!Hid().Linked) {
         Ui().ShowMessage(tr("Connect to a box first.").toStdString());
@@ -325,11 +352,11 @@ void TFormMain::CompareBox1Click()
     ShowDifferences(tr("Compare with box"), tr("Box"), DiffImages(mine, other));
 }
 
-void TFormMain::ShowDifferences(const QString& title, const QString& otherColumn,
+void HistoryControl::ShowDifferences(const QString& title, const QString& otherColumn,
                                 const std::vector<ImageDifference>& rows)
 {
     if (!compareDialog_) {
-        compareDialog_ = new QDialog(this);
+        compareDialog_ = new QDialog(window_);
         compareDialog_->setObjectName("CompareDialog");
         compareDialog_->resize(520, 480);
         auto* v = new QVBoxLayout(compareDialog_);

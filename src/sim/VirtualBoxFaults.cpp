@@ -1,4 +1,4 @@
-#include "device/VirtualBoxFaults.h"
+#include "sim/VirtualBoxFaults.h"
 
 #include <array>
 

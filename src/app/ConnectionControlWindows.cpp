@@ -1,9 +1,10 @@
 // Windows only: how the main window hears of boxes arriving and leaving.
-// Real boxes: the watcher registers this window for the HID interface
-// class's device notification (RegisterDeviceNotificationW) and the window
-// hands it each WM_DEVICECHANGE its native event handler receives. Virtual
-// boxes: the event loop watches the watcher's folder-change handle.
+// Real boxes: the watcher registers the window for the HID interface class's
+// device notification (RegisterDeviceNotificationW), and the window's native
+// event handler hands each WM_DEVICECHANGE to DeviceMessage. Virtual boxes:
+// the event loop watches the watcher's folder-change handle.
 
+#include "app/ConnectionControl.h"
 #include "app/Form.h"
 
 #include "device/platform/WindowsDeviceWatcher.h"
@@ -15,7 +16,7 @@
 
 namespace ktv {
 
-void TFormMain::StartWatching()
+void ConnectionControl::WatchDevices()
 {
     if (!watcher_)
         return;
@@ -23,7 +24,7 @@ void TFormMain::StartWatching()
     // broadcasts (the tests' offscreen one has no system window).
     void* window = nullptr;
     if (QGuiApplication::platformName() == QLatin1String("windows"))
-        window = reinterpret_cast<void*>(winId());
+        window = reinterpret_cast<void*>(window_->winId());
     if (!watcher_->Register(window, [this](const DeviceEvent& e) { DeviceChange(e.Kind, e.Path); }))
         return;
     if (void* folder = watcher_->FolderChangeHandle()) {
@@ -35,7 +36,7 @@ void TFormMain::StartWatching()
     }
 }
 
-void TFormMain::StopWatching()
+void ConnectionControl::StopWatchingDevices()
 {
     // The notifier goes before the handle it watches is closed.
     delete folderNotifier_;
@@ -44,11 +45,16 @@ void TFormMain::StopWatching()
         watcher_->Unregister();
 }
 
-bool TFormMain::nativeEvent(const QByteArray& eventType, void* message, qintptr* result)
+bool ConnectionControl::DeviceMessage(const void* message)
 {
     const auto* msg = static_cast<const MSG*>(message);
-    if (watcher_ && eventType == "windows_generic_MSG" && msg->message == WM_DEVICECHANGE &&
-        watcher_->HandleDeviceChange(std::uintptr_t(msg->wParam), std::intptr_t(msg->lParam))) {
+    return watcher_ && msg && msg->message == WM_DEVICECHANGE &&
+           watcher_->HandleDeviceChange(std::uintptr_t(msg->wParam), std::intptr_t(msg->lParam));
+}
+
+bool TFormMain::nativeEvent(const QByteArray& eventType, void* message, qintptr* result)
+{
+    if (eventType == "windows_generic_MSG" && connection_ && connection_->DeviceMessage(message)) {
         *result = TRUE;
         return true;
     }

@@ -1,4 +1,4 @@
-#include "device/VirtualBoxRules.h"
+#include "sim/VirtualBoxRules.h"
 
 #include "protocol/CommandTable.h"
 

@@ -3,7 +3,7 @@
 // the benchmarks hand it to the transport in place of real hardware.
 
 #include "device/HidPlatform.h"
-#include "device/VirtualBox.h"
+#include "sim/VirtualBox.h"
 
 #include <string>
 
