@@ -28,3 +28,12 @@ endif()
 if(KTV_MINGW_DEPS)
   list(APPEND CMAKE_FIND_ROOT_PATH ${KTV_MINGW_DEPS})
 endif()
+
+# Qt, QCustomPlot, FFTW and PortAudio for the window, built by
+# scripts/windows-qt.sh; Qt's tools (moc, rcc, lrelease) are the host's own
+# of the same version.
+if(KTV_MINGW_QT)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${KTV_MINGW_QT})
+  set(QT_HOST_PATH /usr)
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+endif()

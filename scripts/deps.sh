@@ -21,8 +21,13 @@ KTV_RUN_PACKAGES=(xvfb xauth fonts-wqy-microhei qt6-translations-l10n)
 
 # The Windows build and its tests under Wine (./test's last stage):
 # MinGW-w64, Wine, and what `apt-get source` needs to unpack the sources of
-# the libraries built for it (scripts/windows-deps.sh).
-KTV_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 ninja-build dpkg-dev)
+# the libraries built for it (scripts/windows-deps.sh); the programs' icon is
+# drawn from the SVG (librsvg2-bin, icoutils); the window tests' fonts.
+KTV_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 ninja-build dpkg-dev
+  librsvg2-bin icoutils fonts-wqy-microhei fonts-dejavu-core)
+# Shipping for Windows (scripts/windows-package.sh): the installer, the zip,
+# and the installed window checked under Wine on a virtual display.
+KTV_WINDOWS_SHIP_PACKAGES=(nsis zip unzip xvfb xauth xdotool imagemagick)
 
 ktv_install_missing() {
   local missing=() p

@@ -3,7 +3,11 @@
 #include "app/Theme.h"
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
+#ifdef _WIN32
+#include "device/platform/WindowsDeviceWatcher.h"
+#else
 #include "device/platform/DeviceWatcher.h"
+#endif
 #include "params/BoxLink.h"
 
 #include <QApplication>
@@ -58,6 +62,7 @@ ConnectionControl::~ConnectionControl()
     link.AskUnread = nullptr;
 }
 
+#ifndef Q_OS_WIN // ConnectionControlWindows.cpp
 void ConnectionControl::WatchDevices()
 {
     // Device arrival and removal reach us through the event loop: the
@@ -70,17 +75,25 @@ void ConnectionControl::WatchDevices()
         });
     }
 }
+#endif
 
 void ConnectionControl::Close()
 {
     StopWatchingLink();
     CloseBoxLink();
+    StopWatchingDevices();
+}
+
+#ifndef Q_OS_WIN
+void ConnectionControl::StopWatchingDevices()
+{
     // The notifier goes before the descriptor it watches is closed.
     delete notifier_;
     notifier_ = nullptr;
     if (watcher_)
         watcher_->Unregister();
 }
+#endif
 
 void ConnectionControl::SetConnectGlyph(int index) { controls_.Connect->setIcon(QIcon(ConnectGlyph(index))); }
 

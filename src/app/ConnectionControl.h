@@ -15,6 +15,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSocketNotifier;
+class QWinEventNotifier;
 
 namespace ktv {
 
@@ -42,6 +43,11 @@ public:
     void DeviceChange(DeviceEventKind kind, const std::string& path);
     // The window closes: the link ends, the device closes, the watcher lets go.
     void Close();
+#ifdef Q_OS_WIN
+    // The window's native message: a WM_DEVICECHANGE of a HID interface goes
+    // to the watcher (true), anything else is not ours (false).
+    bool DeviceMessage(const void* message);
+#endif
 
     // Asked when Connect finds several boxes: the index of the chosen
     // identifier, or -1 when the user cancels.
@@ -54,6 +60,7 @@ private:
     // The link is over: panel 0, the Connect picture and the transport say so.
     void Unlink();
     void ShowLinkedBox(const QString& identifier);
+    void StopWatchingDevices();
     // Watches the linked connection: a box that dies without its removal
     // being reported is a removal at once, not at the next exchange.
     void WatchLink();
@@ -66,6 +73,9 @@ private:
     std::function<void()> readFromBox_;
     QSocketNotifier* notifier_ = nullptr;
     QSocketNotifier* linkNotifier_ = nullptr; // on the linked connection itself
+#ifdef Q_OS_WIN
+    QWinEventNotifier* folderNotifier_ = nullptr; // the virtual-box folder's changes
+#endif
     QPointer<QWidget> pressedAtQuestion_;
 };
 

@@ -5,19 +5,26 @@
 #include "app/Theme.h"
 #include "app/Translations.h"
 #include "device/HidPro.h"
-#include "device/platform/DeviceWatcher.h"
-#include "device/platform/LinuxHidPlatform.h"
-
 #include <QApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <utility>
+
+#ifdef Q_OS_WIN
+#include "device/platform/WindowsDeviceWatcher.h"
+#include "device/platform/WindowsHidPlatform.h"
+#else
+#include "device/platform/DeviceWatcher.h"
+#include "device/platform/LinuxHidPlatform.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -38,6 +45,7 @@ void HoldWhileStarting(QtMsgType type, const QMessageLogContext&, const QString&
         heldMessages->append({type, text});
 }
 
+#ifndef Q_OS_WIN
 // SIGTERM (a logout), SIGHUP and SIGINT close the window as its close box
 // does, so what it remembers is saved. The handler only writes a byte; the
 // event loop does the rest.
@@ -48,11 +56,13 @@ void NoteSignal(int)
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
 }
+#endif
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+#ifndef Q_OS_WIN
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
         struct sigaction action = {};
         action.sa_handler = NoteSignal;
@@ -61,6 +71,7 @@ int main(int argc, char** argv)
         for (const int sig : {SIGTERM, SIGHUP, SIGINT})
             sigaction(sig, &action, nullptr);
     }
+#endif
     ktv::WarmUpFonts();
     QList<std::pair<QtMsgType, QString>> held;
     heldMessages = &held;
@@ -91,6 +102,19 @@ int main(int argc, char** argv)
         }
     }
 
+#ifdef Q_OS_WIN
+    // Real boxes through SetupAPI and the virtual boxes of this user; the
+    // window registers itself for device notification with the watcher.
+    ktv::WindowsHidPlatform platform;
+    ktv::Hid().SetPlatform(&platform);
+    ktv::DeviceWatcher watcher;
+    ktv::TFormMain form(nullptr, &watcher);
+    ktv::SetUserInterface(&form.Interface());
+    form.show();
+    // Ending the session quits the event loop without closing the window:
+    // close it first, so what it remembers is saved.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.close(); });
+#else
     // Real boxes and the virtual boxes of this user.
     ktv::LinuxHidPlatform platform;
     ktv::Hid().SetPlatform(&platform);
@@ -111,6 +135,7 @@ int main(int argc, char** argv)
             QCoreApplication::exit(0);
         });
     }
+#endif
 
     const int code = app.exec();
     ktv::SetUserInterface(nullptr);

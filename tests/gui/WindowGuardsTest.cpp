@@ -4,9 +4,15 @@
 
 #include "support/GuiHarness.h"
 
+#ifdef _WIN32
+#include "device/platform/WindowsDeviceWatcher.h"
+#else
 #include "device/platform/DeviceWatcher.h"
+#endif
+#ifndef _WIN32
 #include "device/platform/LinuxHidPlatform.h"
 #include "device/platform/PlatformHelpers.h"
+#endif
 #include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "presets/DapFile.h"
@@ -33,10 +39,12 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <thread>
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 using namespace ktv;
 using namespace ktv::test;
@@ -61,6 +69,7 @@ QByteArray FileBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+#ifndef _WIN32
 // A virtual box answering on a socket from a thread, as ktvtune-box does.
 // Kill() ends it the way a crash does: its connections close, the socket file
 // stays behind.
@@ -137,6 +146,7 @@ private:
     std::mutex mutex_;
     std::thread thread_;
 };
+#endif
 
 } // namespace
 
@@ -336,6 +346,8 @@ private slots:
         QVERIFY(!h.ui.rec.exchangeWarning);
     }
 
+#ifndef _WIN32
+    // The Linux sockets of the virtual boxes.
     void aKilledBoxIsARemoval()
     {
         QTemporaryDir runtime;
@@ -384,6 +396,7 @@ private slots:
         Hid().SetPlatform(h.box);
         Hid().OpenDevice();
     }
+#endif
 
     void saveToFileAsksBeforeReplacing_data()
     {
