@@ -323,6 +323,16 @@ constexpr const ImageField* FieldByKey(std::string_view key)
     return nullptr;
 }
 
+// Whether the command carries settings fields. Asked without taking an
+// address, so compile-time checks hold in instrumented builds too.
+constexpr bool HasSpan(DspCommand command)
+{
+    for (std::size_t i = 0; i < CommandTable.size(); ++i)
+        if (CommandTable[i].Command == command)
+            return fields::Spans[i].has_value();
+    return false;
+}
+
 // nullptr for a command that carries no settings field (bands, reads, slots).
 constexpr const CommandSpan* SpanOf(DspCommand command)
 {

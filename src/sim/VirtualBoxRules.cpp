@@ -170,10 +170,18 @@ constexpr const Rule* RuleOf(DspCommand command)
     return nullptr;
 }
 
+constexpr bool HasRule(DspCommand command)
+{
+    for (const Rule& rule : Rules)
+        if (rule.Command == command)
+            return true;
+    return false;
+}
+
 constexpr bool EveryCommandAnswered()
 {
     for (const CommandInfo& c : CommandTable)
-        if (!RuleOf(c.Command) == !SpanOf(c.Command)) // none, or both
+        if (HasRule(c.Command) == HasSpan(c.Command)) // none, or both
             return false;
     return true;
 }

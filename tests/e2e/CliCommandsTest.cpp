@@ -10,6 +10,8 @@
 #include "device/HidPro.h"
 #include "device/platform/PlatformHelpers.h"
 #include "dsp/StepTables.h"
+#include "Command.h"
+#include "interop/FilterDialects.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "params/Commands.h"
@@ -22,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -863,4 +866,33 @@ TEST_F(CliInProcess, FitWritesTheChannelFittedToAMeasurement)
 }
 
 } // namespace
+} // namespace ktv
+
+namespace ktv {
+// The help texts are written out as prose, so a dialect or measurement format
+// registered later must be named there too: each command that reads or writes
+// them names exactly what the registry holds for it.
+TEST(CliHelpTexts, NameEachRegisteredDialectAndFormat)
+{
+    auto usage = [](std::string_view name) {
+        for (const cli::Command* c : cli::Commands())
+            if (name == c->Name)
+                return cli::Usage(*c);
+        ADD_FAILURE() << "no command " << name;
+        return std::string();
+    };
+    auto lower = [](std::string s) {
+        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        return s;
+    };
+    const std::string import = usage("import"), exportHelp = usage("export"), fit = lower(usage("fit"));
+    for (const FilterDialect& d : FilterDialects()) {
+        EXPECT_NE(import.find(d.Name), std::string::npos) << "import's help leaves out " << d.Name;
+        EXPECT_EQ(exportHelp.find(d.Name) != std::string::npos, d.Export != nullptr)
+            << "export's help and what export can write disagree on " << d.Name;
+    }
+    for (const MeasurementFormat& f : MeasurementFormats())
+        EXPECT_NE(fit.find(lower(f.Name)), std::string::npos) << "fit's help leaves out " << f.Name;
+}
+
 } // namespace ktv
