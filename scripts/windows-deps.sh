@@ -11,18 +11,7 @@ jobs=$(nproc)
 
 version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null; }
 
-# `apt-get source` needs source entries; add them for the suites the machine
-# already takes binaries from when none are listed.
-ensure_deb_src() {
-  if apt-get source --print-uris nlopt >/dev/null 2>&1; then return 0; fi
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$codename" "$codename" | $sudo tee /etc/apt/sources.list.d/ktvtune-deb-src.sources >/dev/null
-  $sudo apt-get update -qq
-}
+source "$root/scripts/deb-src.sh"
 
 gtest_version=$(version googletest)
 nlopt_version=$(apt-cache policy libnlopt-dev 2>/dev/null | sed -n 's/^ *Candidate: //p')
@@ -50,7 +39,7 @@ nice cmake --build "$work/gtest" -j"$jobs" >&2
 cmake --install "$work/gtest" >&2
 
 # NLopt from Debian's source package, without its language bindings.
-ensure_deb_src >&2
+ktv_ensure_deb_src nlopt >&2
 (cd "$work" && apt-get source -qq nlopt >&2)
 src=$(find "$work" -maxdepth 1 -type d -name 'nlopt-*' | head -n 1)
 nice cmake -S "$src" -B "$work/nlopt" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \

@@ -19,18 +19,7 @@ unset CMAKE_CXX_COMPILER_LAUNCHER CMAKE_C_COMPILER_LAUNCHER
 
 candidate() { apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p'; }
 
-# `apt-get source` needs source entries; add them for the suites the machine
-# already takes binaries from when none are listed.
-ensure_deb_src() {
-  if apt-get source --print-uris qt6-base >/dev/null 2>&1; then return 0; fi
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$codename" "$codename" | $sudo tee /etc/apt/sources.list.d/ktvtune-deb-src.sources >/dev/null
-  $sudo apt-get update -qq
-}
+source "$root/scripts/deb-src.sh"
 
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || true)
 [ -n "$qt_version" ] || { echo "qt6-base-dev is not installed (scripts/deps.sh)" >&2; exit 1; }
@@ -57,7 +46,7 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ktvtune-qt.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-ensure_deb_src >&2
+ktv_ensure_deb_src qt6-base >&2
 mkdir -p "$cache"
 
 # source NAME: unpacks Debian's source package (patches applied) and prints

@@ -41,4 +41,16 @@ std::vector<std::uint8_t> Exchange(VirtualBox& box, const std::uint8_t* request,
     return reply;
 }
 
+bool QueueReply(std::deque<std::vector<std::uint8_t>>& pending, std::vector<std::uint8_t> reply,
+                const std::function<void(const std::string&)>& log)
+{
+    if (pending.size() >= MaxPendingReplies) {
+        if (log)
+            log(LogTime() + " " + NotReadingText);
+        return false;
+    }
+    pending.push_back(std::move(reply));
+    return true;
+}
+
 } // namespace ktv::tools

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,5 +34,10 @@ std::string LogTime();
 std::vector<std::uint8_t> Exchange(VirtualBox& box, const std::uint8_t* request, std::size_t size,
                                    const std::function<void(const std::string&)>& log,
                                    const std::function<void()>& afterRequest);
+
+// Puts a reply behind those the client has not taken yet. False, with a log
+// line, when it already leaves MaxPendingReplies unread: close that client.
+bool QueueReply(std::deque<std::vector<std::uint8_t>>& pending, std::vector<std::uint8_t> reply,
+                const std::function<void(const std::string&)>& log);
 
 } // namespace ktv::tools

@@ -181,12 +181,8 @@ bool BoxServer::Serve(Client& c)
         std::vector<std::uint8_t> reply = Exchange(box_, request, size, Log, AfterRequest);
         if (reply.empty())
             continue;
-        if (c.Pending.size() >= MaxPendingReplies) {
-            if (Log)
-                Log(LogTime() + " " + NotReadingText);
+        if (!QueueReply(c.Pending, std::move(reply), Log))
             return false;
-        }
-        c.Pending.push_back(std::move(reply));
         if (!Flush(c.Fd, c.Pending))
             return false;
     }

@@ -275,12 +275,8 @@ bool BoxServer::Serve(Client& c)
                                                    AfterRequest);
         if (reply.empty())
             continue;
-        if (c.Pending.size() >= MaxPendingReplies) {
-            if (Log)
-                Log(LogTime() + " " + NotReadingText);
+        if (!QueueReply(c.Pending, std::move(reply), Log))
             return false;
-        }
-        c.Pending.push_back(std::move(reply));
         if (!Flush(c))
             return false;
     }
