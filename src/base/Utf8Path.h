@@ -20,4 +20,12 @@ inline std::filesystem::path Utf8Path(std::string_view utf8)
     }
 }
 
+// A path the standard library hands back, as the program carries names:
+// UTF-8 (path::string() gives the ANSI code page on Windows).
+inline std::string Utf8String(const std::filesystem::path& path)
+{
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
 } // namespace ktv

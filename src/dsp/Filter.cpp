@@ -1,4 +1,5 @@
 #include "dsp/Filter.h"
+#include "dsp/Math.h"
 
 #include <cmath>
 #include <limits>
@@ -26,12 +27,12 @@ void DesignBand(PeqBand& band)
     const double q = band.Q;
     const double gain = band.Gain;
     const float w0 = float(TwoPi * fc / SampleRate);
-    const double sine = std::sin(double(w0));
+    const double sine = Sin(double(w0));
     const float sn = float(sine);
-    const float cs = float(std::cos(double(w0)));
+    const float cs = float(Cos(double(w0)));
     const float alpha = float(sine / (2.0 * q));
-    const float k = float(std::pow(10.0, gain / 20.0));
-    const float a = float(std::pow(10.0, gain / 40.0));
+    const float k = float(Pow10(gain / 20.0));
+    const float a = float(Pow10(gain / 40.0));
     const float beta = float(std::sqrt(double(a)) / q);
 
     if (!IsActive(band.Flags))
@@ -106,8 +107,8 @@ double MagnitudeDb(const Coefficients& coef, float frequency)
 {
     const double b0 = coef[0], b1 = coef[1], b2 = coef[2], a1 = coef[3], a2 = coef[4];
     const double w = TwoPi * double(frequency) / SampleRate;
-    const double c1 = std::cos(-w), s1 = std::sin(-w);
-    const double c2 = std::cos(-2.0 * w), s2 = std::sin(-2.0 * w);
+    const double c1 = Cos(-w), s1 = Sin(-w);
+    const double c2 = Cos(-2.0 * w), s2 = Sin(-2.0 * w);
 
     const double nr = b0 + b1 * c1 + b2 * c2;
     const double ni = b1 * s1 + b2 * s2;
@@ -120,7 +121,7 @@ double MagnitudeDb(const Coefficients& coef, float frequency)
     const double mag = std::sqrt(hr * hr + hi * hi);
     if (!(mag > 0.0))
         return MagnitudeFloorDb; // an exact zero (or a degenerate set) would give -inf or NaN
-    return 20.0 * std::log10(mag);
+    return 20.0 * Log10(mag);
 }
 
 } // namespace ktv

@@ -1,6 +1,7 @@
 #include "fit/Fit.h"
 
 #include "dsp/Filter.h"
+#include "dsp/Math.h"
 #include "dsp/StepTables.h"
 
 #include <nlopt.h>
@@ -41,7 +42,7 @@ struct Grid {
 
     void Build(double lo, double hi)
     {
-        const double span = std::log2(hi / lo);
+        const double span = Log2(hi / lo);
         const std::size_t n = std::size_t(std::ceil(span * FitPointsPerOctave)) + 1;
         hz.resize(n);
         octave.resize(n);
@@ -50,15 +51,15 @@ struct Grid {
         c2.resize(n);
         s2.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
-            octave[i] = std::log2(lo) + span * double(i) / double(n - 1);
+            octave[i] = Log2(lo) + span * double(i) / double(n - 1);
             // MagnitudeDb takes a float frequency: use that very value.
-            const float f = float(std::exp2(octave[i]));
+            const float f = float(Exp2(octave[i]));
             hz[i] = f;
             const double w = TwoPi * double(f) / SampleRate;
-            c1[i] = std::cos(-w);
-            s1[i] = std::sin(-w);
-            c2[i] = std::cos(-2.0 * w);
-            s2[i] = std::sin(-2.0 * w);
+            c1[i] = Cos(-w);
+            s1[i] = Sin(-w);
+            c2[i] = Cos(-2.0 * w);
+            s2[i] = Sin(-2.0 * w);
         }
     }
     std::size_t Size() const { return hz.size(); }
@@ -82,7 +83,7 @@ struct Grid {
     static void ToDb(double* values, std::size_t n)
     {
         for (std::size_t i = 0; i < n; ++i)
-            values[i] = values[i] > 0.0 ? 10.0 * std::log10(values[i]) : MagnitudeFloorDb;
+            values[i] = values[i] > 0.0 ? 10.0 * Log10(values[i]) : MagnitudeFloorDb;
     }
 
     // MagnitudeDb at every point.
@@ -213,7 +214,7 @@ struct Ladder {
         double bestDistance = std::numeric_limits<double>::infinity();
         for (int i = 0; i < Size(); ++i) {
             const double h = held[std::size_t(i)];
-            const double d = logarithmic ? std::abs(std::log(h / x)) : std::abs(h - x);
+            const double d = logarithmic ? std::abs(Log(h / x)) : std::abs(h - x);
             if (d < bestDistance) {
                 bestDistance = d;
                 best = i;
@@ -233,7 +234,7 @@ float NearestStep(const std::array<float, StepTableCapacity>& table, int first, 
 {
     int best = first;
     for (int i = first; i <= last; ++i)
-        if (std::abs(std::log(table[std::size_t(i)] / x)) < std::abs(std::log(table[std::size_t(best)] / x)))
+        if (std::abs(Log(table[std::size_t(i)] / x)) < std::abs(Log(table[std::size_t(best)] / x)))
             best = i;
     return table[std::size_t(best)];
 }
@@ -255,7 +256,7 @@ struct Problem {
     {
         std::fill(sum.begin(), sum.end(), 1.0);
         for (std::size_t j = 0; j < bands; ++j) {
-            PeqBand band = MakeBell(std::exp2(x[3 * j]), std::exp2(x[3 * j + 1]), x[3 * j + 2]);
+            PeqBand band = MakeBell(Exp2(x[3 * j]), Exp2(x[3 * j + 1]), x[3 * j + 2]);
             DesignBand(band);
             grid.MultiplyPower(band.Coef, sum.data());
         }
@@ -310,8 +311,8 @@ struct Continuous {
         : grid(g), o(opt), fcLo(lo), fcHi(hi), qHi(q), problem(g, room, bands, lowest)
     {
         for (std::size_t j = 0; j < bands; ++j) {
-            lower.insert(lower.end(), {std::log2(fcLo), std::log2(FitMinQ), o.MaxCutDb});
-            upper.insert(upper.end(), {std::log2(fcHi), std::log2(qHi), o.MaxBoostDb});
+            lower.insert(lower.end(), {Log2(fcLo), Log2(FitMinQ), o.MaxCutDb});
+            upper.insert(upper.end(), {Log2(fcHi), Log2(qHi), o.MaxBoostDb});
         }
     }
 
@@ -341,14 +342,14 @@ struct Continuous {
         while (right + 1 < n && wide(right + 1))
             ++right;
         const double octaves = std::max(1.0, double(right - left)) / FitPointsPerOctave;
-        const double q = std::clamp(std::sqrt(std::exp2(octaves)) / (std::exp2(octaves) - 1.0), FitMinQ, qHi);
-        return {std::log2(std::clamp(grid.hz[at], fcLo, fcHi)), std::log2(q), gain};
+        const double q = std::clamp(std::sqrt(Exp2(octaves)) / (Exp2(octaves) - 1.0), FitMinQ, qHi);
+        return {Log2(std::clamp(grid.hz[at], fcLo, fcHi)), Log2(q), gain};
     }
 
     void Add(std::vector<double>& residual, const double* band) const
     {
         std::vector<double> response(residual.size());
-        BandResponse(grid, MakeBell(std::exp2(band[0]), std::exp2(band[1]), band[2]), response.data());
+        BandResponse(grid, MakeBell(Exp2(band[0]), Exp2(band[1]), band[2]), response.data());
         for (std::size_t i = 0; i < residual.size(); ++i)
             residual[i] += response[i];
     }
@@ -601,19 +602,19 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
 
     std::vector<double> octave(hz.size());
     for (std::size_t i = 0; i < hz.size(); ++i)
-        octave[i] = std::log2(hz[i]);
+        octave[i] = Log2(hz[i]);
     const std::vector<double> measured = Resample(grid, octave, db);
 
     std::vector<double> goal(n, 0.0);
     if (target.Kind == FitTargetKind::Tilt) {
         for (std::size_t i = 0; i < n; ++i)
-            goal[i] = target.TiltDbPerOctave * std::log2(grid.hz[i] / 1000.0);
+            goal[i] = target.TiltDbPerOctave * Log2(grid.hz[i] / 1000.0);
     } else if (target.Kind == FitTargetKind::Curve) {
         std::vector<double> targetOctave(target.Hz.size());
         for (std::size_t i = 0; i < target.Hz.size(); ++i)
-            targetOctave[i] = std::log2(target.Hz[i]);
+            targetOctave[i] = Log2(target.Hz[i]);
         for (std::size_t i = 0; i < n; ++i)
-            goal[i] = Interpolate(targetOctave, target.Db, std::log2(grid.hz[i]));
+            goal[i] = Interpolate(targetOctave, target.Db, Log2(grid.hz[i]));
     }
 
     // The measurement is the room without the channel's EQ: what the room
@@ -668,9 +669,9 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
         --fcEnd;
     std::vector<PeqBand> continuous(free.size()), rounded(free.size()), roundedHeld(free.size());
     for (std::size_t j = 0; j < free.size(); ++j) {
-        continuous[j] = MakeBell(std::exp2(x[3 * j]), std::exp2(x[3 * j + 1]), x[3 * j + 2]);
-        rounded[j] = MakeBell(NearestStep(FcSteps, fcFirst, fcEnd, std::exp2(x[3 * j])),
-                              NearestStep(QSteps, 0, std::max(qLast, 0), std::exp2(x[3 * j + 1])),
+        continuous[j] = MakeBell(Exp2(x[3 * j]), Exp2(x[3 * j + 1]), x[3 * j + 2]);
+        rounded[j] = MakeBell(NearestStep(FcSteps, fcFirst, fcEnd, Exp2(x[3 * j])),
+                              NearestStep(QSteps, 0, std::max(qLast, 0), Exp2(x[3 * j + 1])),
                               std::round(x[3 * j + 2] * 10.0) / 10.0);
         roundedHeld[j] = BoxHeld(rounded[j]);
     }
@@ -694,7 +695,7 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
     } else if (o.Mode == FitMode::Stepped) {
         std::vector<Rung> rungs(free.size());
         for (std::size_t j = 0; j < free.size(); ++j)
-            rungs[j] = {fc.Nearest(std::exp2(x[3 * j]), true), q.Nearest(std::exp2(x[3 * j + 1]), true),
+            rungs[j] = {fc.Nearest(Exp2(x[3 * j]), true), q.Nearest(Exp2(x[3 * j + 1]), true),
                         gain.Nearest(x[3 * j + 2], false)};
         SearchSteps(grid, room, fc, q, gain, lowestLevel, rungs);
         for (std::size_t j = 0; j < free.size(); ++j) {

@@ -1,6 +1,7 @@
 #include "interop/FilterImport.h"
 
 #include "dsp/Filter.h"
+#include "dsp/Math.h"
 #include "dsp/StepTables.h"
 
 #include <algorithm>
@@ -43,7 +44,7 @@ float Nearest(const std::array<float, StepTableCapacity>& table, int count, doub
     float best = table[0];
     double bestDistance = 1e300;
     for (int i = 0; i < count; ++i) {
-        const double d = std::abs(std::log(double(table[std::size_t(i)]) / x));
+        const double d = std::abs(Log(double(table[std::size_t(i)]) / x));
         if (d < bestDistance) {
             bestDistance = d;
             best = table[std::size_t(i)];
@@ -177,7 +178,7 @@ void MapFilter(Candidate& c, std::uint8_t keepFlags)
     if (d.ShelfSlope) {
         // The box's shelf takes Q in the cookbook form; the same biquad with
         // slope S has 1/Q = sqrt((A + 1/A)(1/S - 1) + 2).
-        const double A = std::pow(10.0, band.Gain / 40.0);
+        const double A = Pow10(band.Gain / 40.0);
         const double s = (A + 1 / A) * (1 / *d.ShelfSlope - 1) + 2;
         q = s > 0 ? 1.0 / std::sqrt(s) : double(QSteps[std::size_t(QStepCount - 1)]);
         c.Notes.push_back("slope " + (f.SlopeDb ? Format("%.3g dB/oct", *f.SlopeDb) : Format("S %.2f", *d.ShelfSlope)) +
@@ -245,7 +246,7 @@ const std::vector<double>& ComparisonFrequencies()
     static const std::vector<double> frequencies = [] {
         std::vector<double> f;
         for (int i = 0;; ++i) {
-            const double hz = 20.0 * std::exp2(i / 24.0);
+            const double hz = 20.0 * Exp2(i / 24.0);
             if (hz > 20000.0 * 1.0001)
                 break;
             f.push_back(std::min(hz, 20000.0));

@@ -1,6 +1,5 @@
 #include "interop/FilterText.h"
 #include "interop/FilterDialects.h"
-#include "base/Utf8Path.h"
 #include "interop/TextDecode.h"
 
 #include "dsp/Filter.h"
@@ -11,7 +10,6 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
-#include <fstream>
 #include <numbers>
 #include <span>
 
@@ -357,18 +355,13 @@ bool ReadFilterFile(const std::string& path, FilterFile& out, std::string* why)
             *why = std::move(text);
         return false;
     };
-    std::ifstream file(Utf8Path(path), std::ios::binary);
-    if (!file)
-        return refuse("Cannot open " + path + ".");
     std::string bytes;
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        bytes.append(buffer, std::size_t(file.gcount()));
-        if (bytes.size() > MaxFilterFileBytes)
-            return refuse(path + " is too large for a filter file.");
-    }
-    if (file.bad())
-        return refuse("Cannot read " + path + ".");
+    bool tooLarge = false;
+    const FileReadError error = ReadWholeFile(path, MaxFilterFileBytes, bytes, tooLarge);
+    if (error != FileReadError::None)
+        return refuse(FileReadReason(path, error));
+    if (tooLarge)
+        return refuse(path + " is too large for a filter file.");
     out = ParseFilterText(bytes);
     return true;
 }

@@ -1,11 +1,9 @@
 #include "interop/Measurement.h"
-#include "base/Utf8Path.h"
 #include "interop/TextDecode.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <sstream>
 
 namespace ktv {
@@ -141,18 +139,13 @@ bool ParseMeasurementText(std::string_view text, Measurement& out, std::string* 
 
 bool ReadMeasurementFile(const std::string& path, Measurement& out, std::string* why)
 {
-    std::ifstream file(Utf8Path(path), std::ios::binary);
-    if (!file)
-        return Refuse(why, "Cannot open " + path + ".");
     std::string bytes;
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        bytes.append(buffer, std::size_t(file.gcount()));
-        if (bytes.size() > MaxMeasurementBytes)
-            return Refuse(why, path + " is too large for a measurement.");
-    }
-    if (file.bad())
-        return Refuse(why, "Cannot read " + path + ".");
+    bool tooLarge = false;
+    const FileReadError error = ReadWholeFile(path, MaxMeasurementBytes, bytes, tooLarge);
+    if (error != FileReadError::None)
+        return Refuse(why, FileReadReason(path, error));
+    if (tooLarge)
+        return Refuse(why, path + " is too large for a measurement.");
     return ParseMeasurementText(bytes, out, why);
 }
 

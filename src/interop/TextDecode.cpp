@@ -55,4 +55,16 @@ std::string DecodeText(std::string_view bytes)
     return out;
 }
 
+std::string FileReadReason(const std::string& path, FileReadError error)
+{
+    switch (error) {
+    case FileReadError::IsDirectory:
+    case FileReadError::NotRegularFile: return "Cannot open " + path + ": " + FileReadErrorText(error) + ".";
+    case FileReadError::CannotRead: return "Cannot read " + path + ".";
+    case FileReadError::None:
+    case FileReadError::CannotOpen: break;
+    }
+    return "Cannot open " + path + ".";
+}
+
 } // namespace ktv

@@ -1,14 +1,18 @@
 #include "measure/Calibration.h"
 
+#include "presets/PresetIo.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 namespace ktv::measure {
 
 namespace {
+
+// Far above any microphone maker's file; a device or a stray file is not read whole.
+constexpr std::size_t MaxCalibrationBytes = 4u << 20;
+
 bool IsSep(char c) { return c == ' ' || c == '\t' || c == ',' || c == ';' || c == '\r'; }
 
 // Reads the numbers at the start of a line; stops at the first word that is not one.
@@ -112,15 +116,21 @@ bool ParseCalibration(std::string_view text, Calibration& out, std::string* why)
 
 bool ReadCalibrationFile(const std::string& path, Calibration& out, std::string* why)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        if (why)
-            *why = "Cannot open the calibration file " + path + ".";
+    std::string bytes;
+    bool tooLarge = false;
+    const FileReadError error = ReadWholeFile(path, MaxCalibrationBytes, bytes, tooLarge);
+    if (error != FileReadError::None || tooLarge) {
+        if (why) {
+            if (tooLarge)
+                *why = path + " is too large for a calibration file.";
+            else if (error == FileReadError::IsDirectory || error == FileReadError::NotRegularFile)
+                *why = "Cannot open the calibration file " + path + ": " + FileReadErrorText(error) + ".";
+            else
+                *why = "Cannot open the calibration file " + path + ".";
+        }
         return false;
     }
-    std::ostringstream s;
-    s << f.rdbuf();
-    return ParseCalibration(s.str(), out, why);
+    return ParseCalibration(bytes, out, why);
 }
 
 double CalibrationAt(const Calibration& cal, double hz)

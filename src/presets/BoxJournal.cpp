@@ -1,5 +1,6 @@
 #include "presets/BoxJournal.h"
 
+#include "base/Utf8Path.h"
 #include "presets/DapFile.h"
 
 #include <algorithm>
@@ -10,6 +11,10 @@
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+
+#ifdef _WIN32
+#include "base/WinText.h"
+#endif
 
 namespace ktv {
 
@@ -39,8 +44,9 @@ bool IsJournalName(const std::string& name)
 std::string DataDirectory()
 {
 #ifdef _WIN32
-    if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)
-        return (fs::path(local) / "ktvtune").string();
+    // The wide form: the narrow one loses a user name outside the ANSI code page.
+    if (const wchar_t* local = _wgetenv(L"LOCALAPPDATA"); local && *local)
+        return Utf8String(fs::path(local) / "ktvtune");
     return {};
 #else
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
@@ -57,9 +63,9 @@ BoxJournal::BoxJournal(const std::string& boxIdentifier, std::string root)
         const std::string data = DataDirectory();
         if (data.empty())
             return;
-        root = (fs::path(data) / "journal").string();
+        root = Utf8String(Utf8Path(data) / "journal");
     }
-    folder_ = (fs::path(root) / Tame(boxIdentifier)).string();
+    folder_ = Utf8String(Utf8Path(root) / Tame(boxIdentifier));
 }
 
 bool BoxJournal::Save(const std::string& after, std::string* why)
@@ -71,8 +77,9 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
     };
     if (folder_.empty())
         return fail("no folder for user data (HOME is not set)");
+    const fs::path folder = Utf8Path(folder_);
     std::error_code ec;
-    fs::create_directories(folder_, ec);
+    fs::create_directories(folder, ec);
     if (ec)
         return fail(folder_ + ": " + ec.message());
 
@@ -94,10 +101,10 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
         char name[64];
         std::snprintf(name, sizeof name, "%s-%06ld-", stamp, micros % 1000000);
         bool taken = false;
-        for (const fs::directory_entry& e : fs::directory_iterator(folder_, ec))
-            taken = taken || e.path().filename().string().starts_with(name);
+        for (const fs::directory_entry& e : fs::directory_iterator(folder, ec))
+            taken = taken || Utf8String(e.path().filename()).starts_with(name);
         if (!taken) {
-            path = (fs::path(folder_) / (name + Tame(after) + ".dap")).string();
+            path = Utf8String(folder / (name + Tame(after) + ".dap"));
             break;
         }
     }
@@ -107,7 +114,7 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
 
     const std::vector<JournalEntry> all = List();
     for (std::size_t i = Keep; i < all.size(); ++i)
-        fs::remove(all[i].Path, ec);
+        fs::remove(Utf8Path(all[i].Path), ec);
     return true;
 }
 
@@ -115,14 +122,15 @@ std::vector<JournalEntry> BoxJournal::List() const
 {
     std::vector<JournalEntry> entries;
     std::error_code ec;
-    if (folder_.empty() || !fs::is_directory(folder_, ec))
+    const fs::path folder = Utf8Path(folder_);
+    if (folder_.empty() || !fs::is_directory(folder, ec))
         return entries;
-    for (const fs::directory_entry& e : fs::directory_iterator(folder_, ec)) {
-        const std::string name = e.path().filename().string();
+    for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+        const std::string name = Utf8String(e.path().filename());
         if (!IsJournalName(name) || !e.is_regular_file(ec))
             continue;
         JournalEntry entry;
-        entry.Path = e.path().string();
+        entry.Path = Utf8String(e.path());
         entry.Time = name.substr(0, 4) + "-" + name.substr(4, 2) + "-" + name.substr(6, 2) + " " + name.substr(9, 2) +
                      ":" + name.substr(11, 2) + ":" + name.substr(13, 2);
         std::string after = name.substr(23, name.size() - 27);
@@ -132,7 +140,7 @@ std::vector<JournalEntry> BoxJournal::List() const
     }
     // The names start with the time: newest first is the names backwards.
     std::sort(entries.begin(), entries.end(), [](const JournalEntry& a, const JournalEntry& b) {
-        return fs::path(a.Path).filename() > fs::path(b.Path).filename();
+        return Utf8Path(a.Path).filename() > Utf8Path(b.Path).filename();
     });
     return entries;
 }

@@ -1,5 +1,6 @@
 #include "presets/PresetIo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -92,9 +93,9 @@ int CreateTemporary(const std::string& dir, std::string& name)
 
 } // namespace
 
-FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::size_t capacity, std::size_t& size)
+FileReadError ReadRegularFile(const std::string& path,
+                              const std::function<bool(const std::uint8_t*, std::size_t)>& take)
 {
-    size = 0;
     struct stat st{};
     if (stat(path.c_str(), &st) != 0)
         return FileReadError::CannotOpen;
@@ -109,19 +110,43 @@ FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::s
         return FileReadError::CannotOpen;
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? FileReadError::IsDirectory : FileReadError::NotRegularFile;
-    while (size < capacity) {
-        const ssize_t n = read(fd.get(), buffer + size, capacity - size);
+    std::uint8_t piece[65536];
+    for (;;) {
+        const ssize_t n = read(fd.get(), piece, sizeof piece);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return FileReadError::CannotRead;
-        if (n == 0)
-            break;
-        size += std::size_t(n);
+        if (n == 0 || !take(piece, std::size_t(n)))
+            return FileReadError::None;
     }
-    return FileReadError::None;
 }
 #endif
+
+FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::size_t capacity, std::size_t& size)
+{
+    size = 0;
+    return ReadRegularFile(path, [&](const std::uint8_t* piece, std::size_t n) {
+        const std::size_t kept = std::min(n, capacity - size);
+        std::copy(piece, piece + kept, buffer + size);
+        size += kept;
+        return size < capacity;
+    });
+}
+
+FileReadError ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes, bool& tooLarge)
+{
+    bytes.clear();
+    tooLarge = false;
+    return ReadRegularFile(path, [&](const std::uint8_t* piece, std::size_t n) {
+        if (n > limit - bytes.size()) {
+            tooLarge = true;
+            return false;
+        }
+        bytes.append(reinterpret_cast<const char*>(piece), n);
+        return true;
+    });
+}
 
 const char* FileReadErrorText(FileReadError error)
 {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,14 @@ const char* FileReadErrorText(FileReadError error);
 // are refused without being read, and a FIFO is never waited on.
 [[nodiscard]] FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::size_t capacity,
                                          std::size_t& size);
+// The whole of a regular file, refused as above. More than `limit` bytes
+// sets `tooLarge` and stops the reading there.
+[[nodiscard]] FileReadError ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes,
+                                          bool& tooLarge);
+// A regular file's bytes handed to `take` piece by piece from the start,
+// until the end or until `take` answers false; refused as above.
+[[nodiscard]] FileReadError ReadRegularFile(const std::string& path,
+                                            const std::function<bool(const std::uint8_t*, std::size_t)>& take);
 
 enum class FileWriteError { None, IsDirectory, NotRegularFile, ReadOnly, CannotCreate, CannotWrite };
 const char* FileWriteErrorText(FileWriteError error);

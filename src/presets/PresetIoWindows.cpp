@@ -132,9 +132,9 @@ HANDLE CreateTemporary(const std::wstring& dir, std::wstring& name)
 
 } // namespace
 
-FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::size_t capacity, std::size_t& size)
+FileReadError ReadRegularFile(const std::string& path,
+                              const std::function<bool(const std::uint8_t*, std::size_t)>& take)
 {
-    size = 0;
     const std::wstring wide = Wide(path);
     if (wide.empty())
         return FileReadError::CannotOpen;
@@ -152,16 +152,14 @@ FileReadError ReadFileHead(const std::string& path, std::uint8_t* buffer, std::s
     bool isDirectory = false;
     if (!IsDiskFile(h.get(), isDirectory))
         return isDirectory ? FileReadError::IsDirectory : FileReadError::NotRegularFile;
-    while (size < capacity) {
-        const std::size_t want = capacity - size;
+    std::uint8_t piece[65536];
+    for (;;) {
         DWORD got = 0;
-        if (!ReadFile(h.get(), buffer + size, want > 0x40000000 ? 0x40000000 : DWORD(want), &got, nullptr))
+        if (!ReadFile(h.get(), piece, DWORD(sizeof piece), &got, nullptr))
             return FileReadError::CannotRead;
-        if (got == 0)
-            break;
-        size += got;
+        if (got == 0 || !take(piece, got))
+            return FileReadError::None;
     }
-    return FileReadError::None;
 }
 
 FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, std::size_t size)

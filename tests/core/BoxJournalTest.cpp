@@ -54,14 +54,43 @@ TEST(BoxJournal, KeepsTheLastFiftyPerBoxNewestFirstAsPresets)
     EXPECT_TRUE(blocked.List().empty());
 }
 
+// A user folder named outside ASCII (and outside the ANSI code page on
+// Windows): the journal is kept there and read back by the same names.
+TEST(BoxJournal, KeepsAndListsItsFilesUnderANonAsciiFolder)
+{
+    test::TempDir dir;
+    const std::string root = dir.File("用户 日志 ü");
+    BoxJournal journal("VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock", root);
+    LoadDefaults();
+    DspParams.MicVol = 42;
+    std::string why;
+    ASSERT_TRUE(journal.Save("write", &why)) << why;
+    ASSERT_TRUE(journal.Save("recall 2", &why)) << why;
+    EXPECT_EQ(journal.Folder().rfind(root, 0), 0u) << journal.Folder();
+    const std::vector<JournalEntry> entries = journal.List();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].After, "recall 2");
+    for (const JournalEntry& e : entries) {
+        EXPECT_EQ(e.Path.rfind(root, 0), 0u) << e.Path;
+        DapBytes bytes{};
+        ASSERT_EQ(LoadDapFile(e.Path, bytes), DapReadError::None) << e.Path;
+        EXPECT_EQ(bytes[Dap::MicVol], 42);
+    }
+    const std::u8string folder = std::u8string(journal.Folder().begin(), journal.Folder().end());
+    EXPECT_TRUE(fs::is_directory(fs::path(folder)));
+}
+
 #ifdef _WIN32
 TEST(BoxJournal, DataFolderIsInTheLocalApplicationData)
 {
-    const char* saved = std::getenv("LOCALAPPDATA");
-    const std::string keep = saved ? saved : "";
-    _putenv_s("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local");
+    const wchar_t* saved = _wgetenv(L"LOCALAPPDATA");
+    const std::wstring keep = saved ? saved : L"";
+    _wputenv_s(L"LOCALAPPDATA", L"C:\\Users\\u\\AppData\\Local");
     EXPECT_EQ(DataDirectory(), "C:\\Users\\u\\AppData\\Local\\ktvtune");
-    _putenv_s("LOCALAPPDATA", keep.c_str()); // an empty value removes it again
+    // A user name outside the ANSI code page comes back whole, in UTF-8.
+    _wputenv_s(L"LOCALAPPDATA", L"C:\\Users\\\u5f20\u4f1f\\AppData\\Local");
+    EXPECT_EQ(DataDirectory(), "C:\\Users\\张伟\\AppData\\Local\\ktvtune");
+    _wputenv_s(L"LOCALAPPDATA", keep.c_str()); // an empty value removes it again
 }
 #else
 TEST(BoxJournal, DataFolderFollowsXdgDataHomeThenHome)

@@ -5,8 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <numbers>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ktv::measure {
 namespace {
@@ -276,6 +285,38 @@ TEST(MeasureTest, AnalyserAveragesFramesAndPinkNoiseIsFlatInOctaveShares)
         }
     EXPECT_LT(hi - lo, 2.0);
     EXPECT_EQ(a.Hop(), 2400u);
+}
+
+// A microphone's file is read whole; a FIFO given in its place is refused at
+// once instead of waited on, a device is not read without end.
+TEST(MeasureTest, CalibrationReaderReadsAFileAndRefusesWhatIsNotOne)
+{
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    const std::string file = folder + "/ktv-calibration-" + std::to_string(::getpid()) + ".txt";
+    std::ofstream(file) << "\"Sens Factor =-1.2dB\"\n20 -0.5\n1000 0\n20000 1.5\n";
+    Calibration cal;
+    std::string why;
+    ASSERT_TRUE(ReadCalibrationFile(file, cal, &why)) << why;
+    EXPECT_EQ(cal.Hz.size(), 3u);
+    std::filesystem::remove(file);
+
+    const std::string fifo = folder + "/ktv-calibration-fifo-" + std::to_string(::getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        auto answer = std::async(std::launch::async, [&] {
+            std::string reason;
+            Calibration c;
+            return std::make_pair(ReadCalibrationFile(path, c, &reason), reason);
+        });
+        if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            ADD_FAILURE() << "waited on " << path;
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK)); // let it go
+        }
+        const auto [ok, reason] = answer.get();
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(reason, "Cannot open the calibration file " + path + ": it is not a regular file.");
+    }
+    std::filesystem::remove(fifo);
 }
 
 } // namespace

@@ -1,13 +1,23 @@
+#include "interop/FilterText.h"
 #include "interop/Measurement.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 #include <unistd.h>
 
 namespace ktv {
@@ -137,6 +147,69 @@ TEST(Measurement, ReadsAFileAndRefusesAMissingOne)
     why.clear();
     EXPECT_FALSE(ReadMeasurementFile("\xff\xfe-no-name.txt", m, &why));
     EXPECT_NE(why.find("Cannot open"), std::string::npos) << why;
+}
+
+// What is not a file is refused at once with a reason, whichever reader
+// meets it: a FIFO or a pipe would wait for a writer forever, a device can
+// be read without end or act when opened.
+TEST(Measurement, ReadersRefuseWhatIsNotAFileWithoutWaitingOnIt)
+{
+    using Reader = std::function<bool(const std::string&, std::string*)>;
+    const std::pair<const char*, Reader> readers[] = {
+        {"measurement", [](const std::string& path, std::string* why) {
+             Measurement m;
+             return ReadMeasurementFile(path, m, why);
+         }},
+        {"filter file", [](const std::string& path, std::string* why) {
+             FilterFile f;
+             return ReadFilterFile(path, f, why);
+         }},
+    };
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    struct Case {
+        std::string path, reason;
+    };
+    std::vector<Case> cases = {{folder, "it is a directory"}};
+#if defined(_WIN32)
+    // A pipe the test serves itself: opening it would connect, reading would wait.
+    const std::wstring pipeName = L"\\\\.\\pipe\\ktv-reader-test-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 0, 0, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    for (const char* device : {"CON", "NUL", "COM1", "nul.txt", "C:\\CONIN$"})
+        cases.push_back({device, "it is not a regular file"});
+    cases.push_back({"\\\\.\\pipe\\ktv-reader-test-" + std::to_string(GetCurrentProcessId()),
+                     "it is not a regular file"});
+#else
+    const std::string fifo = folder + "/ktv-reader-fifo-" + std::to_string(::getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& device : {fifo, std::string("/dev/zero"), std::string("/dev/null")})
+        cases.push_back({device, "it is not a regular file"});
+#endif
+    for (const auto& [kind, read] : readers) {
+        for (const Case& c : cases) {
+            auto answer = std::async(std::launch::async, [&, read = read] {
+                std::string why;
+                const bool ok = read(c.path, &why);
+                return std::make_pair(ok, why);
+            });
+            if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+                ADD_FAILURE() << kind << " reader waited on " << c.path;
+#if defined(_WIN32)
+                DisconnectNamedPipe(pipe); // let it go
+#else
+                ::close(::open(c.path.c_str(), O_WRONLY | O_NONBLOCK)); // let it go
+#endif
+            }
+            const auto [ok, why] = answer.get();
+            EXPECT_FALSE(ok) << kind << " " << c.path;
+            EXPECT_EQ(why, "Cannot open " + c.path + ": " + c.reason + ".") << kind;
+        }
+    }
+#if defined(_WIN32)
+    CloseHandle(pipe);
+#else
+    std::filesystem::remove(fifo);
+#endif
 }
 
 } // namespace

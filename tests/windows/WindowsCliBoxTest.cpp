@@ -318,6 +318,32 @@ TEST_F(WindowsCliAndBox, ImportAndFitReadFilesWithNonAsciiNames)
     EXPECT_TRUE(fs::is_regular_file(U8(File("拟合.dap"))));
 }
 
+// Device names and pipes in place of a filter file or a measurement: each
+// refused at once with the reason, never opened and waited on.
+TEST_F(WindowsCliAndBox, ImportAndFitRefuseDevicesAndPipesWithoutWaiting)
+{
+    const std::wstring pipeName = L"\\\\.\\pipe\\ktv-cli-test-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 0, 0, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const std::string pipePath = "\\\\.\\pipe\\ktv-cli-test-" + std::to_string(GetCurrentProcessId());
+    for (const std::string& device : {std::string("CON"), std::string("NUL"), std::string("COM1"), pipePath}) {
+        const std::vector<std::string> commands[] = {
+            {"import", device, "--channel", "MIC", "-o", File("x.dap")},
+            {"fit", device, "--channel", "MUSIC", "-o", File("x.dap")},
+        };
+        for (const std::vector<std::string>& command : commands) {
+            Process p = Start(Program("cli", "ktvtune-cli.exe"), command, U8(File("cli.out")), U8(File("cli.err")));
+            const int status = Finish(p, 20000);
+            EXPECT_EQ(status, 2) << command[0] << " " << device << (status == -1 ? ": waited on it" : "");
+            const std::string err = ReadText(U8(File("cli.err")));
+            EXPECT_NE(err.find("Cannot open " + device + ": it is not a regular file."), std::string::npos)
+                << command[0] << " " << device << ": " << err;
+        }
+    }
+    CloseHandle(pipe);
+    EXPECT_FALSE(fs::exists(U8(File("x.dap"))));
+}
+
 TEST_F(WindowsCliAndBox, TheBoxLogsEachExchangeAsItHappens)
 {
     StartBox(); // waits for its first line while it runs

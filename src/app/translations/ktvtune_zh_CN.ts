@@ -428,6 +428,14 @@ Close any other program that uses the box, then plug the box in again.</source>
         <translation>文件中没有可用的滤波器行。</translation>
     </message>
     <message>
+        <source>Cannot open %1: it is a directory.</source>
+        <translation>无法打开 %1：这是一个文件夹。</translation>
+    </message>
+    <message>
+        <source>Cannot open %1: it is not a regular file.</source>
+        <translation>无法打开 %1：这不是普通文件。</translation>
+    </message>
+    <message>
         <source>Cannot open %1.</source>
         <translation>无法打开 %1。</translation>
     </message>
@@ -442,6 +450,10 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>%1 is too large for a measurement.</source>
         <translation>%1 太大，不是测量文件。</translation>
+    </message>
+    <message>
+        <source>%1 is too large for a calibration file.</source>
+        <translation>%1 太大，不是校准文件。</translation>
     </message>
     <message>
         <source>Line %1: a frequency and a level are needed.</source>
@@ -570,6 +582,14 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>The calibration file holds no frequency and dB lines.</source>
         <translation>校准文件中没有频率和 dB 数据行。</translation>
+    </message>
+    <message>
+        <source>Cannot open the calibration file %1: it is a directory.</source>
+        <translation>无法打开校准文件 %1：这是一个文件夹。</translation>
+    </message>
+    <message>
+        <source>Cannot open the calibration file %1: it is not a regular file.</source>
+        <translation>无法打开校准文件 %1：这不是普通文件。</translation>
     </message>
     <message>
         <source>Cannot open the calibration file %1.</source>
