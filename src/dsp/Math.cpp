@@ -7,9 +7,15 @@
 #include <limits>
 
 // The classic argument reductions and polynomials of the freely
-// distributable fdlibm (Sun Microsystems, 1993), in C++. Built with
-// -ffp-contract=off: a fused multiply-add would change the bits, and break
-// the exact product below.
+// distributable fdlibm, in C++. Built with -ffp-contract=off: a fused
+// multiply-add would change the bits, and break the exact product below.
+//
+// fdlibm's notice, which its permission asks to keep:
+//   Copyright (C) 1993 by Sun Microsystems, Inc. All rights reserved.
+//   Developed at SunSoft, a Sun Microsystems, Inc. business.
+//   Permission to use, copy, modify, and distribute this
+//   software is freely granted, provided that this notice
+//   is preserved.
 
 namespace ktv {
 
