@@ -34,7 +34,7 @@ cache="${XDG_CACHE_HOME:-$HOME/.cache}/ktvtune/mingw-qt-${key//[^A-Za-z0-9._+-]/
 mark() { local m="$1_$2"; echo "$cache/.complete-${m//[^A-Za-z0-9._+-]/_}"; }
 qt_mark=$(mark qtbase "$qt_version")
 qcp_mark=$(mark qcustomplot-r1 "$qcp_version")
-fftw_mark=$(mark fftw-r1 "$fftw_version")
+fftw_mark=$(mark fftw-r2 "$fftw_version")
 pa_mark=$(mark portaudio-r2 "$pa_version")
 
 if [ -f "$qt_mark" ] && [ -f "$qcp_mark" ] && [ -f "$fftw_mark" ] && [ -f "$pa_mark" ]; then
@@ -60,20 +60,23 @@ source_of() {
 # made), so the toolchain's -static is left out here.
 cross=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$cache"
        -DCMAKE_EXE_LINKER_FLAGS= -DCMAKE_SHARED_LINKER_FLAGS= -DCMAKE_MODULE_LINKER_FLAGS=)
-qt_host=(-DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DCMAKE_PREFIX_PATH="$cache")
+# KTV_MINGW_QT puts the cache among the toolchain's find roots.
+qt_host=(-DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DCMAKE_PREFIX_PATH="$cache"
+         -DKTV_MINGW_QT="$cache")
 
 if [ ! -f "$qt_mark" ]; then
   start=$(date +%s)
   src=$(source_of qt6-base 'qt6-base-*')
   # Debian's source leaves out the Wintab headers: no tablet events. OpenGL
-  # stays on: the Windows platform plugin of this version needs it. Plugins
-  # the window never loads (the Direct2D platform, image formats beyond
-  # Qt's built-in PNG) are left out.
+  # stays on: the Windows platform plugin of this version needs it. So does
+  # Direct2D: without it Gui leaves out the DirectWrite font engine, which
+  # PrintSupport still calls, and its DLL does not link. Image formats beyond
+  # Qt's built-in PNG are left out.
   nice -n 10 cmake -S "$src" -B "$work/qtbase" "${cross[@]}" "${qt_host[@]}" \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_tabletevent=OFF \
     -DFEATURE_pkg_config=OFF -DFEATURE_vulkan=OFF \
-    -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF >&2
+    -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF >&2
   nice -n 10 cmake --build "$work/qtbase" -j"$jobs" >&2
   cmake --install "$work/qtbase" >&2
   rm -rf "$work/qtbase" "$src"
@@ -91,8 +94,9 @@ fi
 
 if [ ! -f "$fftw_mark" ]; then
   src=$(source_of fftw3 'fftw3-*')
+  # FFTW's CMake build knows no aligned allocation on MinGW: its own one.
   nice -n 10 cmake -S "$src" -B "$work/fftw" "${cross[@]}" -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF \
-    -DENABLE_THREADS=OFF -DENABLE_OPENMP=OFF -DENABLE_SSE2=ON >&2
+    -DENABLE_THREADS=OFF -DENABLE_OPENMP=OFF -DENABLE_SSE2=ON -DCMAKE_C_FLAGS=-DWITH_OUR_MALLOC=1 >&2
   nice -n 10 cmake --build "$work/fftw" -j"$jobs" >&2
   cmake --install "$work/fftw" >&2
   touch "$fftw_mark"

@@ -28,6 +28,12 @@
 #include <fstream>
 #include <string>
 
+#ifdef ReplaceFile
+// windows.h, which Qt's headers bring in on Windows, maps ReplaceFile to
+// ReplaceFileW (see presets/PresetIo.h).
+#undef ReplaceFile
+#endif
+
 namespace ktv {
 
 namespace {

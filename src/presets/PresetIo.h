@@ -10,6 +10,12 @@
 #include <string>
 #include <string_view>
 
+// windows.h maps ReplaceFile to ReplaceFileW; a file that includes it before
+// this header still means ours. (One that includes it after undefines it too.)
+#ifdef ReplaceFile
+#undef ReplaceFile
+#endif
+
 namespace ktv {
 
 enum class FileReadError { None, CannotOpen, IsDirectory, NotRegularFile, CannotRead };

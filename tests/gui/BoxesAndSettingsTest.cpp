@@ -4,7 +4,7 @@
 #include "support/GuiHarness.h"
 
 #include "app/Settings.h"
-#include "device/platform/DeviceWatcher.h"
+#include "device/platform/DeviceEvents.h"
 #include "editor/FitPanel.h"
 #include "params/BoxLink.h"
 #include "presets/DapFile.h"

@@ -7,6 +7,13 @@
 
 #ifdef _WIN32
 #include "device/platform/WindowsDeviceWatcher.h"
+
+#include <windows.h>
+
+#include <dbt.h>
+extern "C" { // MinGW's hidsdi.h declares its functions without C linkage
+#include <hidsdi.h>
+}
 #else
 #include "device/platform/DeviceWatcher.h"
 #endif
@@ -27,7 +34,9 @@
 #include <QTest>
 #include <QWindow>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 using namespace ktv;
 using namespace ktv::test;
@@ -52,6 +61,28 @@ std::vector<std::pair<int, int>> Shape(const std::vector<Bytes>& requests)
 const std::vector<std::pair<int, int>> WriteAllShape{{0x01, -1},  {0x02, -1},  {0x20, 6},    {0x20, 606},
                                                      {0x20, 1206}, {0x20, 1806}, {0x20, 2406}, {0x20, 3006},
                                                      {0x20, 3603}};
+
+#ifdef _WIN32
+// The window as the system sees it: its native event handler.
+struct NativeForm : TFormMain {
+    using TFormMain::TFormMain;
+    bool Native(MSG& msg, qintptr& result) { return nativeEvent("windows_generic_MSG", &msg, &result); }
+};
+
+// A HID interface's WM_DEVICECHANGE data, as the system sends it.
+std::vector<std::uint8_t> HidBroadcast(const std::wstring& name, bool hidClass = true)
+{
+    std::vector<std::uint8_t> bytes(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + name.size() * sizeof(wchar_t));
+    auto* b = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes.data());
+    b->dbcc_size = DWORD(bytes.size());
+    b->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    HidD_GetHidGuid(&b->dbcc_classguid);
+    if (!hidClass)
+        b->dbcc_classguid.Data1 ^= 1;
+    std::copy(name.begin(), name.end(), b->dbcc_name);
+    return bytes;
+}
+#endif
 
 } // namespace
 
@@ -204,6 +235,39 @@ private slots:
         form->close();
         QVERIFY(!watcher.Registered());
         form.reset();
+    }
+
+    void deviceMessagesReachThePresenceHandling()
+    {
+        // WM_DEVICECHANGE through the window's native event handler: a box's
+        // arrival and removal are reported as on Linux; other classes and
+        // other messages go on to Qt.
+        QTemporaryDir boxes;
+        DeviceWatcher watcher(boxes.path().toStdString());
+        NativeForm form(nullptr, &watcher);
+        const std::wstring box = L"\\\\?\\hid#vid_2b5e&pid_61d3#7&1a2b3c&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+        auto data = HidBroadcast(box);
+        auto foreign = HidBroadcast(box, false);
+        MSG msg{};
+        msg.message = WM_DEVICECHANGE;
+        qintptr result = 0;
+
+        msg.wParam = DBT_DEVICEARRIVAL;
+        msg.lParam = LPARAM(foreign.data());
+        QVERIFY(!form.Native(msg, result));
+        msg.lParam = LPARAM(data.data());
+        QVERIFY(form.Native(msg, result));
+        QCOMPARE(result, qintptr(TRUE));
+        QCOMPARE(Messages(), std::vector<std::string>{"DSP USB Plugin!"});
+
+        msg.wParam = DBT_DEVICEREMOVECOMPLETE;
+        QVERIFY(form.Native(msg, result));
+        QCOMPARE(Messages(), (std::vector<std::string>{"DSP USB Plugin!", "DSP USB Plugout!"}));
+
+        msg.message = WM_SIZE;
+        QVERIFY(!form.Native(msg, result));
+        form.close();
+        QVERIFY(!watcher.Registered());
     }
 #else
     void deviceEventsArriveThroughTheEventLoop()
@@ -594,7 +658,15 @@ private slots:
     // the same through the file list when a listed preset was replaced.
     void whatIsNotAPresetFileIsRefusedWithTheReason()
     {
-        QVERIFY(mkfifo(PathOf("pipe.dap").toLocal8Bit().constData(), 0600) == 0);
+#ifdef _WIN32
+        // Windows keeps no pipes among files: a device's name stands in.
+        const QString pipe = PathOf("con.dap");
+        const QString device = "NUL";
+#else
+        const QString pipe = PathOf("pipe.dap");
+        const QString device = "/dev/zero";
+        QVERIFY(mkfifo(pipe.toLocal8Bit().constData(), 0600) == 0);
+#endif
         QVERIFY(QDir(dir->path()).mkdir("folder.dap"));
         const DspParamsImage before = DspParams;
         struct Case {
@@ -602,9 +674,9 @@ private slots:
             const char* reason;
         };
         const Case cases[] = {
-            {PathOf("pipe.dap"), "it is not a regular file"},
+            {pipe, "it is not a regular file"},
             {PathOf("folder.dap"), "it is a directory"},
-            {"/dev/zero", "it is not a regular file"},
+            {device, "it is not a regular file"},
         };
         for (const Case& c : cases) {
             Messages().clear();
@@ -625,24 +697,29 @@ private slots:
         QCOMPARE(list->count(), 1);
         list->setCurrentRow(0);
         QVERIFY(QFile::remove(PathOf("listed.dap")));
+#ifdef _WIN32
+        QVERIFY(QDir(dir->path()).mkdir("listed.dap"));
+        const char* replacedReason = "it is a directory";
+#else
         QVERIFY(mkfifo(PathOf("listed.dap").toLocal8Bit().constData(), 0600) == 0);
+        const char* replacedReason = "it is not a regular file";
+#endif
         Messages().clear();
         Button("Button2")->click();
         QCOMPARE(Messages().size(), std::size_t(1));
-        QVERIFY2(QString::fromStdString(Messages()[0]).contains("it is not a regular file"),
-                 Messages()[0].c_str());
+        QVERIFY2(QString::fromStdString(Messages()[0]).contains(replacedReason), Messages()[0].c_str());
         QVERIFY(h.TakeRequests().empty());
 
         // Saving over a pipe or a folder is refused and leaves them as they are.
-        for (const char* name : {"pipe.dap", "folder.dap"}) {
+        for (const QString& path : {pipe, PathOf("folder.dap")}) {
             Messages().clear();
-            h.Form().Files().Choose = [&](const FileQuestion&) { return PathOf(name); };
+            h.Form().Files().Choose = [&](const FileQuestion&) { return path; };
             h.Form().Save1Click();
             QCOMPARE(Messages().size(), std::size_t(1));
             QVERIFY2(QString::fromStdString(Messages()[0]).contains("Preset not saved"), Messages()[0].c_str());
         }
         QVERIFY(QFileInfo(PathOf("folder.dap")).isDir());
-        QVERIFY(!QFileInfo(PathOf("pipe.dap")).isFile());
+        QVERIFY(!QFileInfo(pipe).isFile());
     }
 
     void loadingWithoutABoxStillUpdatesTheWindow()
