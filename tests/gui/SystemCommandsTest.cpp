@@ -242,8 +242,14 @@ private slots:
         // WM_DEVICECHANGE through the window's native event handler: a box's
         // arrival and removal are reported as on Linux; other classes and
         // other messages go on to Qt.
+        // The offscreen window has no system window to register: a
+        // message-only one stands in, registered before the window takes
+        // the watcher over.
         QTemporaryDir boxes;
         DeviceWatcher watcher(boxes.path().toStdString());
+        const HWND system = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        QVERIFY(system);
+        QVERIFY(watcher.Register(system, {}));
         NativeForm form(nullptr, &watcher);
         const std::wstring box = L"\\\\?\\hid#vid_2b5e&pid_61d3#7&1a2b3c&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
         auto data = HidBroadcast(box);
@@ -268,6 +274,7 @@ private slots:
         QVERIFY(!form.Native(msg, result));
         form.close();
         QVERIFY(!watcher.Registered());
+        DestroyWindow(system);
     }
 #else
     void deviceEventsArriveThroughTheEventLoop()

@@ -411,8 +411,9 @@ private slots:
         const std::vector<JournalEntry> kept = BoxJournal(Hid().OpenedId).List();
         QCOMPARE(kept.size(), std::size_t(1));
         QCOMPARE(kept[0].After, std::string("Write to dsp"));
-        QVERIFY(QString::fromStdString(kept[0].Path)
-                    .startsWith(QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/ktvtune/journal/"));
+        QVERIFY(QDir::fromNativeSeparators(QString::fromStdString(kept[0].Path))
+                    .startsWith(QDir::fromNativeSeparators(QString::fromLocal8Bit(qgetenv(DataHomeVariable))) +
+                                "/ktvtune/journal/"));
 
         // File > Restore box state lists it and writes it back, volumes too.
         std::vector<JournalEntry> offered;
@@ -436,12 +437,12 @@ private slots:
         QFile file(blocked.filePath("data"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        const QByteArray saved = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", blocked.filePath("data").toLocal8Bit());
+        const QByteArray saved = qgetenv(DataHomeVariable);
+        qputenv(DataHomeVariable, QDir::toNativeSeparators(blocked.filePath("data")).toLocal8Bit());
         h.ui.rec.answers = {0};
         h.Form().findChild<QComboBox*>("ComboBoxRecall")->setEditText("2");
         h.Find<QPushButton>("BitBtnRecall")->click();
-        qputenv("XDG_DATA_HOME", saved);
+        qputenv(DataHomeVariable, saved);
         const std::vector<Bytes> recall = h.TakeRequests();
         QCOMPARE(recall[9], (Bytes{0x28, 2, 2}));
         QVERIFY(h.Form().statusBar()->currentMessage().startsWith("The box's state was not saved: "));

@@ -29,7 +29,7 @@ void GuiHarness::Start()
         settingsDir = std::make_unique<QTemporaryDir>();
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir->path());
         // The boxes' saved states too stay in the test's folder.
-        qputenv("XDG_DATA_HOME", (settingsDir->path() + "/data").toLocal8Bit());
+        qputenv(DataHomeVariable, QDir::toNativeSeparators(settingsDir->path() + "/data").toLocal8Bit());
     }
     session.emplace(ui);
     box = &session->box;

@@ -21,6 +21,14 @@
 
 namespace ktv::test {
 
+// Where the program keeps its data (the box journal): the variable naming
+// the folder, which each test points into a folder of its own.
+#ifdef _WIN32
+inline constexpr const char* DataHomeVariable = "LOCALAPPDATA";
+#else
+inline constexpr const char* DataHomeVariable = "XDG_DATA_HOME";
+#endif
+
 class WindowUi final : public UserInterface {
 public:
     RecordingUi rec;
