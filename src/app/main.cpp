@@ -12,12 +12,11 @@
 #include <memory>
 #include <utility>
 
+#include "device/platform/SystemHidPlatform.h"
 #ifdef Q_OS_WIN
 #include "device/platform/WindowsDeviceWatcher.h"
-#include "device/platform/WindowsHidPlatform.h"
 #else
 #include "device/platform/DeviceWatcher.h"
-#include "device/platform/LinuxHidPlatform.h"
 
 #include <QSocketNotifier>
 
@@ -102,28 +101,21 @@ int main(int argc, char** argv)
         }
     }
 
-#ifdef Q_OS_WIN
-    // Real boxes through SetupAPI and the virtual boxes of this user; the
-    // window registers itself for device notification with the watcher.
-    ktv::WindowsHidPlatform platform;
+    // Real boxes and the virtual boxes of this user; the window hears of
+    // them arriving and leaving through the watcher (on Windows it registers
+    // itself for device notification with it).
+    ktv::SystemHidPlatform platform;
     ktv::Hid().SetPlatform(&platform);
     ktv::DeviceWatcher watcher;
     ktv::TFormMain form(nullptr, &watcher);
     ktv::SetUserInterface(&form.Interface());
     form.show();
+
+#ifdef Q_OS_WIN
     // Ending the session quits the event loop without closing the window:
     // close it first, so what it remembers is saved.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.close(); });
 #else
-    // Real boxes and the virtual boxes of this user.
-    ktv::LinuxHidPlatform platform;
-    ktv::Hid().SetPlatform(&platform);
-
-    ktv::DeviceWatcher watcher;
-    ktv::TFormMain form(nullptr, &watcher);
-    ktv::SetUserInterface(&form.Interface());
-    form.show();
-
     // A signal that came while the window was being built waits in the pipe.
     std::unique_ptr<QSocketNotifier> signalWatch;
     if (signalPipe[0] >= 0) {
