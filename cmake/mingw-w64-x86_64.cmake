@@ -18,10 +18,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
-# Tests built here run under Wine on the build machine.
+# Tests built here run under Wine on the build machine, started again when
+# Wine itself fails to start them (scripts/wine-run).
 find_program(KTV_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(KTV_WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KTV_WINE64})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run ${KTV_WINE64})
 endif()
 
 # Libraries built for MinGW by scripts/windows-deps.sh.

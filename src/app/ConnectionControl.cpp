@@ -18,8 +18,26 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSocketNotifier>
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#endif
 
 namespace ktv {
+namespace {
+
+// The link's watch as the event loop takes it, and back.
+#ifdef Q_OS_WIN
+LinkNotifier* NewLinkNotifier(LinkWatch watch, QObject* parent) { return new LinkNotifier(watch, parent); }
+LinkWatch Watched(const LinkNotifier* notifier) { return notifier->handle(); }
+#else
+LinkNotifier* NewLinkNotifier(LinkWatch watch, QObject* parent)
+{
+    return new LinkNotifier(watch, QSocketNotifier::Read, parent);
+}
+LinkWatch Watched(const LinkNotifier* notifier) { return LinkWatch(notifier->socket()); }
+#endif
+
+} // namespace
 
 ConnectionControl::ConnectionControl(QWidget* window, DeviceWatcher* watcher, Controls controls,
                                      std::function<void()> readFromBox)
@@ -151,11 +169,11 @@ void ConnectionControl::WatchLink()
 {
     StopWatchingLink();
     HidPlatform* platform = Hid().Platform();
-    const int fd = platform ? platform->WatchFd(Hid().Handle) : -1;
-    if (fd < 0)
+    const LinkWatch watch = platform ? platform->WatchLink(Hid().Handle) : NoLinkWatch;
+    if (watch == NoLinkWatch)
         return;
-    linkNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(linkNotifier_, &QSocketNotifier::activated, this, &ConnectionControl::LinkActivity);
+    linkNotifier_ = NewLinkNotifier(watch, this);
+    connect(linkNotifier_, &LinkNotifier::activated, this, &ConnectionControl::LinkActivity);
 }
 
 void ConnectionControl::StopWatchingLink()
@@ -181,7 +199,7 @@ void ConnectionControl::LinkActivity()
         return;
     }
     // Connected again to a box that had closed the connection.
-    if (linkNotifier_ && hid.Platform()->WatchFd(hid.Handle) != int(linkNotifier_->socket()))
+    if (linkNotifier_ && hid.Platform()->WatchLink(hid.Handle) != Watched(linkNotifier_))
         WatchLink();
 }
 

@@ -19,6 +19,13 @@ class QWinEventNotifier;
 
 namespace ktv {
 
+// What tells the event loop that the linked connection may have ended.
+#ifdef Q_OS_WIN
+using LinkNotifier = QWinEventNotifier;
+#else
+using LinkNotifier = QSocketNotifier;
+#endif
+
 class DeviceWatcher;
 enum class DeviceEventKind;
 
@@ -72,7 +79,7 @@ private:
     Controls controls_;
     std::function<void()> readFromBox_;
     QSocketNotifier* notifier_ = nullptr;
-    QSocketNotifier* linkNotifier_ = nullptr; // on the linked connection itself
+    LinkNotifier* linkNotifier_ = nullptr; // on the linked connection itself
 #ifdef Q_OS_WIN
     QWinEventNotifier* folderNotifier_ = nullptr; // the virtual-box folder's changes
 #endif

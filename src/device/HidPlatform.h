@@ -26,6 +26,16 @@ struct HidInterface {
 using PlatformHandle = std::intptr_t;
 inline constexpr PlatformHandle InvalidHandle = -1;
 
+// What an event loop watches to learn that a connection may have ended: a
+// descriptor that turns readable, or on Windows a handle that turns signalled.
+#ifdef _WIN32
+using LinkWatch = void*;
+inline constexpr LinkWatch NoLinkWatch = nullptr;
+#else
+using LinkWatch = int;
+inline constexpr LinkWatch NoLinkWatch = -1;
+#endif
+
 // Error codes the platforms report through LastError().
 namespace PlatformError {
 inline constexpr std::uint32_t None = 0;
@@ -52,13 +62,12 @@ public:
     virtual void Close(PlatformHandle handle) = 0;
     // The error status of the last Open, Write or Read.
     virtual std::uint32_t LastError() = 0;
-    // A descriptor that turns readable when the connection may have ended,
-    // for an event loop to watch; -1 when there is none (real boxes: their
-    // removal comes from the device watcher).
-    virtual int WatchFd(PlatformHandle /*handle*/) { return -1; }
-    // Called between exchanges once WatchFd turned readable: whether the box
-    // is gone. A connection the box closed while it still listens is made
-    // again (WatchFd may then change); reports left over are discarded.
+    // What to watch for the end of the connection; NoLinkWatch when there is
+    // nothing (real boxes: their removal comes from the device watcher).
+    virtual LinkWatch WatchLink(PlatformHandle /*handle*/) { return NoLinkWatch; }
+    // Called between exchanges once the watch fired: whether the box is
+    // gone. A connection the box closed while it still listens is made again
+    // (the watch may then change); reports left over are discarded.
     virtual bool HungUp(PlatformHandle /*handle*/) { return false; }
 };
 

@@ -2,30 +2,44 @@
 
 #include <algorithm>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
 namespace ktv {
 
-InProcessBox::~InProcessBox()
+InProcessBox::~InProcessBox() { CloseHangUp(); }
+
+void InProcessBox::CloseHangUp()
 {
-#ifndef _WIN32
-    for (int fd : hangUp_)
+#ifdef _WIN32
+    if (hangUp_)
+        CloseHandle(hangUp_);
+    hangUp_ = nullptr;
+#else
+    for (int& fd : hangUp_) {
         if (fd >= 0)
             close(fd);
+        fd = -1;
+    }
 #endif
 }
 
-int InProcessBox::WatchFd(PlatformHandle handle)
+LinkWatch InProcessBox::WatchLink(PlatformHandle handle)
 {
     if (handle == InvalidHandle || handle != open_)
-        return -1;
-#ifndef _WIN32
+        return NoLinkWatch;
+#ifdef _WIN32
+    if (!hangUp_)
+        hangUp_ = CreateEventW(nullptr, TRUE, dead_, nullptr);
+    return hangUp_;
+#else
     if (hangUp_[0] < 0 && pipe(hangUp_) != 0)
         hangUp_[0] = hangUp_[1] = -1;
-#endif
     return hangUp_[0];
+#endif
 }
 
 bool InProcessBox::HungUp(PlatformHandle handle) { return handle != InvalidHandle && handle == open_ && dead_; }
@@ -33,7 +47,10 @@ bool InProcessBox::HungUp(PlatformHandle handle) { return handle != InvalidHandl
 void InProcessBox::Die()
 {
     dead_ = true;
-#ifndef _WIN32
+#ifdef _WIN32
+    if (hangUp_)
+        SetEvent(hangUp_);
+#else
     if (hangUp_[1] >= 0)
         (void)!write(hangUp_[1], "x", 1);
 #endif
@@ -43,13 +60,7 @@ void InProcessBox::Replace()
 {
     dead_ = false;
     Box = VirtualBox{};
-#ifndef _WIN32
-    for (int& fd : hangUp_) {
-        if (fd >= 0)
-            close(fd);
-        fd = -1;
-    }
-#endif
+    CloseHangUp();
 }
 
 std::vector<HidInterface> InProcessBox::ListInterfaces()

@@ -28,7 +28,7 @@ public:
     bool Read(PlatformHandle handle, Report& report, std::size_t& bytesRead, int timeoutMs) override;
     void Close(PlatformHandle handle) override;
     std::uint32_t LastError() override { return lastError_; }
-    int WatchFd(PlatformHandle handle) override;
+    LinkWatch WatchLink(PlatformHandle handle) override;
     bool HungUp(PlatformHandle handle) override;
     // The box dies without a removal being reported (a killed virtual box):
     // its connection hangs up, and every exchange fails.
@@ -43,7 +43,12 @@ public:
 
 private:
     bool dead_ = false;
+#ifdef _WIN32
+    void* hangUp_ = nullptr; // an event set at Die()
+#else
     int hangUp_[2] = {-1, -1}; // a pipe whose read end turns readable at Die()
+#endif
+    void CloseHangUp();
     PlatformHandle open_ = InvalidHandle; // the one handle handed out
     PlatformHandle nextHandle_ = 1;
     std::vector<std::uint8_t> pending_; // reply to the last write

@@ -439,7 +439,8 @@ private slots:
         if (writable)
             QCOMPARE(FileBytes(path), replaced ? FileBytes(expected) : before);
         QCOMPARE(Messages(), message.isEmpty() ? std::vector<std::string>{}
-                                               : std::vector<std::string>{message.arg(path).toStdString()});
+                                               : std::vector<std::string>{
+                                                     message.arg(QDir::toNativeSeparators(path)).toStdString()});
         QVERIFY(h.TakeRequests().empty());
     }
 

@@ -504,9 +504,9 @@ TEST_F(BoxServerSockets, ALinkOutlivesAnIdleLimit)
         if (round == 1) {
             // Watched between exchanges: the hang-up is no removal while
             // the box still listens; the new connection is the one to watch.
-            const int fd = transport.Platform.WatchFd(hid.Handle);
+            const int fd = transport.Platform.WatchLink(hid.Handle);
             EXPECT_FALSE(transport.Platform.HungUp(hid.Handle));
-            EXPECT_NE(transport.Platform.WatchFd(hid.Handle), fd);
+            EXPECT_NE(transport.Platform.WatchLink(hid.Handle), fd);
         }
     }
     hid.CloseDevice();
@@ -516,7 +516,7 @@ TEST_F(BoxServerSockets, ALinkOutlivesAnIdleLimit)
     ASSERT_TRUE(again.Hid.Opened);
     running.Stop();
     running.Server.Close();
-    pollfd watched{again.Platform.WatchFd(again.Hid.Handle), POLLIN, 0};
+    pollfd watched{again.Platform.WatchLink(again.Hid.Handle), POLLIN, 0};
     EXPECT_EQ(poll(&watched, 1, 2000), 1);
     EXPECT_TRUE(again.Platform.HungUp(again.Hid.Handle));
     EXPECT_FALSE(again.Hid.WriteReport(link, sizeof link) && again.Hid.ReadReport(6) == ReadResult::Ok);

@@ -2,6 +2,7 @@
 // with the virtual-box folder in a temporary folder, assertions on the
 // requests the box logged, the files written and what the programs printed.
 #include "core/TestSupport.h"
+#include "device/platform/WindowsHidPlatform.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/DapFile.h"
@@ -363,6 +364,28 @@ TEST_F(WindowsCliAndBox, TheBoxLogsEachExchangeAsItHappens)
     ASSERT_FALSE(requests.empty()) << BoxLog();
     EXPECT_EQ(PayloadOf(requests.back()), (Bytes{0x2A, 0}));
     EXPECT_EQ(BoxLog().find('\r'), std::string::npos);
+}
+
+TEST_F(WindowsCliAndBox, AKilledBoxIsSeenAtOnceThroughItsProcess)
+{
+    StartBox();
+    WindowsHidPlatform platform; // the boxes' folder below LOCALAPPDATA
+    std::string path;
+    for (const HidInterface& i : platform.ListInterfaces())
+        if (i.InstanceId.starts_with("VIRTUAL\\"))
+            path = i.Path;
+    const PlatformHandle h = platform.Open(path);
+    ASSERT_NE(h, InvalidHandle) << path;
+    const LinkWatch watch = platform.WatchLink(h);
+    ASSERT_NE(watch, NoLinkWatch);
+    EXPECT_EQ(WaitForSingleObject(watch, 0), DWORD(WAIT_TIMEOUT));
+    EXPECT_FALSE(platform.HungUp(h));
+
+    // Killed: nothing comes down the pipe, the process says it is over.
+    TerminateProcess(boxes.back().Handle, 1);
+    EXPECT_EQ(WaitForSingleObject(watch, 5000), DWORD(WAIT_OBJECT_0));
+    EXPECT_TRUE(platform.HungUp(h));
+    platform.Close(h);
 }
 
 } // namespace

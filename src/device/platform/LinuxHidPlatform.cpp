@@ -191,10 +191,10 @@ bool LinuxHidPlatform::Reconnect(Entry& entry)
     return true;
 }
 
-int LinuxHidPlatform::WatchFd(PlatformHandle handle)
+LinkWatch LinuxHidPlatform::WatchLink(PlatformHandle handle)
 {
     const Entry* entry = Find(handle);
-    return entry ? entry->Socket : -1;
+    return entry ? entry->Socket : NoLinkWatch;
 }
 
 bool LinuxHidPlatform::HungUp(PlatformHandle handle)

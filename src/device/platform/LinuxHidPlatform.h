@@ -30,7 +30,7 @@ public:
     bool Read(PlatformHandle handle, Report& report, std::size_t& bytesRead, int timeoutMs) override;
     void Close(PlatformHandle handle) override;
     std::uint32_t LastError() override { return lastError_; }
-    int WatchFd(PlatformHandle handle) override;
+    LinkWatch WatchLink(PlatformHandle handle) override;
     bool HungUp(PlatformHandle handle) override;
 
     const std::string& VirtualBoxDir() const { return virtualBoxDir_; }

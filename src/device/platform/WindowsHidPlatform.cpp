@@ -52,6 +52,17 @@ bool IsGone(DWORD error)
     return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED;
 }
 
+// The process at the other end of a box's pipe, to wait on; nullptr when it
+// cannot be known. A killed box ends without a word on the pipe, and its
+// process is what says so at once.
+void* ServerProcess(HANDLE pipe)
+{
+    ULONG pid = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &pid))
+        return nullptr;
+    return OpenProcess(SYNCHRONIZE, FALSE, pid);
+}
+
 } // namespace
 
 WindowsHidPlatform::WindowsHidPlatform(std::string virtualBoxDir)
@@ -61,8 +72,16 @@ WindowsHidPlatform::WindowsHidPlatform(std::string virtualBoxDir)
 
 WindowsHidPlatform::~WindowsHidPlatform()
 {
-    for (const auto& [handle, entry] : open_)
-        CloseHandle(entry.File);
+    for (auto& [handle, entry] : open_)
+        Release(entry);
+}
+
+void WindowsHidPlatform::Release(Entry& entry)
+{
+    CloseHandle(entry.File);
+    if (entry.Server)
+        CloseHandle(entry.Server);
+    entry = {};
 }
 
 std::uint32_t WindowsHidPlatform::MapError(std::uint32_t windowsError)
@@ -146,6 +165,8 @@ PlatformHandle WindowsHidPlatform::Open(const std::string& path)
     if (platform::IsVirtualBoxPipe(path)) {
         entry.Pipe = path;
         entry.File = platform::ConnectToBox(path, ConnectTimeoutMs);
+        if (entry.File != INVALID_HANDLE_VALUE)
+            entry.Server = ServerProcess(entry.File);
     } else {
         entry.File = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -212,8 +233,23 @@ void WindowsHidPlatform::Close(PlatformHandle handle)
     const auto it = open_.find(handle);
     if (it == open_.end())
         return;
-    CloseHandle(it->second.File);
+    Release(it->second);
     open_.erase(it);
+}
+
+LinkWatch WindowsHidPlatform::WatchLink(PlatformHandle handle)
+{
+    const auto it = open_.find(handle);
+    return it == open_.end() ? NoLinkWatch : it->second.Server;
+}
+
+bool WindowsHidPlatform::HungUp(PlatformHandle handle)
+{
+    const auto it = open_.find(handle);
+    if (it == open_.end() || !it->second.Server || WaitForSingleObject(it->second.Server, 0) != WAIT_OBJECT_0)
+        return false;
+    // The box ended: gone, unless another box answers on its pipe by now.
+    return !Reconnect(it->second);
 }
 
 bool WindowsHidPlatform::Reconnect(Entry& entry)
@@ -225,7 +261,10 @@ bool WindowsHidPlatform::Reconnect(Entry& entry)
         return false;
     }
     CloseHandle(entry.File);
+    if (entry.Server)
+        CloseHandle(entry.Server);
     entry.File = file;
+    entry.Server = ServerProcess(file);
     return true;
 }
 

@@ -26,6 +26,9 @@ public:
     bool Read(PlatformHandle handle, Report& report, std::size_t& bytesRead, int timeoutMs) override;
     void Close(PlatformHandle handle) override;
     std::uint32_t LastError() override { return lastError_; }
+    // A virtual box: its process, which turns signalled when the box ends.
+    LinkWatch WatchLink(PlatformHandle handle) override;
+    bool HungUp(PlatformHandle handle) override;
 
     const std::string& VirtualBoxDir() const { return virtualBoxDir_; }
 
@@ -35,13 +38,15 @@ public:
 
 private:
     struct Entry {
-        void* File = nullptr; // the HID interface or the pipe
-        std::string Pipe;     // a virtual box: its pipe
+        void* File = nullptr;   // the HID interface or the pipe
+        std::string Pipe;       // a virtual box: its pipe
+        void* Server = nullptr; // a virtual box: the process serving the pipe
     };
     bool Fail(std::uint32_t windowsError);
     // Connects a virtual box's entry again; false (the error left as it was)
     // when its pipe does not answer.
     bool Reconnect(Entry& entry);
+    static void Release(Entry& entry);
 
     std::string virtualBoxDir_;
     std::map<PlatformHandle, Entry> open_;

@@ -51,8 +51,10 @@ struct Context {
     std::string WantedBox; // --device; empty: the first box
     ConsoleUi Ui;
 
-    void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void Say(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // gnu_printf: on Windows the C++ library prints through MinGW's own
+    // printf, which knows %zu, not the system's.
+    void Print(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+    void Say(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 };
 
 // Says what is wrong with the command line and shows the usage; ExitUsage.
