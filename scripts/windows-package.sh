@@ -38,10 +38,10 @@ stage="$dist/KTVTune-$version"
 rm -rf "$dist"
 mkdir -p "$stage"
 
-# The programs (without their debugging information), what the window loads
-# and nothing more: Qt's libraries, the Windows platform and the native
-# style, QCustomPlot, MinGW's runtime that Qt links, Qt's own Chinese texts
-# (the program's are built into it), the icon and the licence.
+# The programs and libraries (without their debugging information), what
+# the window loads and nothing more: Qt's libraries, the Windows platform and
+# the native style, QCustomPlot, MinGW's runtime that Qt links, Qt's own
+# Chinese texts (the program's are built into it), the icon and the licence.
 strip_to() { x86_64-w64-mingw32-strip -o "$2/$(basename "$1")" "$1"; }
 for program in src/app/ktvtune.exe src/tools/cli/ktvtune-cli.exe src/tools/box/ktvtune-box.exe; do
   if [ -f "build-windows/$program" ]; then
@@ -52,15 +52,17 @@ for program in src/app/ktvtune.exe src/tools/cli/ktvtune-cli.exe src/tools/box/k
   fi
 done
 for dll in Qt6Core Qt6Gui Qt6Widgets Qt6PrintSupport; do
-  cp "$mingw_qt/bin/$dll.dll" "$stage/"
+  strip_to "$mingw_qt/bin/$dll.dll" "$stage"
 done
-cp "$mingw_qt"/bin/*QCustomPlotQt6*.dll "$stage/"
+for dll in "$mingw_qt"/bin/*QCustomPlotQt6*.dll; do
+  strip_to "$dll" "$stage"
+done
 for name in libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll; do
-  cp "$(x86_64-w64-mingw32-g++-posix -print-file-name=$name)" "$stage/"
+  strip_to "$(x86_64-w64-mingw32-g++-posix -print-file-name=$name)" "$stage"
 done
 mkdir -p "$stage/plugins/platforms" "$stage/plugins/styles" "$stage/translations"
-cp "$mingw_qt/plugins/platforms/qwindows.dll" "$stage/plugins/platforms/"
-cp "$mingw_qt/plugins/styles/qwindowsvistastyle.dll" "$stage/plugins/styles/"
+strip_to "$mingw_qt/plugins/platforms/qwindows.dll" "$stage/plugins/platforms"
+strip_to "$mingw_qt/plugins/styles/qwindowsvistastyle.dll" "$stage/plugins/styles"
 cp /usr/share/qt6/translations/qtbase_zh_CN.qm "$stage/translations/"
 printf '[Paths]\r\nPrefix = .\r\nPlugins = plugins\r\nTranslations = translations\r\n' >"$stage/qt.conf"
 cp build-windows/packaging/ktvtune.ico "$stage/"

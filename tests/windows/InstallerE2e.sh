@@ -4,7 +4,9 @@
 # current user, the installed ktvtune.exe opens its window ("KTV Tune") with
 # Qt's real Windows platform, Connect links to the installed ktvtune-box.exe
 # (its log shows the Link request), and the uninstaller leaves the install
-# folder gone. KTV_SHOT=FILE keeps a picture of the window.
+# folder, the Start-menu entry and the installed-programs entry gone and a
+# file of the user's beside the folder where it was. KTV_SHOT=FILE keeps a
+# picture of the window.
 # Usage: tests/windows/InstallerE2e.sh KTVTune-VERSION-setup.exe
 set -euo pipefail
 setup=$(realpath "$1")
@@ -32,11 +34,13 @@ done
 Xvfb "$display" -screen 0 1280x960x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY="$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.2; done
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.2; done
 
 ktv_wine_prefix "$work/prefix"
 local_appdata=$($wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
-programs=$(/usr/lib/wine/winepath -u "$local_appdata" 2>/dev/null)/Programs
+programs=$($wine winepath -u "$local_appdata" 2>/dev/null | tr -d "\r")
+[ -n "$programs" ] || fail "the user's local application-data folder ($local_appdata) was not found"
+programs=${programs%/}/Programs
 install="$programs/KTV Tune"
 [ ! -e "$install" ] || fail "$install exists before installing"
 
@@ -46,6 +50,14 @@ $wine "$setup" /S
 for f in ktvtune.exe ktvtune-cli.exe ktvtune-box.exe Qt6Core.dll qt.conf plugins/platforms/qwindows.dll uninstall.exe; do
   [ -f "$install/$f" ] || fail "$f was not installed"
 done
+appdata=$($wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
+menu="$($wine winepath -u "$appdata" 2>/dev/null | tr -d '\r')"
+menu="${menu%/}/Microsoft/Windows/Start Menu/Programs/KTV Tune.lnk"
+[ -f "$menu" ] || fail "no Start-menu entry at $menu"
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KTVTune'
+$wine reg query "$uninstall_key" /v DisplayName >/dev/null 2>&1 || fail "no entry among the installed programs"
+# Something of the user's beside the program, which the uninstaller must leave.
+echo mine >"$programs/notes.txt"
 echo "installed into $install"
 
 # The virtual box, then the window from the installed place.
@@ -91,4 +103,7 @@ sleep 1
 $wine "$install/uninstall.exe" /S
 /usr/lib/wine/wineserver -w
 [ ! -e "$install" ] || { find "$install" >&2; fail "the install folder is still there"; }
-echo "PASS: installed, window up, linked to the box, uninstalled"
+[ ! -e "$menu" ] || fail "the Start-menu entry is still there"
+! $wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the entry among the installed programs is still there"
+[ "$(cat "$programs/notes.txt" 2>/dev/null)" = mine ] || fail "the uninstaller took a file that was not its own"
+echo "PASS: installed, window up, linked to the box, uninstalled (the user's own file kept)"
