@@ -504,9 +504,9 @@ TEST_F(BoxServerSockets, ALinkOutlivesAnIdleLimit)
         if (round == 1) {
             // Watched between exchanges: the hang-up is no removal while
             // the box still listens; the new connection is the one to watch.
-            const int fd = transport.Platform.WatchLink(hid.Handle);
+            const LinkWatch before = transport.Platform.WatchLink(hid.Handle);
             EXPECT_FALSE(transport.Platform.HungUp(hid.Handle));
-            EXPECT_NE(transport.Platform.WatchLink(hid.Handle), fd);
+            EXPECT_NE(transport.Platform.WatchLink(hid.Handle), before);
         }
     }
     hid.CloseDevice();
