@@ -28,12 +28,6 @@
 #include <fstream>
 #include <string>
 
-#ifdef ReplaceFile
-// windows.h, which Qt's headers bring in on Windows, maps ReplaceFile to
-// ReplaceFileW (see presets/PresetIo.h).
-#undef ReplaceFile
-#endif
-
 namespace ktv {
 
 namespace {

@@ -11,7 +11,8 @@
 #include <string_view>
 
 // windows.h maps ReplaceFile to ReplaceFileW; a file that includes it before
-// this header still means ours. (One that includes it after undefines it too.)
+// this header still means ours. (One that includes windows.h after it and
+// calls ours must undefine it again.)
 #ifdef ReplaceFile
 #undef ReplaceFile
 #endif
