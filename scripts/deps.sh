@@ -41,7 +41,7 @@ KTV_SHIP_NEEDS=("${KTV_TEST_NEEDS[@]}" "${KTV_WINDOWS_SHIP_PACKAGES[@]}")
 
 ktv_install_missing() {
   local missing=() p
-  for p in "$@"; do
+  for p in $(printf '%s\n' "$@" | sort -u); do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
