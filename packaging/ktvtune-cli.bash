@@ -53,6 +53,11 @@ _ktvtune_cli()
         -c | --channel)
             COMPREPLY=($(compgen -W "$channels" -- "$cur"))
             return ;;
+        --format)
+            # The formats export names in its help ("rew, apo or autoeq (default rew)...").
+            COMPREPLY=($(compgen -W "$(ktvtune-cli export --help 2>/dev/null |
+                sed -nE 's/^  --format FORMAT +//; T; s/ \(.*//; s/,| or / /g; p')" -- "$cur"))
+            return ;;
     esac
 
     if [[ -z $command ]]; then
@@ -71,7 +76,7 @@ _ktvtune_cli()
         recall) options+=" -o --output" ;;
         dump) options+=" --box" ;;
         import) options+=" --channel --preset -o --output" ;;
-        export) options+=" --channel -o --output" ;;
+        export) options+=" --channel --format -o --output" ;;
         fit) options+=" --channel --target --tilt --range --max-boost --max-cut --max-level-drop --preset -o --output" ;;
         measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate" ;;
     esac

@@ -116,7 +116,10 @@ public:
     TFitPanel* FitPanel() const { return interop_->FitPanel(); }
     using ChartFormat = InteropControl::ChartFormat;
     bool ImportFilters(const QString& path) { return interop_->ImportFilters(path); }
-    bool ExportFilters(const QString& path) { return interop_->ExportFilters(path); }
+    bool ExportFilters(const QString& path, const FilterDialect* dialect = nullptr)
+    {
+        return interop_->ExportFilters(path, dialect);
+    }
     bool LoadMeasurement(const QString& path) { return interop_->LoadMeasurement(path); }
     bool ExportChart(const QString& path, ChartFormat format) { return interop_->ExportChart(path, format); }
     QPlainTextEdit* ImportReport() const { return interop_->ImportReport(); }

@@ -148,19 +148,31 @@ bool InteropControl::ImportFilters(const QString& path)
     return true;
 }
 
+// One entry of the dialog per dialect the registry can write; the entry
+// chosen is the dialect written.
 void InteropControl::ExportFiltersClick()
 {
-    QString selected;
-    const QString path =
-        files_.Save("Export", tr("Export filters"), KindsFilter(tr("Filter files (%1)"), FilterWritePatterns()), &selected);
-    if (!path.isEmpty())
-        (void)ExportFilters(path);
+    QStringList entries;
+    std::vector<const FilterDialect*> dialects;
+    for (const FilterDialect& d : FilterDialects()) {
+        if (!d.Export)
+            continue;
+        entries << tr("%1 filters (%2)").arg(QString::fromUtf8(d.Name), QString::fromUtf8(d.Patterns));
+        dialects.push_back(&d);
+    }
+    QString selected = entries.value(int(std::find(dialects.begin(), dialects.end(), &DefaultExportDialect()) -
+                                         dialects.begin()));
+    const QString path = files_.Save("Export", tr("Export filters"), entries.join(";;"), &selected);
+    if (path.isEmpty())
+        return;
+    const qsizetype chosen = entries.indexOf(selected);
+    (void)ExportFilters(path, chosen < 0 ? nullptr : dialects[std::size_t(chosen)]);
 }
 
-bool InteropControl::ExportFilters(const QString& chosen)
+bool InteropControl::ExportFilters(const QString& chosen, const FilterDialect* dialect)
 {
     const QString path = WithSuffix(chosen, "txt");
-    const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount), DspParams);
+    const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount), DspParams, dialect);
     if (!WriteText(path, QByteArray::fromStdString(text))) {
         Ui().ShowMessage(tr("Cannot write %1.").arg(path).toStdString());
         return false;

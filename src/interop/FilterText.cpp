@@ -508,13 +508,13 @@ std::optional<EqChannel> ChannelFromName(std::string_view name)
     return std::nullopt;
 }
 
-std::string ExportFilterText(EqChannel channel, const DspParamsImage& image)
+std::string ExportFilterText(EqChannel channel, const DspParamsImage& image, const FilterDialect* dialect)
 {
     const BandGroup group = GroupOf(channel);
     const std::span<const PeqBand> bands(image.Band.data() + group.FirstBand, std::size_t(group.BandCount));
     const std::string title = std::string("KTV Tune: ") + EqChannelName(channel) + " channel, " +
                               std::to_string(group.BandCount) + " bands";
-    return DefaultExportDialect().Export(bands, title);
+    return (dialect && dialect->Export ? *dialect : DefaultExportDialect()).Export(bands, title);
 }
 
 } // namespace ktv

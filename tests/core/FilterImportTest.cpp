@@ -1,5 +1,6 @@
 #include "dsp/Filter.h"
 #include "dsp/StepTables.h"
+#include "interop/FilterDialects.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 
@@ -214,21 +215,63 @@ TEST_F(FilterImport, AnExportImportsBackBandForBand)
     EXPECT_NE(text.find("Filter  1: ON  PK       Fc  19.7 Hz  Gain  -24.0 dB  Q  0.4\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Filter  6: OFF PK       Fc  1020 Hz  Gain  12.0 dB  Q  124.0\n"), std::string::npos) << text;
 
+    // Every dialect the program writes reads back as the same bands.
+    const DspParamsImage set = DspParams;
     const std::vector<PeqBand> before(&Band(channel, 1), &Band(channel, 1) + 7);
-    LoadDefaults();
-    ImportPlan plan;
-    ASSERT_TRUE(PlanFilterImport(ParseFilterText(text), channel, plan)) << text;
-    ApplyFilterImport(plan);
-    for (int i = 0; i < 7; ++i) {
-        SCOPED_TRACE(i);
-        const PeqBand& a = before[std::size_t(i)];
-        const PeqBand& b = Band(channel, i + 1);
-        EXPECT_EQ(a.Flags, b.Flags);
-        EXPECT_EQ(a.Fc, b.Fc);
-        // Q 0.42 is a step the box holds as 0.4; the file carries 0.4.
-        EXPECT_EQ(BoxHeld(a).Q, b.Q);
-        EXPECT_EQ(a.Gain, b.Gain);
+    for (const FilterDialect& dialect : FilterDialects()) {
+        SCOPED_TRACE(dialect.Id);
+        ASSERT_NE(dialect.Export, nullptr);
+        DspParams = set;
+        const std::string written = ExportFilterText(channel, DspParams, &dialect);
+        LoadDefaults();
+        ImportPlan plan;
+        ASSERT_TRUE(PlanFilterImport(ParseFilterText(written), channel, plan)) << written;
+        ApplyFilterImport(plan);
+        for (int i = 0; i < 7; ++i) {
+            SCOPED_TRACE(i);
+            const PeqBand& a = before[std::size_t(i)];
+            const PeqBand& b = Band(channel, i + 1);
+            EXPECT_EQ(a.Flags, b.Flags);
+            EXPECT_EQ(a.Fc, b.Fc);
+            // Q 0.42 is a step the box holds as 0.4; the file carries 0.4.
+            EXPECT_EQ(BoxHeld(a).Q, b.Q);
+            EXPECT_EQ(a.Gain, b.Gain);
+        }
     }
+}
+
+// Equalizer APO and AutoEq files lower the level by the channel's largest
+// boost so a player never clips; AutoEq's opens with that line, as AutoEq
+// writes it, and is recognised as AutoEq's.
+TEST_F(FilterImport, ApoAndAutoEqExportsCarryThePreampTheBoostsNeed)
+{
+    const EqChannel channel = EqChannel::MUSIC;
+    for (int i = 1; i <= 7; ++i)
+        Band(channel, i).Flags = std::uint8_t(FlagChannelEqOn | std::uint8_t(FilterType::Bell)); // bypassed
+    PeqBand& boost = Band(channel, 1);
+    boost.Flags |= FlagBandOn;
+    boost.Fc = 1000;
+    boost.Q = 1;
+    boost.Gain = 6;
+    const FilterDialect& apo = *FilterDialectById("apo");
+    const FilterDialect& autoEq = *FilterDialectById("autoeq");
+
+    const std::string apoText = ExportFilterText(channel, DspParams, &apo);
+    EXPECT_EQ(apoText.substr(0, apoText.find("Filter")), "# KTV Tune: MUSIC channel, 7 bands\nPreamp: -6.0 dB\n");
+    const std::string autoEqText = ExportFilterText(channel, DspParams, &autoEq);
+    EXPECT_EQ(autoEqText.substr(0, autoEqText.find('\n')), "Preamp: -6.0 dB");
+    EXPECT_STREQ(DialectOf(autoEqText).Id, "autoeq");
+    EXPECT_EQ(ParseFilterText(autoEqText).Preamp, -6.0);
+
+    // A second bell beside it adds to the peak; cuts alone need no preamp.
+    Band(channel, 2) = boost;
+    Band(channel, 2).Gain = 2.5f;
+    EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &apo)).Preamp, -8.5);
+    boost.Gain = -6;
+    Band(channel, 2).Gain = -2.5f;
+    EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &autoEq)).Preamp, 0.0);
+    // The default stays REW's lines without a preamp.
+    EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams)).Preamp, std::nullopt);
 }
 
 } // namespace

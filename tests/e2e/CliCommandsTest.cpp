@@ -734,6 +734,15 @@ TEST_F(CliInProcess, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
         << exported.Out;
     EXPECT_EQ(Cli({"export", File("b.dap"), "--channel", "SUB", "-o", File("sub.txt")}).Status, 0);
     EXPECT_EQ(ReadText(File("sub.txt")), exported.Out);
+    // The user picks the dialect; rew is the default.
+    EXPECT_EQ(Cli({"export", File("b.dap"), "--channel", "SUB", "--format", "rew"}).Out, exported.Out);
+    const CliRun autoEq = Cli({"export", File("b.dap"), "--channel", "SUB", "--format", "autoeq"});
+    EXPECT_EQ(autoEq.Status, 0) << autoEq.Err;
+    EXPECT_EQ(autoEq.Out.substr(0, autoEq.Out.find('\n')), "Preamp: -3.0 dB");
+    EXPECT_NE(autoEq.Out.find("Filter  1: ON  PK       Fc  63.2 Hz  Gain  -6.0 dB  Q  4.1\n"), std::string::npos)
+        << autoEq.Out;
+    const CliRun apo = Cli({"export", File("b.dap"), "--channel", "SUB", "--format", "apo"});
+    EXPECT_EQ(apo.Out.substr(0, apo.Out.find("Filter")), "# KTV Tune: SUB channel, 5 bands\nPreamp: -3.0 dB\n");
 
     // Refusals: exit 2 and nothing sent.
     std::ofstream(File("none.txt")) << "Preamp: -3 dB\n# nothing\n";
@@ -749,6 +758,7 @@ TEST_F(CliInProcess, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
         {{"import", filters, "--channel", "MIC", "--preset", File("missing.dap")}, "cannot be opened"},
         {{"export", File("missing.dap"), "--channel", "MIC"}, "cannot be opened"},
         {{"export", "--channel", "MIC"}, "a file is needed"},
+        {{"export", File("b.dap"), "--channel", "MIC", "--format", "wav"}, "--format takes rew, apo or autoeq, not 'wav'"},
     };
     for (const Case& c : cases) {
         const CliRun r = Cli(c.Args);

@@ -176,6 +176,22 @@ private slots:
                  text.constData());
         QVERIFY(text.contains("Filter  3: OFF PK       Fc  1000 Hz  Gain  2.0 dB  Q  1.0\n"));
 
+        // File > Export filters offers each dialect the program writes, REW's
+        // first; the one chosen is written.
+        QString offered, preselected;
+        h.Form().Files().Choose = [&](const FileQuestion& q) {
+            offered = q.Filters;
+            preselected = *q.Selected;
+            *q.Selected = "AutoEq filters (*.txt)";
+            return dir.filePath("autoeq");
+        };
+        h.Find<QAction>("ExportFilters1")->trigger();
+        QCOMPARE(offered, QString("REW filters (*.txt);;Equalizer APO filters (*.txt);;AutoEq filters (*.txt)"));
+        QCOMPARE(preselected, QString("REW filters (*.txt)"));
+        const QByteArray autoEq = Read(dir.filePath("autoeq.txt"));
+        QVERIFY2(autoEq.startsWith("Preamp: -3.6 dB\nFilter  1: ON  LSC      Fc  101 Hz  Gain  4.5 dB  Q  0.7\n"),
+                 autoEq.constData());
+
         for (int i = 7; i < 14; ++i)
             SetDefaultBand(Band(i), i - 7);
         QVERIFY(h.Form().ImportFilters(path));

@@ -1428,10 +1428,6 @@ Close any other program that uses the box, then plug the box in again.</source>
         <translation>导出滤波器</translation>
     </message>
     <message>
-        <source>Filter files (%1)</source>
-        <translation>滤波器文件 (%1)</translation>
-    </message>
-    <message>
         <source>Cannot write %1.</source>
         <translation>无法写入 %1。</translation>
     </message>
@@ -1486,6 +1482,10 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>Live analyser</source>
         <translation>实时分析仪</translation>
+    </message>
+    <message>
+        <source>%1 filters (%2)</source>
+        <translation>%1 滤波器文件 (%2)</translation>
     </message>
 </context>
 <context>
