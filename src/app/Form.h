@@ -23,6 +23,7 @@
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QTabWidget;
 
@@ -61,6 +62,8 @@ public:
     TAboutBox* AboutBox();
     THelpBox* HelpBox();
     QTabWidget* PageControl1() const { return pages_; }
+    // What scrolls the content of a tab (0..7) in a window made smaller.
+    QScrollArea* PageScroller(int tab) const { return scrollers_[std::size_t(tab)]; }
     QString StatusText(int panel) const;
     // The window's UserInterface: install it with SetUserInterface.
     UserInterface& Interface() { return interface_; }
@@ -145,10 +148,15 @@ private:
     void ShowChannel(EqChannel channel);
     void LoadSettings();
     void SaveSettings();
+    // Brings the window whole onto the available area of its screen: a size
+    // and place remembered on a larger screen, or at a smaller scale, would
+    // leave Connect or the status bar out of reach.
+    void KeepOnScreen();
     void RefreshFromImage();
 
     QTabWidget* pages_ = nullptr;
     std::array<QWidget*, 7> dockPanels_{};
+    std::array<QScrollArea*, 8> scrollers_{};
     CaptionPanel* panelMicVol_ = nullptr;
     CaptionPanel* panelMusicVol_ = nullptr;
     CaptionPanel* panelEffectVol_ = nullptr;
