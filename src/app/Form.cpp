@@ -31,20 +31,34 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace ktv {
 
 CaptionPanel::CaptionPanel(const QString& name, const QString& caption, int width, QWidget* parent) : QFrame(parent)
 {
     setObjectName(name);
-    setFixedSize(width, 18);
+    setFixedHeight(18);
+    setMaximumWidth(width);
     auto* h = new QHBoxLayout(this);
     h->setContentsMargins(2, 0, 2, 0);
     h->setSpacing(4);
     caption_ = new QLabel(caption, this);
     caption_->setMinimumWidth(62);
     bar_ = new QSlider(Qt::Horizontal, this);
+    bar_->setMinimumWidth(40);
     h->addWidget(caption_);
     h->addWidget(bar_, 1);
+}
+
+QSize CornerStrip::sizeHint() const
+{
+    const QSize full = QWidget::sizeHint();
+    const auto* tabs = qobject_cast<const QTabWidget*>(parentWidget());
+    if (!tabs)
+        return full;
+    const int room = tabs->width() - tabs->tabBar()->sizeHint().width();
+    return {std::clamp(room, std::min(minimumSizeHint().width(), full.width()), full.width()), full.height()};
 }
 
 QString CaptionPanel::Caption() const { return caption_->text(); }
@@ -59,8 +73,8 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
 
     pages_ = new QTabWidget(this);
     pages_->setObjectName("PageControl1");
-    // A window too narrow for every tab beside the strip scrolls the tabs,
-    // never the strip.
+    // A window too narrow for every tab beside the strip, even with its bars
+    // shortened, scrolls the tabs, never the strip.
     pages_->setUsesScrollButtons(true);
     pages_->setElideMode(Qt::ElideNone);
     // Styled on the tab bar only: a style sheet on the tab control would
@@ -148,7 +162,7 @@ TFormMain::~TFormMain()
 
 QWidget* TFormMain::BuildStrip()
 {
-    auto* strip = new QWidget(this);
+    auto* strip = new CornerStrip(this);
     strip->setObjectName("PanelStrip");
     auto* h = new QHBoxLayout(strip);
     // The tab control gives its corner the tab row's height above its base

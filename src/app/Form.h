@@ -35,7 +35,8 @@ class TFitPanel;
 class TFormPEQA;
 class TSystemPage;
 
-// A panel whose caption stands at its left, with one track bar at its right.
+// A panel whose caption stands at its left, with one track bar at its right;
+// `width` wide where there is room, its bar shorter where there is not.
 class CaptionPanel : public QFrame {
     Q_OBJECT
 public:
@@ -43,10 +44,22 @@ public:
     QString Caption() const;
     void SetCaption(const QString& caption);
     QSlider* Bar() const { return bar_; }
+    QSize sizeHint() const override { return {maximumWidth(), height()}; }
 
 private:
     QLabel* caption_;
     QSlider* bar_;
+};
+
+// The strip over the right of the tab row. The tab control gives its corner
+// the width the corner asks for: it asks for less than its full width when
+// the window is too narrow for every tab beside it, and its volume bars give
+// way, so that the tabs need no scroll arrows.
+class CornerStrip : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+    QSize sizeHint() const override;
 };
 
 class TFormMain : public QMainWindow {
