@@ -269,7 +269,7 @@ void HistoryControl::CompareSlotClick(int slot)
         left = {DspParams, std::move(history_)};
         history_ = std::move(entered.History);
         activeSlot_ = slot;
-        KeepBoxState(slot == 0 ? QStringLiteral("Compare A") : QStringLiteral("Compare B"));
+        KeepBoxState(QString::fromStdString(BoxJournal::SwitchStep(slot)));
         RestoreImage(left.Image, entered.Image, false);
     }
     UpdateCompareControls();

@@ -11,6 +11,7 @@
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
+#include "params/Gloable.h"
 #include "presets/PresetIo.h"
 
 #include <QAction>
@@ -226,6 +227,10 @@ void InteropControl::MeasureSweepClick()
     if (!d) {
         d = new SweepDialog(window_, files_, [this](const Measurement& m) { editor_->SetMeasurement(m); });
         d->setAttribute(Qt::WA_DeleteOnClose);
+        // After PageControl1Change (connected first) has moved the editor.
+        const auto name = [this, d] { d->ShowChannel(EqChannelName(EqChannel(editor_->Channel % EqChannelCount))); };
+        connect(pages_, &QTabWidget::currentChanged, d, name);
+        name();
     }
     d->show();
     d->raise();

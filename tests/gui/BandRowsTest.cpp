@@ -580,7 +580,7 @@ private slots:
         for (int tab = 0; tab < 8; ++tab) {
             h.SelectTab(tab);
             QCoreApplication::processEvents();
-            auto* scroller = h.Find<QScrollArea>("ScrollBoxMain");
+            QScrollArea* scroller = h.form->PageScroller(tab);
             QVERIFY2(!scroller->horizontalScrollBar()->isVisible(),
                      qPrintable(QString("tab %1: the page needs %2 px, the window has %3")
                                     .arg(tab)

@@ -111,6 +111,28 @@ private slots:
     }
     void cleanup() { h.Stop(); }
 
+    void thePanelNamesItsChannelAndCloses()
+    {
+        h.SelectTab(1);
+        TFitPanel* panel = Open();
+        QVERIFY(panel && panel->isVisible());
+        QCOMPARE(panel->windowTitle(), QString("Fit to measurement: MUSIC"));
+        h.SelectTab(4);
+        QCOMPARE(panel->windowTitle(), QString("Fit to measurement: CENTER"));
+
+        // Escape from one of its fields closes it, and so does Close.
+        panel->activateWindow();
+        QTest::keyClick(In<QDoubleSpinBox>(panel, "FitLow"), Qt::Key_Escape);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(Open(), panel);
+        QVERIFY(panel->isVisible());
+        auto* close = In<QPushButton>(panel, "FitClose");
+        QVERIFY(close && close->text() == "Close");
+        QTest::mouseClick(close, Qt::LeftButton);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(h.TakeRequests().empty());
+    }
+
     void fitPreviewsWithoutSendingAndApplySendsTheChannelAsOneRun()
     {
         h.SelectTab(1); // MUSIC: bands 7..13

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
@@ -107,6 +108,31 @@ private slots:
             d->close();
             QTRY_VERIFY(!h.Form().findChild<SweepDialog*>("SweepDialog"));
         }
+    }
+
+    void theSweepDialogNamesItsChannelAndCloses()
+    {
+        UseRoom(-10);
+        h.SelectTab(1);
+        SweepDialog* d = OpenSweep();
+        QCOMPARE(d->windowTitle(), QString("Sweep measurement: MUSIC"));
+        h.SelectTab(3);
+        QCOMPARE(d->windowTitle(), QString("Sweep measurement: MAIN"));
+        h.SelectTab(7); // SYSTEM: the editor, and so the measurement, stay on MAIN
+        QCOMPARE(d->windowTitle(), QString("Sweep measurement: MAIN"));
+
+        // Escape from one of its fields closes it, and so does Close.
+        QPointer<SweepDialog> shown(d);
+        QTest::keyClick(d->findChild<QDoubleSpinBox*>("SweepLevel"), Qt::Key_Escape);
+        QTRY_VERIFY(!shown || !shown->isVisible());
+        shown = OpenSweep();
+        QVERIFY(shown->isVisible());
+        QCOMPARE(shown->windowTitle(), QString("Sweep measurement: MAIN"));
+        auto* close = shown->findChild<QPushButton*>("SweepClose");
+        QVERIFY(close && close->text() == "Close");
+        QTest::mouseClick(close, Qt::LeftButton);
+        QTRY_VERIFY(!shown || !shown->isVisible());
+        QVERIFY(h.TakeRequests().empty());
     }
 
     void theLiveAnalyserRefreshesTheChartTenTimesASecond()

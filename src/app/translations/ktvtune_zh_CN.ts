@@ -892,6 +892,14 @@ Close any other program that uses the box, then plug the box in again.</source>
         <source>System default</source>
         <translation>系统默认</translation>
     </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Sweep measurement: %1</source>
+        <translation>扫频测量：%1</translation>
+    </message>
 </context>
 <context>
     <name>ktv::TAboutBox</name>
@@ -1073,6 +1081,14 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>The channel&apos;s bands changed since the fit: fit again.</source>
         <translation>拟合后该通道的频段已改变：请重新拟合。</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Fit to measurement: %1</source>
+        <translation>按测量拟合：%1</translation>
     </message>
 </context>
 <context>
