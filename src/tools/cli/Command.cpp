@@ -17,9 +17,11 @@ constexpr const char* ExitStatus =
     "2 wrong usage or a bad file; diff exits 1 when the presets differ.\n";
 
 constexpr Option Globals[] = {
-    {"-q", "--quiet", nullptr, Synopsis | Optional | Table, "do not print the status texts of each exchange"},
+    {"-q", "--quiet", nullptr, Synopsis | Optional | Table, "print no status texts, only what failed"},
+    {"-v", "--verbose", nullptr, Synopsis | Optional | Table,
+     "also print the status texts of the exchanges that went well\n(\"Write:ok!\", \"Read:Ok!\")"},
     {"-d", "--device", "BOX", Synopsis | Optional | Table,
-     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them"},
+     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them, or the name of a\nvirtual box (ktvtune-box --name NAME)"},
     {"-h", "--help", nullptr, Table, "show this help ('ktvtune-cli COMMAND --help' for one command)"},
 };
 
