@@ -535,9 +535,10 @@ double OctavesApart(const Ladder& fc, int a, int b)
 }
 
 // No two bands that do something stay within CloseOctaves of each other
-// unless the pair does better than either of them moved onto the largest
-// deviation left (the others searched again from there). A band left flat
-// does nothing wherever it is: it goes where it stands beside no other.
+// unless the pair does better than the one of them that does less moved
+// onto the largest deviation left (the bands searched again from there). A
+// band left flat does nothing wherever it is: it goes where it stands beside
+// no other.
 void SpaceBands(const Grid& grid, const std::vector<double>& room, const Ladder& fc, const Ladder& q,
                 const Ladder& gain, double lowest, const Continuous& phase, std::vector<Rung>& rungs)
 {
@@ -561,27 +562,37 @@ void SpaceBands(const Grid& grid, const std::vector<double>& room, const Ladder&
         if (a == bands)
             break;
         const FitStepScore together = ScoreRungs(grid, room, fc, q, gain, lowest, rungs);
-        std::vector<Rung> best;
-        FitStepScore bestScore{};
-        for (const std::size_t k : {a, b}) {
-            std::vector<double> residual = room, response(n);
-            for (std::size_t j = 0; j < bands; ++j) {
-                if (j == k)
-                    continue;
-                BandResponse(grid, RungBand(fc, q, gain, rungs[j]), response.data());
-                for (std::size_t i = 0; i < n; ++i)
-                    residual[i] += response[i];
-            }
-            const auto band = phase.Place(SmoothedError(residual));
-            std::vector<Rung> moved = rungs;
-            moved[k] = {fc.Nearest(Exp2(band[0]), true), q.Nearest(Exp2(band[1]), true), gain.Nearest(band[2], false)};
-            SearchSteps(grid, room, fc, q, gain, lowest, moved);
-            const FitStepScore score = ScoreRungs(grid, room, fc, q, gain, lowest, moved);
-            if (best.empty() || FitStepIsBetter(score, bestScore)) {
-                best = std::move(moved);
-                bestScore = score;
-            }
+        // The band of the pair that does less is the one that might do more
+        // elsewhere: the other keeps the peak they share.
+        std::size_t k = a;
+        {
+            std::vector<Rung> flat = rungs;
+            flat[a].gain = gain.Nearest(0.0, false);
+            const FitStepScore withoutA = ScoreRungs(grid, room, fc, q, gain, lowest, flat);
+            flat = rungs;
+            flat[b].gain = gain.Nearest(0.0, false);
+            if (FitStepIsBetter(ScoreRungs(grid, room, fc, q, gain, lowest, flat), withoutA))
+                k = b;
         }
+        std::vector<double> residual = room, response(n);
+        for (std::size_t j = 0; j < bands; ++j) {
+            if (j == k)
+                continue;
+            BandResponse(grid, RungBand(fc, q, gain, rungs[j]), response.data());
+            for (std::size_t i = 0; i < n; ++i)
+                residual[i] += response[i];
+        }
+        const auto band = phase.Place(SmoothedError(residual));
+        std::vector<Rung> best = rungs;
+        best[k] = {fc.Nearest(Exp2(band[0]), true), q.Nearest(Exp2(band[1]), true), gain.Nearest(band[2], false)};
+        const std::size_t other = k == a ? b : a;
+        // Placed beside its partner again it would only share the peak anew.
+        if (OctavesApart(fc, best[k].fc, rungs[other].fc) < CloseOctaves) {
+            kept.push_back(std::minmax(rungs[a].fc, rungs[b].fc));
+            continue;
+        }
+        SearchSteps(grid, room, fc, q, gain, lowest, best);
+        const FitStepScore bestScore = ScoreRungs(grid, room, fc, q, gain, lowest, best);
         if (FitStepIsBetter(together, bestScore))
             kept.push_back(std::minmax(rungs[a].fc, rungs[b].fc));
         else

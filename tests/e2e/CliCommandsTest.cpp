@@ -9,6 +9,7 @@
 #include "core/TestSupport.h"
 #include "device/HidPro.h"
 #include "device/platform/PlatformHelpers.h"
+#include "dsp/Filter.h"
 #include "dsp/StepTables.h"
 #include "Command.h"
 #include "interop/FilterDialects.h"
@@ -906,6 +907,37 @@ TEST_F(CliInProcess, FitWritesTheChannelFittedToAMeasurement)
     double lowered = 0;
     ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("the fit lowers"), "the fit lowers the level by %lf", &lowered), 1);
     ASSERT_GT(lowered, 0.5);
+    // A room that one band undoes: Q 1.1, which no Q step is (1.08 and 1.13
+    // both travel as 1.1), is printed as the preset holds it.
+    {
+        std::string one = "Freq(Hz) SPL(dB)\n";
+        PeqBand cut{std::uint8_t(FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell)), 1000.0f, 1.1f, -6.0f, {}};
+        DesignBand(cut);
+        for (double f = 20.0; f <= 20000.0; f *= std::pow(2.0, 1.0 / 48)) {
+            char line[64];
+            std::snprintf(line, sizeof line, "%.4f %.6f\n", f, 80.0 - MagnitudeDb(cut.Coef, float(f)));
+            one += line;
+        }
+        std::ofstream(File("one.txt")) << one;
+        const CliRun fitted = Cli({"fit", File("one.txt"), "--channel", "SRS", "-o", File("one.dap")});
+        ASSERT_EQ(fitted.Status, 0) << fitted.Err;
+        LoadDefaults();
+        ASSERT_TRUE(ReadDapFile(File("one.dap")));
+        const BandGroup srs = GroupOf(EqChannel::SRS);
+        std::istringstream lines(fitted.Out);
+        std::string line;
+        std::getline(lines, line);
+        std::getline(lines, line);
+        for (int k = 0; k < srs.BandCount; ++k) {
+            ASSERT_TRUE(std::getline(lines, line));
+            SCOPED_TRACE(line);
+            const PeqBand& b = DspParams.Band[std::size_t(srs.FirstBand + k)];
+            char expected[96];
+            std::snprintf(expected, sizeof expected, "%4d  Bell       %8.*f %5.1f %10.1f", k + 1, b.Fc < 100 ? 1 : 0,
+                          double(b.Fc), double(b.Q), double(b.Gain));
+            EXPECT_EQ(line, expected);
+        }
+    }
     // A limit on it holds the level there.
     const CliRun held = Cli({"fit", File("room.txt"), "--channel", "MUSIC", "--max-level-drop", "0.3", "-o", File("held.dap")});
     ASSERT_EQ(held.Status, 0) << held.Err;

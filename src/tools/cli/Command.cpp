@@ -17,7 +17,7 @@ constexpr const char* ExitStatus =
     "2 wrong usage or a bad file; diff exits 1 when the presets differ.\n";
 
 constexpr Option Globals[] = {
-    {"-q", "--quiet", nullptr, Synopsis | Optional | Table, "print no status texts, only what failed"},
+    {"-q", "--quiet", nullptr, Synopsis | Optional | Table, "do not print the status texts of each exchange"},
     {"-v", "--verbose", nullptr, Synopsis | Optional | Table,
      "also print the status texts of the exchanges that went well\n(\"Write:ok!\", \"Read:Ok!\")"},
     {"-d", "--device", "BOX", Synopsis | Optional | Table,
