@@ -21,7 +21,7 @@ constexpr Option Globals[] = {
     {"-v", "--verbose", nullptr, Synopsis | Optional | Table,
      "also print the status texts of the exchanges that went well\n(\"Write:ok!\", \"Read:Ok!\")"},
     {"-d", "--device", "BOX", Synopsis | Optional | Table,
-     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them, or the name of a\nvirtual box (ktvtune-box --name NAME)"},
+     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them, or the name a\nvirtual box was started with"},
     {"-h", "--help", nullptr, Table, "show this help ('ktvtune-cli COMMAND --help' for one command)"},
 };
 
