@@ -20,9 +20,11 @@ _ktvtune_cli()
 
     case $prev in
         -d | --device)
-            # Numbers and identifiers of the boxes present now.
-            local IFS=$'\n'
-            COMPREPLY=($(compgen -W "$(ktvtune-cli list 2>/dev/null | cut -f1,2 | tr '\t' '\n')" -- "$cur"))
+            # Numbers and identifiers of the boxes present now, and the
+            # names of the virtual ones.
+            local IFS=$'\n' boxes
+            boxes=$(ktvtune-cli list 2>/dev/null | cut -f1,2)
+            COMPREPLY=($(compgen -W "$(tr '\t' '\n' <<<"$boxes"; sed -n 's/^.*\\box-\(.*\)\.sock$/\1/p' <<<"$boxes")" -- "$cur"))
             return ;;
         --out | --in)
             if [[ $command == measure ]]; then
@@ -62,7 +64,7 @@ _ktvtune_cli()
 
     if [[ -z $command ]]; then
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "-q --quiet -d --device -h --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "-q --quiet -v --verbose -d --device -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         fi

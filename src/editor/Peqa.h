@@ -89,7 +89,8 @@ public:
     void SetMeasurement(const Measurement& measurement);
     void ClearMeasurement();
     [[nodiscard]] bool HasMeasurement() const;
-    // The shown channel's measurement as stored (normalised); false when none.
+    // The shown channel's measurement as it was loaded (not shifted): what the
+    // fit takes; false when none.
     [[nodiscard]] bool ShownMeasurement(std::vector<double>& hz, std::vector<double>& db) const;
     const std::vector<double>& MeasurementCurve() const { return chart_->MeasurementCurve(); }
     const std::vector<double>& PredictionCurve() const { return chart_->PredictionCurve(); }

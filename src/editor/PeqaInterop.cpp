@@ -36,6 +36,8 @@ void TFormPEQA::SetMeasurement(const Measurement& m)
     for (double hz : m.Hz)
         stored->LogHz.push_back(std::log(hz));
     stored->Db = m.Db;
+    stored->LoadedHz = m.Hz;
+    stored->LoadedDb = m.Db;
     // Mean over 200 Hz..2 kHz on a 1/48-octave scale, whatever the file's
     // spacing; the whole file when it does not reach that range.
     double sum = 0;
@@ -72,10 +74,8 @@ bool TFormPEQA::ShownMeasurement(std::vector<double>& hz, std::vector<double>& d
     const std::shared_ptr<const MeasuredResponse>& shown = ShownResponse();
     if (!shown)
         return false;
-    hz.clear();
-    for (double logHz : shown->LogHz)
-        hz.push_back(std::exp(logHz));
-    db = shown->Db;
+    hz = shown->LoadedHz;
+    db = shown->LoadedDb;
     return true;
 }
 

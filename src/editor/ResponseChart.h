@@ -27,6 +27,9 @@ inline constexpr int SeriesPrediction = 17;  // measurement + the channel's EQ
 struct MeasuredResponse {
     std::vector<double> LogHz; // natural log of the frequency, rising
     std::vector<double> Db;
+    // The measurement as it came, unshifted: what the fit takes, so that the
+    // window fits exactly what ktvtune-cli fit reads from the same file.
+    std::vector<double> LoadedHz, LoadedDb;
     // dB at a log frequency, linear in log frequency; NaN outside the data.
     [[nodiscard]] double At(double logHz) const;
 };

@@ -274,5 +274,54 @@ TEST_F(FilterImport, ApoAndAutoEqExportsCarryThePreampTheBoostsNeed)
     EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams)).Preamp, std::nullopt);
 }
 
+TEST_F(FilterImport, NumbersAreReadWholeWithTheirExponentSignAndDecimalMark)
+{
+    // Each case one filter line, with a second line that sets the file's
+    // decimal mark where the case is about it. NAN: the value is not given.
+    struct Case {
+        std::string Text;
+        double Fc, Gain, Q;
+        const char* Problem; // the line refused, and why
+    };
+    const double none = NAN;
+    const Case cases[] = {
+        {"Filter 1: ON PK Fc 1e9 Hz Gain -3 dB Q 1", 1e9, -3, 1, ""},
+        {"Filter 1: ON PK Fc 1E3 Hz Gain -3.5e0 dB Q 7e-1", 1000, -3.5, 0.7, ""},
+        {"Filter 1: ON PK Fc 2.5e+3Hz Gain +3dB Q 1.41", 2500, 3, 1.41, ""},
+        {"Filter 1: ON PK Fc 125 Hz Gain +1.5E-1 dB Q 2", 125, 0.15, 2, ""},
+        {"Filter 1: ON PK Fc 4.7e1 H z Gain -12 dB Q 3", 47, -12, 3, ""},
+        // A German REW: decimal commas and grouping dots, exponents as well.
+        {"Filter 1: ON PK Fc 1,5e3 Hz Gain -3,0 dB Q 1,41", 1500, -3, 1.41, ""},
+        {"Filter 1: ON PK Fc 8.000 Hz Gain -0,5e1 dB Q 1,0", 8000, -5, 1, ""},
+        {"Filter 1: ON PK Fc 1.000,5 Hz Gain -1,5 dB Q 2,5", 1000.5, -1.5, 2.5, ""},
+        // What is no number is said, never read as its first digits.
+        {"Filter 1: ON PK Fc 1x9 Hz Gain -3 dB Q 1", none, none, none, "\"1x9\" is not a number"},
+        {"Filter 1: ON PK Fc 1e Hz Gain -3 dB Q 1", none, none, none, "\"1e\" is not a number"},
+        {"Filter 1: ON PK Fc 1e999 Hz Gain -3 dB Q 1", none, none, none, "\"1e999\" is not a number"},
+        {"Filter 1: ON PK Fc 100 Hz Gain -3e1.5 dB Q 1", none, none, none, "\"-3e1.5\" is not a number"},
+        {"Filter 1: ON PK Fc -1e3 Hz Gain -3 dB Q 1", none, none, none, "no centre frequency (Fc)"},
+        {"Filter 1: ON PK Fc 100 Hz Gain -3 dB Q -1e-1", none, none, none,
+         "a Q, bandwidth, slope or time that is not above 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        const FilterFile file = ParseFilterText(c.Text + "\n");
+        ASSERT_EQ(file.Filters.size(), 1u);
+        const FileFilter& f = file.Filters[0];
+        EXPECT_EQ(f.Problem, c.Problem);
+        if (*c.Problem)
+            continue;
+        EXPECT_DOUBLE_EQ(f.Fc, c.Fc);
+        EXPECT_DOUBLE_EQ(f.Gain.value_or(none), c.Gain);
+        EXPECT_DOUBLE_EQ(f.Q.value_or(none), c.Q);
+    }
+
+    // 1e9 Hz is held to the highest step and the report says so.
+    ImportPlan plan;
+    ASSERT_TRUE(PlanFilterImport(ParseFilterText(cases[0].Text), EqChannel::MIC, plan));
+    EXPECT_EQ(plan.Bands[0].Fc, 20200.0f);
+    EXPECT_NE(Joined(plan.Report).find("Fc 1000000000 Hz held to 20200 Hz"), std::string::npos) << Joined(plan.Report);
+}
+
 } // namespace
 } // namespace ktv

@@ -78,7 +78,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(h.Editor().HasMeasurement(), 20000);
         QVERIFY(d->LastMessage().startsWith("Measured"));
 
-        // The shape of the room, as stored for the channel (normalised).
+        // The shape of the room, as measured for the channel.
         std::vector<double> hz, db;
         QVERIFY(h.Editor().ShownMeasurement(hz, db));
         measure::SimulatedRoom room(Room(-10));

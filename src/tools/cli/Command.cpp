@@ -20,8 +20,10 @@ constexpr const char* ExitStatus =
 
 constexpr Option Globals[] = {
     {"-q", "--quiet", nullptr, Synopsis | Optional | Table, "do not print the status texts of each exchange"},
+    {"-v", "--verbose", nullptr, Synopsis | Optional | Table,
+     "also print the status texts of the exchanges that went well\n(\"Write:ok!\", \"Read:Ok!\")"},
     {"-d", "--device", "BOX", Synopsis | Optional | Table,
-     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them"},
+     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them, or the name a\nvirtual box was started with"},
     {"-h", "--help", nullptr, Table, "show this help ('ktvtune-cli COMMAND --help' for one command)"},
 };
 
