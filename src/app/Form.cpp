@@ -105,6 +105,8 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     const auto refresh = [this] { RefreshFromImage(); };
     history_ = new HistoryControl(this, editor_, files_, {slotButtons_, statusCompare_}, refresh);
     history_->Start();
+    connection_->ReadKeepingEdit = [this] { history_->ReadKeepingEdit([this] { UpdateDsp2PcClick(); }); };
+    connection_->TakeEditBack = [this] { history_->TakeEditBack(); };
     presets_ = new PresetControl(this, system_, *history_, files_, refresh);
     interop_ = new InteropControl(this, pages_, editor_, *history_, files_);
     BuildMenu();

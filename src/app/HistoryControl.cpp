@@ -5,6 +5,7 @@
 #include "device/HidPro.h"
 #include "editor/FileDialogs.h"
 #include "editor/Peqa.h"
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/BoxJournal.h"
@@ -63,6 +64,10 @@ void HistoryControl::Start()
         if (stepPending_)
             return;
         stepPending_ = true;
+        // Undo takes the pending edit as its step: at once, also from the
+        // keyboard before the event loop has gathered it.
+        if (undo_ && recordingStep_ == 0)
+            undo_->setEnabled(true);
         QTimer::singleShot(0, this, [this] {
             if (stepPending_)
                 CommitPendingStep();
@@ -84,6 +89,34 @@ void HistoryControl::StartBoxHistory()
     for (CompareSlot& slot : compareSlots_)
         slot.History.Start(slot.Image);
     UpdateUndoItems();
+}
+
+void HistoryControl::ReadKeepingEdit(const std::function<void()>& read)
+{
+    const DspParamsImage before = history_.Current();
+    const DspParamsImage edited = DspParams;
+    read();
+    if (!Link().ImageFromBox()) {
+        // Not read: the edit stays in the window, and did not reach the box.
+        Link().EditFailed();
+        return;
+    }
+    const DspParamsImage box = DspParams;
+    CarryChanges(before, edited, DspParams);
+    {
+        HoldSends hold;
+        refresh_();
+    }
+    // The box gets the edit alone; it becomes the first step after the read.
+    (void)SendChanges(box);
+}
+
+void HistoryControl::TakeEditBack()
+{
+    DspParams = history_.Current();
+    stepPending_ = false;
+    HoldSends hold;
+    refresh_();
 }
 
 void HistoryControl::WatchSliders(const QList<QSlider*>& sliders)
@@ -139,6 +172,8 @@ void HistoryControl::Undo1Click()
     const DspParamsImage from = DspParams;
     if (const HistoryStep* step = history_.Undo())
         RestoreImage(from, history_.Current(), step->WholeImage);
+    else
+        UpdateUndoItems(); // enabled for an edit that changed nothing after all
 }
 
 void HistoryControl::Redo1Click()

@@ -59,6 +59,11 @@ public:
     void CommitPendingStep();
     // Forgets every step: the window now holds what the box holds.
     void StartBoxHistory();
+    // The first-edit question's answers. The edit under way is what the
+    // image holds beyond the last step: `read` reads the box, and that edit
+    // is put on top of what was read and sent; or the edit is taken back.
+    void ReadKeepingEdit(const std::function<void()>& read);
+    void TakeEditBack();
     // Each of `sliders` moved from press to release makes one undo step.
     void WatchSliders(const QList<QSlider*>& sliders);
     const ImageHistory& History() const { return history_; }

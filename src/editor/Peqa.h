@@ -91,6 +91,11 @@ public:
     [[nodiscard]] bool HasMeasurement() const;
     // The shown channel's measurement as stored (normalised); false when none.
     [[nodiscard]] bool ShownMeasurement(std::vector<double>& hz, std::vector<double>& db) const;
+    // The live analyser's trace: shown on the chart, normalised as a
+    // measurement is, but never taken for the channel's measurement.
+    void ShowAnalyserTrace(const Measurement& frame);
+    void ClearAnalyserTrace();
+    [[nodiscard]] bool HasAnalyserTrace() const { return !chart_->AnalyserCurve().empty(); }
     const std::vector<double>& MeasurementCurve() const { return chart_->MeasurementCurve(); }
     const std::vector<double>& PredictionCurve() const { return chart_->PredictionCurve(); }
     [[nodiscard]] bool SaveChartPicture(const QString& path, bool pdf, double scale)

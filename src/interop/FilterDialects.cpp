@@ -87,11 +87,32 @@ static_assert(std::size(Columns) == FilterTypeTexts.size());
 
 const Column& ColumnOf(unsigned type) { return type < std::size(Columns) ? Columns[type] : Columns[2]; }
 
+// The pass types, band pass and notch keep their shape and take the band's
+// gain as a level over every frequency (the box scales their numerator by
+// it). No filter line of these tools has a gain for them, so the level of
+// the bands that are on goes into one Preamp line, which Equalizer APO
+// applies; it sums the bands' levels in tenths, as the box holds them.
+int LevelTenths(std::span<const PeqBand> bands)
+{
+    int tenths = 0;
+    for (const PeqBand& b : bands) {
+        const PeqBand band = BoxHeld(b);
+        const unsigned type = band.Flags & FlagTypeMask;
+        const bool level = type == unsigned(FilterType::LowPass) || type == unsigned(FilterType::HighPass) ||
+                           type == unsigned(FilterType::BandPass) || type == unsigned(FilterType::Notch);
+        if (level && (band.Flags & FlagBandOn))
+            tenths += int(std::lround(band.Gain * 10.0));
+    }
+    return tenths;
+}
+
 // One line per band (bypassed bands as OFF), in the columns REW writes; REW
 // and Equalizer APO both read it.
 std::string ExportRewLines(std::span<const PeqBand> bands, std::string_view title)
 {
     std::string out = "# " + std::string(title) + "\n";
+    if (const int level = LevelTenths(bands))
+        out += "Preamp: " + FormatNumber("%.1f", level / 10.0) + " dB\n";
     for (std::size_t i = 0; i < bands.size(); ++i) {
         // The values the box holds: whole tenths.
         const PeqBand band = BoxHeld(bands[i]);

@@ -23,24 +23,28 @@ void BoxLink::ImageMatchesBox()
 
 bool BoxLink::EditMayGo()
 {
-    if (asking_)
-        return false; // nothing goes out while the question is open
+    if (asking_ || dropping_)
+        return false; // nothing goes out while the question is open, nor after it in the same action
     // Without a link there is no box whose settings an edit could lose; a
     // link not made by LinkMade() (a script's) is none of the window's.
     if (whole_ > 0 || !Hid().Linked || fromBox_ || !mayAsk_)
         return true;
     asking_ = true;
     const int answer = AskUnread ? AskUnread()
-                                 : Ui().Ask(UnreadQuestion, {AnswerReadFirstText, AnswerSendChangeText});
+                                 : Ui().Ask(UnreadQuestion, {AnswerReadFirstText, AnswerSendChangeText, AnswerCancelText});
     asking_ = false;
     if (answer == AnswerSendChange) {
         mayAsk_ = false;
         return true;
     }
-    // Reading first, also when the question was closed: the edit is dropped
-    // and the window shows the box's settings instead.
-    if (ReadFromBox)
-        ReadFromBox();
+    // Read first: the window reads the box and sends the edit on top of it.
+    // Cancelled or closed: the window takes the edit back and the next edit
+    // asks again. Either way this request does not go out as it stands.
+    const std::function<void()>& then = answer == AnswerReadFirst ? ReadFromBox : EditCancelled;
+    if (then) {
+        then();
+        dropping_ = true;
+    }
     return false;
 }
 

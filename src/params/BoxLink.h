@@ -15,14 +15,20 @@ namespace ktv {
 inline constexpr const char* UnreadQuestion = "KTV Tune has not read this box's settings yet. Read them first?";
 inline constexpr const char* AnswerReadFirstText = "Read from box";
 inline constexpr const char* AnswerSendChangeText = "Send my change";
+inline constexpr const char* AnswerCancelText = "Cancel";
 inline constexpr int AnswerReadFirst = 0;
 inline constexpr int AnswerSendChange = 1;
+inline constexpr int AnswerCancel = 2;
 
 class BoxLink {
 public:
-    // The read reaction of the window ("Read from dsp" with its refresh),
-    // run when the user asks to read before editing.
+    // Run when the user asks to read before editing: the window's read
+    // ("Read from dsp" with its refresh), which then puts the edit that
+    // asked on top of what it read and sends it.
     std::function<void()> ReadFromBox;
+    // Run when the question is cancelled or closed: the window takes the
+    // edit that asked back, so that it shows what it showed before.
+    std::function<void()> EditCancelled;
     // Runs once when an exchange on the link fails because the box is gone.
     std::function<void()> BoxGone;
     // Asks the first-edit question and returns the answer's index (-1:
@@ -39,6 +45,11 @@ public:
 
     // Called before an edit's exchange; false when it must not go out.
     [[nodiscard]] bool EditMayGo();
+    // After the question was answered with a read or cancelled, the rest of
+    // the action that asked (a Reset sends a request per band) goes nowhere:
+    // the read has sent the edit whole, or the edit was taken back. The
+    // window calls this once it is idle again.
+    void ResumeEdits() { dropping_ = false; }
     // An edit's exchange failed.
     void EditFailed();
     // Any exchange failed: a box that is gone is reported through BoxGone.
@@ -59,6 +70,7 @@ private:
     bool fromBox_ = false;
     bool mayAsk_ = false; // since LinkMade(), until "Send my change"
     bool asking_ = false;
+    bool dropping_ = false;
     int whole_ = 0;
 };
 

@@ -30,6 +30,11 @@ struct ImageDifference {
 // "MIC EQ"; empty when nothing differs.
 [[nodiscard]] std::string DescribeChange(const DspParamsImage& before, const DspParamsImage& after);
 
+// Copies into `into` every field that differs between `before` and `after`
+// (a band's values one by one, a mute bit by bit), as `after` has it; the
+// rest of `into` stays. Puts one change on top of another image.
+void CarryChanges(const DspParamsImage& before, const DspParamsImage& after, DspParamsImage& into);
+
 // The box holds `box`; DspParams holds what it should hold. Sends only the
 // commands whose fields differ: each settings command once, bands as runs of
 // PeqBands (EqBypass where only the channel EQ bits differ), no pauses.
