@@ -98,7 +98,7 @@ void HistoryControl::ReadKeepingEdit(const std::function<void()>& read)
     read();
     if (!Link().ImageFromBox()) {
         // Not read: the edit stays in the window, and did not reach the box.
-        Link().EditFailed();
+        Link().EditsNotSent(ChangedElements(before, edited));
         return;
     }
     const DspParamsImage box = DspParams;

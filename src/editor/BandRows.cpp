@@ -35,6 +35,8 @@ constexpr int RowWidth = 92; // the narrowest a row is, whatever the font
 constexpr int RowMargin = 2;   // beside the fields of a row
 constexpr int ArrowWidth = 12; // the type field's drop-down arrow
 
+constexpr const char* UnsentKey = "ktvUnsent"; // the row's band did not reach the box
+
 constexpr int FcPrecision = 5;
 constexpr int GainPrecision = 3;
 constexpr int QPrecision = 4;
@@ -395,6 +397,22 @@ void BandRows::ShowBypassed(int r, bool bypassed, bool quiet)
 }
 
 void BandRows::ShowChannelBypassed(bool bypassed) { fenAll_->setChecked(bypassed); }
+
+void BandRows::ShowUnsent(int r, bool unsent)
+{
+    QGroupBox* box = At(r).box;
+    if (box->property(UnsentKey).toBool() == unsent)
+        return;
+    box->setProperty(UnsentKey, unsent);
+    // The exchange panel's colour, around the row.
+    box->setStyleSheet(unsent ? QStringLiteral("QGroupBox#%1 { border: 2px solid #f5c542; }").arg(box->objectName())
+                              : QString());
+    box->setToolTip(unsent ? tr("This band did not reach the box: the box may hold other values. "
+                                "\"Write to dsp\" sends everything.")
+                           : QString());
+}
+
+bool BandRows::Unsent(int r) const { return At(r).box->property(UnsentKey).toBool(); }
 
 int BandRows::TypeCode(int r) const
 {

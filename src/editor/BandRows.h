@@ -42,6 +42,9 @@ public:
     // Ticks the row's Bypass; a change runs its reaction unless `quiet`.
     void ShowBypassed(int r, bool bypassed, bool quiet = false);
     void ShowChannelBypassed(bool bypassed);
+    // Marks the row (colour and tooltip) while its band did not reach the box.
+    void ShowUnsent(int r, bool unsent);
+    [[nodiscard]] bool Unsent(int r) const;
     // The first fill before anything is connected: the type as typed text.
     void FillAtCreation(int r, const PeqBand& band);
     // Rows 8..14, built once the window is on screen.

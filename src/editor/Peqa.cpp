@@ -3,6 +3,7 @@
 #include "base/UserInterface.h"
 #include "dsp/Filter.h"
 #include "editor/SettingsPages.h"
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 
 #include <QEvent>
@@ -135,6 +136,13 @@ void TFormPEQA::RefreshBands()
 
     rows_->ShowChannelBypassed((DspParams.Band[std::size_t(FirstBand)].Flags & FlagChannelEqOn) == 0);
     chart_->ShowBypass(rows_->ChannelBypassed());
+    ShowUnsentBands();
+}
+
+void TFormPEQA::ShowUnsentBands()
+{
+    for (int r = 1; r <= BandCount && r <= ShownRows; ++r)
+        rows_->ShowUnsent(r, Link().BandUnsent(FirstBand + r - 1));
 }
 
 void TFormPEQA::SendRow(int r) { SendPeqBands(std::uint8_t(FirstBand + r - 1), 1); }

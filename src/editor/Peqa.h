@@ -64,6 +64,8 @@ public:
     [[nodiscard]] bool FilterKey(int r, BandField field, char16_t key);
     void BitBtnResetClick();
     void FEnALLClick();
+    // Marks the rows whose band did not reach the box.
+    void ShowUnsentBands();
 
     // Chart.
     ResponseChart* Chart() const { return chart_; }

@@ -3,6 +3,9 @@
 #include "base/UserInterface.h"
 #include "device/HidPro.h"
 #include "params/Commands.h"
+#include "params/ImageFields.h"
+
+#include <algorithm>
 
 namespace ktv {
 
@@ -15,10 +18,37 @@ void BoxLink::LinkMade()
     mayAsk_ = true;
 }
 
+namespace {
+
+// The elements a request carries.
+std::vector<BoxLink::Carried> CarriedBy(const std::uint8_t* p, std::size_t length)
+{
+    std::vector<BoxLink::Carried> carried;
+    if (!p || length < 1)
+        return carried;
+    const auto command = DspCommand(p[0]);
+    if (command == DspCommand::PeqBands || command == DspCommand::EqBypass) {
+        if (length >= 3)
+            for (int k = p[1]; k < p[1] + p[2]; ++k)
+                carried.push_back({DspCommand::PeqBands, k});
+    } else if (const CommandSpan* span = SpanOf(command)) {
+        carried.push_back({command, span->Indexed && length >= 2 ? p[1] : 0});
+    }
+    return carried;
+}
+
+} // namespace
+
 void BoxLink::ImageMatchesBox()
 {
     fromBox_ = true;
+    unsent_.clear();
     Ui().SetExchangeWarning(false);
+}
+
+bool BoxLink::BandUnsent(int band) const
+{
+    return std::find(unsent_.begin(), unsent_.end(), Carried{DspCommand::PeqBands, band}) != unsent_.end();
 }
 
 bool BoxLink::EditMayGo()
@@ -48,7 +78,40 @@ bool BoxLink::EditMayGo()
     return false;
 }
 
-void BoxLink::EditFailed() { Ui().SetExchangeWarning(true); }
+void BoxLink::EditFailed(const std::uint8_t* payload, std::size_t length)
+{
+    for (const Carried& c : CarriedBy(payload, length))
+        if (std::find(unsent_.begin(), unsent_.end(), c) == unsent_.end())
+            unsent_.push_back(c);
+    Ui().SetExchangeWarning(true);
+}
+
+void BoxLink::EditsNotSent(const std::vector<std::pair<DspCommand, int>>& elements)
+{
+    for (const auto& [command, index] : elements) {
+        const Carried c{command, index};
+        if (std::find(unsent_.begin(), unsent_.end(), c) == unsent_.end())
+            unsent_.push_back(c);
+    }
+    Ui().SetExchangeWarning(true);
+}
+
+void BoxLink::EditWent(const std::uint8_t* payload, std::size_t length)
+{
+    if (unsent_.empty())
+        return;
+    bool reached = false;
+    for (const Carried& c : CarriedBy(payload, length)) {
+        const auto at = std::find(unsent_.begin(), unsent_.end(), c);
+        if (at != unsent_.end()) {
+            unsent_.erase(at);
+            reached = true;
+        }
+    }
+    // The mark stays while any edit is still missing on the box.
+    if (reached)
+        Ui().SetExchangeWarning(!unsent_.empty());
+}
 
 void BoxLink::ExchangeFailed()
 {

@@ -5,8 +5,13 @@
 // box nobody has read, the warning after a failed edit, and noticing that the
 // box has gone.
 
+#include "protocol/Wire.h"
+
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ktv {
@@ -50,8 +55,26 @@ public:
     // the read has sent the edit whole, or the edit was taken back. The
     // window calls this once it is idle again.
     void ResumeEdits() { dropping_ = false; }
-    // An edit's exchange failed.
-    void EditFailed();
+    // An edit's exchange failed: the fields its request carries may differ
+    // on the box (none named: only the mark), until a request carrying them
+    // goes through or a whole read or write does.
+    void EditFailed(const std::uint8_t* payload = nullptr, std::size_t length = 0);
+    // Edits of these elements were not sent at all (a read meant to come
+    // first failed): marked as failed edits are.
+    void EditsNotSent(const std::vector<std::pair<DspCommand, int>>& elements);
+    // An edit's exchange went through: the box holds what it carried.
+    void EditWent(const std::uint8_t* payload, std::size_t length);
+
+    // What an edit's request carries: a band (PeqBands, index the band, for
+    // a band record or its EqBypass flags) or a command's element.
+    struct Carried {
+        DspCommand Command;
+        int Index;
+        bool operator==(const Carried&) const = default;
+    };
+    // The elements whose edits did not reach the box, oldest first.
+    [[nodiscard]] const std::vector<Carried>& Unsent() const { return unsent_; }
+    [[nodiscard]] bool BandUnsent(int band) const;
     // Any exchange failed: a box that is gone is reported through BoxGone.
     void ExchangeFailed();
 
@@ -67,6 +90,7 @@ public:
     [[nodiscard]] bool InWhole() const { return whole_ > 0; }
 
 private:
+    std::vector<Carried> unsent_;
     bool fromBox_ = false;
     bool mayAsk_ = false; // since LinkMade(), until "Send my change"
     bool asking_ = false;

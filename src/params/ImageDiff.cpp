@@ -266,6 +266,33 @@ std::string DescribeChange(const DspParamsImage& before, const DspParamsImage& a
     return changed[0]->Name() + " and " + std::to_string(changed.size() - 1) + " more";
 }
 
+std::vector<std::string> CarriedNames(DspCommand command, int index)
+{
+    std::vector<const Field*> carried;
+    for (const Field& f : Fields())
+        if (f.Command == command && f.Index == index)
+            carried.push_back(&f);
+    std::vector<std::string> names;
+    for (const Field* f : carried) {
+        const auto same = std::count_if(carried.begin(), carried.end(), [f](const Field* g) { return g->Owner == f->Owner; });
+        const std::string name = same > 1 ? f->Owner : f->Name();
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::pair<DspCommand, int>> ChangedElements(const DspParamsImage& a, const DspParamsImage& b)
+{
+    std::vector<std::pair<DspCommand, int>> elements;
+    for (const Field& f : Fields()) {
+        const std::pair element{f.Command, f.Index};
+        if (!Same(f, a, b) && std::find(elements.begin(), elements.end(), element) == elements.end())
+            elements.push_back(element);
+    }
+    return elements;
+}
+
 void CarryChanges(const DspParamsImage& before, const DspParamsImage& after, DspParamsImage& into)
 {
     for (const Field& f : Fields())
