@@ -109,6 +109,13 @@ void HistoryControl::ReadKeepingEdit(const std::function<void()>& read)
     }
     // The box gets the edit alone; it becomes the first step after the read.
     (void)SendChanges(box);
+    // A named step (a Reset, a copy, an import) sets its bands outright,
+    // also to values the window already had: what it sends is put on top
+    // whole, once its change is done.
+    if (recordingStep_ > 0) {
+        carryAfterStep_ = true;
+        carryFrom_ = edited;
+    }
 }
 
 void HistoryControl::TakeEditBack()
@@ -160,6 +167,17 @@ void HistoryControl::RecordStep(const QString& name, bool wholeImage, const std:
     ++recordingStep_;
     change();
     --recordingStep_;
+    if (carryAfterStep_ && recordingStep_ == 0) {
+        carryAfterStep_ = false;
+        const DspParamsImage read = DspParams;
+        CopyElements(carryFrom_, Link().TakeMeantToSend(), DspParams);
+        {
+            HoldSends hold;
+            refresh_();
+        }
+        Link().ResumeEdits();
+        (void)SendChanges(read);
+    }
     stepPending_ = false;
     if (history_.Record(name.toStdString(), DspParams, wholeImage))
         UpdateUndoItems();

@@ -103,6 +103,10 @@ private:
 
     ImageHistory history_;
     bool stepPending_ = false;
+    // A read asked for inside a named step: what the step meant to send is
+    // put on top of the read once the step's change is done.
+    bool carryAfterStep_ = false;
+    DspParamsImage carryFrom_{};
     int recordingStep_ = 0; // inside RecordStep: its sends belong to it
     QList<QSlider*> sliders_; // every slider of the window and the editor
     QAction* undo_ = nullptr;

@@ -51,8 +51,21 @@ bool BoxLink::BandUnsent(int band) const
     return std::find(unsent_.begin(), unsent_.end(), Carried{DspCommand::PeqBands, band}) != unsent_.end();
 }
 
-bool BoxLink::EditMayGo()
+std::vector<std::pair<DspCommand, int>> BoxLink::TakeMeantToSend()
 {
+    std::vector<std::pair<DspCommand, int>> elements;
+    for (const Carried& c : meant_)
+        elements.emplace_back(c.Command, c.Index);
+    meant_.clear();
+    return elements;
+}
+
+bool BoxLink::EditMayGo(const std::uint8_t* payload, std::size_t length)
+{
+    if (dropping_ && keepDropped_)
+        for (const Carried& c : CarriedBy(payload, length))
+            if (std::find(meant_.begin(), meant_.end(), c) == meant_.end())
+                meant_.push_back(c);
     if (asking_ || dropping_)
         return false; // nothing goes out while the question is open, nor after it in the same action
     // Without a link there is no box whose settings an edit could lose; a
@@ -72,6 +85,8 @@ bool BoxLink::EditMayGo()
     // asks again. Either way this request does not go out as it stands.
     const std::function<void()>& then = answer == AnswerReadFirst ? ReadFromBox : EditCancelled;
     if (then) {
+        keepDropped_ = answer == AnswerReadFirst;
+        meant_ = keepDropped_ ? CarriedBy(payload, length) : std::vector<Carried>{};
         then();
         dropping_ = true;
     }

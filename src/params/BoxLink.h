@@ -48,13 +48,17 @@ public:
     void ImageMatchesBox();
     [[nodiscard]] bool ImageFromBox() const { return fromBox_; }
 
-    // Called before an edit's exchange; false when it must not go out.
-    [[nodiscard]] bool EditMayGo();
+    // Called before an edit's exchange (its request); false when it must not go out.
+    [[nodiscard]] bool EditMayGo(const std::uint8_t* payload = nullptr, std::size_t length = 0);
     // After the question was answered with a read or cancelled, the rest of
     // the action that asked (a Reset sends a request per band) goes nowhere:
     // the read has sent the edit whole, or the edit was taken back. The
     // window calls this once it is idle again.
     void ResumeEdits() { dropping_ = false; }
+    // What the action that asked meant to send, after a read: the request
+    // that asked and those dropped after it. The window puts them on top of
+    // what was read when the action sets values outright (a Reset, a copy).
+    [[nodiscard]] std::vector<std::pair<DspCommand, int>> TakeMeantToSend();
     // An edit's exchange failed: the fields its request carries may differ
     // on the box (none named: only the mark), until a request carrying them
     // goes through or a whole read or write does.
@@ -95,6 +99,8 @@ private:
     bool mayAsk_ = false; // since LinkMade(), until "Send my change"
     bool asking_ = false;
     bool dropping_ = false;
+    bool keepDropped_ = false; // the question was answered with a read
+    std::vector<Carried> meant_;
     int whole_ = 0;
 };
 

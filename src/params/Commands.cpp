@@ -31,7 +31,7 @@ bool ExchangeOnce(const std::uint8_t* payload, std::size_t length)
 {
     BoxLink& link = Link();
     const bool edit = !link.InWhole();
-    if (edit && !link.EditMayGo())
+    if (edit && !link.EditMayGo(payload, length))
         return false;
     auto failed = [&](const char* text) {
         Ui().SetStatus(StatusPanel::Exchange, text);

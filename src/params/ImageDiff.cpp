@@ -293,6 +293,14 @@ std::vector<std::pair<DspCommand, int>> ChangedElements(const DspParamsImage& a,
     return elements;
 }
 
+void CopyElements(const DspParamsImage& from, const std::vector<std::pair<DspCommand, int>>& elements,
+                  DspParamsImage& into)
+{
+    for (const Field& f : Fields())
+        if (std::find(elements.begin(), elements.end(), std::pair{f.Command, f.Index}) != elements.end())
+            f.Copy(from, into);
+}
+
 void CarryChanges(const DspParamsImage& before, const DspParamsImage& after, DspParamsImage& into)
 {
     for (const Field& f : Fields())

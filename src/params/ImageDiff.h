@@ -46,6 +46,11 @@ void CarryChanges(const DspParamsImage& before, const DspParamsImage& after, Dsp
 // band) that carry a field differing between the images.
 [[nodiscard]] std::vector<std::pair<DspCommand, int>> ChangedElements(const DspParamsImage& a, const DspParamsImage& b);
 
+// Copies into `into` every field the given request elements carry (a band
+// whole), as `from` has it.
+void CopyElements(const DspParamsImage& from, const std::vector<std::pair<DspCommand, int>>& elements,
+                  DspParamsImage& into);
+
 // The box holds `box`; DspParams holds what it should hold. Sends only the
 // commands whose fields differ: each settings command once, bands as runs of
 // PeqBands (EqBypass where only the channel EQ bits differ), no pauses.

@@ -17,6 +17,7 @@
 #include "params/Commands.h"
 #include "presets/DapFile.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -272,6 +273,64 @@ private slots:
         Find<QSlider>("TrackBarMicVol")->setValue(41);
         QCOMPARE(h.TakeRequests(), (Requests{{0x1F, 41, 50, 60}}));
         QCOMPARE(h.ui.rec.questions.size(), std::size_t(1));
+    }
+
+    // A Reset sends a request per band; the question comes once. Read first,
+    // the bands land reset on top of what was read, also those the window
+    // already had at their defaults; cancelled, nothing goes out.
+    void aResetThatAsksIsAskedOnceAndLandsWhole_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("read from box") << AnswerReadFirst;
+        QTest::newRow("cancel") << AnswerCancel;
+    }
+    void aResetThatAsksIsAskedOnceAndLandsWhole()
+    {
+        QFETCH(int, answer);
+        VirtualBox::Settings& box = h.box->Box.Current;
+        box.Bands[7] = 30;                                     // MIC band 1: +3.0 dB
+        box.Bands[BandRecordSize * 4 + 7] = std::uint8_t(-20); // MIC band 5: -2.0 dB
+        box.Bands[BandRecordSize * 4 + 8] = 0xFF;
+        box.Bands[BandRecordSize * 9 + 7] = 40;                // MUSIC band 3: not reset
+        DspParams.Band[1].Gain = 6.0f; // the window's one change from the defaults
+        h.Editor().RefreshBands();
+        h.Form().Changes().StartBoxHistory();
+        h.Form().ConnectBitBtnClick();
+        h.ClearTraffic();
+
+        h.ui.rec.answers = {answer};
+        Click("BitBtnReset");
+        QCOMPARE(h.ui.rec.questions.size(), std::size_t(1));
+        auto bands = [](const Requests& all) {
+            Requests only;
+            for (const Bytes& r : all)
+                if (r[0] == 0x20)
+                    only.push_back(r);
+            return only;
+        };
+        if (answer == AnswerCancel) {
+            QVERIFY(h.TakeRequests().empty());
+            QCOMPARE(DspParams.Band[1].Gain, 6.0f);
+            QCOMPARE(Find<QLineEdit>("FGainEdit2")->text(), QString("6.0"));
+            return;
+        }
+        for (int k = 0; k < 7; ++k) {
+            QCOMPARE(DspParams.Band[std::size_t(k)].Gain, 0.0f);
+            QCOMPARE(DspParams.Band[std::size_t(k)].Flags, std::uint8_t(0xC2));
+        }
+        QCOMPARE(DspParams.Band[9].Gain, 4.0f);
+        // After the read: the bands the box held otherwise, each once.
+        const Requests requests = h.TakeRequests();
+        QCOMPARE(Requests(requests.begin(), requests.begin() + 9), ReadAllRequests);
+        QCOMPARE(bands(Requests(requests.begin() + 9, requests.end())), (Requests{PeqBandsPayload(0), PeqBandsPayload(4)}));
+        QCOMPARE(box.Bands[7], std::uint8_t(0));
+        QCOMPARE(box.Bands[BandRecordSize * 4 + 7], std::uint8_t(0));
+        QCOMPARE(box.Bands[BandRecordSize * 9 + 7], std::uint8_t(40));
+        QCoreApplication::processEvents();
+        QCOMPARE(h.Form().findChild<QAction*>("Undo1")->text(), QString("Undo Reset MIC EQ"));
+        h.Form().Changes().Undo1Click();
+        QCOMPARE(bands(h.TakeRequests()), (Requests{PeqBandsPayload(0), PeqBandsPayload(4)}));
+        QCOMPARE(box.Bands[7], std::uint8_t(30));
     }
 
     void aSliderPressedIntoTheQuestionStepsOnce()
