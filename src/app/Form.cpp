@@ -9,7 +9,9 @@
 #include "dsp/StepTables.h"
 #include "editor/Peqa.h"
 #include "params/Commands.h"
+#include "params/BoxLink.h"
 #include "params/Gloable.h"
+#include "params/ImageDiff.h"
 
 #include <QAction>
 #include <QApplication>
@@ -129,6 +131,8 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     const auto refresh = [this] { RefreshFromImage(); };
     history_ = new HistoryControl(this, editor_, files_, {slotButtons_, statusCompare_}, refresh);
     history_->Start();
+    connection_->ReadKeepingEdit = [this] { history_->ReadKeepingEdit([this] { UpdateDsp2PcClick(); }); };
+    connection_->TakeEditBack = [this] { history_->TakeEditBack(); };
     presets_ = new PresetControl(this, system_, *history_, files_, refresh);
     interop_ = new InteropControl(this, pages_, editor_, *history_, files_);
     BuildMenu();
@@ -528,9 +532,22 @@ void TFormMain::SetExchangeWarning(bool on)
 {
     QLabel* panel = statusPanels_[std::size_t(StatusPanel::Exchange)];
     panel->setStyleSheet(on ? QStringLiteral("QLabel { background: #f5c542; color: black; }") : QString());
-    panel->setToolTip(on ? tr("An edit did not reach the box: the box may not hold what the window shows. "
-                              "\"Write to dsp\" sends everything.")
-                         : QString());
+    QString tip;
+    if (on) {
+        tip = tr("An edit did not reach the box: the box may not hold what the window shows. "
+                 "\"Write to dsp\" sends everything.");
+        // Named one by one: whichever way the box went missing, the user
+        // sees what it lacks until a write or a read makes them equal.
+        QStringList names;
+        for (const BoxLink::Carried& c : Link().Unsent())
+            for (const std::string& name : CarriedNames(c.Command, c.Index))
+                names << QString::fromStdString(name);
+        if (!names.isEmpty())
+            tip += '\n' + tr("Not on the box: %1").arg(names.join(QStringLiteral(", ")));
+    }
+    panel->setToolTip(tip);
+    if (editor_)
+        editor_->ShowUnsentBands();
 }
 
 void TFormMain::SetStatus(StatusPanel panel, std::string_view text)

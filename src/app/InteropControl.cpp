@@ -240,8 +240,11 @@ void InteropControl::LiveAnalyserClick()
 {
     auto* d = window_->findChild<AnalyserDialog*>("AnalyserDialog");
     if (!d) {
-        d = new AnalyserDialog(window_, [this](const Measurement& m) { editor_->SetMeasurement(m); });
+        // Its frames are a trace of their own: the channel's measurement (a
+        // sweep, a loaded file), which Fit works on, stays as it is.
+        d = new AnalyserDialog(window_, [this](const Measurement& m) { editor_->ShowAnalyserTrace(m); });
         d->setAttribute(Qt::WA_DeleteOnClose);
+        connect(d, &QObject::destroyed, editor_, [editor = editor_] { editor->ClearAnalyserTrace(); });
     }
     d->show();
     d->raise();

@@ -84,6 +84,12 @@ void PresetControl::BitBtnSaveClick()
         Ui().ShowMessage("Set factory mode error!");
         return;
     }
+    // Storing replaces what the slot held, perhaps a room's only copy of
+    // its tuning: asked first, as a recall is.
+    const int answer = Ui().Ask(tr("Replace slot %1 with the window's settings?").arg(slot).toStdString(),
+                                {tr("Yes").toStdString(), tr("No").toStdString()});
+    if (answer != 0)
+        return;
     Ui().SetBusyCursor(true);
     const SlotOutcome outcome = StoreSlot(std::uint8_t(slot));
     Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Set factory mode ok!" : "Set factory mode fault!");

@@ -29,7 +29,11 @@ void TFormPEQA::ApplyImport(const ImportPlan& plan)
 
 // ---- measurement ----
 
-void TFormPEQA::SetMeasurement(const Measurement& m)
+namespace {
+
+// The response on a log scale, shifted so that its mean over 200 Hz..2 kHz
+// sits at 0 dB.
+std::shared_ptr<MeasuredResponse> Normalised(const Measurement& m)
 {
     auto stored = std::make_shared<MeasuredResponse>();
     stored->LogHz.reserve(m.Hz.size());
@@ -57,9 +61,20 @@ void TFormPEQA::SetMeasurement(const Measurement& m)
     const double mean = count ? sum / count : 0.0;
     for (double& v : stored->Db)
         v -= mean;
-    measurements_[std::size_t(Channel % EqChannelCount)] = std::move(stored);
+    return stored;
+}
+
+} // namespace
+
+void TFormPEQA::SetMeasurement(const Measurement& m)
+{
+    measurements_[std::size_t(Channel % EqChannelCount)] = Normalised(m);
     chart_->ShowMeasurement(ShownResponse());
 }
+
+void TFormPEQA::ShowAnalyserTrace(const Measurement& frame) { chart_->ShowAnalyser(Normalised(frame)); }
+
+void TFormPEQA::ClearAnalyserTrace() { chart_->ShowAnalyser(nullptr); }
 
 void TFormPEQA::ClearMeasurement()
 {

@@ -90,6 +90,27 @@ static_assert(std::size(Columns) == FilterTypeTexts.size());
 
 const Column& ColumnOf(unsigned type) { return type < std::size(Columns) ? Columns[type] : Columns[2]; }
 
+// The pass types, band pass and notch keep their shape and take the band's
+// gain as a level over every frequency (the box scales their numerator by
+// it). No filter line of these tools has a gain for them, so the level of
+// the bands that are on goes into the Preamp line, which Equalizer APO
+// applies; it sums the bands' levels in tenths, as the box holds them.
+int LevelTenths(std::span<const PeqBand> bands)
+{
+    int tenths = 0;
+    for (const PeqBand& b : bands) {
+        const PeqBand band = BoxHeld(b);
+        const unsigned type = band.Flags & FlagTypeMask;
+        const bool level = type == unsigned(FilterType::LowPass) || type == unsigned(FilterType::HighPass) ||
+                           type == unsigned(FilterType::BandPass) || type == unsigned(FilterType::Notch);
+        if (level && (band.Flags & FlagBandOn))
+            tenths += int(std::lround(band.Gain * 10.0));
+    }
+    return tenths;
+}
+
+std::string PreampText(int tenths) { return "Preamp: " + FormatNumber("%.1f", tenths / 10.0) + " dB\n"; }
+
 // One line per band (bypassed bands as OFF), in the columns REW writes; REW,
 // Equalizer APO and AutoEq all read them.
 std::string FilterLines(std::span<const PeqBand> bands)
@@ -114,9 +135,10 @@ std::string FilterLines(std::span<const PeqBand> bands)
 }
 
 // A player applies these bands to full-scale music, so the APO and AutoEq
-// files lower the level by the channel's largest boost (as the box holds the
-// bands, over 20 Hz-20 kHz), in tenths rounded up; 0 when it only cuts.
-std::string PreampLine(std::span<const PeqBand> bands)
+// files' Preamp carries the bands' level and then lowers the whole by the
+// channel's largest boost (as the box holds the bands, over 20 Hz-20 kHz,
+// in tenths rounded up): the file's response is the box's, never above 0 dB.
+std::string HeadroomPreampLine(std::span<const PeqBand> bands)
 {
     std::vector<PeqBand> held(bands.begin(), bands.end());
     for (PeqBand& band : held) {
@@ -137,22 +159,26 @@ std::string PreampLine(std::span<const PeqBand> bands)
     }
     // The float coefficients overshoot a boost by thousandths of a dB, which
     // no player clips on: they do not cost a tenth.
-    const double tenths = std::max(0.0, std::ceil((loudest - 0.01) * 10));
-    return "Preamp: " + FormatNumber("%.1f", tenths == 0 ? 0.0 : -tenths / 10) + " dB\n";
+    const int boostTenths = int(std::max(0.0, std::ceil((loudest - 0.01) * 10)));
+    return PreampText(LevelTenths(bands) - boostTenths);
 }
 
 std::string ExportRew(std::span<const PeqBand> bands, std::string_view title)
 {
-    return "# " + std::string(title) + "\n" + FilterLines(bands);
+    const int level = LevelTenths(bands);
+    return "# " + std::string(title) + "\n" + (level ? PreampText(level) : "") + FilterLines(bands);
 }
 
 std::string ExportEqualizerApo(std::span<const PeqBand> bands, std::string_view title)
 {
-    return "# " + std::string(title) + "\n" + PreampLine(bands) + FilterLines(bands);
+    return "# " + std::string(title) + "\n" + HeadroomPreampLine(bands) + FilterLines(bands);
 }
 
 // AutoEq's ParametricEQ.txt opens with its Preamp line and has no comments.
-std::string ExportAutoEq(std::span<const PeqBand> bands, std::string_view) { return PreampLine(bands) + FilterLines(bands); }
+std::string ExportAutoEq(std::span<const PeqBand> bands, std::string_view)
+{
+    return HeadroomPreampLine(bands) + FilterLines(bands);
+}
 
 // Tried in this order: REW's header first, then APO's own lines (a config
 // may open with a Preamp line as AutoEq's files do).

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ktv {
@@ -272,6 +273,20 @@ TEST_F(FilterImport, ApoAndAutoEqExportsCarryThePreampTheBoostsNeed)
     EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &autoEq)).Preamp, 0.0);
     // The default stays REW's lines without a preamp.
     EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams)).Preamp, std::nullopt);
+
+    // A notch's gain is its level everywhere but the notch: REW's lines carry
+    // it as their Preamp, APO's and AutoEq's as well, less what keeps the
+    // file at or below 0 dB.
+    PeqBand& notch = Band(channel, 3);
+    notch.Flags = std::uint8_t(FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Notch));
+    notch.Fc = 100;
+    notch.Q = 30;
+    for (const auto& [gain, rew, player] : {std::tuple{5.0f, 5.0, 0.0}, std::tuple{-4.0f, -4.0, -4.0}}) {
+        notch.Gain = gain;
+        EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams)).Preamp, rew);
+        EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &apo)).Preamp, player);
+        EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &autoEq)).Preamp, player);
+    }
 }
 
 TEST_F(FilterImport, NumbersAreReadWholeWithTheirExponentSignAndDecimalMark)

@@ -6,6 +6,7 @@
 #include "support/GuiHarness.h"
 
 #include "app/MeasureDialogs.h"
+#include "interop/Measurement.h"
 #include "measure/SimulatedRoom.h"
 
 #include <QAction>
@@ -135,8 +136,19 @@ private slots:
         QVERIFY(h.TakeRequests().empty());
     }
 
-    void theLiveAnalyserRefreshesTheChartTenTimesASecond()
+    // The analyser's frames are a trace of their own: a loaded or measured
+    // response stays the channel's measurement (what Fit works on), and a
+    // channel without one still has none when the analyser stops.
+    void theLiveAnalyserRefreshesItsOwnTraceTenTimesASecond()
     {
+        Measurement loaded;
+        loaded.Hz = {20, 200, 2000, 20000};
+        loaded.Db = {3, 0, 0, -6};
+        h.Editor().SetMeasurement(loaded);
+        std::vector<double> hz, db;
+        QVERIFY(h.Editor().ShownMeasurement(hz, db));
+        h.SelectTab(1); // MUSIC: no measurement
+
         UseRoom(-6);
         h.Find<QAction>("LiveAnalyser1")->trigger();
         auto* d = h.Form().findChild<AnalyserDialog*>("AnalyserDialog");
@@ -144,10 +156,23 @@ private slots:
         QVERIFY(d->Running());
         QTest::qWait(1000);
         QVERIFY2(d->Refreshes() >= 10, qPrintable(QString::number(d->Refreshes())));
-        QVERIFY(h.Editor().HasMeasurement());
+        QVERIFY(h.Editor().HasAnalyserTrace());
+        QVERIFY(h.Editor().Series(SeriesAnalyser)->visible());
+        QVERIFY(!h.Editor().HasMeasurement());
         Shot(h.Form(), "shot-analyser.png");
         QTest::mouseClick(d->findChild<QPushButton*>("AnalyserStart"), Qt::LeftButton);
         QVERIFY(!d->Running());
+        QVERIFY(!h.Editor().HasMeasurement());
+        h.SelectTab(0);
+        std::vector<double> hzAfter, dbAfter;
+        QVERIFY(h.Editor().ShownMeasurement(hzAfter, dbAfter));
+        QCOMPARE(hzAfter, hz);
+        QCOMPARE(dbAfter, db);
+        // Closed, the dialog takes its trace along.
+        d->close();
+        QTRY_VERIFY(!h.Form().findChild<AnalyserDialog*>("AnalyserDialog"));
+        QVERIFY(!h.Editor().HasAnalyserTrace());
+        QVERIFY(!h.Editor().Series(SeriesAnalyser)->visible());
         QVERIFY(h.TakeRequests().empty());
     }
 };

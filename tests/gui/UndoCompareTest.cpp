@@ -372,7 +372,15 @@ private slots:
             h.Find<QPushButton>("UpdateDsp2Pc")->click();
         } else if (how == "question") {
             h.ui.rec.answers = {AnswerReadFirst};
-            h.Find<QSlider>("TrackBarMicVol")->setValue(3); // dropped for the read
+            h.Find<QSlider>("TrackBarMicVol")->setValue(3); // sent after the read, on top of it
+            Settle();
+            QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 3);
+            QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(3));
+            // The edit is the one step after the read: its undo gives the box's volume back.
+            QCOMPARE(Action("Undo1")->text(), QString("Undo Mic volume"));
+            h.ClearTraffic();
+            Undo();
+            QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x1F, 45, 30, 20}}));
         }
         Settle();
         QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 45);

@@ -90,6 +90,10 @@
         <source>Parametric</source>
         <translation>参量</translation>
     </message>
+    <message>
+        <source>This band did not reach the box: the box may hold other values. &quot;Write to dsp&quot; sends everything.</source>
+        <translation>此频段未送达设备：设备中的值可能不同。“写入设备”会发送全部设置。</translation>
+    </message>
 </context>
 <context>
     <name>ktv::Core</name>
@@ -665,6 +669,10 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>Frequency Response: %1</source>
         <translation>频率响应：%1</translation>
+    </message>
+    <message>
+        <source>Live analyser</source>
+        <translation>实时分析仪</translation>
     </message>
 </context>
 <context>
@@ -1502,6 +1510,18 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>%1 filters (%2)</source>
         <translation>%1 滤波器文件 (%2)</translation>
+    </message>
+    <message>
+        <source>Not on the box: %1</source>
+        <translation>设备中缺少：%1</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Replace slot %1 with the window&apos;s settings?</source>
+        <translation>用窗口中的设置替换槽位 %1 吗？</translation>
     </message>
 </context>
 <context>
