@@ -1,6 +1,9 @@
 #include "Cli.h"
 
 #include "Command.h"
+#ifdef KTV_VENUE
+#include "VenueRooms.h"
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -107,7 +110,12 @@ int RunCommandLine(Context& cx, int argc, const char* const* argv)
     if (const int refused = CheckWords(cx, given))
         return refused;
     UserInterface* before = SetUserInterface(&cx.Ui);
+#ifdef KTV_VENUE
+    cx.VenueFile = given.Value("--venue");
+    const int status = RunVenueAware(cx, *c, given);
+#else
     const int status = c->Run(cx, given);
+#endif
     SetUserInterface(before);
     return status;
 }

@@ -20,6 +20,11 @@ constexpr Option Globals[] = {
     {"-q", "--quiet", nullptr, Synopsis | Optional | Table, "do not print the status texts of each exchange"},
     {"-d", "--device", "BOX", Synopsis | Optional | Table,
      "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them"},
+#ifdef KTV_VENUE
+    {nullptr, "--venue", "FILE.venue", Synopsis | Optional | Table, "reach boxes through a venue's broker ('venue init')"},
+    {nullptr, "--room", "ROOM", Synopsis | Optional | Table,
+     "with --venue: the room whose box to talk to; a pattern\n('VIP*') writes or recalls on several rooms"},
+#endif
     {"-h", "--help", nullptr, Table, "show this help ('ktvtune-cli COMMAND --help' for one command)"},
 };
 

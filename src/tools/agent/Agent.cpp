@@ -1,0 +1,294 @@
+#include "Agent.h"
+
+#include "device/HidPro.h"
+#include "params/BoxLink.h"
+#include "params/Commands.h"
+#include "params/Gloable.h"
+#include "presets/BoxJournal.h"
+#include "presets/DapFile.h"
+#include "protocol/CommandTable.h"
+#include "venue/Topics.h"
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+
+namespace ktv::agent {
+
+namespace fs = std::filesystem;
+using namespace venue;
+
+namespace {
+
+constexpr std::size_t RememberedAnswers = 4096;
+constexpr std::size_t MostQueuedPerUser = 256;
+
+} // namespace
+
+std::string Now()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    return text;
+}
+
+Agent::Agent(AgentOptions options, HidPlatform& platform)
+    : options_(std::move(options)), platform_(platform), mqtt_(options_.Access, "agent-" + options_.Room)
+{
+    since_ = Now();
+    LoadLimits();
+    mqtt_.SetWill(StateTopic(options_.Access.Site, options_.Room), StateJson(false).dump(), true);
+    mqtt_.OnConnected = [this] {
+        mqtt_.Subscribe(RequestFilter(options_.Access.Site, options_.Room));
+        PublishState();
+    };
+    mqtt_.OnMessage = [this](const std::string& topic, const std::string& payload, bool) { Receive(topic, payload); };
+}
+
+Json Agent::StateJson(bool online) const
+{
+    std::lock_guard lock(stateMutex_);
+    Json j = {{"room", options_.Room}, {"online", online}, {"since", since_}, {"box", boxId_},
+              {"boxPresent", online && boxPresent_}, {"agent", options_.Access.User}};
+    if (!lastChange_.is_null())
+        j["lastChange"] = lastChange_;
+    if (!preset_.empty())
+        j["preset"] = preset_;
+    return j;
+}
+
+void Agent::PublishState()
+{
+    mqtt_.Publish(StateTopic(options_.Access.Site, options_.Room), StateJson(true).dump(), true);
+}
+
+void Agent::Receive(const std::string& topic, const std::string& payload)
+{
+    // ktv/<site>/<room>/req/<role>/<user>
+    const std::string head = RequestFilter(options_.Access.Site, options_.Room);
+    const std::string prefix = head.substr(0, head.size() - 1);
+    if (!topic.starts_with(prefix))
+        return;
+    const std::string rest = topic.substr(prefix.size());
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string::npos)
+        return;
+    Request r{rest.substr(0, slash), rest.substr(slash + 1), Json::parse(payload, nullptr, false)};
+    if (!IsPlainName(r.Role) || !IsPlainName(r.User) || !r.Body.is_object() || !r.Body.contains("id") ||
+        !r.Body["id"].is_string() || !IsPlainName(r.Body.value("client", std::string())))
+        return; // no one to answer
+    std::lock_guard lock(queueMutex_);
+    std::deque<Request>& mine = queues_[r.User];
+    if (mine.size() >= MostQueuedPerUser)
+        return; // a flood: the sender times out, the others are served
+    if (mine.empty())
+        turn_.push_back(r.User);
+    mine.push_back(std::move(r));
+    queued_.notify_one();
+}
+
+bool Agent::Next(Request& request, int waitMs)
+{
+    std::unique_lock lock(queueMutex_);
+    if (!queued_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return !turn_.empty(); }))
+        return false;
+    const std::string user = turn_.front();
+    turn_.pop_front();
+    std::deque<Request>& mine = queues_[user];
+    request = std::move(mine.front());
+    mine.pop_front();
+    if (!mine.empty())
+        turn_.push_back(user);
+    else
+        queues_.erase(user);
+    return true;
+}
+
+void Agent::Serve(const Request& r)
+{
+    const std::string id = r.Body["id"];
+    const std::string reply = ReplyTopic(options_.Access.Site, options_.Room, r.User, r.Body["client"]);
+    // The id is the sender's: the same id from another user is another request.
+    const std::string key = r.User + "/" + id;
+    if (const auto it = answered_.find(key); it != answered_.end()) {
+        mqtt_.Publish(reply, it->second);
+        return;
+    }
+    Json answer = Handle(r);
+    answer["id"] = id;
+    const std::string text = answer.dump();
+    answered_[key] = text;
+    answeredOrder_.push_back(key);
+    if (answeredOrder_.size() > RememberedAnswers) {
+        answered_.erase(answeredOrder_.front());
+        answeredOrder_.pop_front();
+    }
+    mqtt_.Publish(reply, text);
+}
+
+Json Agent::Handle(const Request& r)
+{
+    const std::string op = r.Body.value("op", std::string());
+    if (op == "exchange")
+        return Exchange(r);
+    if (op == "history")
+        return History();
+    if (op == "limits")
+        return SetLimits(r);
+    if (op == "write" || op == "recall" || op == "restore" || op == "store")
+        return Whole(r);
+    return {{"refused", "the agent does not know '" + op + "'"}};
+}
+
+void Agent::OpenBox()
+{
+    HidPro& hid = Hid();
+    const std::vector<HidInterface> boxes = hid.ListBoxes();
+    const HidInterface* box = options_.Device.empty() ? (boxes.empty() ? nullptr : &boxes.front())
+                                                      : SelectBox(boxes, options_.Device);
+    if (!box)
+        return;
+    hid.DevicePath = box->Path;
+    hid.OpenDevice();
+    if (!hid.Opened)
+        return;
+    {
+        std::lock_guard lock(stateMutex_);
+        boxPresent_ = true;
+        boxId_ = hid.OpenedId;
+    }
+    std::fprintf(stderr, "ktvtune-agent: room %s: serving %s\n", options_.Room.c_str(), hid.OpenedId.c_str());
+    PublishState();
+}
+
+void Agent::BoxGone()
+{
+    Hid().CloseDevice();
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!boxPresent_)
+            return;
+        boxPresent_ = false;
+    }
+    std::fprintf(stderr, "ktvtune-agent: room %s: box gone\n", options_.Room.c_str());
+    PublishState();
+}
+
+void Agent::CheckBox()
+{
+    HidPro& hid = Hid();
+    if (!hid.Opened) {
+        OpenBox();
+        return;
+    }
+    const LinkWatch watch = platform_.WatchLink(hid.Handle);
+    if (watch == NoLinkWatch)
+        return;
+    pollfd p{watch, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0 && platform_.HungUp(hid.Handle))
+        BoxGone();
+}
+
+Json Agent::Exchange(const Request& r)
+{
+    Report report{};
+    if (!FromHex(r.Body.value("report", std::string()), report, ReportSize))
+        return {{"refused", "the request carries no report"}};
+    if (auto why = Refusal(r.Role, report, limits_))
+        return {{"refused", *why}};
+    HidPro& hid = Hid();
+    if (!hid.Opened) {
+        CheckBox();
+        if (!hid.Opened)
+            return {{"written", false}, {"error", PlatformError::NotConnected}, {"gone", true}};
+    }
+    // Answers left over from a request whose reader gave up belong to no one.
+    Report junk;
+    std::size_t n = 0;
+    for (int i = 0; i < 64 && platform_.Read(hid.Handle, junk, n, 0); ++i) {
+    }
+    if (!platform_.Write(hid.Handle, report)) {
+        const std::uint32_t error = platform_.LastError();
+        if (error == PlatformError::NotConnected || platform_.HungUp(hid.Handle))
+            BoxGone();
+        return {{"written", false}, {"error", error}};
+    }
+    if (!OnlyReads(report))
+        Changed(r, CommandName(report[FramePayloadAt]));
+    Report reply{};
+    std::size_t read = 0;
+    if (!platform_.Read(hid.Handle, reply, read, ReadTimeoutMs)) {
+        const std::uint32_t error = platform_.LastError();
+        if (error == PlatformError::NotConnected)
+            BoxGone();
+        return {{"written", true}, {"error", error}};
+    }
+    return {{"written", true}, {"report", Hex(reply, ReportSize)}, {"read", read}};
+}
+
+void Agent::Changed(const Request& r, const std::string& what)
+{
+    Json change = {{"user", r.User}, {"role", r.Role}, {"client", r.Body.value("client", std::string())},
+                   {"when", Now()}, {"what", what}};
+    {
+        std::lock_guard lock(stateMutex_);
+        lastChange_ = change;
+    }
+    mqtt_.Publish(AuditTopic(options_.Access.Site, options_.Room), change.dump());
+    PublishState();
+}
+
+Json Agent::Whole(const Request& r)
+{
+    return {{"refused", "whole changes are not served by this agent yet"}};
+}
+
+Json Agent::SetLimits(const Request& r)
+{
+    return {{"refused", "limits are not served by this agent yet"}};
+}
+
+Json Agent::History() { return {{"refused", "history is not served by this agent yet"}}; }
+
+void Agent::LoadLimits() {}
+
+int Agent::Run(const std::atomic<bool>& stop)
+{
+    Hid().SetPlatform(&platform_);
+    OpenBox();
+    if (!Hid().Opened)
+        std::fprintf(stderr, "ktvtune-agent: room %s: no box yet; waiting for one\n", options_.Room.c_str());
+    std::string why;
+    if (!mqtt_.Start(&why)) {
+        std::fprintf(stderr, "ktvtune-agent: %s\n", why.c_str());
+        return 1;
+    }
+    if (!mqtt_.WaitConnected(RemoteTimeoutMs, &why))
+        std::fprintf(stderr, "ktvtune-agent: %s; trying again\n", why.c_str());
+    else
+        std::fprintf(stderr, "ktvtune-agent: room %s: online\n", options_.Room.c_str());
+    auto lastCheck = std::chrono::steady_clock::now();
+    while (!stop) {
+        Request r;
+        if (Next(r, 200))
+            Serve(r);
+        if (std::chrono::steady_clock::now() - lastCheck > std::chrono::milliseconds(500)) {
+            CheckBox();
+            lastCheck = std::chrono::steady_clock::now();
+        }
+    }
+    // A clean stop says offline itself; the last will is for a dead agent.
+    mqtt_.Publish(StateTopic(options_.Access.Site, options_.Room), StateJson(false).dump(), true);
+    mqtt_.Flush(2000);
+    mqtt_.Stop();
+    if (Hid().Opened)
+        Hid().CloseDevice();
+    return 0;
+}
+
+} // namespace ktv::agent

@@ -1,0 +1,234 @@
+#include "venue/Mqtt.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <unistd.h>
+
+namespace ktv::venue {
+
+namespace {
+
+void InitLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mosquitto_lib_init();
+        std::atexit([] { mosquitto_lib_cleanup(); });
+    });
+}
+
+// libmosquitto reads the CA from a file: the venue file's copy goes to a
+// private temporary one for as long as the client lives.
+std::string WriteCaFile(const std::string& pem)
+{
+    char path[] = "/tmp/ktvtune-ca-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return {};
+    const bool ok = write(fd, pem.data(), pem.size()) == ssize_t(pem.size());
+    close(fd);
+    if (!ok) {
+        unlink(path);
+        return {};
+    }
+    return path;
+}
+
+} // namespace
+
+MqttClient::MqttClient(const VenueAccess& access, std::string clientId)
+    : access_(access), clientId_(std::move(clientId))
+{
+    InitLibrary();
+    mosq_ = mosquitto_new(clientId_.c_str(), true, this);
+    if (!mosq_)
+        return;
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A request and its answer are small and waited for: no Nagle delay.
+    mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_connect_v5_callback_set(mosq_, [](mosquitto* m, void* self, int rc, int flags, const mosquitto_property* p) {
+        ConnectCallback(m, self, rc, flags, p);
+    });
+    mosquitto_disconnect_v5_callback_set(mosq_, [](mosquitto* m, void* self, int rc, const mosquitto_property* p) {
+        DisconnectCallback(m, self, rc, p);
+    });
+    mosquitto_message_callback_set(mosq_, [](mosquitto* m, void* self, const mosquitto_message* msg) {
+        MessageCallback(m, self, msg);
+    });
+    mosquitto_publish_callback_set(mosq_, [](mosquitto* m, void* self, int mid) { PublishCallback(m, self, mid); });
+    mosquitto_subscribe_callback_set(mosq_, [](mosquitto* m, void* self, int mid, int, const int*) {
+        SubscribeCallback(m, self, mid);
+    });
+    // Back-off from 1 s, doubling up to 10 s, while the broker is away.
+    mosquitto_reconnect_delay_set(mosq_, 1, 10, true);
+}
+
+MqttClient::~MqttClient()
+{
+    Stop();
+    if (mosq_)
+        mosquitto_destroy(mosq_);
+    if (!caFile_.empty())
+        unlink(caFile_.c_str());
+}
+
+void MqttClient::SetWill(const std::string& topic, const std::string& payload, bool retain)
+{
+    if (mosq_)
+        mosquitto_will_set_v5(mosq_, topic.c_str(), int(payload.size()), payload.data(), 1, retain, nullptr);
+}
+
+bool MqttClient::Start(std::string* why)
+{
+    auto fail = [&](const std::string& text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    if (!mosq_)
+        return fail("the MQTT library could not be set up");
+    caFile_ = WriteCaFile(access_.CaPem);
+    if (caFile_.empty())
+        return fail("the venue's CA could not be written to a temporary file");
+    if (mosquitto_tls_set(mosq_, caFile_.c_str(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
+        return fail("the venue file's CA is not a certificate");
+    mosquitto_tls_opts_set(mosq_, 1, "tlsv1.2", nullptr);
+    mosquitto_username_pw_set(mosq_, access_.User.c_str(), access_.Password.c_str());
+    if (mosquitto_loop_start(mosq_) != MOSQ_ERR_SUCCESS)
+        return fail("the MQTT network thread could not start");
+    started_ = true;
+    const int rc = mosquitto_connect_async(mosq_, access_.Host.c_str(), access_.Port, KeepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO) {
+        // The network thread keeps trying; the reason is kept for WaitConnected.
+        std::lock_guard lock(mutex_);
+        refusal_ = mosquitto_strerror(rc);
+    }
+    return true;
+}
+
+bool MqttClient::WaitConnected(int timeoutMs, std::string* why)
+{
+    std::unique_lock lock(mutex_);
+    const bool ok = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return connected_ || refusal_.find("authori") != std::string::npos;
+    }) && connected_;
+    if (!ok && why) {
+        const std::string where = access_.Host + ":" + std::to_string(access_.Port);
+        *why = refusal_.find("authori") != std::string::npos
+                   ? "the broker at " + where + " refused user '" + access_.User + "': " + refusal_
+                   : "no broker answered at " + where + " within " + std::to_string(timeoutMs / 1000) + " s" +
+                         (refusal_.empty() ? "" : " (" + refusal_ + ")");
+    }
+    return ok;
+}
+
+bool MqttClient::Connected() const
+{
+    std::lock_guard lock(mutex_);
+    return connected_;
+}
+
+bool MqttClient::Publish(const std::string& topic, const std::string& payload, bool retain, int qos)
+{
+    if (!mosq_)
+        return false;
+    int mid = 0;
+    const int rc = mosquitto_publish_v5(mosq_, &mid, topic.c_str(), int(payload.size()), payload.data(), qos, retain,
+                                        nullptr);
+    if (rc == MOSQ_ERR_SUCCESS && qos > 0) {
+        std::lock_guard lock(mutex_);
+        ++outstanding_;
+    }
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::Subscribe(const std::string& filter, int qos)
+{
+    return mosq_ && mosquitto_subscribe_v5(mosq_, nullptr, filter.c_str(), qos, 0, nullptr) == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::SubscribeAndWait(const std::string& filter, int timeoutMs, int qos)
+{
+    int mid = 0;
+    if (!mosq_ || mosquitto_subscribe_v5(mosq_, &mid, filter.c_str(), qos, 0, nullptr) != MOSQ_ERR_SUCCESS)
+        return false;
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return lastSubscribed_ == mid; });
+}
+
+void MqttClient::Flush(int timeoutMs)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return outstanding_ <= 0 || !connected_; });
+}
+
+void MqttClient::Stop()
+{
+    if (!started_)
+        return;
+    started_ = false;
+    mosquitto_disconnect_v5(mosq_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
+    mosquitto_loop_stop(mosq_, false);
+}
+
+void MqttClient::ConnectCallback(mosquitto*, void* self, int rc, int, const void*)
+{
+    auto* c = static_cast<MqttClient*>(self);
+    {
+        std::lock_guard lock(c->mutex_);
+        c->connected_ = rc == 0;
+        c->refusal_ = rc == 0 ? "" : mosquitto_reason_string(rc);
+    }
+    if (rc == 0 && c->OnConnected)
+        c->OnConnected();
+    c->changed_.notify_all();
+}
+
+void MqttClient::DisconnectCallback(mosquitto*, void* self, int rc, const void*)
+{
+    auto* c = static_cast<MqttClient*>(self);
+    {
+        std::lock_guard lock(c->mutex_);
+        c->connected_ = false;
+        c->outstanding_ = 0;
+        if (rc != 0 && c->refusal_.empty())
+            c->refusal_ = "the connection was lost";
+    }
+    c->changed_.notify_all();
+}
+
+void MqttClient::MessageCallback(mosquitto*, void* self, const void* m)
+{
+    auto* c = static_cast<MqttClient*>(self);
+    const auto* msg = static_cast<const mosquitto_message*>(m);
+    if (c->OnMessage)
+        c->OnMessage(msg->topic, std::string(static_cast<const char*>(msg->payload), std::size_t(msg->payloadlen)),
+                     msg->retain);
+}
+
+void MqttClient::PublishCallback(mosquitto*, void* self, int)
+{
+    auto* c = static_cast<MqttClient*>(self);
+    {
+        std::lock_guard lock(c->mutex_);
+        --c->outstanding_;
+    }
+    c->changed_.notify_all();
+}
+
+void MqttClient::SubscribeCallback(mosquitto*, void* self, int mid)
+{
+    auto* c = static_cast<MqttClient*>(self);
+    {
+        std::lock_guard lock(c->mutex_);
+        c->lastSubscribed_ = mid;
+    }
+    c->changed_.notify_all();
+}
+
+} // namespace ktv::venue
