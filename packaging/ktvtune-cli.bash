@@ -5,7 +5,7 @@
 _ktvtune_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="list read write store recall history restore dump diff import export fit measure devices venue help"
+    local commands="list read write store recall history restore dump diff import export fit measure devices volume venue help"
     local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
     local i command=""
 
@@ -42,7 +42,7 @@ _ktvtune_cli()
         --venue)
             COMPREPLY=($(compgen -f -X '!*.venue' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
-        --room | --host | --port | --bind | --site | --user | --rooms)
+        --room | --host | --port | --bind | --site | --user | --rooms | --mic | --music | --effect)
             return ;;
         --role)
             COMPREPLY=($(compgen -W "technician staff agent" -- "$cur"))
@@ -81,7 +81,8 @@ _ktvtune_cli()
         import) options+=" --channel --preset -o --output" ;;
         export) options+=" --channel -o --output" ;;
         fit) options+=" --channel --target --tilt --range --max-boost --max-cut --max-level-drop --preset -o --output" ;;
-        venue) options+=" --host --port --bind --site --user --role --room --rooms" ;;
+        volume) options+=" --mic --music --effect" ;;
+        venue) options+=" --host --port --bind --site --user --role --room --mic --music --effect --rooms" ;;
         measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate" ;;
     esac
     if [[ $cur == -* ]]; then
@@ -90,7 +91,7 @@ _ktvtune_cli()
     fi
     case $command in
         store | recall) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")) ;;
-        venue) COMPREPLY=($(compgen -W "init add-user remove-user broker list demo" -- "$cur")) ;;
+        venue) COMPREPLY=($(compgen -W "init add-user remove-user broker list limits demo" -- "$cur")) ;;
         import | fit) COMPREPLY=($(compgen -f -- "$cur")) ;;
         write | dump | diff | export) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac

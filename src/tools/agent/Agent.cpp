@@ -4,6 +4,8 @@
 #include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
+#include "params/ImageDiff.h"
+#include "base/UserInterface.h"
 #include "presets/BoxJournal.h"
 #include "presets/DapFile.h"
 #include "protocol/CommandTable.h"
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <thread>
 
 namespace ktv::agent {
 
@@ -54,7 +57,7 @@ Json Agent::StateJson(bool online) const
 {
     std::lock_guard lock(stateMutex_);
     Json j = {{"room", options_.Room}, {"online", online}, {"since", since_}, {"box", boxId_},
-              {"boxPresent", online && boxPresent_}, {"agent", options_.Access.User}};
+              {"boxPresent", online && boxPresent_}, {"agent", options_.Access.User}, {"limits", LimitsJson()}};
     if (!lastChange_.is_null())
         j["lastChange"] = lastChange_;
     if (!preset_.empty())
@@ -136,11 +139,14 @@ Json Agent::Handle(const Request& r)
     const std::string op = r.Body.value("op", std::string());
     if (op == "exchange")
         return Exchange(r);
-    if (op == "history")
+    if (op == "history") {
+        if (auto why = WholeRefusal(r.Role, op))
+            return {{"refused", *why}};
         return History();
+    }
     if (op == "limits")
         return SetLimits(r);
-    if (op == "write" || op == "recall" || op == "restore" || op == "store")
+    if (op == "write" || op == "recall" || op == "restore")
         return Whole(r);
     return {{"refused", "the agent does not know '" + op + "'"}};
 }
@@ -243,19 +249,208 @@ void Agent::Changed(const Request& r, const std::string& what)
     PublishState();
 }
 
+namespace {
+
+// What the core shows while the agent carries out a whole change, kept in
+// order so that the asking client shows the same texts as over USB.
+class CapturingUi final : public UserInterface {
+public:
+    Json Events = Json::array();
+    void ShowMessage(std::string_view text) override { Events.push_back({{"message", std::string(text)}}); }
+    void SetStatus(StatusPanel panel, std::string_view text) override
+    {
+        Events.push_back({{"status", std::string(text)}, {"panel", int(panel)}});
+    }
+    void SetBusyCursor(bool) override {}
+    void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void Say(const std::string& text) { Events.push_back({{"say", text}}); }
+};
+
+} // namespace
+
+bool Agent::SaveState(const std::string& after, const Request& r, std::string* why)
+{
+    BoxJournal journal(boxId_, options_.DataDir + "/journal");
+    if (!journal.Save(after + " by " + r.User, why))
+        return false;
+    const std::vector<JournalEntry> entries = journal.List();
+    savedFile_ = entries.empty() ? std::string() : fs::path(entries.front().Path).filename().string();
+    return true;
+}
+
+void Agent::RecordChange(const Request& r, const std::string& what)
+{
+    // The journal file names the state; this names who changed it, from
+    // where, and what changed.
+    Json record = {{"file", savedFile_}, {"user", r.User}, {"role", r.Role},
+                   {"client", r.Body.value("client", std::string())}, {"time", Now()}, {"what", what}};
+    std::ofstream(options_.DataDir + "/changes.jsonl", std::ios::app) << record.dump() << "\n";
+    savedFile_.clear();
+}
+
 Json Agent::Whole(const Request& r)
 {
-    return {{"refused", "whole changes are not served by this agent yet"}};
+    const std::string op = r.Body.value("op", std::string());
+    if (auto why = WholeRefusal(r.Role, op))
+        return {{"refused", *why}};
+    HidPro& hid = Hid();
+    if (!hid.Opened)
+        CheckBox();
+    if (!hid.Opened)
+        return {{"written", false}, {"gone", true}, {"error", PlatformError::NotConnected}};
+
+    // What the step needs is checked before anything reaches the box.
+    DapBytes preset{};
+    DspParamsImage saved{};
+    std::uint8_t slot = 0;
+    std::string step = op;
+    if (op == "write") {
+        const auto bytes = HexBytes(r.Body.value("dap", std::string()));
+        if (!bytes || bytes->size() != preset.size())
+            return {{"refused", "the request carries no preset"}};
+        std::copy(bytes->begin(), bytes->end(), preset.begin());
+        LoadDefaults();
+        if (!ApplyDap(preset.data(), preset.size()))
+            return {{"refused", "the preset is not valid"}};
+    } else if (op == "recall") {
+        const int n = r.Body.value("slot", 0);
+        if (n < 1 || n > SlotCount)
+            return {{"refused", "the slot must be 1..8"}};
+        slot = std::uint8_t(n);
+        step = "recall " + std::to_string(n);
+    } else if (op == "restore") {
+        const std::size_t n = r.Body.value("n", std::size_t(0));
+        const std::vector<JournalEntry> entries = BoxJournal(boxId_, options_.DataDir + "/journal").List();
+        if (n < 1 || n > entries.size())
+            return {{"say", "the box has " + std::to_string(entries.size()) + " saved states, no " + std::to_string(n)},
+                    {"status", 2}};
+        DapBytes bytes{};
+        LoadDefaults();
+        if (LoadDapFile(entries[n - 1].Path, bytes) != DapReadError::None || !ApplyDapWhole(bytes.data(), bytes.size()))
+            return {{"say", entries[n - 1].Path + ": not a valid preset"}, {"status", 2}};
+        saved = DspParams;
+    } else {
+        return {{"refused", "the agent does not know '" + op + "'"}};
+    }
+
+    CapturingUi ui;
+    UserInterface* before = SetUserInterface(&ui);
+    int status = 0;
+    Json extra;
+    // As the USB commands do: Link on, the work, Link off.
+    hid.Linked = SendLink(1);
+    if (!hid.Linked) {
+        ui.SetStatus(StatusPanel::Connection, "Connect:no!");
+        status = 1;
+    } else {
+        ui.SetStatus(StatusPanel::Connection, "Connect:ok!");
+        LoadDefaults();
+        const bool read = ReadAllFromDevice();
+        std::string why;
+        const DspParamsImage was = DspParams;
+        if (!read && op == "write") {
+            ui.Say("the box could not be read, so nothing was written to it");
+            ui.ShowMessage("Read dsp fault!");
+            status = 1;
+        } else {
+            if (!read)
+                ui.Say("the box's state was not saved: it could not be read");
+            else if (!SaveState(step, r, &why))
+                ui.Say("the box's state was not saved: " + why);
+            bool ok = false;
+            if (op == "write") {
+                (void)ApplyDap(preset.data(), preset.size());
+                ok = WriteAllToDevice();
+                ui.ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+            } else if (op == "restore") {
+                DspParams = saved;
+                ok = WriteAllToDevice();
+                ui.ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+            } else {
+                ok = RecallSlot(slot) == SlotOutcome::Ok;
+                ui.ShowMessage(ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
+                if (ok) {
+                    const DapBytes image = EncodeDap();
+                    extra["dap"] = Hex(image.data(), image.size());
+                }
+            }
+            status = ok ? 0 : 1;
+            if (ok || read) {
+                const std::string diff = read ? DescribeChange(was, DspParams) : std::string();
+                RecordChange(r, step + (diff.empty() ? "" : ": " + diff));
+                Changed(r, step + (diff.empty() ? "" : ": " + diff));
+                if (ok && op == "write") {
+                    std::lock_guard lock(stateMutex_);
+                    preset_ = r.Body.value("name", std::string());
+                }
+            }
+        }
+        (void)SendLink(0);
+        hid.Linked = false;
+    }
+    SetUserInterface(before);
+    if (hid.DeviceGone())
+        BoxGone();
+    Json answer = {{"events", ui.Events}, {"status", status}};
+    for (auto& [key, value] : extra.items())
+        answer[key] = value;
+    PublishState();
+    return answer;
 }
 
 Json Agent::SetLimits(const Request& r)
 {
-    return {{"refused", "limits are not served by this agent yet"}};
+    if (r.Role != "technician")
+        return {{"refused", "only a technician sets the staff's volume limits"}};
+    VolumeLimits l = limits_;
+    for (auto [key, field] : {std::pair{"mic", &l.Mic}, {"music", &l.Music}, {"effect", &l.Effect}}) {
+        if (!r.Body.contains(key))
+            continue;
+        const int v = r.Body.value(key, -1);
+        if (v < 0 || v > 255)
+            return {{"refused", std::string("the ") + key + " limit must be 0..255"}};
+        *field = std::uint8_t(v);
+    }
+    limits_ = l;
+    std::error_code ec;
+    fs::create_directories(options_.DataDir, ec);
+    std::ofstream(options_.DataDir + "/limits.json") << LimitsJson().dump() << "\n";
+    Changed(r, "staff volume limits");
+    return {{"limits", LimitsJson()}, {"status", 0}};
 }
 
-Json Agent::History() { return {{"refused", "history is not served by this agent yet"}}; }
+Json Agent::LimitsJson() const { return {{"mic", limits_.Mic}, {"music", limits_.Music}, {"effect", limits_.Effect}}; }
 
-void Agent::LoadLimits() {}
+void Agent::LoadLimits()
+{
+    std::ifstream in(options_.DataDir + "/limits.json");
+    const Json j = Json::parse(in, nullptr, false);
+    if (!j.is_object())
+        return;
+    limits_.Mic = std::uint8_t(j.value("mic", 255));
+    limits_.Music = std::uint8_t(j.value("music", 255));
+    limits_.Effect = std::uint8_t(j.value("effect", 255));
+}
+
+Json Agent::History()
+{
+    // Who made each change, from the agent's own record of them.
+    std::map<std::string, Json> who;
+    std::ifstream in(options_.DataDir + "/changes.jsonl");
+    for (std::string line; std::getline(in, line);) {
+        Json j = Json::parse(line, nullptr, false);
+        if (j.is_object())
+            who[j.value("file", std::string())] = j;
+    }
+    Json entries = Json::array();
+    for (const JournalEntry& e : BoxJournal(boxId_, options_.DataDir + "/journal").List()) {
+        const Json& w = who[fs::path(e.Path).filename().string()];
+        entries.push_back({{"time", e.Time}, {"after", w.is_object() ? w.value("what", e.After) : e.After},
+                           {"user", w.is_object() ? w.value("user", "") : ""},
+                           {"client", w.is_object() ? w.value("client", "") : ""}});
+    }
+    return {{"entries", entries}, {"box", boxId_}, {"status", 0}};
+}
 
 int Agent::Run(const std::atomic<bool>& stop)
 {

@@ -59,6 +59,12 @@ private:
     Json StateJson(bool online) const;
     void Changed(const Request& request, const std::string& what);
     void LoadLimits();
+    Json LimitsJson() const;
+    // Keeps the box's state (DspParams, just read) in the journal before
+    // `after`, with who asked.
+    bool SaveState(const std::string& after, const Request& request, std::string* why);
+    void RecordChange(const Request& request, const std::string& what);
+    std::string savedFile_; // the journal file of the change under way
 
     AgentOptions options_;
     HidPlatform& platform_;

@@ -4,6 +4,8 @@
 #include "../VenueRooms.h"
 
 #include "venue/Process.h"
+#include "venue/RoomClient.h"
+#include "venue/VenueFile.h"
 #include "venue/Setup.h"
 
 #include <CLI/CLI.hpp>
@@ -78,6 +80,41 @@ int RemoveUser(Context& cx, const Arguments& a)
     return ExitOk;
 }
 
+int Limits(Context& cx, const Arguments& a)
+{
+    if (a.Free.size() != 1)
+        return Refuse(cx, a, "venue limits takes no arguments");
+    const std::string& room = a.Value("--room");
+    if (cx.VenueFile.empty() || room.empty() || !venue::IsPlainName(room))
+        return Refuse(cx, a, "venue limits needs --venue FILE and --room ROOM (one room)");
+    venue::Json request = {{"op", "limits"}};
+    for (const char* which : {"mic", "music", "effect"}) {
+        const std::string& text = a.Value(std::string("--") + which);
+        if (text.empty())
+            continue;
+        int v = -1;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec != std::errc() || end != text.data() + text.size() || v < 0 || v > 255)
+            return Refuse(cx, a, std::string("the ") + which + " limit must be 0..255, not '" + text + "'");
+        request[which] = v;
+    }
+    std::string why;
+    const auto access = venue::ReadVenueFile(cx.VenueFile, &why);
+    if (!access)
+        return Failed(cx, why);
+    venue::RoomClient client(*access);
+    if (!client.Connect(why))
+        return Failed(cx, why);
+    const auto answer = client.Call(room, request, why);
+    if (!answer)
+        return Failed(cx, why);
+    if (answer->contains("refused"))
+        return Failed(cx, "room " + room + " refused the request: " + answer->value("refused", std::string()));
+    const venue::Json& l = (*answer)["limits"];
+    cx.Print("mic\t%d\nmusic\t%d\neffect\t%d\n", l.value("mic", 255), l.value("music", 255), l.value("effect", 255));
+    return ExitOk;
+}
+
 int Broker(Context& cx, const Arguments& a)
 {
     if (a.Free.size() != 2)
@@ -106,6 +143,9 @@ extern const Command VenueCommand{
                 {nullptr, "--user", "NAME", Table, "init: the first technician (default technician)"},
                 {nullptr, "--role", "ROLE", Table, "add-user: technician, staff or agent"},
                 {nullptr, "--room", "ROOM", Table, "add-user: an agent's room, or the one room of a staff user"},
+                {nullptr, "--mic", "N", Table, "limits: the highest mic volume staff may set"},
+                {nullptr, "--music", "N", Table, "limits: the highest music volume staff may set"},
+                {nullptr, "--effect", "N", Table, "limits: the highest effect volume staff may set"},
                 {nullptr, "--rooms", "N", Table, "demo: how many rooms (default 3)"}},
     .Description = R"(Sets up a venue, where every room's box is reached through one broker.
 ACTION is one of:
@@ -120,6 +160,9 @@ ACTION is one of:
   venue broker DIR        runs the venue's broker (mosquitto) in the foreground
   venue list              with --venue FILE: every room, online or not, its
                           box, its tuner and its last change
+  venue limits [--mic N] [--music N] [--effect N]
+                          with --venue FILE --room ROOM: the highest master
+                          volumes staff may set in that room (a technician)
   venue demo [--rooms N]  a private venue with a broker and N agents on
                           virtual boxes, until Ctrl+C
 )",
@@ -135,6 +178,8 @@ ACTION is one of:
             return Broker(cx, a);
         if (what == "list")
             return VenueList(cx, a);
+        if (what == "limits")
+            return Limits(cx, a);
         if (what == "demo")
             return VenueDemo(cx, a);
         return Refuse(cx, a, what.empty() ? "venue needs what to do" : "no venue command '" + what + "'");
