@@ -33,10 +33,10 @@ constexpr std::size_t MostQueuedPerUser = 256;
 std::string Now()
 {
     const std::time_t t = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
+    std::tm local{};
+    localtime_r(&t, &local);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
 }
 
@@ -57,7 +57,8 @@ Json Agent::StateJson(bool online) const
 {
     std::lock_guard lock(stateMutex_);
     Json j = {{"room", options_.Room}, {"online", online}, {"since", since_}, {"box", boxId_},
-              {"boxPresent", online && boxPresent_}, {"agent", options_.Access.User}, {"limits", LimitsJson()}};
+              {"boxPresent", online && boxPresent_}, {"agent", options_.Access.User}, {"limits", LimitsJson()},
+              {"seen", Now()}};
     if (!lastChange_.is_null())
         j["lastChange"] = lastChange_;
     if (!preset_.empty())
@@ -467,17 +468,28 @@ int Agent::Run(const std::atomic<bool>& stop)
         std::fprintf(stderr, "ktvtune-agent: %s; trying again\n", why.c_str());
     else
         std::fprintf(stderr, "ktvtune-agent: room %s: online\n", options_.Room.c_str());
-    auto lastCheck = std::chrono::steady_clock::now();
+    auto lastCheck = std::chrono::steady_clock::now(), lastSeen = lastCheck;
     while (!stop) {
         Request r;
         if (Next(r, 200))
             Serve(r);
-        if (std::chrono::steady_clock::now() - lastCheck > std::chrono::milliseconds(500)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastCheck > std::chrono::milliseconds(500)) {
             CheckBox();
-            lastCheck = std::chrono::steady_clock::now();
+            lastCheck = now;
+        }
+        // The state says when the agent was last seen: once it is offline,
+        // that is about when it went.
+        if (now - lastSeen > std::chrono::seconds(30)) {
+            PublishState();
+            lastSeen = now;
         }
     }
-    // A clean stop says offline itself; the last will is for a dead agent.
+    // A clean stop says offline itself (and since when); the last will is for a dead agent.
+    {
+        std::lock_guard lock(stateMutex_);
+        since_ = Now();
+    }
     mqtt_.Publish(StateTopic(options_.Access.Site, options_.Room), StateJson(false).dump(), true);
     mqtt_.Flush(2000);
     mqtt_.Stop();

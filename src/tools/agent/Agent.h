@@ -91,7 +91,7 @@ private:
     venue::VolumeLimits limits_;
 };
 
-// "2026-12-11 13:05:07", UTC.
+// "2026-12-11 13:05:07", local time, as the journal names its states.
 std::string Now();
 
 } // namespace ktv::agent

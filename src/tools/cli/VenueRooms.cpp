@@ -10,6 +10,7 @@
 #include "venue/Roles.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <future>
@@ -278,16 +279,81 @@ int RunVenueAware(Context& cx, const Command& command, const Arguments& a)
     return status;
 }
 
-int VenueList(Context& cx, const Arguments&)
+namespace {
+
+// Room2 before Room10: digits compare as numbers.
+bool NaturalLess(const std::string& a, const std::string& b)
 {
-    cx.Say("ktvtune-cli: venue list is not there yet\n");
-    return ExitFailed;
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            std::size_t ei = i, ej = j;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
+                ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
+                ++ej;
+            const std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
 }
 
-int VenueDemo(Context& cx, const Arguments&)
+std::string Or(const std::string& text) { return text.empty() ? "-" : text; }
+
+} // namespace
+
+int VenueList(Context& cx, const Arguments& a)
 {
-    cx.Say("ktvtune-cli: venue demo is not there yet\n");
-    return ExitFailed;
+    if (a.Free.size() != 1)
+        return Refuse(cx, a, "venue list takes no arguments");
+    if (cx.VenueFile.empty())
+        return Refuse(cx, a, "venue list needs --venue FILE.venue");
+    const auto access = LoadAccess(cx);
+    if (!access)
+        return ExitUsage;
+    venue::RoomClient client(*access);
+    std::string why;
+    if (!client.Connect(why)) {
+        cx.Say("ktvtune-cli: %s\n", why.c_str());
+        return ExitFailed;
+    }
+    const std::string& pattern = a.Value("--room");
+    std::vector<std::pair<std::string, Json>> rooms;
+    for (auto& [room, state] : client.States())
+        if (pattern.empty() || venue::MatchesPattern(pattern, room))
+            rooms.emplace_back(room, state);
+    std::sort(rooms.begin(), rooms.end(), [](const auto& x, const auto& y) { return NaturalLess(x.first, y.first); });
+    if (rooms.empty())
+        cx.Say("no room is known to the broker%s\n", pattern.empty() ? "" : (" matching '" + pattern + "'").c_str());
+    for (const auto& [room, s] : rooms) {
+        const bool online = s.value("online", false);
+        const std::string state = !online ? "offline" : s.value("boxPresent", false) ? "online" : "box gone";
+        const std::string since = online ? s.value("since", std::string()) : s.value("seen", std::string());
+        std::string tuner = "-";
+        if (s.contains("tuner") && s["tuner"].is_object())
+            tuner = s["tuner"].value("user", std::string()) + " since " + s["tuner"].value("since", std::string());
+        std::string change = "-";
+        if (s.contains("lastChange") && s["lastChange"].is_object()) {
+            const Json& c = s["lastChange"];
+            change = c.value("user", std::string()) + " " + c.value("when", std::string()) + " " +
+                     c.value("what", std::string());
+        }
+        cx.Print("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", room.c_str(), state.c_str(), Or(since).c_str(),
+                 Or(s.value("box", std::string())).c_str(), tuner.c_str(), change.c_str(),
+                 Or(s.value("preset", std::string())).c_str());
+    }
+    return rooms.empty() ? ExitFailed : ExitOk;
 }
 
 } // namespace ktv::cli
