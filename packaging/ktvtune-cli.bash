@@ -91,7 +91,7 @@ _ktvtune_cli()
     fi
     case $command in
         store | recall) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")) ;;
-        venue) COMPREPLY=($(compgen -W "init add-user remove-user broker list limits demo" -- "$cur")) ;;
+        venue) COMPREPLY=($(compgen -W "init add-user remove-user broker list limits take-over release demo" -- "$cur")) ;;
         import | fit) COMPREPLY=($(compgen -f -- "$cur")) ;;
         write | dump | diff | export) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac

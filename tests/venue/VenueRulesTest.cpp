@@ -142,6 +142,8 @@ TEST_F(VenueRules, WholeChangesAreJournalledWithTheirUserAndRestorable)
     ASSERT_EQ(On(Tech(), "R1", {"write", a}).Status, 0);
     ASSERT_EQ(On(Tech(), "R1", {"read", "-o", File("after-a.dap")}).Status, 0);
     ASSERT_EQ(On(Tech(), "R1", {"write", b}).Status, 0);
+    // The technician lets the room go, so that staff may recall a slot.
+    ASSERT_EQ(On(Tech(), "R1", {"venue", "release"}).Status, 0);
     ASSERT_EQ(On(staff, "R1", {"recall", "4"}).Status, 0);
 
     Outcome h = On(staff, "R1", {"history"});
@@ -229,6 +231,71 @@ TEST_F(VenueRules, AFloodFromOneUserDoesNotKeepOthersWaiting)
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_LT(r.Took, 3s);
     EXPECT_EQ(WaitFor(flood, 20s), 0);
+}
+
+} // namespace
+} // namespace ktv::venuetest
+
+namespace ktv::venuetest {
+namespace {
+
+class VenueHold : public VenueRules {};
+
+TEST_F(VenueHold, OneTechnicianTunesARoomOthersReadTakeOverIsRecordedAndTheHoldLapses)
+{
+    const std::string other = AddUser("tech2", "technician");
+    const std::string a = WritePreset(File("a.dap"), 1);
+    ASSERT_EQ(On(Tech(), "R1", {"write", a}).Status, 0);
+
+    // Everyone sees who tunes the room and since when.
+    Outcome r = Cli({"--venue", other, "venue", "list"});
+    EXPECT_NE(r.Out.find("\ttechnician since 20"), std::string::npos) << r.Out;
+
+    // Another technician reads but does not write; nothing reaches the box.
+    std::size_t before = Requests().size();
+    r = On(other, "R1", {"write", a});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("room R1 is being tuned by technician since "), std::string::npos) << r.Err;
+    EXPECT_EQ(Requests().size(), before);
+    r = On(other, "R1", {"store", "2"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_FALSE(Has(PayloadsSince(before), 0x28));
+    EXPECT_EQ(On(other, "R1", {"read", "-o", File("r.dap")}).Status, 0);
+    // The room stays in use: staff still set its volumes, but do not recall.
+    EXPECT_EQ(On(staff, "R1", {"volume", "--music", "30"}).Status, 0);
+    EXPECT_EQ(On(staff, "R1", {"recall", "1"}).Status, 1);
+
+    // A take-over: then the first technician is the one refused.
+    r = On(other, "R1", {"venue", "take-over"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "you hold room R1, taken over from technician\n");
+    EXPECT_EQ(On(other, "R1", {"write", a}).Status, 0);
+    r = On(Tech(), "R1", {"store", "3"});
+    EXPECT_NE(r.Err.find("being tuned by tech2"), std::string::npos) << r.Err;
+    // The journal of changes keeps the take-over.
+    EXPECT_NE(ReadText(root + "/data/ktvtune/venue/main/R1/changes.jsonl").find("took the room over from technician"),
+              std::string::npos);
+
+    // Released, the room is free again.
+    EXPECT_EQ(On(other, "R1", {"venue", "release"}).Status, 0);
+    EXPECT_EQ(On(Tech(), "R1", {"store", "3"}).Status, 0);
+}
+
+TEST_F(VenueHold, AHoldLapsesAfterItsIdleTime)
+{
+    StartBox("r2");
+    AddUser("agent-R2", "agent", "R2");
+    const pid_t agent = Spawn({KTV_AGENT_EXE, "--venue", dir + "/users/agent-R2.venue", "--room", "R2", "--device",
+                               BoxPath("r2"), "--hold-idle", "1"},
+                              File("agent-R2.out"), AgentLog("R2"));
+    started.push_back(agent);
+    for (int i = 0; i < 500 && ReadText(AgentLog("R2")).find("online") == std::string::npos; ++i)
+        std::this_thread::sleep_for(10ms);
+    const std::string other = AddUser("tech2", "technician");
+    ASSERT_EQ(On(Tech(), "R2", {"store", "1"}).Status, 0);
+    EXPECT_EQ(On(other, "R2", {"store", "1"}).Status, 1);
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(On(other, "R2", {"store", "1"}).Status, 0);
 }
 
 } // namespace

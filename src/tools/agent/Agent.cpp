@@ -61,6 +61,8 @@ Json Agent::StateJson(bool online) const
               {"seen", Now()}};
     if (!lastChange_.is_null())
         j["lastChange"] = lastChange_;
+    if (online && !holder_.empty())
+        j["tuner"] = {{"user", holder_}, {"since", holdSince_}};
     if (!preset_.empty())
         j["preset"] = preset_;
     return j;
@@ -145,8 +147,12 @@ Json Agent::Handle(const Request& r)
             return {{"refused", *why}};
         return History();
     }
-    if (op == "limits")
+    if (op == "limits") // not the box's settings: no hold needed
         return SetLimits(r);
+    if (op == "take-over")
+        return TakeOver(r);
+    if (op == "release")
+        return Release(r);
     if (op == "write" || op == "recall" || op == "restore")
         return Whole(r);
     return {{"refused", "the agent does not know '" + op + "'"}};
@@ -208,6 +214,11 @@ Json Agent::Exchange(const Request& r)
         return {{"refused", "the request carries no report"}};
     if (auto why = Refusal(r.Role, report, limits_))
         return {{"refused", *why}};
+    // The room stays in use while it is tuned: staff still set its volumes.
+    const bool volume = report[FramePayloadAt] == Code(DspCommand::MasterVolume) && r.Role == "staff";
+    if (!OnlyReads(report) && !volume)
+        if (auto why = HoldRefusal(r))
+            return {{"refused", *why}};
     HidPro& hid = Hid();
     if (!hid.Opened) {
         CheckBox();
@@ -293,6 +304,8 @@ Json Agent::Whole(const Request& r)
 {
     const std::string op = r.Body.value("op", std::string());
     if (auto why = WholeRefusal(r.Role, op))
+        return {{"refused", *why}};
+    if (auto why = HoldRefusal(r))
         return {{"refused", *why}};
     HidPro& hid = Hid();
     if (!hid.Opened)
@@ -399,6 +412,65 @@ Json Agent::Whole(const Request& r)
     return answer;
 }
 
+std::optional<std::string> Agent::HoldRefusal(const Request& r)
+{
+    CheckHold();
+    std::lock_guard lock(stateMutex_);
+    if (!holder_.empty() && holder_ != r.User)
+        return "room " + options_.Room + " is being tuned by " + holder_ + " since " + holdSince_ +
+               " (a technician may take it over: 'venue take-over')";
+    if (r.Role == "technician") {
+        if (holder_.empty())
+            holdSince_ = Now();
+        holder_ = r.User;
+        holdLast_ = std::chrono::steady_clock::now();
+    }
+    return std::nullopt;
+}
+
+void Agent::CheckHold()
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (holder_.empty() || std::chrono::steady_clock::now() - holdLast_ < options_.HoldIdle)
+            return;
+        holder_.clear();
+    }
+    PublishState();
+}
+
+Json Agent::TakeOver(const Request& r)
+{
+    if (r.Role != "technician")
+        return {{"refused", "only a technician takes over a room"}};
+    CheckHold();
+    std::string from;
+    {
+        std::lock_guard lock(stateMutex_);
+        from = holder_;
+        holder_ = r.User;
+        holdSince_ = Now();
+        holdLast_ = std::chrono::steady_clock::now();
+    }
+    const std::string what = from.empty() || from == r.User ? "took the room" : "took the room over from " + from;
+    RecordChange(r, what);
+    Changed(r, what);
+    return {{"status", 0}, {"from", from}};
+}
+
+Json Agent::Release(const Request& r)
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        if (holder_ != r.User)
+            return {{"refused", holder_.empty() ? "nobody holds room " + options_.Room
+                                                : "room " + options_.Room + " is held by " + holder_}};
+        holder_.clear();
+    }
+    PublishState();
+    return {{"status", 0}};
+}
+
 Json Agent::SetLimits(const Request& r)
 {
     if (r.Role != "technician")
@@ -476,6 +548,7 @@ int Agent::Run(const std::atomic<bool>& stop)
         const auto now = std::chrono::steady_clock::now();
         if (now - lastCheck > std::chrono::milliseconds(500)) {
             CheckBox();
+            CheckHold();
             lastCheck = now;
         }
         // The state says when the agent was last seen: once it is offline,

@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 #include <condition_variable>
 #include <deque>
 #include <list>
@@ -27,6 +29,8 @@ struct AgentOptions {
     std::string Room;
     std::string Device;  // --device: the box to serve (empty: the first one found)
     std::string DataDir; // the room's journal, limits and changes
+    // A technician's hold on the room lapses after this long without a change.
+    std::chrono::seconds HoldIdle{300};
 };
 
 class Agent {
@@ -59,6 +63,12 @@ private:
     Json StateJson(bool online) const;
     void Changed(const Request& request, const std::string& what);
     void LoadLimits();
+    // Empty when `request` may change the box now (a technician's first
+    // change takes the hold); otherwise who holds the room.
+    std::optional<std::string> HoldRefusal(const Request& request);
+    void CheckHold();
+    Json TakeOver(const Request& request);
+    Json Release(const Request& request);
     Json LimitsJson() const;
     // Keeps the box's state (DspParams, just read) in the journal before
     // `after`, with who asked.
@@ -89,6 +99,8 @@ private:
     Json lastChange_;
     std::string preset_;
     venue::VolumeLimits limits_;
+    std::string holder_, holdSince_;
+    std::chrono::steady_clock::time_point holdLast_;
 };
 
 // "2026-12-11 13:05:07", local time, as the journal names its states.

@@ -37,10 +37,13 @@ int main(int argc, char** argv)
     ktv::tools::FlushEachLine(stderr);
     CLI::App app{"Serves one room's KTV DSP box to the venue through its broker."};
     std::string venueFile, room, device, data;
+    int holdIdle = 300;
     app.add_option("--venue", venueFile, "the agent's FILE.venue ('ktvtune-cli venue add-user')")->required();
     app.add_option("--room", room, "the room this box is in")->required();
     app.add_option("--device", device, "the box to serve: identifier, path or number (default: the first)");
     app.add_option("--data", data, "where the room's journal is kept (default: the user's data folder)");
+    app.add_option("--hold-idle", holdIdle, "seconds without a change after which a tuner's hold lapses (300)")
+        ->check(CLI::Range(1, 86400));
     CLI11_PARSE(app, argc, argv);
 
     std::string why;
@@ -67,6 +70,6 @@ int main(int argc, char** argv)
     LogUi ui;
     ktv::SetUserInterface(&ui);
     ktv::SystemHidPlatform platform;
-    ktv::agent::Agent agent({*access, room, device, data}, platform);
+    ktv::agent::Agent agent({*access, room, device, data, std::chrono::seconds(holdIdle)}, platform);
     return agent.Run(stopping);
 }

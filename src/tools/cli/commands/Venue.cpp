@@ -115,6 +115,43 @@ int Limits(Context& cx, const Arguments& a)
     return ExitOk;
 }
 
+// take-over and release: the one-tuner hold on a room.
+int Hold(Context& cx, const Arguments& a, const std::string& op)
+{
+    const std::string& room = a.Value("--room");
+    if (a.Free.size() != 1 || cx.VenueFile.empty() || room.empty() || !venue::IsPlainName(room))
+        return Refuse(cx, a, "venue " + op + " needs --venue FILE and --room ROOM (one room)");
+    std::string why;
+    const auto access = venue::ReadVenueFile(cx.VenueFile, &why);
+    if (!access)
+        return Failed(cx, why);
+    venue::RoomClient client(*access);
+    if (!client.Connect(why))
+        return Failed(cx, why);
+    const auto state = client.State(room);
+    if (!state || !state->value("online", false))
+        return Failed(cx, "room " + room + " is " + (state ? "offline" : "not known to the broker"));
+    if (op == "take-over" && state->contains("tuner") && cx.Terminal) {
+        // Taking a room from someone tuning it is asked, and the agent records it.
+        const venue::Json& t = (*state)["tuner"];
+        cx.Say("Room %s is being tuned by %s since %s. Take it over? [y/N] ", room.c_str(),
+               t.value("user", std::string()).c_str(), t.value("since", std::string()).c_str());
+        char answer[16] = {};
+        if (!std::fgets(answer, sizeof answer, cx.In) || (answer[0] != 'y' && answer[0] != 'Y'))
+            return ExitFailed;
+    }
+    const auto answer = client.Call(room, {{"op", op}}, why);
+    if (!answer)
+        return Failed(cx, why);
+    if (answer->contains("refused"))
+        return Failed(cx, "room " + room + " refused the request: " + answer->value("refused", std::string()));
+    const std::string from = answer->value("from", std::string());
+    if (op == "take-over")
+        cx.Print("%s\n", from.empty() || from == access->User ? ("you hold room " + room).c_str()
+                                                               : ("you hold room " + room + ", taken over from " + from).c_str());
+    return ExitOk;
+}
+
 int Broker(Context& cx, const Arguments& a)
 {
     if (a.Free.size() != 2)
@@ -163,6 +200,10 @@ ACTION is one of:
   venue limits [--mic N] [--music N] [--effect N]
                           with --venue FILE --room ROOM: the highest master
                           volumes staff may set in that room (a technician)
+  venue take-over, venue release
+                          with --venue FILE --room ROOM: take the room from the
+                          technician tuning it (asked, and recorded), or let
+                          it go; a hold also lapses after a set idle time
   venue demo [--rooms N]  a private venue with a broker and N agents on
                           virtual boxes, until Ctrl+C
 )",
@@ -180,6 +221,8 @@ ACTION is one of:
             return VenueList(cx, a);
         if (what == "limits")
             return Limits(cx, a);
+        if (what == "take-over" || what == "release")
+            return Hold(cx, a, what);
         if (what == "demo")
             return VenueDemo(cx, a);
         return Refuse(cx, a, what.empty() ? "venue needs what to do" : "no venue command '" + what + "'");
