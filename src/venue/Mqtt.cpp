@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,8 +65,6 @@ MqttClient::MqttClient(const VenueAccess& access, std::string clientId)
     mosquitto_subscribe_callback_set(mosq_, [](mosquitto* m, void* self, int mid, int, const int*) {
         SubscribeCallback(m, self, mid);
     });
-    // Back-off from 1 s, doubling up to 10 s, while the broker is away.
-    mosquitto_reconnect_delay_set(mosq_, 1, 10, true);
 }
 
 MqttClient::~MqttClient()
@@ -99,16 +98,39 @@ bool MqttClient::Start(std::string* why)
         return fail("the venue file's CA is not a certificate");
     mosquitto_tls_opts_set(mosq_, 1, "tlsv1.2", nullptr);
     mosquitto_username_pw_set(mosq_, access_.User.c_str(), access_.Password.c_str());
-    if (mosquitto_loop_start(mosq_) != MOSQ_ERR_SUCCESS)
-        return fail("the MQTT network thread could not start");
+    mosquitto_threaded_set(mosq_, true);
     started_ = true;
-    const int rc = mosquitto_connect_async(mosq_, access_.Host.c_str(), access_.Port, KeepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO) {
-        // The network thread keeps trying; the reason is kept for WaitConnected.
-        std::lock_guard lock(mutex_);
-        refusal_ = mosquitto_strerror(rc);
-    }
+    stopping_ = false;
+    network_ = std::thread([this] { Network(); });
     return true;
+}
+
+void MqttClient::Network()
+{
+    using namespace std::chrono;
+    int rc = mosquitto_connect_async(mosq_, access_.Host.c_str(), access_.Port, KeepAliveSeconds);
+    int delayMs = 1000;
+    while (!stopping_) {
+        if (rc == MOSQ_ERR_SUCCESS) {
+            rc = mosquitto_loop(mosq_, 100, 1);
+            if (rc == MOSQ_ERR_SUCCESS && Connected())
+                delayMs = 1000;
+            continue;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            if (refusal_.empty() || refusal_ == "the connection was lost")
+                refusal_ = mosquitto_strerror(rc);
+        }
+        changed_.notify_all();
+        // The broker is away: try again after 1 s, 2 s, 4 s ... at most 10 s.
+        const auto until = steady_clock::now() + milliseconds(delayMs);
+        while (!stopping_ && steady_clock::now() < until)
+            std::this_thread::sleep_for(milliseconds(50));
+        delayMs = std::min(delayMs * 2, 10000);
+        if (!stopping_)
+            rc = mosquitto_reconnect_async(mosq_);
+    }
 }
 
 bool MqttClient::WaitConnected(int timeoutMs, std::string* why)
@@ -173,7 +195,12 @@ void MqttClient::Stop()
         return;
     started_ = false;
     mosquitto_disconnect_v5(mosq_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
-    mosquitto_loop_stop(mosq_, false);
+    // The disconnect goes out with the thread's next turns.
+    for (int i = 0; i < 5 && Connected(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stopping_ = true;
+    if (network_.joinable())
+        network_.join();
 }
 
 void MqttClient::ConnectCallback(mosquitto*, void* self, int rc, int, const void*)

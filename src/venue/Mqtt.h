@@ -8,7 +8,9 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <atomic>
 #include <string>
+#include <thread>
 
 struct mosquitto;
 
@@ -68,6 +70,11 @@ private:
     std::string caFile_;
     mosquitto* mosq_ = nullptr;
     bool started_ = false;
+    // The network thread: libmosquitto's own one gives up after a TLS
+    // connection breaks, this one reconnects with back-off until stopped.
+    std::thread network_;
+    std::atomic<bool> stopping_{false};
+    void Network();
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool connected_ = false;
