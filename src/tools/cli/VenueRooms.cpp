@@ -59,6 +59,34 @@ int RunOnRoom(Context& cx, const Command& command, const Arguments& a, venue::Ro
     return status;
 }
 
+// Room2 before Room10: digits compare as numbers.
+bool NaturalLess(const std::string& a, const std::string& b)
+{
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            std::size_t ei = i, ej = j;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
+                ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
+                ++ej;
+            const std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
 // A whole change waits longer: the agent reads and writes the box in between.
 constexpr int WholeTimeoutMs = 3 * venue::RemoteTimeoutMs;
 
@@ -203,6 +231,7 @@ int WholeOnRooms(Context& cx, venue::RoomClient& client, const std::string& patt
     for (const auto& [room, state] : client.States())
         if (venue::MatchesPattern(pattern, room))
             rooms.push_back(room);
+    std::sort(rooms.begin(), rooms.end(), NaturalLess);
     if (rooms.empty()) {
         cx.Say("ktvtune-cli: no room matches '%s' (see 'venue list')\n", pattern.c_str());
         return ExitFailed;
@@ -280,34 +309,6 @@ int RunVenueAware(Context& cx, const Command& command, const Arguments& a)
 }
 
 namespace {
-
-// Room2 before Room10: digits compare as numbers.
-bool NaturalLess(const std::string& a, const std::string& b)
-{
-    std::size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
-            std::size_t ei = i, ej = j;
-            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
-                ++ei;
-            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
-                ++ej;
-            const std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
-            if (na.size() != nb.size())
-                return na.size() < nb.size();
-            if (na != nb)
-                return na < nb;
-            i = ei;
-            j = ej;
-        } else {
-            if (a[i] != b[j])
-                return a[i] < b[j];
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
-}
 
 std::string Or(const std::string& text) { return text.empty() ? "-" : text; }
 
