@@ -233,6 +233,8 @@ protected:
     {
         std::vector<std::string> args = {KTV_BOX_EXE, "--name", name};
         args.insert(args.end(), extra.begin(), extra.end());
+        std::error_code ec;
+        fs::remove(BoxLog(name), ec);
         const pid_t pid = Spawn(args, BoxLog(name), File("box-" + name + ".err"));
         started.push_back(pid);
         for (int i = 0; i < 500; ++i) {
@@ -255,6 +257,9 @@ protected:
             if (!fs::exists(venueFile))
                 AddUser("agent-" + room, "agent", room);
         }
+        // A log left by an earlier agent of the room must not say "online" for this one.
+        std::error_code ec;
+        fs::remove(AgentLog(room), ec);
         const pid_t pid = Spawn({KTV_AGENT_EXE, "--venue", venueFile, "--room", room, "--device", BoxPath(box)},
                                 File("agent-" + room + ".out"), AgentLog(room));
         started.push_back(pid);
