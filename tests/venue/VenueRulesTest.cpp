@@ -175,6 +175,31 @@ TEST_F(VenueRules, WholeChangesAreJournalledWithTheirUserAndRestorable)
     EXPECT_NE(r.Err.find("the box has 4 saved states, no 9"), std::string::npos) << r.Err;
 }
 
+TEST_F(VenueRules, EveryChangeIsPublishedWithWhoWhenFromWhereAndWhat)
+{
+    const auto login = Login(staff);
+    std::vector<std::string> sub = {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-V", "mqttv5",
+                                    "-t", "ktv/main/R1/audit", "-C", "2", "-W", "10"};
+    sub.insert(sub.end(), login.begin(), login.end());
+    const pid_t listener = Spawn(sub, File("audit.out"), File("audit.err"));
+    started.push_back(listener);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(On(Tech(), "R1", {"write", WritePreset(File("a.dap"), 1)}).Status, 0);
+    ASSERT_EQ(On(Tech(), "R1", {"store", "5"}).Status, 0);
+    EXPECT_EQ(WaitFor(listener, 15s), 0) << ReadText(File("audit.err"));
+    std::vector<nlohmann::json> changes;
+    std::istringstream in(ReadText(File("audit.out")));
+    for (std::string line; std::getline(in, line);)
+        changes.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0]["user"], "technician");
+    EXPECT_EQ(changes[0]["role"], "technician");
+    EXPECT_TRUE(std::string(changes[0]["client"]).starts_with("cli-"));
+    EXPECT_TRUE(std::string(changes[0]["what"]).starts_with("write: ")) << changes[0];
+    EXPECT_EQ(std::string(changes[0]["when"]).size(), 19u);
+    EXPECT_EQ(changes[1]["what"], "FactoryMode");
+}
+
 TEST_F(VenueRules, ARequestDeliveredTwiceIsCarriedOutOnceAndAnsweredTwice)
 {
     const auto login = Login(Tech());
