@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ktv::venue {
@@ -24,17 +28,35 @@ void InitLibrary()
 }
 
 // libmosquitto reads the CA from a file: the venue file's copy goes to a
-// private temporary one for as long as the client lives.
+// file named by its content in a folder of the user's own, written once and
+// shared by every client of that venue (a CA certificate is no secret, and a
+// client killed outright leaves nothing new behind).
 std::string WriteCaFile(const std::string& pem)
 {
-    char path[] = "/tmp/ktvtune-ca-XXXXXX";
-    const int fd = mkstemp(path);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string dir = runtime && *runtime == '/' ? std::string(runtime) + "/ktvtune-venue"
+                                                       : "/tmp/ktvtune-venue-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    struct stat st{};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 077))
+        return {};
+    std::uint64_t hash = 1469598103934665603ull; // FNV-1a
+    for (const char c : pem)
+        hash = (hash ^ std::uint8_t(c)) * 1099511628211ull;
+    char name[32];
+    std::snprintf(name, sizeof name, "/ca-%016llx.pem", static_cast<unsigned long long>(hash));
+    const std::string path = dir + name;
+    if (access(path.c_str(), R_OK) == 0)
+        return path;
+    const std::string temp = path + "." + std::to_string(getpid());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return {};
     const bool ok = write(fd, pem.data(), pem.size()) == ssize_t(pem.size());
     close(fd);
-    if (!ok) {
-        unlink(path);
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
         return {};
     }
     return path;
@@ -72,8 +94,6 @@ MqttClient::~MqttClient()
     Stop();
     if (mosq_)
         mosquitto_destroy(mosq_);
-    if (!caFile_.empty())
-        unlink(caFile_.c_str());
 }
 
 void MqttClient::SetWill(const std::string& topic, const std::string& payload, bool retain)
@@ -93,7 +113,7 @@ bool MqttClient::Start(std::string* why)
         return fail("the MQTT library could not be set up");
     caFile_ = WriteCaFile(access_.CaPem);
     if (caFile_.empty())
-        return fail("the venue's CA could not be written to a temporary file");
+        return fail("the venue's CA could not be written to a file of the user's own");
     if (mosquitto_tls_set(mosq_, caFile_.c_str(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
         return fail("the venue file's CA is not a certificate");
     mosquitto_tls_opts_set(mosq_, 1, "tlsv1.2", nullptr);
