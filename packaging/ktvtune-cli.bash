@@ -5,14 +5,14 @@
 _ktvtune_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="list read write store recall history restore dump diff import export fit measure devices help"
+    local commands="list read write store recall history restore dump diff import export fit measure devices volume venue help"
     local channels="MIC MUSIC EFFECT MAIN CENTER SUB SRS"
     local i command=""
 
     # The first word that is not an option (or an option's value) is the command.
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            -d | --device) ((i++)) ;;
+            -d | --device | --venue | --room) ((i++)) ;;
             -*) ;;
             *) command=${COMP_WORDS[i]}; break ;;
         esac
@@ -41,6 +41,14 @@ _ktvtune_cli()
                 COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur"))
             fi
             return ;;
+        --venue)
+            COMPREPLY=($(compgen -f -X '!*.venue' -- "$cur") $(compgen -d -- "$cur"))
+            return ;;
+        --room | --host | --port | --bind | --site | --user | --rooms | --mic | --music | --effect)
+            return ;;
+        --role)
+            COMPREPLY=($(compgen -W "technician staff agent" -- "$cur"))
+            return ;;
         --target)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
@@ -64,7 +72,7 @@ _ktvtune_cli()
 
     if [[ -z $command ]]; then
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "-q --quiet -v --verbose -d --device -h --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "-q --quiet -v --verbose -d --device --venue --room -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         fi
@@ -80,6 +88,8 @@ _ktvtune_cli()
         import) options+=" --channel --preset -o --output" ;;
         export) options+=" --channel --format -o --output" ;;
         fit) options+=" --channel --target --tilt --range --max-boost --max-cut --max-level-drop --preset -o --output" ;;
+        volume) options+=" --mic --music --effect" ;;
+        venue) options+=" --host --port --bind --site --user --role --room --mic --music --effect --rooms" ;;
         measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate" ;;
     esac
     if [[ $cur == -* ]]; then
@@ -88,6 +98,7 @@ _ktvtune_cli()
     fi
     case $command in
         store | recall) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")) ;;
+        venue) COMPREPLY=($(compgen -W "init add-user remove-user broker list limits take-over release demo" -- "$cur")) ;;
         import | fit) COMPREPLY=($(compgen -f -- "$cur")) ;;
         write | dump | diff | export) COMPREPLY=($(compgen -f -X '!*.dap' -- "$cur") $(compgen -d -- "$cur")) ;;
     esac

@@ -18,6 +18,7 @@ KTV_PACKAGES=(
   fonts-dejavu-core
   clang libclang-rt-14-dev
   appstream
+  mosquitto mosquitto-clients libmosquitto-dev openssl
 )
 # A CJK font so that the Chinese window shows its texts, and Qt's own
 # dialog texts (OK, Cancel, Close, the file dialogs) in the user's language;

@@ -1,6 +1,9 @@
 #include "Cli.h"
 
 #include "Command.h"
+#ifdef KTV_VENUE
+#include "VenueRooms.h"
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -19,7 +22,9 @@ void HelpWord(const std::string& value)
 void Declare(CLI::App& app, std::span<const Option> options, Arguments& a)
 {
     for (const Option& o : options) {
-        if (!o.Long || std::string_view(o.Long) == "--help")
+        // A command's own option of a global's name (venue's --room) is the
+        // same value: the one declaration serves both.
+        if (!o.Long || std::string_view(o.Long) == "--help" || app.get_option_no_throw(o.Long))
             continue;
         const std::string names = o.Short ? std::string(o.Short) + "," + o.Long : std::string(o.Long);
         if (o.Value)
@@ -116,7 +121,12 @@ int RunCommandLine(Context& cx, int argc, const char* const* argv)
     if (const int refused = CheckWords(cx, given))
         return refused;
     UserInterface* before = SetUserInterface(&cx.Ui);
+#ifdef KTV_VENUE
+    cx.VenueFile = given.Value("--venue");
+    const int status = RunVenueAware(cx, *c, given);
+#else
     const int status = c->Run(cx, given);
+#endif
     SetUserInterface(before);
     return status;
 }

@@ -24,6 +24,11 @@ constexpr Option Globals[] = {
      "also print the status texts of the exchanges that went well\n(\"Write:ok!\", \"Read:Ok!\")"},
     {"-d", "--device", "BOX", Synopsis | Optional | Table,
      "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them, or the name a\nvirtual box was started with"},
+#ifdef KTV_VENUE
+    {nullptr, "--venue", "FILE.venue", Synopsis | Optional | Table, "reach boxes through a venue's broker ('venue init')"},
+    {nullptr, "--room", "ROOM", Synopsis | Optional | Table,
+     "with --venue: the room whose box to talk to; a pattern\n('VIP*') writes or recalls on several rooms"},
+#endif
     {"-h", "--help", nullptr, Table, "show this help ('ktvtune-cli COMMAND --help' for one command)"},
 };
 

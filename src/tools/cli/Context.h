@@ -53,6 +53,7 @@ struct Context {
     // trusted; empty where the platform has no such folder.
     std::string VirtualBoxDir;
     std::string WantedBox; // --device; empty: the first box
+    std::string VenueFile; // --venue: boxes are the venue's rooms, through their agents
     ConsoleUi Ui;
 
     // gnu_printf: on Windows the C++ library prints through MinGW's own

@@ -1,0 +1,141 @@
+// Faults between the laptop, the broker and the agents: each ends in bounded
+// time with every box holding a known, reported state and nothing applied twice.
+
+#include "../e2e/CliTestSupport.h"
+#include "VenueHarness.h"
+
+namespace ktv::venuetest {
+namespace {
+
+using namespace std::chrono_literals;
+
+class VenueFault : public Venue {
+protected:
+    void SetUp() override
+    {
+        Venue::SetUp();
+        InitVenue();
+        StartBroker();
+    }
+    std::vector<Bytes> Payloads(const std::string& box)
+    {
+        std::vector<Bytes> payloads;
+        for (const Bytes& frame : LoggedRequests(ReadText(BoxLog(box))))
+            payloads.push_back(PayloadOf(frame));
+        return payloads;
+    }
+    static long Count(const std::vector<Bytes>& payloads, std::uint8_t code)
+    {
+        return std::count_if(payloads.begin(), payloads.end(), [&](const Bytes& p) { return p.at(0) == code; });
+    }
+    bool AllOnline(const std::vector<std::string>& rooms)
+    {
+        const Outcome r = Cli({"--venue", Tech(), "venue", "list"});
+        for (const std::string& room : rooms)
+            if (r.Out.find(room + "\tonline\t") == std::string::npos)
+                return false;
+        return true;
+    }
+};
+
+TEST_F(VenueFault, TheBrokerKilledAndRestartedDuringAWriteToSeveralRooms)
+{
+    const std::vector<std::string> rooms = {"R1", "R2", "R3"};
+    for (const std::string& room : rooms) {
+        StartBox(room);
+        StartAgent(room, room);
+        ASSERT_EQ(On(Tech(), room, {"read", "-o", File(room + "-before.dap")}).Status, 0);
+    }
+    const std::string preset = WritePreset(File("house.dap"), 7);
+    const pid_t write = Spawn({KTV_CLI_EXE, "--venue", Tech(), "--room", "R*", "write", preset}, File("w.out"),
+                              File("w.err"));
+    started.push_back(write);
+    std::this_thread::sleep_for(120ms);
+    StopBroker(SIGKILL);
+    const auto start = Clock::now();
+    const int status = WaitFor(write, 30s);
+    EXPECT_NE(status, -1) << "the write hung";
+    EXPECT_LT(Clock::now() - start, 20s);
+    const std::string report = ReadText(File("w.out"));
+
+    // The broker returns; the agents find it by themselves and say where they are.
+    StartBroker();
+    const auto back = Clock::now();
+    while (!AllOnline(rooms) && Clock::now() - back < 30s)
+        std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(AllOnline(rooms)) << ReadText(AgentLog("R1"));
+
+    for (const std::string& room : rooms) {
+        // Each box holds either the whole preset or its state from before, and
+        // was written at most once.
+        const Outcome now = On(Tech(), room, {"read", "-o", File(room + "-after.dap")});
+        ASSERT_EQ(now.Status, 0) << now.Err;
+        const Bytes after = ReadBytes(File(room + "-after.dap"));
+        const bool written = after != ReadBytes(File(room + "-before.dap"));
+        EXPECT_LE(Count(Payloads(room), 0x01), 1) << room;
+        EXPECT_EQ(Count(Payloads(room), 0x01), written ? 1 : 0) << room;
+        // What the command said of the room is what happened, or it said it did not hear back.
+        const bool saidOk = report.find(room + "\tWrite dsp ok!") != std::string::npos;
+        EXPECT_TRUE(!saidOk || written) << room << ": " << report;
+        // And the room's state on the broker tells who wrote it last.
+        const Outcome list = Cli({"--venue", Tech(), "--room", room, "venue", "list"});
+        EXPECT_EQ(list.Out.find("\ttechnician ") != std::string::npos, written) << list.Out;
+    }
+}
+
+TEST_F(VenueFault, AnAgentKilledDuringAWholeWriteLeavesTheStateFromBeforeInItsJournal)
+{
+    StartBox("r1");
+    const pid_t agent = StartAgent("R1", "r1");
+    ASSERT_EQ(On(Tech(), "R1", {"read", "-o", File("before.dap")}).Status, 0);
+    const pid_t write = Spawn({KTV_CLI_EXE, "--venue", Tech(), "--room", "R1", "write", WritePreset(File("a.dap"), 2)},
+                              File("w.out"), File("w.err"));
+    started.push_back(write);
+    // Once the agent has started on the box (its Link on), it dies.
+    for (int i = 0; i < 400 && Count(Payloads("r1"), 0x2A) < 3; ++i)
+        std::this_thread::sleep_for(1ms);
+    kill(agent, SIGKILL);
+    const int status = WaitFor(write, 30s);
+    EXPECT_NE(status, -1) << "the write hung";
+
+    // A new agent: the journal holds the state from before, and restore puts it back.
+    StartAgent("R1", "r1");
+    const Outcome history = On(Tech(), "R1", {"history"});
+    ASSERT_EQ(history.Status, 0) << history.Err;
+    if (history.Out.empty()) {
+        // Killed before the journal was written: nothing reached the box but links and reads.
+        EXPECT_EQ(Count(Payloads("r1"), 0x01), 0);
+        return;
+    }
+    EXPECT_TRUE(history.Out.starts_with("1\t")) << history.Out;
+    const Outcome restore = On(Tech(), "R1", {"restore", "1"});
+    EXPECT_EQ(restore.Status, 0) << restore.Err;
+    ASSERT_EQ(On(Tech(), "R1", {"read", "-o", File("after.dap")}).Status, 0);
+    EXPECT_EQ(ReadBytes(File("after.dap")), ReadBytes(File("before.dap")));
+}
+
+TEST_F(VenueFault, AClientThatNeverReadsHoldsNobodyUp)
+{
+    StartBox("r1");
+    StartAgent("R1", "r1");
+    // A technician's client subscribed to every state and its answers, then frozen.
+    std::vector<std::string> sub = {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-V", "mqttv5",
+                                    "-t", "ktv/main/#", "-t", "ktv/main/+/reply/technician/#"};
+    const auto login = Login(Tech());
+    sub.insert(sub.end(), login.begin(), login.end());
+    const pid_t stuck = Spawn(sub, File("stuck.out"), File("stuck.err"));
+    started.push_back(stuck);
+    std::this_thread::sleep_for(300ms);
+    kill(stuck, SIGSTOP);
+    const std::string a = WritePreset(File("a.dap"), 1), b = WritePreset(File("b.dap"), 2);
+    for (int i = 0; i < 10; ++i) {
+        const Outcome r = On(Tech(), "R1", {"write", i % 2 ? a : b});
+        ASSERT_EQ(r.Status, 0) << r.Err;
+        EXPECT_LT(r.Took, 5s);
+    }
+    EXPECT_EQ(Count(Payloads("r1"), 0x01), 10);
+    kill(stuck, SIGCONT);
+}
+
+} // namespace
+} // namespace ktv::venuetest
