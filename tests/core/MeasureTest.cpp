@@ -131,11 +131,15 @@ TEST(MeasureTest, TheSweepStaysAtItsLevelAndRisesExponentially)
     for (float v : x)
         peak = std::max(peak, std::abs(v));
     EXPECT_NEAR(20 * std::log10(peak), -20, 0.01);
-    // Zero crossings per 10 ms near the half-way point: the geometric mean of the range.
+    // Zero crossings per 10 ms near the half-way point: the geometric mean of
+    // the swept range, which starts an octave below the reported one and ends
+    // past it.
+    EXPECT_EQ(SweepStartHz(s), 10);
+    EXPECT_NEAR(SweepEndHz(s), 22800, 1e-9);
     int crossings = 0;
     for (std::size_t i = 72000; i < 72000 + 480; ++i)
         crossings += (x[i] < 0) != (x[i + 1] < 0);
-    EXPECT_NEAR(crossings / 2.0 / 0.01, std::sqrt(20.0 * 20000), 60);
+    EXPECT_NEAR(crossings / 2.0 / 0.01, std::sqrt(10.0 * 22800), 60);
 }
 
 TEST(MeasureTest, TheGateKeepsOnlyWhatFollowsThePeakWithinItsLength)
