@@ -141,19 +141,27 @@ std::optional<Dropout> FindBreak(const std::vector<float>& recording, const std:
     }
     const auto sum = [](const std::vector<double>& c, std::size_t a, std::size_t b) { return c[b] - c[a]; };
 
-    // Silence where the sweep should sound: 5 ms windows a millisecond apart
-    // that hold under a hundredth of the power they should, among those
-    // that should hold a fair share (not a slow sine's zero crossing).
+    // Silence where the sweep sounds: a 5 ms window (a millisecond apart
+    // from the next) that holds under a hundredth of the power its
+    // neighbours within 50 ms hold. The response cannot be asked what is
+    // due there: a gap shorter than the gate comes out of deconvolution as a
+    // response that is late above the gap's frequency, and the sweep
+    // through it has the gap too. A room's dip comes and goes gradually
+    // (its sharpest notches ring as long as the sweep takes through them).
     const auto win = static_cast<std::size_t>(0.005 * rate), hop = std::max<std::size_t>(1, std::size_t(rate / 1000));
-    if (pred.size() > win) {
-        std::vector<double> shares;
-        for (std::size_t a = 0; a + win < pred.size(); a += hop)
-            shares.push_back(sum(pred, a, a + win));
-        const double typical = Median(shares);
-        for (std::size_t a = 0; a + win < pred.size(); a += hop) {
-            const double p = sum(pred, a, a + win);
-            if (p > typical * 0.05 && sum(rec, a, a + win) < p * 0.01)
-                return At((from + a) / rate, "the recording went silent");
+    if (rec.size() > win + 1) {
+        std::vector<double> power;
+        for (std::size_t a = 0; a + win < rec.size(); a += hop)
+            power.push_back(sum(rec, a, a + win));
+        const double typical = Median(power);
+        const std::size_t reach = 50;
+        for (std::size_t w = 0; w < power.size(); ++w) {
+            if (power[w] >= typical * 0.01)
+                continue;
+            const std::size_t lo = w > reach ? w - reach : 0, hi = std::min(power.size(), w + reach + 1);
+            const double around = Median(std::vector<double>(power.begin() + lo, power.begin() + hi));
+            if (around > typical * 0.05 && power[w] < around * 0.01)
+                return At((from + w * hop) / rate, "the recording went silent");
         }
     }
 
