@@ -100,6 +100,7 @@ SweepDialog::SweepDialog(QWidget* parent, FileDialogs& files, std::function<void
     meter_ = new QProgressBar(this);
     meter_->setObjectName("SweepMeter");
     meter_->setRange(-60, 0);
+    meter_->setValue(-60); // nothing heard yet (a new bar would show -1)
     meter_->setFormat(tr("%v dBFS"));
     // The take under way: which, and the time it has left.
     progress_ = new QProgressBar(this);
