@@ -247,7 +247,7 @@ void SweepDialog::StartMeasuring()
 
 void SweepDialog::ShowProgress(const measure::MeasureProgress& p)
 {
-    const double take = length_->value() + measure::kTailSeconds;
+    const double take = measure::kLeadSeconds + length_->value() + measure::kTailSeconds;
     progress_->setValue(int(std::lround(1000 * std::clamp(1 - p.SecondsLeft / take, 0.0, 1.0))));
     const QString left = QString::number(p.SecondsLeft, 'f', 1);
     const QString text = p.Positions > 1 ? tr("Position %1 of %2, take %3 of %4: %5 s left")

@@ -50,7 +50,8 @@ bool MeasureSweep(AudioDevice& dev, const MeasureSettings& s, Response& out, std
             *why = "The number of takes must be between 1 and 10.";
         return false;
     }
-    const auto sweep = MakeSweep(s.Sweep);
+    auto sweep = MakeSweep(s.Sweep);
+    sweep.insert(sweep.begin(), static_cast<std::size_t>(kLeadSeconds * s.Sweep.Rate), 0.0f);
     const auto frames = sweep.size() + static_cast<std::size_t>(kTailSeconds * s.Sweep.Rate);
     std::vector<Response> each;
     for (int p = 0; p < s.Positions; ++p) {

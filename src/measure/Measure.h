@@ -43,6 +43,10 @@ struct MeasureEvents {
 
 // Silence recorded after the sweep so the room's tail and the card's latency fit in.
 constexpr double kTailSeconds = 1.5;
+// Silence played before the sweep: the streams start up on it (through
+// PulseAudio the sweep's first tenths of a second otherwise came out up to
+// 0.08 dB off at 20-25 Hz).
+constexpr double kLeadSeconds = 0.25;
 
 // Measures each position; a take that drops out is measured again, up to
 // s.Takes times, and never reported. When no clean take comes, false with

@@ -304,7 +304,7 @@ TEST(MeasureTest, ATakeThatDroppedOutIsMeasuredAgainAndNeverReported)
         EXPECT_EQ(seen.back().Take, c.calls);
         EXPECT_EQ(seen.back().Takes, c.takes);
         EXPECT_EQ(seen.back().SecondsLeft, 0);
-        EXPECT_DOUBLE_EQ(seen.front().SecondsLeft, s.Sweep.Seconds + kTailSeconds);
+        EXPECT_DOUBLE_EQ(seen.front().SecondsLeft, kLeadSeconds + s.Sweep.Seconds + kTailSeconds);
         double loudest = -200;
         for (const auto& p : seen)
             loudest = std::max(loudest, p.LevelDbfs);
