@@ -42,7 +42,7 @@ _ktvtune_cli()
         --target)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --tilt | --range | --max-boost | --max-cut | --max-level-drop | --level | --length | --average | --gate)
+        --tilt | --range | --max-boost | --max-cut | --max-level-drop | --level | --length | --average | --gate | --takes)
             return ;;
         --calibration)
             COMPREPLY=($(compgen -f -- "$cur"))
@@ -73,7 +73,7 @@ _ktvtune_cli()
         import) options+=" --channel --preset -o --output" ;;
         export) options+=" --channel -o --output" ;;
         fit) options+=" --channel --target --tilt --range --max-boost --max-cut --max-level-drop --preset -o --output" ;;
-        measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate" ;;
+        measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate --takes" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

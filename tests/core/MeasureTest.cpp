@@ -144,7 +144,8 @@ TEST(MeasureTest, TheCardsFlagsAndCountsTellADropout)
         const char* what;
     };
     for (const Case c : {Case{kInputOverflow, "the input overflowed"}, Case{kInputUnderflow, "the input ran dry"},
-                         Case{kOutputUnderflow, "the output ran dry"}, Case{kOutputOverflow, "the output overflowed"}}) {
+                         Case{kOutputUnderflow, "the output ran dry"},
+                         Case{kOutputOverflow, "the output overflowed"}}) {
         StreamWatch watch(48000);
         for (int b = 0; b < 100; ++b)
             watch.Block(1024, b == 60 ? c.flags : (b == 80 ? unsigned(kInputOverflow) : 0u));

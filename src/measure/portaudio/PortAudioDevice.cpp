@@ -128,7 +128,7 @@ std::vector<AudioEndpoint> PortAudioDevice::Endpoints()
 
 namespace {
 // One take, shared with the callbacks. They copy samples and note each
-// block's count, time and flags: nothing that allocates, locks or waits.
+// block's count and flags: nothing that allocates, locks or waits.
 struct Job {
     Job(const std::vector<float>& o, std::vector<float>& i, std::size_t n, double rate)
         : out(&o), in(&i), frames(n), played(rate), recorded(rate)
@@ -160,7 +160,7 @@ int RecordCallback(const void* input, void*, unsigned long n, const PaStreamCall
     const auto* x = static_cast<const float*>(input);
     std::size_t at = job->recorded.Frames();
     float peak = 0;
-    const unsigned long take = static_cast<unsigned long>(std::min<std::size_t>(n, job->frames - std::min(at, job->frames)));
+    const auto take = static_cast<unsigned long>(std::min<std::size_t>(n, job->frames - std::min(at, job->frames)));
     for (unsigned long i = 0; i < take; ++i, ++at) {
         const float v = x ? x[i] : 0.0f;
         (*job->in)[at] = v;
