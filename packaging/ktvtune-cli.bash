@@ -20,9 +20,11 @@ _ktvtune_cli()
 
     case $prev in
         -d | --device)
-            # Numbers and identifiers of the boxes present now.
-            local IFS=$'\n'
-            COMPREPLY=($(compgen -W "$(ktvtune-cli list 2>/dev/null | cut -f1,2 | tr '\t' '\n')" -- "$cur"))
+            # Numbers and identifiers of the boxes present now, and the
+            # names of the virtual ones.
+            local IFS=$'\n' boxes
+            boxes=$(ktvtune-cli list 2>/dev/null | cut -f1,2)
+            COMPREPLY=($(compgen -W "$(tr '\t' '\n' <<<"$boxes"; sed -n 's/^.*\\box-\(.*\)\.sock$/\1/p' <<<"$boxes")" -- "$cur"))
             return ;;
         --out | --in)
             if [[ $command == measure ]]; then
@@ -53,11 +55,16 @@ _ktvtune_cli()
         -c | --channel)
             COMPREPLY=($(compgen -W "$channels" -- "$cur"))
             return ;;
+        --format)
+            # The formats export names in its help ("rew, apo or autoeq (default rew)...").
+            COMPREPLY=($(compgen -W "$(ktvtune-cli export --help 2>/dev/null |
+                sed -nE 's/^  --format FORMAT +//; T; s/ \(.*//; s/,| or / /g; p')" -- "$cur"))
+            return ;;
     esac
 
     if [[ -z $command ]]; then
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "-q --quiet -d --device -h --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "-q --quiet -v --verbose -d --device -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         fi
@@ -71,7 +78,7 @@ _ktvtune_cli()
         recall) options+=" -o --output" ;;
         dump) options+=" --box" ;;
         import) options+=" --channel --preset -o --output" ;;
-        export) options+=" --channel -o --output" ;;
+        export) options+=" --channel --format -o --output" ;;
         fit) options+=" --channel --target --tilt --range --max-boost --max-cut --max-level-drop --preset -o --output" ;;
         measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate --takes" ;;
     esac

@@ -1,5 +1,9 @@
 # Installs the Debian packages the build, the tests and the window need and
-# are missing. Sourced by ./run and ./test.
+# are missing. Sourced by ./run, ./test and scripts/windows-package.sh.
+# One list per purpose; each script installs every list that any of its
+# stages or tests needs (./test needs the window's run-time packages too:
+# the window tests speak Chinese with Qt's own translations and the CJK
+# font), so that on a fresh machine ./test alone is enough.
 
 KTV_PACKAGES=(
   g++ cmake make pkg-config
@@ -16,7 +20,8 @@ KTV_PACKAGES=(
   appstream
 )
 # A CJK font so that the Chinese window shows its texts, and Qt's own
-# dialog texts in the user's language.
+# dialog texts (OK, Cancel, Close, the file dialogs) in the user's language;
+# a virtual display for a machine without one (xvfb-run -a ./run).
 KTV_RUN_PACKAGES=(xvfb xauth fonts-wqy-microhei qt6-translations-l10n)
 
 # The Windows build and its tests under Wine (./test's last stage):
@@ -29,9 +34,14 @@ KTV_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 ninja-bu
 # and the installed window checked under Wine on a virtual display.
 KTV_WINDOWS_SHIP_PACKAGES=(nsis zip unzip xvfb xauth xdotool imagemagick)
 
+# What each script installs: ./run, ./test, scripts/windows-package.sh.
+KTV_RUN_NEEDS=("${KTV_PACKAGES[@]}" "${KTV_RUN_PACKAGES[@]}")
+KTV_TEST_NEEDS=("${KTV_PACKAGES[@]}" "${KTV_RUN_PACKAGES[@]}" "${KTV_WINDOWS_PACKAGES[@]}")
+KTV_SHIP_NEEDS=("${KTV_TEST_NEEDS[@]}" "${KTV_WINDOWS_SHIP_PACKAGES[@]}")
+
 ktv_install_missing() {
   local missing=() p
-  for p in "$@"; do
+  for p in $(printf '%s\n' "$@" | sort -u); do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

@@ -9,9 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ktv_install_missing "${KTV_PACKAGES[@]}"
-ktv_install_missing "${KTV_WINDOWS_PACKAGES[@]}"
-ktv_install_missing "${KTV_WINDOWS_SHIP_PACKAGES[@]}"
+ktv_install_missing "${KTV_SHIP_NEEDS[@]}"
 jobs=$(nproc)
 start=$SECONDS
 

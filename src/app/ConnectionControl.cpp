@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSocketNotifier>
+#include <QTimer>
 #ifdef Q_OS_WIN
 #include <QWinEventNotifier>
 #endif
@@ -51,9 +52,21 @@ ConnectionControl::ConnectionControl(QWidget* window, DeviceWatcher* watcher, Co
     };
 
     BoxLink& link = Link();
-    link.ReadFromBox = [this] {
-        readFromBox_();
+    // The rest of the action that asked is dropped until the event loop
+    // takes over again; then edits go out (or ask) as before.
+    const auto resumeWhenIdle = [this] { QTimer::singleShot(0, this, [] { Link().ResumeEdits(); }); };
+    link.ReadFromBox = [this, resumeWhenIdle] {
+        if (ReadKeepingEdit)
+            ReadKeepingEdit();
+        else
+            readFromBox_();
+        resumeWhenIdle();
         ReleaseAfterQuestion();
+    };
+    link.EditCancelled = [this, resumeWhenIdle] {
+        if (TakeEditBack)
+            TakeEditBack();
+        resumeWhenIdle();
     };
     link.BoxGone = [this] {
         // A box that stopped answering for good is gone, whether or not its
@@ -65,8 +78,9 @@ ConnectionControl::ConnectionControl(QWidget* window, DeviceWatcher* watcher, Co
         if (QGuiApplication::mouseButtons() != Qt::NoButton)
             pressedAtQuestion_ = QApplication::widgetAt(QCursor::pos());
         const int answer = Ui().Ask(tr("KTV Tune has not read this box's settings yet. Read them first?").toStdString(),
-                                    {tr("Read from box").toStdString(), tr("Send my change").toStdString()});
-        if (answer == AnswerSendChange)
+                                    {tr("Read from box").toStdString(), tr("Send my change").toStdString(),
+                                     tr("Cancel").toStdString()});
+        if (answer != AnswerReadFirst)
             ReleaseAfterQuestion(); // otherwise after the read and its message
         return answer;
     };
@@ -76,6 +90,7 @@ ConnectionControl::~ConnectionControl()
 {
     BoxLink& link = Link();
     link.ReadFromBox = nullptr;
+    link.EditCancelled = nullptr;
     link.BoxGone = nullptr;
     link.AskUnread = nullptr;
 }

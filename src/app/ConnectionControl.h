@@ -60,6 +60,12 @@ public:
     // identifier, or -1 when the user cancels.
     std::function<int(const QStringList& identifiers)> ChooseBox;
 
+    // The answers to the first-edit question, set by the window: read the
+    // box and put the edit that asked on top of it (unset: only the read),
+    // or take that edit back.
+    std::function<void()> ReadKeepingEdit;
+    std::function<void()> TakeEditBack;
+
 private:
     void SetConnectGlyph(int index);
     // Ends the press of the control that brought up the first-edit question.

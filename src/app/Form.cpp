@@ -9,7 +9,9 @@
 #include "dsp/StepTables.h"
 #include "editor/Peqa.h"
 #include "params/Commands.h"
+#include "params/BoxLink.h"
 #include "params/Gloable.h"
+#include "params/ImageDiff.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,28 +23,44 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace ktv {
 
 CaptionPanel::CaptionPanel(const QString& name, const QString& caption, int width, QWidget* parent) : QFrame(parent)
 {
     setObjectName(name);
-    setFixedSize(width, 18);
+    setFixedHeight(18);
+    setMaximumWidth(width);
     auto* h = new QHBoxLayout(this);
     h->setContentsMargins(2, 0, 2, 0);
     h->setSpacing(4);
     caption_ = new QLabel(caption, this);
     caption_->setMinimumWidth(62);
     bar_ = new QSlider(Qt::Horizontal, this);
+    bar_->setMinimumWidth(40);
     h->addWidget(caption_);
     h->addWidget(bar_, 1);
+}
+
+QSize CornerStrip::sizeHint() const
+{
+    const QSize full = QWidget::sizeHint();
+    const auto* tabs = qobject_cast<const QTabWidget*>(parentWidget());
+    if (!tabs)
+        return full;
+    const int room = tabs->width() - tabs->tabBar()->sizeHint().width();
+    return {std::clamp(room, std::min(minimumSizeHint().width(), full.width()), full.width()), full.height()};
 }
 
 QString CaptionPanel::Caption() const { return caption_->text(); }
@@ -57,7 +75,10 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
 
     pages_ = new QTabWidget(this);
     pages_->setObjectName("PageControl1");
-    pages_->setUsesScrollButtons(false);
+    // A window too narrow for every tab beside the strip, even with its bars
+    // shortened, scrolls the tabs, never the strip.
+    pages_->setUsesScrollButtons(true);
+    pages_->setElideMode(Qt::ElideNone);
     // Styled on the tab bar only: a style sheet on the tab control would
     // override the palette of every page, the sky-blue ones included.
     pages_->tabBar()->setStyleSheet("QTabBar::tab { height: 25px; padding: 0 5px; }");
@@ -65,33 +86,38 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
                                      QT_TR_NOOP("CENTER"), QT_TR_NOOP("SUB"),   QT_TR_NOOP("SRS")};
     static const char* panels[] = {"PanelPeqMic",  "PanelPeqMusic", "PanelRev",   "PanelPeqMain",
                                    "PanelPeqCenter", "PanelPeqSub", "PanelPeqSrs"};
+    // Each page scrolls its own content when the window is made smaller:
+    // the tabs and the strip over them stay where they are.
+    auto scrolled = [this](QWidget* page, QWidget* content, int tab) {
+        auto* scroller = new QScrollArea(page);
+        scroller->setObjectName(QStringLiteral("ScrollBoxMain%1").arg(tab + 1));
+        scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setWidgetResizable(true);
+        scroller->setWidget(content);
+        scrollers_[std::size_t(tab)] = scroller;
+        return scroller;
+    };
     for (int t = 0; t < 7; ++t) {
         auto* page = new QWidget(pages_);
         page->setObjectName(QStringLiteral("TabSheet%1").arg(t + 1));
         auto* pl = new QVBoxLayout(page);
         pl->setContentsMargins(0, 0, 0, 0);
-        auto* panel = new QWidget(page);
+        auto* panel = new QWidget;
         panel->setObjectName(panels[t]);
         auto* dock = new QVBoxLayout(panel);
         dock->setContentsMargins(0, 0, 0, 0);
-        pl->addWidget(panel);
+        pl->addWidget(scrolled(page, panel, t));
         dockPanels_[std::size_t(t)] = panel;
         if (t == 5 || t == 6)
             PaintSkyBlue(page);
         pages_->addTab(page, tr(captions[t]));
     }
-    system_ = new TSystemPage(pages_);
+    system_ = new TSystemPage(nullptr);
     // The file list shows the directory we were started in until a folder is chosen.
     system_->ShowFolder(QDir::currentPath());
-    pages_->addTab(system_, tr("SYSTEM"));
+    pages_->addTab(scrolled(pages_, system_, 7), tr("SYSTEM"));
     pages_->setCornerWidget(BuildStrip(), Qt::TopRightCorner);
-    // A window made smaller than its content scrolls it.
-    auto* scroller = new QScrollArea(this);
-    scroller->setObjectName("ScrollBoxMain");
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setWidgetResizable(true);
-    scroller->setWidget(pages_);
-    setCentralWidget(scroller);
+    setCentralWidget(pages_);
     BuildStatusBar();
 
     connection_ = new ConnectionControl(this, watcher, {connectBtn_, checkBoxAuto_, linkedBoxPanel_},
@@ -105,6 +131,8 @@ TFormMain::TFormMain(QWidget* parent, DeviceWatcher* watcher) : QMainWindow(pare
     const auto refresh = [this] { RefreshFromImage(); };
     history_ = new HistoryControl(this, editor_, files_, {slotButtons_, statusCompare_}, refresh);
     history_->Start();
+    connection_->ReadKeepingEdit = [this] { history_->ReadKeepingEdit([this] { UpdateDsp2PcClick(); }); };
+    connection_->TakeEditBack = [this] { history_->TakeEditBack(); };
     presets_ = new PresetControl(this, system_, *history_, files_, refresh);
     interop_ = new InteropControl(this, pages_, editor_, *history_, files_);
     BuildMenu();
@@ -138,10 +166,13 @@ TFormMain::~TFormMain()
 
 QWidget* TFormMain::BuildStrip()
 {
-    auto* strip = new QWidget(this);
+    auto* strip = new CornerStrip(this);
     strip->setObjectName("PanelStrip");
     auto* h = new QHBoxLayout(strip);
-    h->setContentsMargins(0, 1, 4, 0);
+    // The tab control gives its corner the tab row's height above its base
+    // line, 23 pixels: the buttons take all of it and no more, so none is
+    // cut off at the bottom.
+    h->setContentsMargins(0, 0, 4, 0);
     h->setSpacing(6);
     panelMicVol_ = new CaptionPanel("PanelMicVol", tr("Mic:%1").arg(0), 160, strip);
     panelMusicVol_ = new CaptionPanel("PanelMusicVol", tr("Music:%1").arg(0), 168, strip);
@@ -161,7 +192,7 @@ QWidget* TFormMain::BuildStrip()
     checkBoxAuto_->setObjectName("CheckBoxAuto");
     connectBtn_ = new QPushButton(QIcon(ConnectGlyph(0)), tr("Connect"), strip);
     connectBtn_->setObjectName("ConnectBitBtn");
-    connectBtn_->setFixedSize(86, 24);
+    connectBtn_->setFixedSize(86, 23);
     h->addWidget(panelMicVol_);
     h->addWidget(panelMusicVol_);
     h->addWidget(panelEffectVol_);
@@ -169,7 +200,7 @@ QWidget* TFormMain::BuildStrip()
         auto* b = new QPushButton(slot == 0 ? tr("A") : tr("B"), strip);
         b->setObjectName(slot == 0 ? "ButtonCompareA" : "ButtonCompareB");
         b->setCheckable(true);
-        b->setFixedSize(26, 24);
+        b->setFixedSize(26, 23);
         b->setToolTip(tr("Compare: switch the window and the box to setting %1").arg(b->text()));
         slotButtons_[std::size_t(slot)] = b;
     }
@@ -377,6 +408,8 @@ void TFormMain::showEvent(QShowEvent* event)
     if (!shown_) {
         shown_ = true;
         FormShow();
+        // Once more when the window has its frame: the title bar counts.
+        QMetaObject::invokeMethod(this, &TFormMain::KeepOnScreen, Qt::QueuedConnection);
     }
 }
 
@@ -444,6 +477,36 @@ void TFormMain::LoadSettings()
     // A folder removed since the last run falls back to where we started.
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         system_->ShowFolder(folder);
+    KeepOnScreen();
+}
+
+void TFormMain::KeepOnScreen()
+{
+    if (isMaximized() || isFullScreen())
+        return;
+    QScreen* screen = QGuiApplication::screenAt(frameGeometry().center());
+    if (!screen)
+        screen = this->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QRect client = geometry();
+    const QRect frame = frameGeometry();
+    QMargins margins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                     frame.bottom() - client.bottom());
+    // Before it is shown a window has no frame yet: leave room for a title bar.
+    if (margins.isNull() && !isVisible())
+        margins.setTop(style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+    const QSize room(area.width() - margins.left() - margins.right(), area.height() - margins.top() - margins.bottom());
+    const QSize size = client.size().boundedTo(room).expandedTo(minimumSize());
+    const QSize outer(size.width() + margins.left() + margins.right(), size.height() + margins.top() + margins.bottom());
+    // Top and left win when the window cannot fit: the menu stays reachable.
+    const QPoint at(std::max(area.left(), std::min(frame.left(), area.right() + 1 - outer.width())),
+                    std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - outer.height())));
+    if (size != client.size())
+        resize(size);
+    if (at != frame.topLeft())
+        move(at); // a window's position is its frame's
 }
 
 void TFormMain::SaveSettings()
@@ -469,9 +532,22 @@ void TFormMain::SetExchangeWarning(bool on)
 {
     QLabel* panel = statusPanels_[std::size_t(StatusPanel::Exchange)];
     panel->setStyleSheet(on ? QStringLiteral("QLabel { background: #f5c542; color: black; }") : QString());
-    panel->setToolTip(on ? tr("An edit did not reach the box: the box may not hold what the window shows. "
-                              "\"Write to dsp\" sends everything.")
-                         : QString());
+    QString tip;
+    if (on) {
+        tip = tr("An edit did not reach the box: the box may not hold what the window shows. "
+                 "\"Write to dsp\" sends everything.");
+        // Named one by one: whichever way the box went missing, the user
+        // sees what it lacks until a write or a read makes them equal.
+        QStringList names;
+        for (const BoxLink::Carried& c : Link().Unsent())
+            for (const std::string& name : CarriedNames(c.Command, c.Index))
+                names << QString::fromStdString(name);
+        if (!names.isEmpty())
+            tip += '\n' + tr("Not on the box: %1").arg(names.join(QStringLiteral(", ")));
+    }
+    panel->setToolTip(tip);
+    if (editor_)
+        editor_->ShowUnsentBands();
 }
 
 void TFormMain::SetStatus(StatusPanel panel, std::string_view text)

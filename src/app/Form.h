@@ -23,6 +23,7 @@
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QTabWidget;
 
@@ -34,7 +35,8 @@ class TFitPanel;
 class TFormPEQA;
 class TSystemPage;
 
-// A panel whose caption stands at its left, with one track bar at its right.
+// A panel whose caption stands at its left, with one track bar at its right;
+// `width` wide where there is room, its bar shorter where there is not.
 class CaptionPanel : public QFrame {
     Q_OBJECT
 public:
@@ -42,10 +44,22 @@ public:
     QString Caption() const;
     void SetCaption(const QString& caption);
     QSlider* Bar() const { return bar_; }
+    QSize sizeHint() const override { return {maximumWidth(), height()}; }
 
 private:
     QLabel* caption_;
     QSlider* bar_;
+};
+
+// The strip over the right of the tab row. The tab control gives its corner
+// the width the corner asks for: it asks for less than its full width when
+// the window is too narrow for every tab beside it, and its volume bars give
+// way, so that the tabs need no scroll arrows.
+class CornerStrip : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+    QSize sizeHint() const override;
 };
 
 class TFormMain : public QMainWindow {
@@ -61,6 +75,8 @@ public:
     TAboutBox* AboutBox();
     THelpBox* HelpBox();
     QTabWidget* PageControl1() const { return pages_; }
+    // What scrolls the content of a tab (0..7) in a window made smaller.
+    QScrollArea* PageScroller(int tab) const { return scrollers_[std::size_t(tab)]; }
     QString StatusText(int panel) const;
     // The window's UserInterface: install it with SetUserInterface.
     UserInterface& Interface() { return interface_; }
@@ -116,7 +132,10 @@ public:
     TFitPanel* FitPanel() const { return interop_->FitPanel(); }
     using ChartFormat = InteropControl::ChartFormat;
     bool ImportFilters(const QString& path) { return interop_->ImportFilters(path); }
-    bool ExportFilters(const QString& path) { return interop_->ExportFilters(path); }
+    bool ExportFilters(const QString& path, const FilterDialect* dialect = nullptr)
+    {
+        return interop_->ExportFilters(path, dialect);
+    }
     bool LoadMeasurement(const QString& path) { return interop_->LoadMeasurement(path); }
     bool ExportChart(const QString& path, ChartFormat format) { return interop_->ExportChart(path, format); }
     QPlainTextEdit* ImportReport() const { return interop_->ImportReport(); }
@@ -145,10 +164,15 @@ private:
     void ShowChannel(EqChannel channel);
     void LoadSettings();
     void SaveSettings();
+    // Brings the window whole onto the available area of its screen: a size
+    // and place remembered on a larger screen, or at a smaller scale, would
+    // leave Connect or the status bar out of reach.
+    void KeepOnScreen();
     void RefreshFromImage();
 
     QTabWidget* pages_ = nullptr;
     std::array<QWidget*, 7> dockPanels_{};
+    std::array<QScrollArea*, 8> scrollers_{};
     CaptionPanel* panelMicVol_ = nullptr;
     CaptionPanel* panelMusicVol_ = nullptr;
     CaptionPanel* panelEffectVol_ = nullptr;

@@ -5,6 +5,7 @@
 #include "device/HidPro.h"
 #include "editor/FileDialogs.h"
 #include "editor/Peqa.h"
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 #include "params/Gloable.h"
 #include "presets/BoxJournal.h"
@@ -63,6 +64,10 @@ void HistoryControl::Start()
         if (stepPending_)
             return;
         stepPending_ = true;
+        // Undo takes the pending edit as its step: at once, also from the
+        // keyboard before the event loop has gathered it.
+        if (undo_ && recordingStep_ == 0)
+            undo_->setEnabled(true);
         QTimer::singleShot(0, this, [this] {
             if (stepPending_)
                 CommitPendingStep();
@@ -84,6 +89,41 @@ void HistoryControl::StartBoxHistory()
     for (CompareSlot& slot : compareSlots_)
         slot.History.Start(slot.Image);
     UpdateUndoItems();
+}
+
+void HistoryControl::ReadKeepingEdit(const std::function<void()>& read)
+{
+    const DspParamsImage before = history_.Current();
+    const DspParamsImage edited = DspParams;
+    read();
+    if (!Link().ImageFromBox()) {
+        // Not read: the edit stays in the window, and did not reach the box.
+        Link().EditsNotSent(ChangedElements(before, edited));
+        return;
+    }
+    const DspParamsImage box = DspParams;
+    CarryChanges(before, edited, DspParams);
+    {
+        HoldSends hold;
+        refresh_();
+    }
+    // The box gets the edit alone; it becomes the first step after the read.
+    (void)SendChanges(box);
+    // A named step (a Reset, a copy, an import) sets its bands outright,
+    // also to values the window already had: what it sends is put on top
+    // whole, once its change is done.
+    if (recordingStep_ > 0) {
+        carryAfterStep_ = true;
+        carryFrom_ = edited;
+    }
+}
+
+void HistoryControl::TakeEditBack()
+{
+    DspParams = history_.Current();
+    stepPending_ = false;
+    HoldSends hold;
+    refresh_();
 }
 
 void HistoryControl::WatchSliders(const QList<QSlider*>& sliders)
@@ -127,6 +167,17 @@ void HistoryControl::RecordStep(const QString& name, bool wholeImage, const std:
     ++recordingStep_;
     change();
     --recordingStep_;
+    if (carryAfterStep_ && recordingStep_ == 0) {
+        carryAfterStep_ = false;
+        const DspParamsImage read = DspParams;
+        CopyElements(carryFrom_, Link().TakeMeantToSend(), DspParams);
+        {
+            HoldSends hold;
+            refresh_();
+        }
+        Link().ResumeEdits();
+        (void)SendChanges(read);
+    }
     stepPending_ = false;
     if (history_.Record(name.toStdString(), DspParams, wholeImage))
         UpdateUndoItems();
@@ -139,6 +190,8 @@ void HistoryControl::Undo1Click()
     const DspParamsImage from = DspParams;
     if (const HistoryStep* step = history_.Undo())
         RestoreImage(from, history_.Current(), step->WholeImage);
+    else
+        UpdateUndoItems(); // enabled for an edit that changed nothing after all
 }
 
 void HistoryControl::Redo1Click()
@@ -269,7 +322,7 @@ void HistoryControl::CompareSlotClick(int slot)
         left = {DspParams, std::move(history_)};
         history_ = std::move(entered.History);
         activeSlot_ = slot;
-        KeepBoxState(slot == 0 ? QStringLiteral("Compare A") : QStringLiteral("Compare B"));
+        KeepBoxState(QString::fromStdString(BoxJournal::SwitchStep(slot)));
         RestoreImage(left.Image, entered.Image, false);
     }
     UpdateCompareControls();

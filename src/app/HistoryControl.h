@@ -59,6 +59,11 @@ public:
     void CommitPendingStep();
     // Forgets every step: the window now holds what the box holds.
     void StartBoxHistory();
+    // The first-edit question's answers. The edit under way is what the
+    // image holds beyond the last step: `read` reads the box, and that edit
+    // is put on top of what was read and sent; or the edit is taken back.
+    void ReadKeepingEdit(const std::function<void()>& read);
+    void TakeEditBack();
     // Each of `sliders` moved from press to release makes one undo step.
     void WatchSliders(const QList<QSlider*>& sliders);
     const ImageHistory& History() const { return history_; }
@@ -98,6 +103,10 @@ private:
 
     ImageHistory history_;
     bool stepPending_ = false;
+    // A read asked for inside a named step: what the step meant to send is
+    // put on top of the read once the step's change is done.
+    bool carryAfterStep_ = false;
+    DspParamsImage carryFrom_{};
     int recordingStep_ = 0; // inside RecordStep: its sends belong to it
     QList<QSlider*> sliders_; // every slider of the window and the editor
     QAction* undo_ = nullptr;

@@ -11,6 +11,7 @@
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 #include "interop/Measurement.h"
+#include "params/Gloable.h"
 #include "presets/PresetIo.h"
 
 #include <QAction>
@@ -148,19 +149,31 @@ bool InteropControl::ImportFilters(const QString& path)
     return true;
 }
 
+// One entry of the dialog per dialect the registry can write; the entry
+// chosen is the dialect written.
 void InteropControl::ExportFiltersClick()
 {
-    QString selected;
-    const QString path =
-        files_.Save("Export", tr("Export filters"), KindsFilter(tr("Filter files (%1)"), FilterWritePatterns()), &selected);
-    if (!path.isEmpty())
-        (void)ExportFilters(path);
+    QStringList entries;
+    std::vector<const FilterDialect*> dialects;
+    for (const FilterDialect& d : FilterDialects()) {
+        if (!d.Export)
+            continue;
+        entries << tr("%1 filters (%2)").arg(QString::fromUtf8(d.Name), QString::fromUtf8(d.Patterns));
+        dialects.push_back(&d);
+    }
+    QString selected = entries.value(int(std::find(dialects.begin(), dialects.end(), &DefaultExportDialect()) -
+                                         dialects.begin()));
+    const QString path = files_.Save("Export", tr("Export filters"), entries.join(";;"), &selected);
+    if (path.isEmpty())
+        return;
+    const qsizetype chosen = entries.indexOf(selected);
+    (void)ExportFilters(path, chosen < 0 ? nullptr : dialects[std::size_t(chosen)]);
 }
 
-bool InteropControl::ExportFilters(const QString& chosen)
+bool InteropControl::ExportFilters(const QString& chosen, const FilterDialect* dialect)
 {
     const QString path = WithSuffix(chosen, "txt");
-    const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount), DspParams);
+    const std::string text = ExportFilterText(EqChannel(editor_->Channel % EqChannelCount), DspParams, dialect);
     if (!WriteText(path, QByteArray::fromStdString(text))) {
         Ui().ShowMessage(tr("Cannot write %1.").arg(path).toStdString());
         return false;
@@ -214,6 +227,10 @@ void InteropControl::MeasureSweepClick()
     if (!d) {
         d = new SweepDialog(window_, files_, [this](const Measurement& m) { editor_->SetMeasurement(m); });
         d->setAttribute(Qt::WA_DeleteOnClose);
+        // After PageControl1Change (connected first) has moved the editor.
+        const auto name = [this, d] { d->ShowChannel(EqChannelName(EqChannel(editor_->Channel % EqChannelCount))); };
+        connect(pages_, &QTabWidget::currentChanged, d, name);
+        name();
     }
     d->show();
     d->raise();
@@ -223,8 +240,11 @@ void InteropControl::LiveAnalyserClick()
 {
     auto* d = window_->findChild<AnalyserDialog*>("AnalyserDialog");
     if (!d) {
-        d = new AnalyserDialog(window_, [this](const Measurement& m) { editor_->SetMeasurement(m); });
+        // Its frames are a trace of their own: the channel's measurement (a
+        // sweep, a loaded file), which Fit works on, stays as it is.
+        d = new AnalyserDialog(window_, [this](const Measurement& m) { editor_->ShowAnalyserTrace(m); });
         d->setAttribute(Qt::WA_DeleteOnClose);
+        connect(d, &QObject::destroyed, editor_, [editor = editor_] { editor->ClearAnalyserTrace(); });
     }
     d->show();
     d->raise();

@@ -16,6 +16,7 @@ class QWidget;
 namespace ktv {
 
 class FileDialogs;
+struct FilterDialect;
 class HistoryControl;
 class TFitPanel;
 class TFormPEQA;
@@ -42,7 +43,8 @@ public:
     enum class ChartFormat { Png, Png2x, Pdf, Csv };
     // What the menu commands do once a file is chosen; false after telling the user.
     bool ImportFilters(const QString& path);
-    bool ExportFilters(const QString& path);
+    // dialect: nullptr for the registry's default.
+    bool ExportFilters(const QString& path, const FilterDialect* dialect = nullptr);
     bool LoadMeasurement(const QString& path);
     bool ExportChart(const QString& path, ChartFormat format);
     // The text of the last import's report ("ImportReport").

@@ -130,6 +130,10 @@ SweepDialog::SweepDialog(QWidget* parent, FileDialogs& files, std::function<void
     buttons->addStretch();
     buttons->addWidget(measure_);
     buttons->addWidget(save_);
+    auto* close = new QPushButton(tr("Close"), this);
+    close->setObjectName("SweepClose");
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(status_);
@@ -146,6 +150,8 @@ SweepDialog::SweepDialog(QWidget* parent, FileDialogs& files, std::function<void
     connect(in_, &QComboBox::currentIndexChanged, this, [this] { StartMeter(); });
     StartMeter();
 }
+
+void SweepDialog::ShowChannel(const QString& name) { setWindowTitle(tr("Sweep measurement: %1").arg(name)); }
 
 SweepDialog::~SweepDialog()
 {

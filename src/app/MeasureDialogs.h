@@ -43,6 +43,8 @@ public:
     SweepDialog(QWidget* parent, FileDialogs& files, std::function<void(const Measurement&)> show);
     ~SweepDialog() override;
 
+    // Names the channel whose measurement the sweep becomes.
+    void ShowChannel(const QString& name);
     void StartMeasuring();
     bool Busy() const { return worker_.joinable() && !done_; }
     const QString& LastMessage() const { return message_; }

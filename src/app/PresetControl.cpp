@@ -84,6 +84,12 @@ void PresetControl::BitBtnSaveClick()
         Ui().ShowMessage("Set factory mode error!");
         return;
     }
+    // Storing replaces what the slot held, perhaps a room's only copy of
+    // its tuning: asked first, as a recall is.
+    const int answer = Ui().Ask(tr("Replace slot %1 with the window's settings?").arg(slot).toStdString(),
+                                {tr("Yes").toStdString(), tr("No").toStdString()});
+    if (answer != 0)
+        return;
     Ui().SetBusyCursor(true);
     const SlotOutcome outcome = StoreSlot(std::uint8_t(slot));
     Ui().ShowMessage(outcome == SlotOutcome::Ok ? "Set factory mode ok!" : "Set factory mode fault!");
@@ -118,7 +124,7 @@ void PresetControl::BitBtnRecallClick()
 
 // ---- presets ----
 
-void PresetControl::LoadTail(bool keepState)
+void PresetControl::LoadTail(const QString& keepAs)
 {
     {
         // The write-all below sends everything; the controls taking the image
@@ -127,8 +133,8 @@ void PresetControl::LoadTail(bool keepState)
         refresh_();
     }
     Ui().SetBusyCursor(true);
-    if (keepState)
-        history_.KeepBoxState(QStringLiteral("Load preset"));
+    if (!keepAs.isEmpty())
+        history_.KeepBoxState(keepAs);
     const bool ok = WriteAllToDevice();
     Ui().ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
     Ui().SetBusyCursor(false);
@@ -141,7 +147,7 @@ bool PresetControl::LoadPreset(const QString& path)
     history_.RecordStep(tr("Open %1").arg(QFileInfo(path).fileName()), true, [&] {
         read = ReadDapFile(path.toStdString(), &error);
         if (read)
-            LoadTail();
+            LoadTail(QString::fromStdString(BoxJournal::LoadPresetStep(QFileInfo(path).fileName().toStdString())));
     });
     if (!read) {
         // A refused file changes nothing and sends nothing; saying "Write dsp
@@ -245,7 +251,7 @@ void PresetControl::RestoreBoxState1Click()
     history_.RecordStep(tr("Restore box state of %1").arg(QString::fromStdString(entry.Time)), true, [&] {
         history_.KeepBoxState(QStringLiteral("Restore"));
         (void)ApplyDapWhole(bytes.data(), bytes.size());
-        LoadTail(false);
+        LoadTail({});
     });
 }
 
@@ -254,7 +260,7 @@ int PresetControl::AskBoxState(const std::vector<JournalEntry>& entries)
     QDialog dialog(window_);
     dialog.setObjectName("RestoreBoxStateDialog");
     dialog.setWindowTitle(tr("Restore box state"));
-    dialog.resize(460, 420);
+    dialog.resize(560, 420);
     auto* v = new QVBoxLayout(&dialog);
     auto* table = new QTableWidget(int(entries.size()), 2, &dialog);
     table->setObjectName("TableBoxStates");
@@ -263,10 +269,14 @@ int PresetControl::AskBoxState(const std::vector<JournalEntry>& entries)
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
+    // The times whole, in any font; the steps take the rest.
+    table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     for (int r = 0; r < int(entries.size()); ++r) {
         table->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(entries[std::size_t(r)].Time)));
-        table->setItem(r, 1, new QTableWidgetItem(QString::fromStdString(entries[std::size_t(r)].After)));
+        auto* after = new QTableWidgetItem(QString::fromStdString(entries[std::size_t(r)].After));
+        after->setToolTip(after->text()); // a long preset name, whole
+        table->setItem(r, 1, after);
     }
     table->selectRow(0);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);

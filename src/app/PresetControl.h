@@ -53,9 +53,9 @@ private:
     // Converts a slot box's text; false after telling the user.
     bool SlotNumber(QComboBox* box, int& slot);
     bool LoadPreset(const QString& path);
-    // Shows the loaded image and writes it all to the box (its state kept
-    // first, unless the caller did).
-    void LoadTail(bool keepState = true);
+    // Shows the loaded image and writes it all to the box, its state kept
+    // first as the state before `keepAs` (empty: the caller kept it).
+    void LoadTail(const QString& keepAs);
     bool SavePreset(const QString& path);
     int AskBoxState(const std::vector<JournalEntry>& entries);
 

@@ -57,7 +57,12 @@ QComboBox* MakeSlotCombo(const QString& name, QRect geometry, QWidget* parent)
 
 } // namespace
 
-TSystemPage::TSystemPage(QWidget* parent) : QWidget(parent) { setObjectName("TabSheet8"); }
+TSystemPage::TSystemPage(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("TabSheet8");
+    // The groups stand at fixed places: a smaller window scrolls the page.
+    setMinimumSize(640, 490);
+}
 
 void TSystemPage::Build()
 {

@@ -20,6 +20,23 @@ std::vector<HidInterface> HidPro::ListBoxes() const
     return boxes;
 }
 
+namespace {
+
+// A virtual box by the name ktvtune-box --name gave it: its identifier ends
+// in \box-NAME.sock.
+const HidInterface* VirtualBoxNamed(const std::vector<HidInterface>& boxes, std::string_view name)
+{
+    if (name.empty() || name.find_first_of("/\\") != std::string_view::npos)
+        return nullptr;
+    const std::string ending = "\\box-" + std::string(name) + ".sock";
+    for (const HidInterface& i : boxes)
+        if (i.InstanceId.starts_with("VIRTUAL\\") && i.InstanceId.ends_with(ending))
+            return &i;
+    return nullptr;
+}
+
+} // namespace
+
 const HidInterface* SelectBox(const std::vector<HidInterface>& boxes, std::string_view wanted)
 {
     for (const HidInterface& i : boxes)
@@ -28,13 +45,13 @@ const HidInterface* SelectBox(const std::vector<HidInterface>& boxes, std::strin
     // A position only when the whole text is digits: "2x" is no box.
     std::size_t position = 0;
     if (wanted.empty() || wanted.size() > 4)
-        return nullptr;
+        return VirtualBoxNamed(boxes, wanted);
     for (char c : wanted) {
         if (c < '0' || c > '9')
-            return nullptr;
+            return VirtualBoxNamed(boxes, wanted);
         position = position * 10 + std::size_t(c - '0');
     }
-    return position >= 1 && position <= boxes.size() ? &boxes[position - 1] : nullptr;
+    return position >= 1 && position <= boxes.size() ? &boxes[position - 1] : VirtualBoxNamed(boxes, wanted);
 }
 
 void HidPro::OpenDevice()

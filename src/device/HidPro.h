@@ -64,8 +64,9 @@ private:
     bool gone_ = false;
 };
 
-// Picks a box by its identifier, its path or its position in `boxes`
-// (1-based, as `ktvtune-cli list` numbers them); nullptr when none fits.
+// Picks a box by its identifier, its path, its position in `boxes`
+// (1-based, as `ktvtune-cli list` numbers them) or, for a virtual box, the
+// name ktvtune-box --name gave it; nullptr when none fits.
 const HidInterface* SelectBox(const std::vector<HidInterface>& boxes, std::string_view wanted);
 
 // The one transport of the run.

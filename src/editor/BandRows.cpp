@@ -17,6 +17,7 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStyleOptionComboBox>
+#include <QValidator>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -34,6 +35,8 @@ constexpr int RowWidth = 92; // the narrowest a row is, whatever the font
 constexpr int RowMargin = 2;   // beside the fields of a row
 constexpr int ArrowWidth = 12; // the type field's drop-down arrow
 
+constexpr const char* UnsentKey = "ktvUnsent"; // the row's band did not reach the box
+
 constexpr int FcPrecision = 5;
 constexpr int GainPrecision = 3;
 constexpr int QPrecision = 4;
@@ -47,13 +50,16 @@ constexpr int QPrecision = 4;
 };
 static_assert(std::size(TypeTexts) == FilterTypeNames.size());
 
-// Types a box, a preset or a filter file can set but the list does not
-// offer (codes 5 and 6): the row names them, and choosing from the list
-// replaces them.
-constexpr const char* ShownOnlyTypes[] = {
+// The types after the first five (codes 5 and 6): boxes, presets and
+// filter files set them, and the rows offer them as well.
+constexpr const char* LaterTypes[] = {
     QT_TRANSLATE_NOOP("ktv::FilterType", "Band Pass"),
     QT_TRANSLATE_NOOP("ktv::FilterType", "Notch"),
 };
+
+// The types a shown row's list offers: every type the box has.
+constexpr int RowTypeCount = int(FilterTypeNames.size() + std::size(LaterTypes));
+static_assert(RowTypeCount == int(FilterTypeTexts.size()));
 
 } // namespace
 
@@ -61,8 +67,8 @@ QString FilterTypeText(std::size_t code)
 {
     if (code >= FilterTypeNames.size()) {
         const std::size_t other = code - FilterTypeNames.size();
-        return other < std::size(ShownOnlyTypes) ? QCoreApplication::translate("ktv::FilterType", ShownOnlyTypes[other])
-                                                 : QString();
+        return other < std::size(LaterTypes) ? QCoreApplication::translate("ktv::FilterType", LaterTypes[other])
+                                             : QString();
     }
     const std::string name(FilterTypeNames[code]);
     return QCoreApplication::translate("ktv::FilterType", name.c_str());
@@ -131,6 +137,31 @@ int TypeFieldWidth(const QComboBox* type)
     const QRect edit = type->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, type);
     return needs + option.rect.width() - edit.width();
 }
+
+// The type field takes only what leads to one of its list's names (in any
+// case), so no free text is ever left standing in it.
+class TypeNameValidator : public QValidator {
+public:
+    explicit TypeNameValidator(QComboBox* type) : QValidator(type), type_(type) {}
+
+    State validate(QString& input, int&) const override
+    {
+        if (input.isEmpty())
+            return Intermediate;
+        State best = Invalid;
+        for (int i = 0; i < type_->count(); ++i) {
+            const QString name = type_->itemText(i);
+            if (name.compare(input, Qt::CaseInsensitive) == 0)
+                return Acceptable;
+            if (name.startsWith(input, Qt::CaseInsensitive))
+                best = Intermediate;
+        }
+        return best;
+    }
+
+private:
+    QComboBox* type_;
+};
 
 // A name wider than its field shows its start, not its end.
 void ShowStart(QComboBox* type)
@@ -241,10 +272,14 @@ QGroupBox* BandRows::BuildRow(int r, QWidget* parent)
 
     row.type = new TypeSelector(row.box);
     row.type->setObjectName(QStringLiteral("FTypeSel%1").arg(r));
-    for (std::size_t i = 0; i < FilterTypeNames.size(); ++i) {
-        const bool parametric = r > ShownRows && i == 2;
-        row.type->addItem(parametric ? tr("Parametric") : FilterTypeText(i));
+    if (r <= ShownRows) {
+        for (int i = 0; i < RowTypeCount; ++i)
+            row.type->addItem(FilterTypeText(std::size_t(i)));
+    } else {
+        for (std::size_t i = 0; i < FilterTypeNames.size(); ++i)
+            row.type->addItem(i == 2 ? tr("Parametric") : FilterTypeText(i));
     }
+    row.type->setValidator(new TypeNameValidator(row.type));
     row.type->setStyle(TypeFieldStyleOf(QApplication::style()));
     row.type->setCurrentIndex(2);
     row.type->setFixedHeight(LineHeight - 4);
@@ -341,7 +376,7 @@ void BandRows::ShowBand(int r, const PeqBand& band)
 {
     const Row& row = At(r);
     const int item = band.Flags & 0x07;
-    if (item < int(FilterTypeNames.size())) {
+    if (item < row.type->count()) {
         row.type->setCurrentIndex(item);
         if (row.type->currentText() != row.type->itemText(item))
             row.type->setEditText(row.type->itemText(item));
@@ -363,14 +398,30 @@ void BandRows::ShowBypassed(int r, bool bypassed, bool quiet)
 
 void BandRows::ShowChannelBypassed(bool bypassed) { fenAll_->setChecked(bypassed); }
 
+void BandRows::ShowUnsent(int r, bool unsent)
+{
+    QGroupBox* box = At(r).box;
+    if (box->property(UnsentKey).toBool() == unsent)
+        return;
+    box->setProperty(UnsentKey, unsent);
+    // The exchange panel's colour, around the row.
+    box->setStyleSheet(unsent ? QStringLiteral("QGroupBox#%1 { border: 2px solid #f5c542; }").arg(box->objectName())
+                              : QString());
+    box->setToolTip(unsent ? tr("This band did not reach the box: the box may hold other values. "
+                                "\"Write to dsp\" sends everything.")
+                           : QString());
+}
+
+bool BandRows::Unsent(int r) const { return At(r).box->property(UnsentKey).toBool(); }
+
 int BandRows::TypeCode(int r) const
 {
-    const QString text = At(r).type->currentText();
-    int code = -1;
-    for (std::size_t i = 0; i < FilterTypeNames.size(); ++i)
-        if (text == FilterTypeText(i))
-            code = int(i);
-    return code;
+    const TypeSelector* type = At(r).type;
+    const QString text = type->currentText();
+    for (int i = 0; i < type->count(); ++i)
+        if (text.compare(type->itemText(i), Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
 }
 
 bool BandRows::Bypassed(int r) const { return At(r).en->isChecked(); }

@@ -26,8 +26,8 @@ inline constexpr int FormRows = 14;  // rows 8..14 exist but stay hidden
 
 enum class BandField { Fc, Gain, Q };
 
-// The name a row shows for filter type `code` (Band Pass and Notch too,
-// which the list does not offer), in the user's language; empty for none.
+// The name a row shows for filter type `code`, in the user's language;
+// empty for a code no type has.
 QString FilterTypeText(std::size_t code);
 
 class BandRows : public QWidget {
@@ -42,12 +42,15 @@ public:
     // Ticks the row's Bypass; a change runs its reaction unless `quiet`.
     void ShowBypassed(int r, bool bypassed, bool quiet = false);
     void ShowChannelBypassed(bool bypassed);
+    // Marks the row (colour and tooltip) while its band did not reach the box.
+    void ShowUnsent(int r, bool unsent);
+    [[nodiscard]] bool Unsent(int r) const;
     // The first fill before anything is connected: the type as typed text.
     void FillAtCreation(int r, const PeqBand& band);
     // Rows 8..14, built once the window is on screen.
     void BuildHiddenRows();
 
-    // The filter type code the row's type text names; -1 for none.
+    // The filter type code the row's type text names (in any case); -1 for none.
     [[nodiscard]] int TypeCode(int r) const;
     [[nodiscard]] bool Bypassed(int r) const;
     [[nodiscard]] bool ChannelBypassed() const;

@@ -146,8 +146,36 @@ void NumberEdit::contextMenuEvent(QContextMenuEvent* event)
     menu->popup(event->globalPos());
 }
 
+namespace {
+
+// Undo and redo keys: in a band field they belong to the window's history,
+// not to the text being typed.
+bool IsHistoryKey(const QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo))
+        return true;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    return (event->key() == Qt::Key_Z && (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier)))
+           || (event->key() == Qt::Key_Y && mods == Qt::ControlModifier);
+}
+
+} // namespace
+
+bool NumberEdit::event(QEvent* event)
+{
+    // Left unclaimed, the keys reach the window's Undo and Redo items.
+    if (event->type() == QEvent::ShortcutOverride && IsHistoryKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QLineEdit::event(event);
+}
+
 void NumberEdit::keyPressEvent(QKeyEvent* event)
 {
+    if (IsHistoryKey(event)) {
+        // With nothing to undo the key does nothing, rather than undoing the typing.
+        event->accept();
+        return;
+    }
     if (event->matches(QKeySequence::Paste)) {
         if (!isReadOnly())
             InsertFiltered(QGuiApplication::clipboard()->text());

@@ -18,6 +18,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -63,7 +64,6 @@ TFitPanel::TFitPanel(TFormPEQA* editor, FileDialogs& files, QWidget* parent)
     : QWidget(parent, Qt::Tool), editor_(editor), files_(files)
 {
     setObjectName("FitPanel");
-    setWindowTitle(tr("Fit to measurement"));
 
     measurementFile_ = new QPushButton(tr("Choose file…"));
     measurementFile_->setObjectName("FitMeasurementFile");
@@ -127,10 +127,13 @@ TFitPanel::TFitPanel(TFormPEQA* editor, FileDialogs& files, QWidget* parent)
     fit_->setObjectName("FitButton");
     apply_ = new QPushButton(tr("Apply"));
     apply_->setObjectName("ApplyButton");
+    auto* close = new QPushButton(tr("Close"));
+    close->setObjectName("FitClose");
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(fit_);
     buttons->addWidget(apply_);
+    buttons->addWidget(close);
 
     bands_ = new QTableWidget(0, 4);
     bands_->setObjectName("FitBands");
@@ -187,9 +190,20 @@ TFitPanel::TFitPanel(TFormPEQA* editor, FileDialogs& files, QWidget* parent)
     connect(targetFile_, &QPushButton::clicked, this, &TFitPanel::TargetFileClick);
     connect(fit_, &QPushButton::clicked, this, &TFitPanel::FitClick);
     connect(apply_, &QPushButton::clicked, this, &TFitPanel::ApplyClick);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
     choiceChanged();
     SetMeasurement({}, {});
     ShowChannel();
+}
+
+// Closes like a dialog: the panel is a tool window, not one.
+void TFitPanel::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TFitPanel::SetMeasurement(std::vector<double> hz, std::vector<double> db)
@@ -204,6 +218,8 @@ void TFitPanel::SetMeasurement(std::vector<double> hz, std::vector<double> db)
 
 void TFitPanel::ShowChannel()
 {
+    // The panel works on the shown channel: its title says which.
+    setWindowTitle(tr("Fit to measurement: %1").arg(EqChannelName(EqChannel(editor_->Channel % EqChannelCount))));
     for (int r = 0; r < int(use_.size()); ++r) {
         const bool shown = r < editor_->BandCount;
         use_[std::size_t(r)]->setVisible(shown);

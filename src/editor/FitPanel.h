@@ -47,6 +47,9 @@ public:
     // window can make it one undo step; without it the change just runs.
     std::function<void(const QString& name, const std::function<void()>& change)> RunStep;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 signals:
     // After Apply changed the image and sent the bands.
     void applied();

@@ -3,6 +3,7 @@
 #include "base/UserInterface.h"
 #include "dsp/Filter.h"
 #include "editor/SettingsPages.h"
+#include "params/BoxLink.h"
 #include "params/Commands.h"
 
 #include <QEvent>
@@ -135,6 +136,13 @@ void TFormPEQA::RefreshBands()
 
     rows_->ShowChannelBypassed((DspParams.Band[std::size_t(FirstBand)].Flags & FlagChannelEqOn) == 0);
     chart_->ShowBypass(rows_->ChannelBypassed());
+    ShowUnsentBands();
+}
+
+void TFormPEQA::ShowUnsentBands()
+{
+    for (int r = 1; r <= BandCount && r <= ShownRows; ++r)
+        rows_->ShowUnsent(r, Link().BandUnsent(FirstBand + r - 1));
 }
 
 void TFormPEQA::SendRow(int r) { SendPeqBands(std::uint8_t(FirstBand + r - 1), 1); }
@@ -159,8 +167,11 @@ bool TFormPEQA::ReadNumber(BandField field, int r, float& value)
 void TFormPEQA::ApplyType(int r)
 {
     const int code = rows_->TypeCode(r);
-    if (code < 0)
+    if (code < 0) {
+        // A name left half typed is no type: the row shows the band's again.
+        rows_->ShowBand(r, RowBand(r));
         return;
+    }
     PeqBand& band = RowBand(r);
     band.Flags = std::uint8_t((band.Flags & ~FlagTypeMask) | code);
     RefreshBands();
@@ -241,6 +252,11 @@ void TFormPEQA::ApplyGain(int r)
 
 void TFormPEQA::ApplyValue(int r, BandField field)
 {
+    // A field the user did not type into holds the band's value as shown
+    // (rounded to a tenth, and not always a step): taking it back would
+    // move the band and send it without any change by the user.
+    if (!rows_->Edit(r, field)->isModified())
+        return;
     if (field == BandField::Fc)
         ApplyFc(r);
     else if (field == BandField::Gain)
@@ -257,6 +273,8 @@ bool TFormPEQA::FilterKey(int r, BandField field, char16_t key)
         edit->clear();
         return true;
     }
+    // The refresh after applying shows the band's value unmodified, so
+    // leaving the edit afterwards applies nothing more.
     if (key == 13 && !edit->text().isEmpty())
         ApplyValue(r, field);
     if (key == u'.' && edit->text().contains(u'.'))

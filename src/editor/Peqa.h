@@ -64,6 +64,8 @@ public:
     [[nodiscard]] bool FilterKey(int r, BandField field, char16_t key);
     void BitBtnResetClick();
     void FEnALLClick();
+    // Marks the rows whose band did not reach the box.
+    void ShowUnsentBands();
 
     // Chart.
     ResponseChart* Chart() const { return chart_; }
@@ -89,8 +91,14 @@ public:
     void SetMeasurement(const Measurement& measurement);
     void ClearMeasurement();
     [[nodiscard]] bool HasMeasurement() const;
-    // The shown channel's measurement as stored (normalised); false when none.
+    // The shown channel's measurement as it was loaded (not shifted): what the
+    // fit takes; false when none.
     [[nodiscard]] bool ShownMeasurement(std::vector<double>& hz, std::vector<double>& db) const;
+    // The live analyser's trace: shown on the chart, normalised as a
+    // measurement is, but never taken for the channel's measurement.
+    void ShowAnalyserTrace(const Measurement& frame);
+    void ClearAnalyserTrace();
+    [[nodiscard]] bool HasAnalyserTrace() const { return !chart_->AnalyserCurve().empty(); }
     const std::vector<double>& MeasurementCurve() const { return chart_->MeasurementCurve(); }
     const std::vector<double>& PredictionCurve() const { return chart_->PredictionCurve(); }
     [[nodiscard]] bool SaveChartPicture(const QString& path, bool pdf, double scale)

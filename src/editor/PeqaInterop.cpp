@@ -29,13 +29,19 @@ void TFormPEQA::ApplyImport(const ImportPlan& plan)
 
 // ---- measurement ----
 
-void TFormPEQA::SetMeasurement(const Measurement& m)
+namespace {
+
+// The response on a log scale, shifted so that its mean over 200 Hz..2 kHz
+// sits at 0 dB.
+std::shared_ptr<MeasuredResponse> Normalised(const Measurement& m)
 {
     auto stored = std::make_shared<MeasuredResponse>();
     stored->LogHz.reserve(m.Hz.size());
     for (double hz : m.Hz)
         stored->LogHz.push_back(std::log(hz));
     stored->Db = m.Db;
+    stored->LoadedHz = m.Hz;
+    stored->LoadedDb = m.Db;
     // Mean over 200 Hz..2 kHz on a 1/48-octave scale, whatever the file's
     // spacing; the whole file when it does not reach that range.
     double sum = 0;
@@ -55,9 +61,20 @@ void TFormPEQA::SetMeasurement(const Measurement& m)
     const double mean = count ? sum / count : 0.0;
     for (double& v : stored->Db)
         v -= mean;
-    measurements_[std::size_t(Channel % EqChannelCount)] = std::move(stored);
+    return stored;
+}
+
+} // namespace
+
+void TFormPEQA::SetMeasurement(const Measurement& m)
+{
+    measurements_[std::size_t(Channel % EqChannelCount)] = Normalised(m);
     chart_->ShowMeasurement(ShownResponse());
 }
+
+void TFormPEQA::ShowAnalyserTrace(const Measurement& frame) { chart_->ShowAnalyser(Normalised(frame)); }
+
+void TFormPEQA::ClearAnalyserTrace() { chart_->ShowAnalyser(nullptr); }
 
 void TFormPEQA::ClearMeasurement()
 {
@@ -72,10 +89,8 @@ bool TFormPEQA::ShownMeasurement(std::vector<double>& hz, std::vector<double>& d
     const std::shared_ptr<const MeasuredResponse>& shown = ShownResponse();
     if (!shown)
         return false;
-    hz.clear();
-    for (double logHz : shown->LogHz)
-        hz.push_back(std::exp(logHz));
-    db = shown->Db;
+    hz = shown->LoadedHz;
+    db = shown->LoadedDb;
     return true;
 }
 

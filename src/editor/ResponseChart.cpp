@@ -223,9 +223,14 @@ void ResponseChart::BuildMeasurementSeries()
     predicted->setVisible(false);
     predicted->setAdaptiveSampling(false);
 
+    // The analyser's trace is drawn apart from the measurement, in its own colour.
+    QCPGraph* analyser = series_[SeriesAnalyser];
+    analyser->setName(tr("Live analyser"));
+    analyser->setPen(QPen(QColor(255, 90, 200), 1.5));
+    analyser->setVisible(false);
+    analyser->setAdaptiveSampling(false);
+
     legend->clearItems();
-    measured->addToLegend(legend);
-    predicted->addToLegend(legend);
     legend->setBrush(QBrush(QColor(30, 30, 30, 220)));
     legend->setBorderPen(QPen(QColor(110, 110, 110)));
     legend->setTextColor(Qt::white);
@@ -409,7 +414,7 @@ void ResponseChart::UpdateMeasurementSeries(const std::shared_ptr<const Measured
         if (measured->visible()) {
             measured->setVisible(false);
             predicted->setVisible(false);
-            legend->setVisible(false);
+            UpdateLegend();
             measurementCurve_.clear();
             predictionCurve_.clear();
             replot(QCustomPlot::rpQueuedReplot);
@@ -431,7 +436,7 @@ void ResponseChart::UpdateMeasurementSeries(const std::shared_ptr<const Measured
         predictionCurve_.assign(std::size_t(n), NoData);
         measured->setVisible(true);
         predicted->setVisible(true);
-        legend->setVisible(true);
+        UpdateLegend();
         sampled_ = shown;
         sampledColumns_ = n;
         replot(QCustomPlot::rpQueuedReplot);
@@ -442,6 +447,46 @@ void ResponseChart::UpdateMeasurementSeries(const std::shared_ptr<const Measured
         predictionCurve_[i] = measurementCurve_[i] + sumCurve_[i];
         it->value = predictionCurve_[i];
     }
+}
+
+void ResponseChart::ShowAnalyser(const std::shared_ptr<const MeasuredResponse>& trace)
+{
+    QCPGraph* analyser = series_[SeriesAnalyser];
+    const int n = initialised_ ? grid_.Count() : 0;
+    if (!trace || n == 0) {
+        if (analyser->visible()) {
+            analyser->setVisible(false);
+            analyser->data()->clear();
+            analyserCurve_.clear();
+            UpdateLegend();
+            replot(QCustomPlot::rpQueuedReplot);
+        }
+        return;
+    }
+    analyserCurve_.assign(std::size_t(n), NoData);
+    QVector<double> keys(n), values(n);
+    for (int i = 0; i < n; ++i) {
+        const double f10 = grid_.Freq10()[std::size_t(i)];
+        analyserCurve_[std::size_t(i)] = trace->At(std::log(f10 / 10.0)) * 10.0;
+        keys[i] = f10;
+        values[i] = analyserCurve_[std::size_t(i)];
+    }
+    analyser->setData(keys, values, true);
+    if (!analyser->visible()) {
+        analyser->setVisible(true);
+        UpdateLegend();
+    }
+    replot(QCustomPlot::rpQueuedReplot);
+}
+
+void ResponseChart::UpdateLegend()
+{
+    // Only the curves shown are named.
+    legend->clearItems();
+    for (int s : {SeriesMeasurement, SeriesPrediction, SeriesAnalyser})
+        if (series_[std::size_t(s)]->visible())
+            series_[std::size_t(s)]->addToLegend(legend);
+    legend->setVisible(legend->itemCount() > 0);
 }
 
 // ---- the point drag ----

@@ -17,16 +17,20 @@ class QLabel;
 
 namespace ktv {
 
-inline constexpr int ChartSeriesCount = 18;
+inline constexpr int ChartSeriesCount = 19;
 inline constexpr int SeriesSum = 14;         // PEQAL
 inline constexpr int SeriesPoints = 15;      // PEQAP
 inline constexpr int SeriesMeasurement = 16; // the shown channel's measurement, normalised
 inline constexpr int SeriesPrediction = 17;  // measurement + the channel's EQ
+inline constexpr int SeriesAnalyser = 18;    // the live analyser's trace, normalised like a measurement
 
 // A measured response as the chart samples it.
 struct MeasuredResponse {
     std::vector<double> LogHz; // natural log of the frequency, rising
     std::vector<double> Db;
+    // The measurement as it came, unshifted: what the fit takes, so that the
+    // window fits exactly what ktvtune-cli fit reads from the same file.
+    std::vector<double> LoadedHz, LoadedDb;
     // dB at a log frequency, linear in log frequency; NaN outside the data.
     [[nodiscard]] double At(double logHz) const;
 };
@@ -54,6 +58,9 @@ public:
     // The same with the curves as they are: a new measurement or none.
     void ShowMeasurement(const std::shared_ptr<const MeasuredResponse>& measurement);
     void ShowBypass(bool bypassed);
+    // The live analyser's latest frame (none: null). It is no measurement:
+    // nothing predicts from it and it stays whatever channel is shown.
+    void ShowAnalyser(const std::shared_ptr<const MeasuredResponse>& trace);
 
     QCPGraph* Series(int position) const { return series_[std::size_t(position)]; }
     int GridX0() const { return gridX0_; }
@@ -66,6 +73,8 @@ public:
     // Per grid column, dB x 10 like SumCurve; NaN where the measurement has no data.
     const std::vector<double>& MeasurementCurve() const { return measurementCurve_; }
     const std::vector<double>& PredictionCurve() const { return predictionCurve_; }
+    // Per grid column like MeasurementCurve; empty while no trace is shown.
+    const std::vector<double>& AnalyserCurve() const { return analyserCurve_; }
     bool Dragging() const { return dragging_; }
     int DragRow() const { return dragRow_; }
     // The point of band r (1-based) in widget pixels.
@@ -95,6 +104,7 @@ private:
     // Keeps the measurement series in step with the grid and the sum;
     // resamples only when the measurement or the grid changed.
     void UpdateMeasurementSeries(const std::shared_ptr<const MeasuredResponse>& shown);
+    void UpdateLegend();
     int HitRow(const QPoint& pos) const;
     void SetSmoothCurve(bool smooth);
     void Press(QMouseEvent* event);
@@ -119,6 +129,7 @@ private:
     int sampledColumns_ = 0;
     std::vector<double> measurementCurve_;
     std::vector<double> predictionCurve_;
+    std::vector<double> analyserCurve_;
 
     bool dragging_ = false;
     int dragRow_ = 0;

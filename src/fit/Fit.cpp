@@ -188,26 +188,21 @@ void BandResponse(const Grid& grid, PeqBand band, double* out)
     grid.Response(band.Coef, out);
 }
 
-// One dimension of the stepped search: the values the editor can hold, one
-// per distinct value the box ends up holding (several Q steps below 1.3 reach
-// the box as the same tenth), ascending.
+// One dimension of the stepped search: the values the box can hold, that is
+// the editor's steps after the band record's tenths (several Q steps below
+// 1.3 reach the box as the same tenth), each once, ascending. The fit
+// searches and gives these values only, so what it shows is what the box
+// and a saved preset will hold.
 struct Ladder {
-    std::vector<float> value; // what goes into the image
-    std::vector<float> held;  // what the box holds for it
+    std::vector<float> held;
 
-    void Add(float v, float h)
+    void Add(float h)
     {
-        if (!held.empty() && held.back() == h) {
-            // Of equals, keep the step that shows what the box really has.
-            if (std::abs(v - h) < std::abs(value.back() - h))
-                value.back() = v;
-            return;
-        }
-        value.push_back(v);
-        held.push_back(h);
+        if (held.empty() || held.back() != h)
+            held.push_back(h);
     }
-    int Size() const { return int(value.size()); }
-    // The rung whose held value is nearest to x (by ratio when logarithmic).
+    int Size() const { return int(held.size()); }
+    // The rung nearest to x (by ratio when logarithmic).
     int Nearest(double x, bool logarithmic) const
     {
         int best = 0;
@@ -454,14 +449,9 @@ struct Rung {
     int fc, q, gain;
 };
 
-PeqBand RungBand(const Ladder& fc, const Ladder& q, const Ladder& gain, const Rung& r, bool held)
+PeqBand RungBand(const Ladder& fc, const Ladder& q, const Ladder& gain, const Rung& r)
 {
-    const Ladder* l[3] = {&fc, &q, &gain};
-    const int k[3] = {r.fc, r.q, r.gain};
-    float v[3];
-    for (int d = 0; d < 3; ++d)
-        v[d] = held ? l[d]->held[std::size_t(k[d])] : l[d]->value[std::size_t(k[d])];
-    return MakeBell(v[0], v[1], v[2]);
+    return MakeBell(fc.held[std::size_t(r.fc)], q.held[std::size_t(r.q)], gain.held[std::size_t(r.gain)]);
 }
 
 FitStepScore Score(const double* others, const double* band, std::size_t n, double lowest)
@@ -481,7 +471,7 @@ void SearchSteps(const Grid& grid, const std::vector<double>& room, const Ladder
     std::vector<std::vector<double>> response(rungs.size(), std::vector<double>(n));
     std::vector<double> total = room, others(n), trial(n);
     for (std::size_t j = 0; j < rungs.size(); ++j) {
-        BandResponse(grid, RungBand(fc, q, gain, rungs[j], true), response[j].data());
+        BandResponse(grid, RungBand(fc, q, gain, rungs[j]), response[j].data());
         for (std::size_t i = 0; i < n; ++i)
             total[i] += response[j][i];
     }
@@ -501,7 +491,7 @@ void SearchSteps(const Grid& grid, const std::vector<double>& room, const Ladder
                         if ((df | dq | dg) == 0 || r.fc < 0 || r.q < 0 || r.gain < 0 || r.fc >= sizes[0] ||
                             r.q >= sizes[1] || r.gain >= sizes[2])
                             continue;
-                        BandResponse(grid, RungBand(fc, q, gain, r, true), trial.data());
+                        BandResponse(grid, RungBand(fc, q, gain, r), trial.data());
                         const FitStepScore s = Score(others.data(), trial.data(), n, lowest);
                         if (FitStepIsBetter(s, best)) {
                             best = s;
@@ -519,6 +509,116 @@ void SearchSteps(const Grid& grid, const std::vector<double>& room, const Ladder
         }
         if (!moved)
             break;
+    }
+}
+
+// Two bands closer than this do nearly one job between them: the width the
+// placement smooths the error over.
+constexpr double CloseOctaves = 1.0 / 6.0;
+
+FitStepScore ScoreRungs(const Grid& grid, const std::vector<double>& room, const Ladder& fc, const Ladder& q,
+                        const Ladder& gain, double lowest, const std::vector<Rung>& rungs)
+{
+    const std::size_t n = grid.Size();
+    std::vector<double> total = room, response(n), none(n, 0.0);
+    for (const Rung& r : rungs) {
+        BandResponse(grid, RungBand(fc, q, gain, r), response.data());
+        for (std::size_t i = 0; i < n; ++i)
+            total[i] += response[i];
+    }
+    return Score(total.data(), none.data(), n, lowest);
+}
+
+double OctavesApart(const Ladder& fc, int a, int b)
+{
+    return std::abs(Log2(double(fc.held[std::size_t(a)]) / double(fc.held[std::size_t(b)])));
+}
+
+// No two bands that do something stay within CloseOctaves of each other
+// unless the pair does better than the one of them that does less moved
+// onto the largest deviation left (the bands searched again from there). A
+// band left flat does nothing wherever it is: it goes where it stands beside
+// no other.
+void SpaceBands(const Grid& grid, const std::vector<double>& room, const Ladder& fc, const Ladder& q,
+                const Ladder& gain, double lowest, const Continuous& phase, std::vector<Rung>& rungs)
+{
+    const std::size_t bands = rungs.size(), n = grid.Size();
+    const auto acts = [&](const Rung& r) { return gain.held[std::size_t(r.gain)] != 0.0f; };
+    std::vector<std::pair<int, int>> kept; // pairs (Fc rungs) that do better together
+    for (std::size_t attempt = 0; attempt < 2 * bands; ++attempt) {
+        std::size_t a = bands, b = bands;
+        double closest = CloseOctaves;
+        for (std::size_t i = 0; i < bands; ++i)
+            for (std::size_t j = i + 1; j < bands; ++j) {
+                const std::pair<int, int> key = std::minmax(rungs[i].fc, rungs[j].fc);
+                const double apart = OctavesApart(fc, rungs[i].fc, rungs[j].fc);
+                if (acts(rungs[i]) && acts(rungs[j]) && apart < closest &&
+                    std::find(kept.begin(), kept.end(), key) == kept.end()) {
+                    closest = apart;
+                    a = i;
+                    b = j;
+                }
+            }
+        if (a == bands)
+            break;
+        const FitStepScore together = ScoreRungs(grid, room, fc, q, gain, lowest, rungs);
+        // The band of the pair that does less is the one that might do more
+        // elsewhere: the other keeps the peak they share.
+        std::size_t k = a;
+        {
+            std::vector<Rung> flat = rungs;
+            flat[a].gain = gain.Nearest(0.0, false);
+            const FitStepScore withoutA = ScoreRungs(grid, room, fc, q, gain, lowest, flat);
+            flat = rungs;
+            flat[b].gain = gain.Nearest(0.0, false);
+            if (FitStepIsBetter(ScoreRungs(grid, room, fc, q, gain, lowest, flat), withoutA))
+                k = b;
+        }
+        std::vector<double> residual = room, response(n);
+        for (std::size_t j = 0; j < bands; ++j) {
+            if (j == k)
+                continue;
+            BandResponse(grid, RungBand(fc, q, gain, rungs[j]), response.data());
+            for (std::size_t i = 0; i < n; ++i)
+                residual[i] += response[i];
+        }
+        const auto band = phase.Place(SmoothedError(residual));
+        std::vector<Rung> best = rungs;
+        best[k] = {fc.Nearest(Exp2(band[0]), true), q.Nearest(Exp2(band[1]), true), gain.Nearest(band[2], false)};
+        const std::size_t other = k == a ? b : a;
+        // Placed beside its partner again it would only share the peak anew.
+        if (OctavesApart(fc, best[k].fc, rungs[other].fc) < CloseOctaves) {
+            kept.push_back(std::minmax(rungs[a].fc, rungs[b].fc));
+            continue;
+        }
+        SearchSteps(grid, room, fc, q, gain, lowest, best);
+        const FitStepScore bestScore = ScoreRungs(grid, room, fc, q, gain, lowest, best);
+        if (FitStepIsBetter(together, bestScore))
+            kept.push_back(std::minmax(rungs[a].fc, rungs[b].fc));
+        else
+            rungs = std::move(best);
+    }
+    for (std::size_t k = 0; k < bands; ++k) {
+        if (acts(rungs[k]))
+            continue;
+        const auto nearest = [&](int at) {
+            double d = std::numeric_limits<double>::infinity();
+            for (std::size_t j = 0; j < bands; ++j)
+                if (j != k)
+                    d = std::min(d, OctavesApart(fc, at, rungs[j].fc));
+            return d;
+        };
+        if (nearest(rungs[k].fc) >= CloseOctaves)
+            continue;
+        int far = rungs[k].fc;
+        for (int r = 0; r < fc.Size(); ++r)
+            if (nearest(r) > nearest(far))
+                far = r;
+        if (far != rungs[k].fc) {
+            rungs[k].fc = far;
+            // Where it stands now a step of gain may help.
+            SearchSteps(grid, room, fc, q, gain, lowest, rungs);
+        }
     }
 }
 
@@ -646,11 +746,11 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
     Ladder fc, q, gain;
     for (int k = 0; k <= fcLast; ++k)
         if (FcSteps[std::size_t(k)] >= lo && FcSteps[std::size_t(k)] <= hi)
-            fc.Add(FcSteps[std::size_t(k)], HeldFc(FcSteps[std::size_t(k)]));
+            fc.Add(HeldFc(FcSteps[std::size_t(k)]));
     for (int k = 0; k < QStepCount && QSteps[std::size_t(k)] <= o.MaxQ; ++k)
-        q.Add(QSteps[std::size_t(k)], HeldQ(QSteps[std::size_t(k)]));
+        q.Add(HeldQ(QSteps[std::size_t(k)]));
     for (int k = int(std::ceil(o.MaxCutDb * 10.0 - 1e-9)); k <= int(std::floor(o.MaxBoostDb * 10.0 + 1e-9)); ++k)
-        gain.Add(float(double(k) / 10.0), HeldGain(float(double(k) / 10.0)));
+        gain.Add(HeldGain(float(double(k) / 10.0)));
     if (fc.Size() == 0)
         return Fail(why, "no centre-frequency step lies in the range");
     const double qHi = std::min(o.MaxQ, double(QSteps[std::size_t(QStepCount - 1)]));
@@ -698,16 +798,17 @@ bool FitChannel(std::span<const double> hz, std::span<const double> db, const Fi
             rungs[j] = {fc.Nearest(Exp2(x[3 * j]), true), q.Nearest(Exp2(x[3 * j + 1]), true),
                         gain.Nearest(x[3 * j + 2], false)};
         SearchSteps(grid, room, fc, q, gain, lowestLevel, rungs);
-        for (std::size_t j = 0; j < free.size(); ++j) {
-            fitted[j] = RungBand(fc, q, gain, rungs[j], false);
-            judged[j] = RungBand(fc, q, gain, rungs[j], true);
-        }
+        SpaceBands(grid, room, fc, q, gain, lowestLevel, phase, rungs);
+        for (std::size_t j = 0; j < free.size(); ++j)
+            fitted[j] = judged[j] = RungBand(fc, q, gain, rungs[j]);
     }
     const std::vector<double> residual = withBands(judged);
     double level = 0.0;
     result.After = Measure(residual, &level);
     result.LevelChangeDb = level - levelBefore;
 
+    // The fitted bands take the places of those they replace in rising frequency.
+    std::stable_sort(fitted.begin(), fitted.end(), [](const PeqBand& a, const PeqBand& b) { return a.Fc < b.Fc; });
     result.Bands.assign(bands.begin(), bands.end());
     result.Fitted.assign(bands.size(), false);
     for (std::size_t j = 0; j < free.size(); ++j) {

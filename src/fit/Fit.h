@@ -51,7 +51,11 @@ struct FitError {
 };
 
 struct FitResult {
-    std::vector<PeqBand> Bands; // the channel's bands, the fitted ones replaced (Coef designed)
+    // The channel's bands, the fitted ones replaced (Coef designed): each
+    // value one the box holds after the tenths of its band record, so what is
+    // shown is what a preset saves; the fitted ones take the places of the
+    // bands they replace in rising frequency.
+    std::vector<PeqBand> Bands;
     std::vector<bool> Fitted;   // which of them the fit set
     FitError Before, After;
     // The same fit without the steps, and that rounded to the nearest steps

@@ -1,5 +1,8 @@
 #include "interop/FilterDialects.h"
 
+#include "dsp/Filter.h"
+#include "interop/FilterImport.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -87,11 +90,32 @@ static_assert(std::size(Columns) == FilterTypeTexts.size());
 
 const Column& ColumnOf(unsigned type) { return type < std::size(Columns) ? Columns[type] : Columns[2]; }
 
-// One line per band (bypassed bands as OFF), in the columns REW writes; REW
-// and Equalizer APO both read it.
-std::string ExportRewLines(std::span<const PeqBand> bands, std::string_view title)
+// The pass types, band pass and notch keep their shape and take the band's
+// gain as a level over every frequency (the box scales their numerator by
+// it). No filter line of these tools has a gain for them, so the level of
+// the bands that are on goes into the Preamp line, which Equalizer APO
+// applies; it sums the bands' levels in tenths, as the box holds them.
+int LevelTenths(std::span<const PeqBand> bands)
 {
-    std::string out = "# " + std::string(title) + "\n";
+    int tenths = 0;
+    for (const PeqBand& b : bands) {
+        const PeqBand band = BoxHeld(b);
+        const unsigned type = band.Flags & FlagTypeMask;
+        const bool level = type == unsigned(FilterType::LowPass) || type == unsigned(FilterType::HighPass) ||
+                           type == unsigned(FilterType::BandPass) || type == unsigned(FilterType::Notch);
+        if (level && (band.Flags & FlagBandOn))
+            tenths += int(std::lround(band.Gain * 10.0));
+    }
+    return tenths;
+}
+
+std::string PreampText(int tenths) { return "Preamp: " + FormatNumber("%.1f", tenths / 10.0) + " dB\n"; }
+
+// One line per band (bypassed bands as OFF), in the columns REW writes; REW,
+// Equalizer APO and AutoEq all read them.
+std::string FilterLines(std::span<const PeqBand> bands)
+{
+    std::string out;
     for (std::size_t i = 0; i < bands.size(); ++i) {
         // The values the box holds: whole tenths.
         const PeqBand band = BoxHeld(bands[i]);
@@ -110,12 +134,58 @@ std::string ExportRewLines(std::span<const PeqBand> bands, std::string_view titl
     return out;
 }
 
+// A player applies these bands to full-scale music, so the APO and AutoEq
+// files' Preamp carries the bands' level and then lowers the whole by the
+// channel's largest boost (as the box holds the bands, over 20 Hz-20 kHz,
+// in tenths rounded up): the file's response is the box's, never above 0 dB.
+std::string HeadroomPreampLine(std::span<const PeqBand> bands)
+{
+    std::vector<PeqBand> held(bands.begin(), bands.end());
+    for (PeqBand& band : held) {
+        band = BoxHeld(band);
+        DesignBand(band);
+    }
+    // A boost peaks at its band's Fc, between the grid's points.
+    std::vector<double> frequencies = ComparisonFrequencies();
+    for (const PeqBand& band : held)
+        if (band.Fc >= 20 && band.Fc <= 20000)
+            frequencies.push_back(band.Fc);
+    double loudest = 0;
+    for (const double hz : frequencies) {
+        double sum = 0;
+        for (const PeqBand& band : held)
+            sum += MagnitudeDb(band.Coef, float(hz));
+        loudest = std::max(loudest, sum);
+    }
+    // The float coefficients overshoot a boost by thousandths of a dB, which
+    // no player clips on: they do not cost a tenth.
+    const int boostTenths = int(std::max(0.0, std::ceil((loudest - 0.01) * 10)));
+    return PreampText(LevelTenths(bands) - boostTenths);
+}
+
+std::string ExportRew(std::span<const PeqBand> bands, std::string_view title)
+{
+    const int level = LevelTenths(bands);
+    return "# " + std::string(title) + "\n" + (level ? PreampText(level) : "") + FilterLines(bands);
+}
+
+std::string ExportEqualizerApo(std::span<const PeqBand> bands, std::string_view title)
+{
+    return "# " + std::string(title) + "\n" + HeadroomPreampLine(bands) + FilterLines(bands);
+}
+
+// AutoEq's ParametricEQ.txt opens with its Preamp line and has no comments.
+std::string ExportAutoEq(std::span<const PeqBand> bands, std::string_view)
+{
+    return HeadroomPreampLine(bands) + FilterLines(bands);
+}
+
 // Tried in this order: REW's header first, then APO's own lines (a config
 // may open with a Preamp line as AutoEq's files do).
 constexpr FilterDialect Dialects[]{
-    {"rew", "REW", "*.txt", IsRew, ParseFilterLines, ExportRewLines},
-    {"apo", "Equalizer APO", "*.txt", IsEqualizerApo, ParseFilterLines, ExportRewLines},
-    {"autoeq", "AutoEq", "*.txt", IsAutoEq, ParseFilterLines, nullptr},
+    {"rew", "REW", "*.txt", IsRew, ParseFilterLines, ExportRew},
+    {"apo", "Equalizer APO", "*.txt", IsEqualizerApo, ParseFilterLines, ExportEqualizerApo},
+    {"autoeq", "AutoEq", "*.txt", IsAutoEq, ParseFilterLines, ExportAutoEq},
 };
 
 // ---- measurements ----
@@ -203,12 +273,25 @@ std::string MeasurementPatterns()
     return Patterns<MeasurementFormat>(Measurements, [](const MeasurementFormat&) { return true; });
 }
 
-std::string FilterDialectNames()
+namespace {
+// "a, b or c" of the dialects `take` picks.
+std::string Listed(bool (*take)(const FilterDialect&), const char* FilterDialect::*field)
 {
+    std::vector<std::string> items;
+    for (const FilterDialect& d : Dialects)
+        if (take(d))
+            items.emplace_back(d.*field);
     std::string out;
-    for (std::size_t i = 0; i < std::size(Dialects); ++i)
-        out += (i == 0 ? "" : i + 1 == std::size(Dialects) ? " or " : ", ") + std::string(Dialects[i].Name);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == items.size() ? " or " : ", ") + items[i];
     return out;
 }
+bool Any(const FilterDialect&) { return true; }
+bool Writes(const FilterDialect& d) { return d.Export != nullptr; }
+} // namespace
+
+std::string FilterDialectNames() { return Listed(Any, &FilterDialect::Name); }
+std::string FilterExportNames() { return Listed(Writes, &FilterDialect::Name); }
+std::string FilterExportIds() { return Listed(Writes, &FilterDialect::Id); }
 
 } // namespace ktv

@@ -52,5 +52,9 @@ struct MeasurementFormat {
 [[nodiscard]] std::string MeasurementPatterns();
 // "REW, Equalizer APO or AutoEq": the dialects read, for help texts.
 [[nodiscard]] std::string FilterDialectNames();
+// The dialects written, by name ("REW, Equalizer APO or AutoEq") and by the
+// id the command line takes ("rew, apo or autoeq").
+[[nodiscard]] std::string FilterExportNames();
+[[nodiscard]] std::string FilterExportIds();
 
 } // namespace ktv

@@ -95,10 +95,24 @@ bool SeparatorIsDecimal(std::string_view token, std::size_t at)
 // file's decimal mark; the rest of the token goes to *unit.
 bool ParseNumber(std::string_view token, DecimalMark mark, double& value, std::string_view* unit = nullptr)
 {
+    const auto digit = [&](std::size_t i) { return i < token.size() && std::isdigit(static_cast<unsigned char>(token[i])); };
     std::size_t end = 0;
-    while (end < token.size() && (std::isdigit(static_cast<unsigned char>(token[end])) || token[end] == '.' ||
-                                  token[end] == ',' || ((token[end] == '-' || token[end] == '+') && end == 0)))
+    while (end < token.size() && (digit(end) || token[end] == '.' || token[end] == ',' ||
+                                  ((token[end] == '-' || token[end] == '+') && end == 0)))
         ++end;
+    // An exponent belongs to the number ("1e9", "2.5E-3"): read without it,
+    // "Fc 1e9 Hz" would be 1 Hz.
+    std::size_t exponent = end;
+    if (end > 0 && end < token.size() && (token[end] == 'e' || token[end] == 'E')) {
+        std::size_t i = end + 1;
+        if (i < token.size() && (token[i] == '-' || token[i] == '+'))
+            ++i;
+        if (digit(i)) {
+            while (digit(i))
+                ++i;
+            end = i;
+        }
+    }
     std::string plain;
     const char decimal = mark == DecimalMark::Comma ? ',' : '.';
     const char grouping = mark == DecimalMark::Comma ? '.' : ',';
@@ -106,7 +120,7 @@ bool ParseNumber(std::string_view token, DecimalMark mark, double& value, std::s
     const std::size_t lastDot = token.substr(0, end).rfind('.');
     const std::size_t lastComma = token.substr(0, end).rfind(',');
     const bool both = lastDot != std::string_view::npos && lastComma != std::string_view::npos;
-    for (std::size_t i = 0; i < end; ++i) {
+    for (std::size_t i = 0; i < exponent; ++i) {
         const char c = token[i];
         if (c == '.' || c == ',') {
             const bool isDecimal = both ? i == std::max(lastDot, lastComma)
@@ -119,6 +133,8 @@ bool ParseNumber(std::string_view token, DecimalMark mark, double& value, std::s
     }
     if (plain.empty() || plain == "-" || plain == ".")
         return false;
+    if (exponent < end)
+        plain += token.substr(exponent, end - exponent);
     auto [p, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
     if (ec != std::errc() || p != plain.data() + plain.size() || !std::isfinite(value))
         return false;
@@ -228,8 +244,15 @@ void ParseParameters(const std::vector<std::string_view>& words, std::size_t i, 
     auto number = [&](std::size_t at, std::optional<double>& target) -> std::size_t {
         double v = 0;
         std::string_view unit;
-        if (at >= words.size() || !ParseNumber(words[at], mark, v, &unit)) {
+        if (at >= words.size() || !IsNumberStart(words[at])) {
             f.Problem = "a number is missing after \"" + std::string(words[at - 1]) + "\"";
+            return words.size();
+        }
+        // Only a unit may follow the number within its word: "1x9" is no 1,
+        // and a number beyond every double ("1e999") is none either.
+        if (!ParseNumber(words[at], mark, v, &unit) ||
+            (!unit.empty() && !EqualsNoCase(unit, "Hz") && !EqualsNoCase(unit, "dB") && !EqualsNoCase(unit, "ms"))) {
+            f.Problem = "\"" + std::string(words[at]) + "\" is not a number";
             return words.size();
         }
         target = v;
@@ -508,13 +531,13 @@ std::optional<EqChannel> ChannelFromName(std::string_view name)
     return std::nullopt;
 }
 
-std::string ExportFilterText(EqChannel channel, const DspParamsImage& image)
+std::string ExportFilterText(EqChannel channel, const DspParamsImage& image, const FilterDialect* dialect)
 {
     const BandGroup group = GroupOf(channel);
     const std::span<const PeqBand> bands(image.Band.data() + group.FirstBand, std::size_t(group.BandCount));
     const std::string title = std::string("KTV Tune: ") + EqChannelName(channel) + " channel, " +
                               std::to_string(group.BandCount) + " bands";
-    return DefaultExportDialect().Export(bands, title);
+    return (dialect && dialect->Export ? *dialect : DefaultExportDialect()).Export(bands, title);
 }
 
 } // namespace ktv

@@ -73,10 +73,12 @@ struct FileFilterDesign {
 // The file filter's magnitude at f Hz, designed with exact 2*pi at 48 kHz.
 [[nodiscard]] double FileFilterDb(const FileFilterDesign& design, double hz);
 
-// The channel's bands of `image` as filter text: a comment naming the
-// channel, then one line per band (bypassed bands as OFF), readable by
-// Equalizer APO and REW.
-[[nodiscard]] std::string ExportFilterText(EqChannel channel, const DspParamsImage& image);
+struct FilterDialect;
+// The channel's bands of `image` as filter text in `dialect` (default: the
+// registry's DefaultExportDialect): one line per band (bypassed bands as
+// OFF), after a comment naming the channel where the dialect has comments.
+[[nodiscard]] std::string ExportFilterText(EqChannel channel, const DspParamsImage& image,
+                                           const FilterDialect* dialect = nullptr);
 // MIC, MUSIC, ... in any case.
 [[nodiscard]] std::optional<EqChannel> ChannelFromName(std::string_view name);
 

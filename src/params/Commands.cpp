@@ -31,12 +31,12 @@ bool ExchangeOnce(const std::uint8_t* payload, std::size_t length)
 {
     BoxLink& link = Link();
     const bool edit = !link.InWhole();
-    if (edit && !link.EditMayGo())
+    if (edit && !link.EditMayGo(payload, length))
         return false;
     auto failed = [&](const char* text) {
         Ui().SetStatus(StatusPanel::Exchange, text);
         if (edit)
-            link.EditFailed();
+            link.EditFailed(payload, length);
         link.ExchangeFailed();
         return false;
     };
@@ -46,6 +46,8 @@ bool ExchangeOnce(const std::uint8_t* payload, std::size_t length)
     if (hid.ReadReport(ReplyBytes(length)) != ReadResult::Ok)
         return failed("Read:fault!");
     Ui().SetStatus(StatusPanel::Exchange, "Read:Ok!");
+    if (edit)
+        link.EditWent(payload, length);
     return true;
 }
 

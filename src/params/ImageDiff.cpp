@@ -20,6 +20,8 @@ struct Field {
     int Index = 0;     // dynamics, mix group, noise gate or band index
     Shown Show = Shown::Number;
     std::function<double(const DspParamsImage&)> Get;
+    // Copies this field's value, and nothing else, from the first image into the second.
+    std::function<void(const DspParamsImage&, DspParamsImage&)> Copy;
 
     std::string Name() const { return What.empty() ? Owner : Owner + " " + What; }
 };
@@ -83,15 +85,25 @@ std::vector<Field> BuildFields()
             const int index = f.Indexed ? i : 0;
             if (!f.Bits.empty()) {
                 const FieldMember& m = f.Members.front();
-                for (const FieldBits& bits : f.Bits)
-                    t.push_back({name.Owner, bits.What, false, f.Command, index, bits.Show, [&f, &m, i, bits](D d) {
+                for (const FieldBits& bits : f.Bits) {
+                    const int mask = ((1 << bits.Bits) - 1) << bits.Shift;
+                    t.push_back({name.Owner, bits.What, false, f.Command, index, bits.Show,
+                                 [&f, &m, i, bits](D d) {
                                      return (FieldValue(f, m, d, i) >> bits.Shift) & ((1 << bits.Bits) - 1);
+                                 },
+                                 [&f, &m, i, mask](D from, DspParamsImage& to) {
+                                     const ValueRef v = MemberRef(f, m, to, i);
+                                     WriteValue(v, (ReadValue(v) & ~mask) | (FieldValue(f, m, from, i) & mask));
                                  }});
+                }
                 continue;
             }
             for (const FieldMember* m : CompareOrder(f))
                 t.push_back({name.Owner, m->What ? m->What : name.What, false, f.Command, index, m->Show,
-                             [&f, m, i](D d) { return FieldValue(f, *m, d, i); }});
+                             [&f, m, i](D d) { return FieldValue(f, *m, d, i); },
+                             [&f, m, i](D from, DspParamsImage& to) {
+                                 WriteValue(MemberRef(f, *m, to, i), FieldValue(f, *m, from, i));
+                             }});
         }
     }
 
@@ -100,17 +112,28 @@ std::vector<Field> BuildFields()
         for (int i = 0; i < group.BandCount; ++i) {
             const std::size_t k = std::size_t(group.FirstBand + i);
             const std::string owner = std::string(EqChannelName(EqChannel(c))) + " band " + std::to_string(i + 1);
-            auto band = [&](std::string what, Shown show, std::function<double(const PeqBand&)> get) {
+            auto band = [&](std::string what, Shown show, std::function<double(const PeqBand&)> get,
+                            std::function<void(const PeqBand&, PeqBand&)> copy) {
                 t.push_back({owner, std::move(what), true, DspCommand::PeqBands, int(k), show,
-                             [k, get](D d) { return get(d.Band[k]); }});
+                             [k, get](D d) { return get(d.Band[k]); },
+                             [k, copy](D from, DspParamsImage& to) { copy(from.Band[k], to.Band[k]); }});
             };
-            band("type", Shown::Type, [](const PeqBand& b) { return b.Flags & FlagTypeMask; });
-            band("Fc", Shown::Decimal, [](const PeqBand& b) { return b.Fc; });
-            band("Q", Shown::Decimal, [](const PeqBand& b) { return b.Q; });
-            band("gain", Shown::Decimal, [](const PeqBand& b) { return b.Gain; });
-            band("bypass", Shown::YesNo, [](const PeqBand& b) { return (b.Flags & FlagBandOn) == 0; });
-            band("EQ bypass", Shown::YesNo, [](const PeqBand& b) { return (b.Flags & FlagChannelEqOn) == 0; });
-            band("flag bits 4-5", Shown::Number, [](const PeqBand& b) { return (b.Flags >> 4) & 3; });
+            auto flags = [](std::uint8_t mask) {
+                return [mask](const PeqBand& from, PeqBand& to) {
+                    to.Flags = std::uint8_t((to.Flags & ~mask) | (from.Flags & mask));
+                };
+            };
+            band("type", Shown::Type, [](const PeqBand& b) { return b.Flags & FlagTypeMask; }, flags(FlagTypeMask));
+            band("Fc", Shown::Decimal, [](const PeqBand& b) { return b.Fc; },
+                 [](const PeqBand& from, PeqBand& to) { to.Fc = from.Fc; });
+            band("Q", Shown::Decimal, [](const PeqBand& b) { return b.Q; },
+                 [](const PeqBand& from, PeqBand& to) { to.Q = from.Q; });
+            band("gain", Shown::Decimal, [](const PeqBand& b) { return b.Gain; },
+                 [](const PeqBand& from, PeqBand& to) { to.Gain = from.Gain; });
+            band("bypass", Shown::YesNo, [](const PeqBand& b) { return (b.Flags & FlagBandOn) == 0; }, flags(FlagBandOn));
+            band("EQ bypass", Shown::YesNo, [](const PeqBand& b) { return (b.Flags & FlagChannelEqOn) == 0; },
+                 flags(FlagChannelEqOn));
+            band("flag bits 4-5", Shown::Number, [](const PeqBand& b) { return (b.Flags >> 4) & 3; }, flags(0x30));
         }
     }
     return t;
@@ -241,6 +264,48 @@ std::string DescribeChange(const DspParamsImage& before, const DspParamsImage& a
     if (changed.size() == 2)
         return changed[0]->Name() + " and " + changed[1]->Name();
     return changed[0]->Name() + " and " + std::to_string(changed.size() - 1) + " more";
+}
+
+std::vector<std::string> CarriedNames(DspCommand command, int index)
+{
+    std::vector<const Field*> carried;
+    for (const Field& f : Fields())
+        if (f.Command == command && f.Index == index)
+            carried.push_back(&f);
+    std::vector<std::string> names;
+    for (const Field* f : carried) {
+        const auto same = std::count_if(carried.begin(), carried.end(), [f](const Field* g) { return g->Owner == f->Owner; });
+        const std::string name = same > 1 ? f->Owner : f->Name();
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::pair<DspCommand, int>> ChangedElements(const DspParamsImage& a, const DspParamsImage& b)
+{
+    std::vector<std::pair<DspCommand, int>> elements;
+    for (const Field& f : Fields()) {
+        const std::pair element{f.Command, f.Index};
+        if (!Same(f, a, b) && std::find(elements.begin(), elements.end(), element) == elements.end())
+            elements.push_back(element);
+    }
+    return elements;
+}
+
+void CopyElements(const DspParamsImage& from, const std::vector<std::pair<DspCommand, int>>& elements,
+                  DspParamsImage& into)
+{
+    for (const Field& f : Fields())
+        if (std::find(elements.begin(), elements.end(), std::pair{f.Command, f.Index}) != elements.end())
+            f.Copy(from, into);
+}
+
+void CarryChanges(const DspParamsImage& before, const DspParamsImage& after, DspParamsImage& into)
+{
+    for (const Field& f : Fields())
+        if (!Same(f, before, after))
+            f.Copy(after, into);
 }
 
 bool SendChanges(const DspParamsImage& box)

@@ -22,13 +22,75 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// File names carry the time and the next step; anything else in a box
-// identifier or a step name becomes '_'.
+// A box identifier as a folder name: anything else becomes '_'.
 std::string Tame(const std::string& text)
 {
     std::string out;
     for (char c : text)
         out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.') ? c : '_';
+    return out;
+}
+
+bool Kept(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c >= 0x80; }
+
+// A step name as part of a file name, to be read back whole: letters,
+// digits, '-', '.' and everything outside ASCII (a preset named in Chinese)
+// stay, a space becomes '_', any other character %XX. At most StepBytes of
+// text, cut before a character, not inside one.
+std::string StepToName(const std::string& step)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    std::size_t taken = 0;
+    while (taken < step.size()) {
+        std::size_t len = 1;
+        const auto lead = static_cast<unsigned char>(step[taken]);
+        if (lead >= 0xC0)
+            len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        len = std::min(len, step.size() - taken);
+        std::string piece;
+        for (std::size_t i = taken; i < taken + len; ++i) {
+            const auto c = static_cast<unsigned char>(step[i]);
+            if (c == ' ')
+                piece += '_';
+            else if (Kept(c))
+                piece += char(c);
+            else
+                piece += {'%', hex[c >> 4], hex[c & 15]};
+        }
+        if (out.size() + piece.size() > BoxJournal::StepBytes) {
+            out += "\xE2\x80\xA6"; // "…": the rest does not fit a file name
+            break;
+        }
+        out += piece;
+        taken += len;
+    }
+    return out;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Back from the file name; names kept before escapes were used read as before.
+std::string NameToStep(const std::string& name)
+{
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '_') {
+            out += ' ';
+        } else if (name[i] == '%' && i + 2 < name.size() && HexDigit(name[i + 1]) >= 0 && HexDigit(name[i + 2]) >= 0) {
+            out += char(HexDigit(name[i + 1]) * 16 + HexDigit(name[i + 2]));
+            i += 2;
+        } else {
+            out += name[i];
+        }
+    }
     return out;
 }
 
@@ -40,6 +102,12 @@ bool IsJournalName(const std::string& name)
 }
 
 } // namespace
+
+std::string BoxJournal::LoadPresetStep(const std::string& fileName) { return "Load preset " + fileName; }
+
+std::string BoxJournal::SwitchStep(int slot) { return slot == 0 ? "Compare A" : "Compare B"; }
+
+bool BoxJournal::IsSwitch(const std::string& after) { return after == SwitchStep(0) || after == SwitchStep(1); }
 
 std::string DataDirectory()
 {
@@ -94,6 +162,13 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
 #endif
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    // The entry a switch folds into; looked for before this one is added.
+    std::string folded;
+    if (IsSwitch(after)) {
+        const std::vector<JournalEntry> before = List();
+        if (!before.empty() && IsSwitch(before.front().After))
+            folded = before.front().Path;
+    }
     // Two saves within the same microsecond still keep their order: the
     // later one takes the next free number.
     std::string path;
@@ -104,7 +179,7 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
         for (const fs::directory_entry& e : fs::directory_iterator(folder, ec))
             taken = taken || Utf8String(e.path().filename()).starts_with(name);
         if (!taken) {
-            path = Utf8String(folder / (name + Tame(after) + ".dap"));
+            path = Utf8String(folder / Utf8Path(name + StepToName(after) + ".dap"));
             break;
         }
     }
@@ -112,6 +187,8 @@ bool BoxJournal::Save(const std::string& after, std::string* why)
     if (!WriteDapFile(path, &error))
         return fail(path + ": " + FileWriteErrorText(error));
 
+    if (!folded.empty())
+        fs::remove(Utf8Path(folded), ec);
     const std::vector<JournalEntry> all = List();
     for (std::size_t i = Keep; i < all.size(); ++i)
         fs::remove(Utf8Path(all[i].Path), ec);
@@ -133,9 +210,7 @@ std::vector<JournalEntry> BoxJournal::List() const
         entry.Path = Utf8String(e.path());
         entry.Time = name.substr(0, 4) + "-" + name.substr(4, 2) + "-" + name.substr(6, 2) + " " + name.substr(9, 2) +
                      ":" + name.substr(11, 2) + ":" + name.substr(13, 2);
-        std::string after = name.substr(23, name.size() - 27);
-        std::replace(after.begin(), after.end(), '_', ' ');
-        entry.After = after;
+        entry.After = NameToStep(name.substr(23, name.size() - 27));
         entries.push_back(std::move(entry));
     }
     // The names start with the time: newest first is the names backwards.

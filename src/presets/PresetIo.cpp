@@ -228,6 +228,31 @@ FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, s
         return discard(FileWriteError::CannotWrite);
     return FileWriteError::None;
 }
+
+FileWriteError CheckWritable(const std::string& path)
+{
+    const std::string target = FollowLinks(path);
+    struct stat st{};
+    if (lstat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return FileWriteError::IsDirectory;
+        if (!S_ISREG(st.st_mode))
+            return FileWriteError::NotRegularFile;
+        const Fd existing(open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (existing.get() < 0)
+            return errno == EACCES || errno == EPERM || errno == EROFS ? FileWriteError::ReadOnly
+                                                                       : FileWriteError::CannotWrite;
+        return FileWriteError::None;
+    }
+    if (errno != ENOENT)
+        return FileWriteError::CannotWrite;
+    std::string tempName;
+    const Fd temp(CreateTemporary(DirectoryOf(target), tempName));
+    if (temp.get() < 0)
+        return FileWriteError::CannotCreate;
+    unlink(tempName.c_str());
+    return FileWriteError::None;
+}
 #endif
 
 FileWriteError ReplaceFile(const std::string& path, std::string_view text)

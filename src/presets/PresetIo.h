@@ -48,5 +48,9 @@ const char* FileWriteErrorText(FileWriteError error);
 // cannot be opened for writing, is refused and left alone.
 [[nodiscard]] FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, std::size_t size);
 [[nodiscard]] FileWriteError ReplaceFile(const std::string& path, std::string_view text);
+// Whether ReplaceFile could write `path` now, by the same tests and without
+// changing anything: asked before a slow or irreversible step (reading a box)
+// whose result would otherwise be lost.
+[[nodiscard]] FileWriteError CheckWritable(const std::string& path);
 
 } // namespace ktv

@@ -222,4 +222,39 @@ FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, s
     return FileWriteError::None;
 }
 
+FileWriteError CheckWritable(const std::string& path)
+{
+    const std::wstring target = Wide(path);
+    if (target.empty())
+        return FileWriteError::CannotCreate;
+    if (NamesADevice(target))
+        return FileWriteError::NotRegularFile;
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return FileWriteError::IsDirectory;
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            return FileWriteError::ReadOnly;
+        Handle existing(CreateFileW(target.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!existing.valid())
+            return GetLastError() == ERROR_ACCESS_DENIED ? FileWriteError::ReadOnly : FileWriteError::CannotWrite;
+        bool isDirectory = false;
+        if (!IsDiskFile(existing.get(), isDirectory))
+            return isDirectory ? FileWriteError::IsDirectory : FileWriteError::NotRegularFile;
+        return FileWriteError::None;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        return FileWriteError::CannotWrite;
+    std::wstring tempName;
+    Handle temp(CreateTemporary(DirectoryOf(target), tempName));
+    if (!temp.valid())
+        return FileWriteError::CannotCreate;
+    temp.close();
+    DeleteFileW(tempName.c_str());
+    return FileWriteError::None;
+}
+
 } // namespace ktv

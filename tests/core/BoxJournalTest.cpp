@@ -54,6 +54,85 @@ TEST(BoxJournal, KeepsTheLastFiftyPerBoxNewestFirstAsPresets)
     EXPECT_TRUE(blocked.List().empty());
 }
 
+// A/B switches, however many, take one entry: the states before the real
+// changes stay among the fifty.
+TEST(BoxJournal, ConsecutiveSwitchesFoldIntoTheLatest)
+{
+    test::TempDir dir;
+    BoxJournal journal("VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock", dir.Path());
+    LoadDefaults();
+    auto save = [&](const std::string& after, int micVol) {
+        DspParams.MicVol = std::uint8_t(micVol);
+        std::string why;
+        ASSERT_TRUE(journal.Save(after, &why)) << why;
+    };
+    save("Write to dsp", 1);
+    for (int i = 0; i < int(BoxJournal::Keep) + 10; ++i)
+        save(BoxJournal::SwitchStep(i % 2), 10 + i % 80);
+    save("Recall slot 2", 90);
+    save(BoxJournal::SwitchStep(0), 91); // a new run after a real change
+    save(BoxJournal::SwitchStep(1), 92);
+
+    const std::vector<JournalEntry> entries = journal.List();
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"Compare B", 92}, {"Recall slot 2", 90}, {"Compare B", 10 + (int(BoxJournal::Keep) + 9) % 80}, {"Write to dsp", 1}};
+    ASSERT_EQ(entries.size(), expected.size());
+    for (std::size_t n = 0; n < entries.size(); ++n) {
+        EXPECT_EQ(entries[n].After, expected[n].first) << n;
+        DapBytes bytes{};
+        ASSERT_EQ(LoadDapFile(entries[n].Path, bytes), DapReadError::None);
+        EXPECT_EQ(bytes[Dap::MicVol], expected[n].second) << n;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(journal.Folder()), fs::directory_iterator()), 4);
+    EXPECT_TRUE(BoxJournal::IsSwitch("Compare A"));
+    EXPECT_FALSE(BoxJournal::IsSwitch("Load preset Compare A"));
+}
+
+// What came after a state is read back as it was given: a preset's file
+// name with spaces, punctuation, underscores and Chinese; one too long for
+// a file name is cut at a character and marked.
+TEST(BoxJournal, StepNamesComeBackWholeFromTheFileNames)
+{
+    test::TempDir dir;
+    BoxJournal journal("box", dir.Path());
+    LoadDefaults();
+    std::string longName;
+    for (int i = 0; i < 40; ++i)
+        longName += "混响";
+    const std::string cases[] = {
+        BoxJournal::LoadPresetStep("club night.dap"),
+        BoxJournal::LoadPresetStep("我的 KTV_房间 #1 (50%).dap"),
+        BoxJournal::LoadPresetStep("a:b*c?d\"e<f>g|h/i\\j.dap"),
+        "Recall slot 3",
+    };
+    for (const std::string& step : cases) {
+        ASSERT_TRUE(journal.Save(step));
+        const std::vector<JournalEntry> entries = journal.List();
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries.front().After, step);
+        EXPECT_EQ(fs::path(std::u8string(entries.front().Path.begin(), entries.front().Path.end())).parent_path(),
+                  fs::path(std::u8string(journal.Folder().begin(), journal.Folder().end())));
+    }
+    EXPECT_EQ(BoxJournal::LoadPresetStep("club night.dap"), "Load preset club night.dap");
+
+    ASSERT_TRUE(journal.Save(BoxJournal::LoadPresetStep(longName + ".dap")));
+    const JournalEntry cut = journal.List().front();
+    const std::string mark = "\xE2\x80\xA6";
+    ASSERT_TRUE(cut.After.ends_with(mark)) << cut.After;
+    const std::string kept = cut.After.substr(0, cut.After.size() - mark.size());
+    EXPECT_EQ(("Load preset " + longName).rfind(kept, 0), 0u) << kept;
+    EXPECT_EQ((kept.size() - std::string("Load preset ").size()) % 3, 0u) << "cut inside a character";
+    EXPECT_GE(kept.size(), BoxJournal::StepBytes - 3);
+    EXPECT_LE(fs::path(std::u8string(cut.Path.begin(), cut.Path.end())).filename().u8string().size(),
+              std::size_t(27 + BoxJournal::StepBytes + 3 + 4));
+
+    // Names kept by earlier versions ('_' for every other character) read as before.
+    std::ofstream(fs::path(std::u8string(journal.Folder().begin(), journal.Folder().end())) /
+                  "20990101-000000-000000-Recall_slot_3.dap")
+        << "x";
+    EXPECT_EQ(journal.List().front().After, "Recall slot 3");
+}
+
 // A user folder named outside ASCII (and outside the ANSI code page on
 // Windows): the journal is kept there and read back by the same names.
 TEST(BoxJournal, KeepsAndListsItsFilesUnderANonAsciiFolder)

@@ -1,5 +1,6 @@
 #include "dsp/Filter.h"
 #include "dsp/StepTables.h"
+#include "interop/FilterDialects.h"
 #include "interop/FilterImport.h"
 #include "interop/FilterText.h"
 
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ktv {
@@ -214,21 +216,126 @@ TEST_F(FilterImport, AnExportImportsBackBandForBand)
     EXPECT_NE(text.find("Filter  1: ON  PK       Fc  19.7 Hz  Gain  -24.0 dB  Q  0.4\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Filter  6: OFF PK       Fc  1020 Hz  Gain  12.0 dB  Q  124.0\n"), std::string::npos) << text;
 
+    // Every dialect the program writes reads back as the same bands.
+    const DspParamsImage set = DspParams;
     const std::vector<PeqBand> before(&Band(channel, 1), &Band(channel, 1) + 7);
-    LoadDefaults();
-    ImportPlan plan;
-    ASSERT_TRUE(PlanFilterImport(ParseFilterText(text), channel, plan)) << text;
-    ApplyFilterImport(plan);
-    for (int i = 0; i < 7; ++i) {
-        SCOPED_TRACE(i);
-        const PeqBand& a = before[std::size_t(i)];
-        const PeqBand& b = Band(channel, i + 1);
-        EXPECT_EQ(a.Flags, b.Flags);
-        EXPECT_EQ(a.Fc, b.Fc);
-        // Q 0.42 is a step the box holds as 0.4; the file carries 0.4.
-        EXPECT_EQ(BoxHeld(a).Q, b.Q);
-        EXPECT_EQ(a.Gain, b.Gain);
+    for (const FilterDialect& dialect : FilterDialects()) {
+        SCOPED_TRACE(dialect.Id);
+        ASSERT_NE(dialect.Export, nullptr);
+        DspParams = set;
+        const std::string written = ExportFilterText(channel, DspParams, &dialect);
+        LoadDefaults();
+        ImportPlan plan;
+        ASSERT_TRUE(PlanFilterImport(ParseFilterText(written), channel, plan)) << written;
+        ApplyFilterImport(plan);
+        for (int i = 0; i < 7; ++i) {
+            SCOPED_TRACE(i);
+            const PeqBand& a = before[std::size_t(i)];
+            const PeqBand& b = Band(channel, i + 1);
+            EXPECT_EQ(a.Flags, b.Flags);
+            EXPECT_EQ(a.Fc, b.Fc);
+            // Q 0.42 is a step the box holds as 0.4; the file carries 0.4.
+            EXPECT_EQ(BoxHeld(a).Q, b.Q);
+            EXPECT_EQ(a.Gain, b.Gain);
+        }
     }
+}
+
+// Equalizer APO and AutoEq files lower the level by the channel's largest
+// boost so a player never clips; AutoEq's opens with that line, as AutoEq
+// writes it, and is recognised as AutoEq's.
+TEST_F(FilterImport, ApoAndAutoEqExportsCarryThePreampTheBoostsNeed)
+{
+    const EqChannel channel = EqChannel::MUSIC;
+    for (int i = 1; i <= 7; ++i)
+        Band(channel, i).Flags = std::uint8_t(FlagChannelEqOn | std::uint8_t(FilterType::Bell)); // bypassed
+    PeqBand& boost = Band(channel, 1);
+    boost.Flags |= FlagBandOn;
+    boost.Fc = 1000;
+    boost.Q = 1;
+    boost.Gain = 6;
+    const FilterDialect& apo = *FilterDialectById("apo");
+    const FilterDialect& autoEq = *FilterDialectById("autoeq");
+
+    const std::string apoText = ExportFilterText(channel, DspParams, &apo);
+    EXPECT_EQ(apoText.substr(0, apoText.find("Filter")), "# KTV Tune: MUSIC channel, 7 bands\nPreamp: -6.0 dB\n");
+    const std::string autoEqText = ExportFilterText(channel, DspParams, &autoEq);
+    EXPECT_EQ(autoEqText.substr(0, autoEqText.find('\n')), "Preamp: -6.0 dB");
+    EXPECT_STREQ(DialectOf(autoEqText).Id, "autoeq");
+    EXPECT_EQ(ParseFilterText(autoEqText).Preamp, -6.0);
+
+    // A second bell beside it adds to the peak; cuts alone need no preamp.
+    Band(channel, 2) = boost;
+    Band(channel, 2).Gain = 2.5f;
+    EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &apo)).Preamp, -8.5);
+    boost.Gain = -6;
+    Band(channel, 2).Gain = -2.5f;
+    EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &autoEq)).Preamp, 0.0);
+    // The default stays REW's lines without a preamp.
+    EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams)).Preamp, std::nullopt);
+
+    // A notch's gain is its level everywhere but the notch: REW's lines carry
+    // it as their Preamp, APO's and AutoEq's as well, less what keeps the
+    // file at or below 0 dB.
+    PeqBand& notch = Band(channel, 3);
+    notch.Flags = std::uint8_t(FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Notch));
+    notch.Fc = 100;
+    notch.Q = 30;
+    for (const auto& [gain, rew, player] : {std::tuple{5.0f, 5.0, 0.0}, std::tuple{-4.0f, -4.0, -4.0}}) {
+        notch.Gain = gain;
+        EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams)).Preamp, rew);
+        EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &apo)).Preamp, player);
+        EXPECT_EQ(ParseFilterText(ExportFilterText(channel, DspParams, &autoEq)).Preamp, player);
+    }
+}
+
+TEST_F(FilterImport, NumbersAreReadWholeWithTheirExponentSignAndDecimalMark)
+{
+    // Each case one filter line, with a second line that sets the file's
+    // decimal mark where the case is about it. NAN: the value is not given.
+    struct Case {
+        std::string Text;
+        double Fc, Gain, Q;
+        const char* Problem; // the line refused, and why
+    };
+    const double none = NAN;
+    const Case cases[] = {
+        {"Filter 1: ON PK Fc 1e9 Hz Gain -3 dB Q 1", 1e9, -3, 1, ""},
+        {"Filter 1: ON PK Fc 1E3 Hz Gain -3.5e0 dB Q 7e-1", 1000, -3.5, 0.7, ""},
+        {"Filter 1: ON PK Fc 2.5e+3Hz Gain +3dB Q 1.41", 2500, 3, 1.41, ""},
+        {"Filter 1: ON PK Fc 125 Hz Gain +1.5E-1 dB Q 2", 125, 0.15, 2, ""},
+        {"Filter 1: ON PK Fc 4.7e1 H z Gain -12 dB Q 3", 47, -12, 3, ""},
+        // A German REW: decimal commas and grouping dots, exponents as well.
+        {"Filter 1: ON PK Fc 1,5e3 Hz Gain -3,0 dB Q 1,41", 1500, -3, 1.41, ""},
+        {"Filter 1: ON PK Fc 8.000 Hz Gain -0,5e1 dB Q 1,0", 8000, -5, 1, ""},
+        {"Filter 1: ON PK Fc 1.000,5 Hz Gain -1,5 dB Q 2,5", 1000.5, -1.5, 2.5, ""},
+        // What is no number is said, never read as its first digits.
+        {"Filter 1: ON PK Fc 1x9 Hz Gain -3 dB Q 1", none, none, none, "\"1x9\" is not a number"},
+        {"Filter 1: ON PK Fc 1e Hz Gain -3 dB Q 1", none, none, none, "\"1e\" is not a number"},
+        {"Filter 1: ON PK Fc 1e999 Hz Gain -3 dB Q 1", none, none, none, "\"1e999\" is not a number"},
+        {"Filter 1: ON PK Fc 100 Hz Gain -3e1.5 dB Q 1", none, none, none, "\"-3e1.5\" is not a number"},
+        {"Filter 1: ON PK Fc -1e3 Hz Gain -3 dB Q 1", none, none, none, "no centre frequency (Fc)"},
+        {"Filter 1: ON PK Fc 100 Hz Gain -3 dB Q -1e-1", none, none, none,
+         "a Q, bandwidth, slope or time that is not above 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        const FilterFile file = ParseFilterText(c.Text + "\n");
+        ASSERT_EQ(file.Filters.size(), 1u);
+        const FileFilter& f = file.Filters[0];
+        EXPECT_EQ(f.Problem, c.Problem);
+        if (*c.Problem)
+            continue;
+        EXPECT_DOUBLE_EQ(f.Fc, c.Fc);
+        EXPECT_DOUBLE_EQ(f.Gain.value_or(none), c.Gain);
+        EXPECT_DOUBLE_EQ(f.Q.value_or(none), c.Q);
+    }
+
+    // 1e9 Hz is held to the highest step and the report says so.
+    ImportPlan plan;
+    ASSERT_TRUE(PlanFilterImport(ParseFilterText(cases[0].Text), EqChannel::MIC, plan));
+    EXPECT_EQ(plan.Bands[0].Fc, 20200.0f);
+    EXPECT_NE(Joined(plan.Report).find("Fc 1000000000 Hz held to 20200 Hz"), std::string::npos) << Joined(plan.Report);
 }
 
 } // namespace

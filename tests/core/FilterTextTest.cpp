@@ -178,7 +178,8 @@ TEST(FilterText, RecognisesEachToolsFileAndListsWhatTheDialogsOffer)
     EXPECT_EQ(FilterWritePatterns(), "*.txt");
     EXPECT_EQ(MeasurementPatterns(), "*.txt *.frd *.csv");
     EXPECT_EQ(FilterDialectNames(), "REW, Equalizer APO or AutoEq");
-    EXPECT_EQ(FilterDialectById("autoeq")->Export, nullptr);
+    EXPECT_EQ(FilterExportNames(), "REW, Equalizer APO or AutoEq");
+    EXPECT_EQ(FilterExportIds(), "rew, apo or autoeq");
     EXPECT_STREQ(MeasurementFormatOf("* REW export\n20 80.5 0\n").Id, "rew");
     EXPECT_STREQ(MeasurementFormatOf("20 80.5 0\n").Id, "frd");
     EXPECT_STREQ(MeasurementFormatOf("20;80,5;0\n").Id, "csv");

@@ -95,6 +95,71 @@ TEST(ImageDiff, StepNames)
         EXPECT_EQ(DescribeChange(Defaults(), Changed(change)), name);
 }
 
+// One change put on top of another image takes along only what it changed:
+// a band's one value, a mute's one bit; the rest of the other image stays.
+TEST(ImageDiff, CarriesAChangeOntoAnotherImage)
+{
+    const DspParamsImage before = Defaults();
+    const DspParamsImage after = Changed([](DspParamsImage& d) {
+        d.MicVol = 30;
+        d.Band[2].Gain = 4.5f;
+        d.Band[9].Flags &= std::uint8_t(~FlagBandOn);
+        d.Mute |= 0x04; // CENTER
+        d.Dyn[1].Attack = 20;
+    });
+    DspParamsImage box = Changed([](DspParamsImage& d) {
+        d.MusicVol = 60;
+        d.Band[2].Fc = 3000;
+        d.Band[2].Q = 2;
+        d.Band[2].Flags = 0xC4;
+        d.Band[9].Flags = 0xC3;
+        d.Mute = 0x01; // MAIN L
+        d.Dyn[1].Ratio = 5;
+    });
+    CarryChanges(before, after, box);
+    EXPECT_EQ(box.MicVol, 30);
+    EXPECT_EQ(box.MusicVol, 60);
+    EXPECT_EQ(box.Band[2].Gain, 4.5f);
+    EXPECT_EQ(box.Band[2].Fc, 3000.0f);
+    EXPECT_EQ(box.Band[2].Q, 2.0f);
+    EXPECT_EQ(box.Band[2].Flags, 0xC4);
+    EXPECT_EQ(box.Band[9].Flags, 0x43);
+    EXPECT_EQ(box.Mute, 0x05);
+    EXPECT_EQ(box.Dyn[1].Attack, 20);
+    EXPECT_EQ(box.Dyn[1].Ratio, 5);
+    EXPECT_EQ(DescribeChange(Changed([](DspParamsImage& d) {
+                                 d.MusicVol = 60;
+                                 d.Band[2].Fc = 3000;
+                                 d.Band[2].Q = 2;
+                                 d.Band[2].Flags = 0xC4;
+                                 d.Band[9].Flags = 0xC3;
+                                 d.Mute = 0x01;
+                                 d.Dyn[1].Ratio = 5;
+                             }),
+                             box),
+              "Mic volume and 4 more");
+}
+
+// What a request's element carries, named for the user, and the elements a
+// change needs sent.
+TEST(ImageDiff, NamesWhatARequestCarries)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(CarriedNames(DspCommand::PeqBands, 16), V{"MAIN band 3"});
+    EXPECT_EQ(CarriedNames(DspCommand::MasterVolume, 0), (V{"Mic volume", "Music volume", "Effect volume"}));
+    EXPECT_EQ(CarriedNames(DspCommand::Echo, 0), V{"Echo"});
+    EXPECT_EQ(CarriedNames(DspCommand::Dynamics, 2), V{"CENTER limiter"});
+    EXPECT_EQ(CarriedNames(DspCommand::Mute, 0), V{"Mute"});
+
+    const auto elements = ChangedElements(Defaults(), Changed([](DspParamsImage& d) {
+                                              d.EffectVol = 3;
+                                              d.MicVol = 4;
+                                              d.Band[20].Gain = 1;
+                                              d.Band[20].Q = 3;
+                                          }));
+    EXPECT_EQ(elements, (std::vector<std::pair<DspCommand, int>>{{DspCommand::MasterVolume, 0}, {DspCommand::PeqBands, 20}}));
+}
+
 class SendChangesTest : public CoreFixture {};
 
 // A request as its command and the index or band run it addresses.

@@ -279,6 +279,22 @@ TEST_F(CliAndBox, NoBoxMeansExitOneWithTheWindowsTexts)
     ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
 }
 
+// A box started under a name is found by it, the options after the
+// command's name; only that box receives the requests.
+TEST_F(CliAndBox, DeviceTakesTheNameTheBoxWasStartedWith)
+{
+    StartBox();
+    StartOtherBox("studio");
+    const CliRun run = Cli({"store", "2", "--device", "studio", "-q"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "Set factory mode ok!\n");
+    std::vector<Bytes> sent;
+    for (const Bytes& frame : RequestsOf("studio"))
+        sent.push_back(PayloadOf(frame));
+    EXPECT_EQ(sent, (std::vector<Bytes>{{0x2A, 1}, {0x28, 1, 2}, {0x2A, 0}}));
+    EXPECT_TRUE(Requests().empty()) << BoxLog();
+}
+
 TEST_F(CliAndBox, ListAndDump)
 {
     StartBox();

@@ -9,6 +9,7 @@
 #include "core/TestSupport.h"
 #include "device/HidPro.h"
 #include "device/platform/PlatformHelpers.h"
+#include "dsp/Filter.h"
 #include "dsp/StepTables.h"
 #include "Command.h"
 #include "interop/FilterDialects.h"
@@ -252,12 +253,93 @@ TEST_F(CliInProcess, ReadWritesTheBoxStateAsDap)
     for (std::size_t i = 0; i < reads.size(); ++i)
         EXPECT_EQ(PayloadOf(requests[1 + i]), reads[i]);
 
-    // A file that cannot be written is a bad file; the link is still closed.
-    const CliRun unwritable = Cli({"read", "-o", File("no-such-dir/read.dap")});
-    EXPECT_EQ(unwritable.Status, 2) << unwritable.Err;
-    EXPECT_NE(unwritable.Err.find("cannot write"), std::string::npos) << unwritable.Err;
-    EXPECT_EQ(PayloadOf(Requests().back()), (Bytes{0x2A, 0}));
+    // A file that cannot be written is a bad file, found out before the
+    // box is read (or, for recall, changed): nothing reaches the box.
+    const std::pair<std::string, std::string> unwritable[] = {
+        {File("no-such-dir/read.dap"), "no file can be created in its folder"},
+        {root, "it is a directory"},
+    };
+    for (const auto& [path, why] : unwritable)
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"read", "-o", path}, {"recall", "2", "-o", path}}) {
+            SCOPED_TRACE(args[0] + " " + path);
+            const CliRun run = Cli(args);
+            EXPECT_EQ(run.Status, 2);
+            EXPECT_EQ(run.Err, "ktvtune-cli: cannot write " + path + ": " + why + "\n");
+            EXPECT_EQ(Requests().size(), 11u) << BoxLog();
+        }
+    EXPECT_FALSE(fs::exists(File("no-such-dir")));
 }
+
+// What a command says on stderr is what happened: a read sends requests but
+// writes nothing, so "Write:ok!" (the window's text for a request sent)
+// comes only with --verbose, where every exchange is told.
+TEST_F(CliInProcess, StatusTextsSayOnlyWhatHappened)
+{
+    StartBox();
+    const std::string preset = WritePreset(File("a.dap"), 1);
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Err;
+    };
+    const Case cases[] = {
+        {{"dump", "--box"}, "Connect:ok!\n"},
+        {{"read", "-o", File("r.dap")}, "Connect:ok!\nRead dsp ok!\n"},
+        {{"write", preset}, "Connect:ok!\nWrite dsp ok!\n"},
+        {{"store", "2"}, "Connect:ok!\nSet factory mode ok!\n"},
+        {{"recall", "2"}, "Connect:ok!\nReset factory mode Ok!\n"},
+        {{"history"}, ""},
+        {{"restore", "1"}, "Connect:ok!\nWrite dsp ok!\n"},
+        {{"dump", "--box", "-q"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args[0]);
+        const CliRun run = Cli(c.Args);
+        EXPECT_EQ(run.Status, 0);
+        EXPECT_EQ(run.Err, c.Err);
+    }
+
+    // The link's exchanges each say both; the nine reads of the state
+    // each say the request went out.
+    const std::string exchange = "Write:ok!\nRead:Ok!\n";
+    std::string reads;
+    for (int i = 0; i < 9; ++i)
+        reads += "Write:ok!\n";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--verbose", "dump", "--box"}, {"dump", "--box", "-v"}}) {
+        const CliRun verbose = Cli(args);
+        EXPECT_EQ(verbose.Status, 0);
+        EXPECT_EQ(verbose.Err, exchange + "Connect:ok!\n" + reads + exchange);
+    }
+    const CliRun both = Cli({"-q", "dump", "--box", "--verbose"});
+    EXPECT_EQ(both.Status, 2);
+    EXPECT_EQ(both.Err.substr(0, both.Err.find('\n') + 1), "ktvtune-cli: --quiet and --verbose exclude each other\n");
+}
+
+// restore checks its number against the box's history before it opens the
+// box: a number beyond it sends nothing.
+TEST_F(CliInProcess, RestoreChecksTheNumberBeforeTheBoxIsOpened)
+{
+    StartBox();
+    const CliRun none = Cli({"restore", "1"});
+    EXPECT_EQ(none.Status, 2);
+    EXPECT_EQ(none.Err, "ktvtune-cli: the box has 0 saved states, no 1\n");
+    EXPECT_TRUE(Requests().empty()) << BoxLog();
+
+    ASSERT_EQ(Cli({"write", WritePreset(File("a.dap"), 2)}).Status, 0);
+    const std::size_t sent = Requests().size();
+    const CliRun beyond = Cli({"--device", "1", "restore", "2"});
+    EXPECT_EQ(beyond.Status, 2);
+    EXPECT_EQ(beyond.Err, "ktvtune-cli: the box has 1 saved states, no 2\n");
+    EXPECT_EQ(Requests().size(), sent) << BoxLog();
+
+    // The one saved state (the defaults, before the write) goes back.
+    const CliRun restore = Cli({"restore", "1"});
+    EXPECT_EQ(restore.Status, 0) << restore.Err;
+    const std::vector<Bytes> requests = Requests();
+    ASSERT_EQ(requests.size(), sent + 20) << BoxLog(); // link, nine reads, nine writes, link
+}
+
 
 TEST_F(CliInProcess, EachMisbehaviourEndsInAClearFailure)
 {
@@ -519,58 +601,82 @@ TEST_F(CliInProcess, QuietFailureStillSaysWhatFailedInOneLine)
     EXPECT_NE(silent.Err.find("did not answer"), std::string::npos) << silent.Err;
 }
 
-TEST_F(CliInProcess, DeviceChoosesAmongBoxesByNumberPathOrIdentifier)
+TEST_F(CliInProcess, DeviceChoosesAmongBoxesByNumberPathIdentifierOrName)
 {
     StartBox();
     StartOtherBox("2");
+    StartOtherBox("studio");
     const std::string id1 = "VIRTUAL\\VID_2B5E&PID_61D3\\box-1.sock";
     const std::string id2 = "VIRTUAL\\VID_2B5E&PID_61D3\\box-2.sock";
+    const std::string idStudio = "VIRTUAL\\VID_2B5E&PID_61D3\\box-studio.sock";
     const std::string path2 = dir + "/box-2.sock";
     const CliRun list = Cli({"list"});
     EXPECT_EQ(list.Status, 0);
-    EXPECT_EQ(list.Out, "1\t" + id1 + "\t" + socketPath + "\n2\t" + id2 + "\t" + path2 + "\n");
+    EXPECT_EQ(list.Out, "1\t" + id1 + "\t" + socketPath + "\n2\t" + id2 + "\t" + path2 + "\n3\t" + idStudio + "\t" +
+                            dir + "/box-studio.sock\n");
 
+    // The global options before the command's name or after it.
     struct Case {
-        std::vector<std::string> Options;
-        bool SecondBox;
+        std::vector<std::string> Before, After;
+        std::string Box;
     };
     const Case cases[] = {
-        {{}, false}, // no choice: the first box, as with one box
-        {{"--device", "2"}, true},
-        {{"--device", path2}, true},
-        {{"--device=" + id2}, true},
-        {{"-d", "1"}, false},
-        {{"--device", id1}, false},
+        {{}, {}, "1"}, // no choice: the first box, as with one box
+        {{"--device", "2"}, {}, "2"},
+        {{"--device", path2}, {}, "2"},
+        {{"--device=" + id2}, {}, "2"},
+        {{"-d", "1"}, {}, "1"},
+        {{"--device", id1}, {}, "1"},
+        {{"--device", "studio"}, {}, "studio"}, // a virtual box by its --name
+        {{}, {"--device", "studio"}, "studio"},
+        {{}, {"-d", "2"}, "2"},
+        {{}, {"--device=" + id2, "-q"}, "2"},
+        {{"-q"}, {"-d", "3"}, "studio"},
+        {{"--device", "1"}, {"--device", "2"}, "2"}, // the last one given
     };
-    std::size_t seen1 = 0, seen2 = 0;
+    std::map<std::string, std::size_t> seen{{"1", 0}, {"2", 0}, {"studio", 0}};
     for (const Case& c : cases) {
-        std::vector<std::string> args = c.Options;
+        std::vector<std::string> args = c.Before;
         args.insert(args.end(), {"store", "3"});
+        args.insert(args.end(), c.After.begin(), c.After.end());
+        std::string typed;
+        for (const std::string& a : args)
+            typed += a + " ";
+        SCOPED_TRACE(typed);
         const CliRun run = Cli(args);
         EXPECT_EQ(run.Status, 0) << run.Err;
-        const std::vector<Bytes> got1 = Requests(), got2 = RequestsOf("2");
-        const std::vector<Bytes>& chosen = c.SecondBox ? got2 : got1;
-        const std::size_t from = c.SecondBox ? seen2 : seen1;
-        ASSERT_EQ(chosen.size(), from + 3) << args[0];
-        EXPECT_EQ(PayloadOf(chosen[from]), (Bytes{0x2A, 1}));
-        EXPECT_EQ(PayloadOf(chosen[from + 1]), (Bytes{0x28, 1, 3}));
-        EXPECT_EQ(PayloadOf(chosen[from + 2]), (Bytes{0x2A, 0}));
-        EXPECT_EQ((c.SecondBox ? got1.size() : got2.size()), c.SecondBox ? seen1 : seen2) << "the other box was touched";
-        seen1 = got1.size();
-        seen2 = got2.size();
+        const bool quiet = std::find(args.begin(), args.end(), "-q") != args.end();
+        EXPECT_EQ(run.Err, quiet ? "Set factory mode ok!\n" : "Connect:ok!\nSet factory mode ok!\n");
+        for (auto& [name, count] : seen) {
+            const std::vector<Bytes> got = RequestsOf(name);
+            if (name != c.Box) {
+                EXPECT_EQ(got.size(), count) << "box " << name << " was touched";
+                continue;
+            }
+            ASSERT_EQ(got.size(), count + 3);
+            EXPECT_EQ(PayloadOf(got[count]), (Bytes{0x2A, 1}));
+            EXPECT_EQ(PayloadOf(got[count + 1]), (Bytes{0x28, 1, 3}));
+            EXPECT_EQ(PayloadOf(got[count + 2]), (Bytes{0x2A, 0}));
+            count = got.size();
+        }
     }
 
     // A choice that fits no box reaches no box.
-    for (const std::string& wanted : std::vector<std::string>{"3", "0", "box-2.sock", dir + "/box-9.sock"}) {
+    for (const std::string& wanted :
+         std::vector<std::string>{"4", "0", "box-2.sock", dir + "/box-9.sock", "stu", "studio.sock", "VIRTUAL\\studio"}) {
         const CliRun run = Cli({"--device", wanted, "store", "3"});
         EXPECT_EQ(run.Status, 1) << wanted;
-        EXPECT_NE(run.Err.find("no box '" + wanted + "'"), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Err, "ktvtune-cli: no box '" + wanted + "' (see 'ktvtune-cli list')\n");
     }
-    EXPECT_EQ(Requests().size(), seen1);
-    EXPECT_EQ(RequestsOf("2").size(), seen2);
-    const CliRun missing = Cli({"--device"});
-    EXPECT_EQ(missing.Status, 2);
-    EXPECT_NE(missing.Err.find("--device needs a box"), std::string::npos) << missing.Err;
+    for (auto& [name, count] : seen)
+        EXPECT_EQ(RequestsOf(name).size(), count) << name;
+    const std::pair<std::vector<std::string>, std::string> missing[] = {
+        {{"--device"}, "--device"}, {{"store", "3", "--device"}, "--device"}, {{"store", "3", "-d"}, "-d"}};
+    for (const auto& [args, option] : missing) {
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_EQ(run.Err.substr(0, run.Err.find('\n') + 1), "ktvtune-cli: " + option + " needs a box\n");
+    }
 }
 
 TEST_F(CliInProcess, WriteAllSendsThePresetToEveryBoxAndReportsEach)
@@ -734,6 +840,15 @@ TEST_F(CliInProcess, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
         << exported.Out;
     EXPECT_EQ(Cli({"export", File("b.dap"), "--channel", "SUB", "-o", File("sub.txt")}).Status, 0);
     EXPECT_EQ(ReadText(File("sub.txt")), exported.Out);
+    // The user picks the dialect; rew is the default.
+    EXPECT_EQ(Cli({"export", File("b.dap"), "--channel", "SUB", "--format", "rew"}).Out, exported.Out);
+    const CliRun autoEq = Cli({"export", File("b.dap"), "--channel", "SUB", "--format", "autoeq"});
+    EXPECT_EQ(autoEq.Status, 0) << autoEq.Err;
+    EXPECT_EQ(autoEq.Out.substr(0, autoEq.Out.find('\n')), "Preamp: -3.0 dB");
+    EXPECT_NE(autoEq.Out.find("Filter  1: ON  PK       Fc  63.2 Hz  Gain  -6.0 dB  Q  4.1\n"), std::string::npos)
+        << autoEq.Out;
+    const CliRun apo = Cli({"export", File("b.dap"), "--channel", "SUB", "--format", "apo"});
+    EXPECT_EQ(apo.Out.substr(0, apo.Out.find("Filter")), "# KTV Tune: SUB channel, 5 bands\nPreamp: -3.0 dB\n");
 
     // Refusals: exit 2 and nothing sent.
     std::ofstream(File("none.txt")) << "Preamp: -3 dB\n# nothing\n";
@@ -749,6 +864,7 @@ TEST_F(CliInProcess, ImportPutsAFilterFileOnAChannelAndExportWritesItBack)
         {{"import", filters, "--channel", "MIC", "--preset", File("missing.dap")}, "cannot be opened"},
         {{"export", File("missing.dap"), "--channel", "MIC"}, "cannot be opened"},
         {{"export", "--channel", "MIC"}, "a file is needed"},
+        {{"export", File("b.dap"), "--channel", "MIC", "--format", "wav"}, "--format takes rew, apo or autoeq, not 'wav'"},
     };
     for (const Case& c : cases) {
         const CliRun r = Cli(c.Args);
@@ -790,7 +906,7 @@ TEST_F(CliInProcess, FitWritesTheChannelFittedToAMeasurement)
                             "40-16000", "-o", File("out.dap")});
     ASSERT_EQ(run.Status, 0) << run.Err;
     const std::string third = run.Out.substr(run.Out.find("\n   3  "), run.Out.find("\n   4  ") - run.Out.find("\n   3  "));
-    EXPECT_NE(third.find("HighShelf      1234  2.00       -3.5  (bypassed, left alone)"), std::string::npos) << run.Out;
+    EXPECT_NE(third.find("HighShelf      1234   2.0       -3.5  (bypassed, left alone)"), std::string::npos) << run.Out;
     double rmsBefore = 0, rmsAfter = 0;
     ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("error before: RMS"), "error before: RMS %lf", &rmsBefore), 1);
     ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("error after:  RMS"), "error after:  RMS %lf", &rmsAfter), 1);
@@ -801,6 +917,37 @@ TEST_F(CliInProcess, FitWritesTheChannelFittedToAMeasurement)
     double lowered = 0;
     ASSERT_EQ(std::sscanf(run.Out.c_str() + run.Out.find("the fit lowers"), "the fit lowers the level by %lf", &lowered), 1);
     ASSERT_GT(lowered, 0.5);
+    // A room that one band undoes: Q 1.1, which no Q step is (1.08 and 1.13
+    // both travel as 1.1), is printed as the preset holds it.
+    {
+        std::string one = "Freq(Hz) SPL(dB)\n";
+        PeqBand cut{std::uint8_t(FlagBandOn | FlagChannelEqOn | std::uint8_t(FilterType::Bell)), 1000.0f, 1.1f, -6.0f, {}};
+        DesignBand(cut);
+        for (double f = 20.0; f <= 20000.0; f *= std::pow(2.0, 1.0 / 48)) {
+            char line[64];
+            std::snprintf(line, sizeof line, "%.4f %.6f\n", f, 80.0 - MagnitudeDb(cut.Coef, float(f)));
+            one += line;
+        }
+        std::ofstream(File("one.txt")) << one;
+        const CliRun fitted = Cli({"fit", File("one.txt"), "--channel", "SRS", "-o", File("one.dap")});
+        ASSERT_EQ(fitted.Status, 0) << fitted.Err;
+        LoadDefaults();
+        ASSERT_TRUE(ReadDapFile(File("one.dap")));
+        const BandGroup srs = GroupOf(EqChannel::SRS);
+        std::istringstream lines(fitted.Out);
+        std::string line;
+        std::getline(lines, line);
+        std::getline(lines, line);
+        for (int k = 0; k < srs.BandCount; ++k) {
+            ASSERT_TRUE(std::getline(lines, line));
+            SCOPED_TRACE(line);
+            const PeqBand& b = DspParams.Band[std::size_t(srs.FirstBand + k)];
+            char expected[96];
+            std::snprintf(expected, sizeof expected, "%4d  Bell       %8.*f %5.1f %10.1f", k + 1, b.Fc < 100 ? 1 : 0,
+                          double(b.Fc), double(b.Q), double(b.Gain));
+            EXPECT_EQ(line, expected);
+        }
+    }
     // A limit on it holds the level there.
     const CliRun held = Cli({"fit", File("room.txt"), "--channel", "MUSIC", "--max-level-drop", "0.3", "-o", File("held.dap")});
     ASSERT_EQ(held.Status, 0) << held.Err;
@@ -813,6 +960,32 @@ TEST_F(CliInProcess, FitWritesTheChannelFittedToAMeasurement)
     LoadDefaults();
     ASSERT_TRUE(ReadDapFile(File("out.dap")));
     BuildStepTables();
+    // What is printed is what the preset holds, to the last digit printed;
+    // the fitted bands in rising frequency.
+    {
+        std::istringstream lines(run.Out);
+        std::string line;
+        std::getline(lines, line);
+        std::getline(lines, line);
+        float lastFc = 0;
+        for (int k = 7; k < 14; ++k) {
+            ASSERT_TRUE(std::getline(lines, line));
+            SCOPED_TRACE(line);
+            int number = 0;
+            char type[16] = {};
+            double fc = 0, q = 0, gain = 0;
+            ASSERT_EQ(std::sscanf(line.c_str(), "%d %15s %lf %lf %lf", &number, type, &fc, &q, &gain), 5);
+            const PeqBand& b = DspParams.Band[std::size_t(k)];
+            EXPECT_EQ(number, k - 6);
+            EXPECT_EQ(float(fc), b.Fc);
+            EXPECT_EQ(float(q), b.Q);
+            EXPECT_EQ(float(gain), b.Gain);
+            if (k != 9) {
+                EXPECT_GE(b.Fc, lastFc);
+                lastFc = b.Fc;
+            }
+        }
+    }
     for (int k = 0; k < BandTotal; ++k) {
         const PeqBand& b = DspParams.Band[std::size_t(k)];
         const PeqBand& was = before.Band[std::size_t(k)];

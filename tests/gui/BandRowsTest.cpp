@@ -12,6 +12,7 @@
 #include <qcustomplot.h>
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -47,11 +48,21 @@ class BandRowsTest : public QObject {
     // The upper arrow of a vertical bar subtracts.
     void Up(int r, int which) { Arrows(r, which)->triggerAction(QAbstractSlider::SliderSingleStepSub); }
     void Down(int r, int which) { Arrows(r, which)->triggerAction(QAbstractSlider::SliderSingleStepAdd); }
+    // The user's text in the edit (typed or pasted), then the focus leaves it.
     void Type(QLineEdit* edit, const QString& text)
     {
         edit->setText(text);
+        edit->setModified(true);
         LeaveFocus(edit);
     }
+    // Keys typed into the focused edit over its whole text.
+    void Retype(QLineEdit* edit, const QString& keys)
+    {
+        edit->setFocus(Qt::MouseFocusReason);
+        edit->selectAll();
+        QTest::keyClicks(edit, keys);
+    }
+    QAction* Action(const char* name) { return h.Form().findChild<QAction*>(name); }
     PeqBand& Band(int k) { return DspParams.Band[std::size_t(k)]; }
     void ExpectOneBandSent(int k) { QCOMPARE(h.TakeRequests(), std::vector<Bytes>{PeqBandsPayload(k)}); }
 
@@ -64,7 +75,7 @@ private slots:
         static const char* fc[] = {"50.0", "125.0", "500.0", "1000.0", "2000.0", "5000.0", "10000.0"};
         for (int r = 1; r <= 7; ++r) {
             QCOMPARE(Type(r)->currentText(), QString("Bell"));
-            QCOMPARE(Type(r)->count(), 5);
+            QCOMPARE(Type(r)->count(), 7);
             QCOMPARE(Edit("FcEdit", r)->text(), QString(fc[r - 1]));
             QCOMPARE(Edit("FGainEdit", r)->text(), QString("0.0"));
             QCOMPARE(Edit("FQEdit", r)->text(), QString("0.7"));
@@ -242,21 +253,105 @@ private slots:
         QVERIFY(h.TakeRequests().empty());
     }
 
-    void enterAppliesAndLeavingAppliesAgain()
+    void enterAppliesOnceAndLeavingAfterItSendsNothing()
     {
+        h.Form().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&h.Form()));
         QLineEdit* fc = Edit("FcEdit", 4);
-        fc->setText("1020");
+        Retype(fc, "1020");
         QTest::keyClick(fc, Qt::Key_Return);
         QCOMPARE(Band(3).Fc, 1020.0f);
         ExpectOneBandSent(3);
-        LeaveFocus(fc);
-        ExpectOneBandSent(3);
+        Edit("FQEdit", 4)->setFocus(Qt::TabFocusReason);
+        QVERIFY(h.TakeRequests().empty());
+        // Enter again on the value as shown: nothing typed, nothing sent.
+        fc->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(fc, Qt::Key_Return);
+        QVERIFY(h.TakeRequests().empty());
 
         // Enter on an empty edit does nothing.
+        Retype(fc, "");
         fc->clear();
         QTest::keyClick(fc, Qt::Key_Return);
         QVERIFY(h.TakeRequests().empty());
         QVERIFY(h.ui.rec.messages.empty());
+    }
+
+    // The default bands 50, 2000, 5000 and 10000 Hz are not Fc steps, and a
+    // gain of 3.14159 shows as 3.1: a field the user only passes through
+    // must not snap or round the band and send it.
+    void leavingAFieldWithoutTypingSendsNothing()
+    {
+        Band(1).Gain = 3.14159f;
+        Band(2).Q = 0.42f; // shown as 0.4
+        h.Editor().RefreshBands();
+        h.Form().Changes().StartBoxHistory();
+        h.ClearTraffic();
+        const std::vector<PeqBand> before(DspParams.Band.begin(), DspParams.Band.begin() + 7);
+        h.Form().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&h.Form()));
+        for (int r = 1; r <= 7; ++r)
+            for (const char* stem : {"FcEdit", "FGainEdit", "FQEdit"}) {
+                QLineEdit* edit = Edit(stem, r);
+                const QString shown = edit->text();
+                // Clicked into, then left for the next field, or by a click elsewhere.
+                QTest::mouseClick(edit, Qt::LeftButton);
+                QVERIFY(edit->hasFocus());
+                h.Find<QPushButton>("BitBtnReset")->setFocus(Qt::MouseFocusReason);
+                LeaveFocus(edit);
+                QCOMPARE(edit->text(), shown);
+            }
+        for (int k = 0; k < 7; ++k) {
+            QCOMPARE(Band(k).Fc, before[std::size_t(k)].Fc);
+            QCOMPARE(Band(k).Gain, before[std::size_t(k)].Gain);
+            QCOMPARE(Band(k).Q, before[std::size_t(k)].Q);
+        }
+        QVERIFY(h.TakeRequests().empty());
+        QCoreApplication::processEvents();
+        QCOMPARE(h.Form().History().UndoCount(), std::size_t(0));
+        QVERIFY(!Action("Undo1")->isEnabled());
+    }
+
+    // Ctrl+Z and Ctrl+Shift+Z (Ctrl+Y) in a band field are the window's
+    // Undo and Redo, right after Enter; typing not yet applied is dropped.
+    void undoKeysInABandFieldUndoTheWindowsSteps()
+    {
+        Hid().Linked = true;
+        h.Form().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&h.Form()));
+        QLineEdit* gain = Edit("FGainEdit", 3);
+        Retype(gain, "6");
+        QTest::keyClick(gain, Qt::Key_Return);
+        QCOMPARE(Band(2).Gain, 6.0f);
+        const Bytes six = PeqBandsPayload(2);
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{six});
+
+        QTest::keyClick(gain, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(Band(2).Gain, 0.0f);
+        QCOMPARE(gain->text(), QString("0.0"));
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{PeqBandsPayload(2)});
+        QCOMPARE(h.Form().History().UndoCount(), std::size_t(0));
+        QCOMPARE(Action("Redo1")->text(), QString("Redo Gain of MIC band 3"));
+
+        QTest::keyClick(gain, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(Band(2).Gain, 6.0f);
+        QCOMPARE(gain->text(), QString("6.0"));
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{six});
+
+        // Typed, not applied: Ctrl+Z undoes the last step, and the field
+        // shows the band again.
+        Retype(gain, "9");
+        QTest::keyClick(gain, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(Band(2).Gain, 0.0f);
+        QCOMPARE(gain->text(), QString("0.0"));
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{PeqBandsPayload(2)});
+        QTest::keyClick(gain, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(Band(2).Gain, 6.0f);
+        QCOMPARE(h.TakeRequests(), std::vector<Bytes>{six});
+        Edit("FQEdit", 3)->setFocus(Qt::TabFocusReason);
+        QVERIFY(h.TakeRequests().empty());
+        QCOMPARE(h.Form().History().UndoCount(), std::size_t(1));
+        Hid().Linked = false;
     }
 
     void arrowsAtTheirEndsStillSend()
@@ -444,23 +539,29 @@ private slots:
     {
         // The first typed character opens the list; the rest, Backspace
         // included, still edit the text, and the list marks the item the
-        // text begins with. Closing applies the text only when it names a
-        // type. Keys go where the keyboard sends them: to the shown list,
+        // text begins with. The text takes only what leads to a type's name
+        // (in any case): other keys are refused. Closing applies a whole
+        // name, Enter the marked item; anything else shows the band's type
+        // again. Keys go where the keyboard sends them: to the shown list,
         // else to the focused selector.
         enum Close { Escape, Enter, ClickOutside };
         struct Case {
-            const char* keys; // '\b' is Backspace
-            const char* text;
+            const char* keys;   // '\b' is Backspace
+            const char* typed;  // the text while the list is shown
+            const char* closed; // the text once it has closed
             Close close;
-            int flags;  // band 0 afterwards
-            Bytes sent; // empty: nothing sent
+            int flags;          // band 0 afterwards
+            int sent;           // the flags of the band sent; -1: nothing sent
         };
         const Case cases[] = {
-            {"Low Shelf", "Low Shelf", Escape, 0xC3, {0x20, 0, 1, 0xC3, 0xF4, 0x01, 0, 0, 7, 0, 0, 0}},
-            {"High Shelg\bf", "High Shelf", Enter, 0xC4, {0x20, 0, 1, 0xC4, 0xF4, 0x01, 0, 0, 7, 0, 0, 0}},
-            {"Lo Pass", "Lo Pass", ClickOutside, 0xC4, {}},
-            {"low shelf", "low shelf", Escape, 0xC4, {}},
-            {"xyz", "xyz", Enter, 0xC4, {}},
+            {"Low Shelf", "Low Shelf", "Low Shelf", Escape, 0xC3, 0xC3},
+            {"High Shelg\bf", "High She", "High Shelf", Enter, 0xC4, 0xC4},
+            {"Lo Pass", "Lo", "High Shelf", ClickOutside, 0xC4, -1},
+            {"low shelf", "low shelf", "Low Shelf", Escape, 0xC3, 0xC3},
+            {"zzz", "Low Shelf", "Low Shelf", Escape, 0xC3, 0xC3},
+            {"Notch", "Notch", "Notch", Escape, 0xC6, 0xC6},
+            {"band", "band", "Band Pass", Enter, 0xC5, 0xC5},
+            {"bandx", "band", "Band Pass", Escape, 0xC5, -1},
         };
         TypeSelector* t = Type(1);
         QAbstractItemView* list = t->view();
@@ -476,8 +577,8 @@ private slots:
                     QTest::keyClick(static_cast<QWidget*>(nullptr), *k);
             }
             QVERIFY2(list->isVisible(), c.keys);
-            QCOMPARE(t->currentText(), QString(c.text));
-            const int marked = t->findText(c.text, Qt::MatchStartsWith);
+            QCOMPARE(t->currentText(), QString(c.typed));
+            const int marked = t->findText(c.typed, Qt::MatchStartsWith);
             QCOMPARE(list->currentIndex().row(), marked);
             QVERIFY(h.TakeRequests().empty());
             if (c.close == Escape) {
@@ -492,10 +593,13 @@ private slots:
             }
             QCoreApplication::processEvents();
             QVERIFY2(!list->isVisible(), c.keys);
-            QCOMPARE(t->currentText(), QString(c.text));
+            QCOMPARE(t->currentText(), QString(c.closed));
             QCOMPARE(int(Band(0).Flags), c.flags);
             const auto requests = h.TakeRequests();
-            QCOMPARE(requests, c.sent.empty() ? std::vector<Bytes>{} : std::vector<Bytes>{c.sent});
+            if (c.sent < 0)
+                QVERIFY2(requests.empty(), c.keys);
+            else
+                QCOMPARE(requests, (std::vector<Bytes>{{0x20, 0, 1, std::uint8_t(c.sent), 0xF4, 0x01, 0, 0, 7, 0, 0, 0}}));
         }
     }
 
@@ -504,9 +608,8 @@ private slots:
         // The typed value is applied first and the arrow steps from it.
         h.Form().activateWindow();
         QLineEdit* fc = Edit("FcEdit", 2);
-        fc->setFocus(Qt::MouseFocusReason);
+        Retype(fc, "1020");
         QVERIFY(fc->hasFocus());
-        fc->setText("1020");
         QScrollBar* arrows = Arrows(2, 0);
         QTest::mouseClick(arrows, Qt::LeftButton, {}, QPoint(arrows->width() / 2, 3));
         QCOMPARE(Band(1).Fc, FcSteps[std::size_t(FcStepIndex(1020.0f) + 1)]);
@@ -580,7 +683,7 @@ private slots:
         for (int tab = 0; tab < 8; ++tab) {
             h.SelectTab(tab);
             QCoreApplication::processEvents();
-            auto* scroller = h.Find<QScrollArea>("ScrollBoxMain");
+            QScrollArea* scroller = h.form->PageScroller(tab);
             QVERIFY2(!scroller->horizontalScrollBar()->isVisible(),
                      qPrintable(QString("tab %1: the page needs %2 px, the window has %3")
                                     .arg(tab)
@@ -589,10 +692,10 @@ private slots:
         }
     }
 
-    void typesTheListDoesNotOfferAreStillNamed()
+    void bandPassAndNotchAreNamedAndOffered()
     {
-        // Band Pass and Notch come from boxes, presets and filter files; the
-        // row names them although the list offers only the five others.
+        // Band Pass and Notch come from boxes, presets and filter files, and
+        // the list offers them with the other five.
         Band(9).Flags = 0xC5;
         Band(10).Flags = 0xC6;
         Band(11).Flags = 0xC7;
@@ -600,18 +703,35 @@ private slots:
         QCOMPARE(Type(3)->currentText(), QString("Band Pass"));
         QCOMPARE(Type(4)->currentText(), QString("Notch"));
         QCOMPARE(Type(5)->currentText(), QString()); // no type of the box
-        QCOMPARE(Type(3)->count(), 5);
+        QCOMPARE(Type(3)->count(), 7);
+        QCOMPARE(Type(3)->itemText(5), QString("Band Pass"));
+        QCOMPARE(Type(3)->itemText(6), QString("Notch"));
         h.ClearTraffic();
-        h.ClearTraffic();
-        Type(3)->showPopup();
-        Type(3)->hidePopup();
-        QCoreApplication::processEvents();
-        QCOMPARE(int(Band(9).Flags), 0xC5);
+
+        // Picked from the list: Notch in place of Band Pass, Band Pass in place of a bell.
+        for (auto [row, item, band] : {std::tuple{3, 6, 9}, std::tuple{1, 5, 7}}) {
+            QAbstractItemView* list = Type(row)->view();
+            Type(row)->showPopup();
+            list->setCurrentIndex(list->model()->index(item, 0));
+            QTest::keyClick(list, Qt::Key_Return);
+            QCoreApplication::processEvents();
+            QCOMPARE(int(Band(band).Flags), 0xC0 | item);
+            ExpectOneBandSent(band);
+        }
+
+        // Text that is no whole name is not left standing: the row shows the
+        // band's type again, and nothing is sent.
         Type(3)->setEditText("Bel");
         Type(3)->showPopup();
         Type(3)->hidePopup();
         QCoreApplication::processEvents();
-        QCOMPARE(int(Band(9).Flags), 0xC5);
+        QCOMPARE(Type(3)->currentText(), QString("Notch"));
+        QCOMPARE(int(Band(9).Flags), 0xC6);
+        Type(5)->showPopup();
+        Type(5)->hidePopup();
+        QCoreApplication::processEvents();
+        QCOMPARE(int(Band(11).Flags), 0xC7);
+        QCOMPARE(Type(5)->currentText(), QString());
         QVERIFY(h.TakeRequests().empty());
     }
 };

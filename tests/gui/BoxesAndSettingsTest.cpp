@@ -18,7 +18,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
+#include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -65,6 +68,29 @@ void Touch(const QString& path)
 {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+// What of the window the user could not reach on its screen: the window
+// itself outside the screen's free area, Connect or the status bar not
+// wholly shown there, a tab hidden. Empty when all is in reach.
+QString OutOfReach(TFormMain& form)
+{
+    const QRect area = form.screen()->availableGeometry();
+    auto text = [](const QRect& r) { return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); };
+    if (!area.contains(form.frameGeometry()))
+        return QString("the window at %1 is not within %2").arg(text(form.frameGeometry()), text(area));
+    for (QWidget* w : {static_cast<QWidget*>(form.findChild<QPushButton*>("ConnectBitBtn")),
+                       static_cast<QWidget*>(form.statusBar())}) {
+        const QRect global(w->mapToGlobal(QPoint(0, 0)), w->size());
+        if (!w->isVisible() || !area.contains(global) || w->visibleRegion().boundingRect() != w->rect())
+            return QString("%1 at %2 (shown %3) is not within %4")
+                .arg(w->objectName(), text(global), text(w->visibleRegion().boundingRect()), text(area));
+    }
+    // Every tab shown whole beside the strip, none behind scroll arrows.
+    const QTabBar* tabs = form.PageControl1()->tabBar();
+    if (tabs->width() < tabs->sizeHint().width())
+        return QString("the tabs need %1 px, have %2").arg(tabs->sizeHint().width()).arg(tabs->width());
+    return {};
 }
 
 } // namespace
@@ -240,6 +266,43 @@ private slots:
         QCOMPARE(h.Form().PageControl1()->currentIndex(), 0);
         QVERIFY(!h.Find<QCheckBox>("CheckBoxAuto")->isChecked());
         QCOMPARE(h.Form().DialogFolder("Open"), QString());
+    }
+
+    // Wherever the window was last (a larger screen, a smaller scale, a
+    // monitor since unplugged), it opens whole on the screen it opens on,
+    // Connect and the status bar in reach; at the designed size and place
+    // where they fit. Also run with the screen at 150 %.
+    void theWindowOpensWhollyOnTheScreen()
+    {
+        TFormMain* f = &h.Form();
+        const QRect area = f->screen()->availableGeometry();
+        const QRect designed(146, 55, 1120, 650);
+        if (area.contains(f->frameGeometry().adjusted(0, 0, designed.width() - f->width(), designed.height() - f->height()))) {
+            QCOMPARE(f->size(), designed.size());
+            QCOMPARE(f->pos(), designed.topLeft());
+        }
+        QVERIFY2(OutOfReach(*f).isEmpty(), qPrintable(OutOfReach(*f)));
+
+        // Closed larger than this screen and past its bottom right corner.
+        f->setGeometry(QRect(area.center(), area.size() + QSize(300, 200)));
+        QCoreApplication::processEvents();
+        h.Stop();
+        h.keepSettings = true;
+        h.Start();
+        f = &h.Form();
+        QVERIFY2(OutOfReach(*f).isEmpty(), qPrintable(OutOfReach(*f)));
+
+        // A place on a monitor since unplugged, as the settings file keeps it.
+        h.Stop();
+        {
+            QWidget elsewhere;
+            elsewhere.setGeometry(area.right() + 400, area.bottom() + 300, 1000, 600);
+            OpenSettings()->setValue("window/geometry", elsewhere.saveGeometry());
+        }
+        h.Start();
+        f = &h.Form();
+        QVERIFY2(OutOfReach(*f).isEmpty(), qPrintable(OutOfReach(*f)));
+        QCOMPARE(f->size(), QSize(1000, 600)); // a size that fits is kept
     }
 
     // The fit panel's two file buttons and "Compare with preset..." start

@@ -4,6 +4,10 @@
 
 #include "support/GuiHarness.h"
 
+#include "Cli.h"
+#include "presets/DapFile.h"
+#include "sim/InProcessBox.h"
+
 #include "dsp/Filter.h"
 #include "dsp/StepTables.h"
 #include "editor/FitPanel.h"
@@ -111,6 +115,28 @@ private slots:
     }
     void cleanup() { h.Stop(); }
 
+    void thePanelNamesItsChannelAndCloses()
+    {
+        h.SelectTab(1);
+        TFitPanel* panel = Open();
+        QVERIFY(panel && panel->isVisible());
+        QCOMPARE(panel->windowTitle(), QString("Fit to measurement: MUSIC"));
+        h.SelectTab(4);
+        QCOMPARE(panel->windowTitle(), QString("Fit to measurement: CENTER"));
+
+        // Escape from one of its fields closes it, and so does Close.
+        panel->activateWindow();
+        QTest::keyClick(In<QDoubleSpinBox>(panel, "FitLow"), Qt::Key_Escape);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(Open(), panel);
+        QVERIFY(panel->isVisible());
+        auto* close = In<QPushButton>(panel, "FitClose");
+        QVERIFY(close && close->text() == "Close");
+        QTest::mouseClick(close, Qt::LeftButton);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(h.TakeRequests().empty());
+    }
+
     void fitPreviewsWithoutSendingAndApplySendsTheChannelAsOneRun()
     {
         h.SelectTab(1); // MUSIC: bands 7..13
@@ -190,6 +216,60 @@ private slots:
         Click(panel, "FitButton");
         QVERIFY(panel->Result());
         QVERIFY(panel->Result()->After.RmsDb < panel->Result()->Before.RmsDb / 4);
+    }
+
+    // The window and ktvtune-cli fit give the same bands for one measurement
+    // file, target and options: the chart's measurement (shown shifted) is
+    // fitted as the file holds it, as the CLI reads it.
+    void theWindowAndTheCliFitTheSameBands()
+    {
+        // A room whose level is far from the chart's 0 dB, with close peaks.
+        WriteRoom(dir.filePath("club.txt"),
+                  {{56.4f, 6.0f, 9.0f}, {61.0f, 3.0f, 4.0f}, {180.0f, 3.0f, 5.0f}, {2530.0f, 2.0f, 4.0f}});
+        h.SelectTab(1); // MUSIC: bands 7..13
+        QVERIFY(h.Form().LoadMeasurement(dir.filePath("club.txt")));
+        TFitPanel* panel = Open();
+        QVERIFY(panel);
+        Click(panel, "FitButton");
+        QVERIFY(panel->Result());
+        const FitResult window = *panel->Result();
+        QVERIFY(window.After.RmsDb < window.Before.RmsDb / 3);
+
+        // ktvtune-cli fit on the same file from the window's bands, in this
+        // process (it works on the one image: the window's is kept aside).
+        const DspParamsImage shown = DspParams;
+        QVERIFY(WriteDapFile(dir.filePath("in.dap").toStdString()));
+        const std::string file = dir.filePath("club.txt").toStdString(), in = dir.filePath("in.dap").toStdString(),
+                          out = dir.filePath("out.dap").toStdString();
+        const char* argv[] = {"ktvtune-cli", "fit", file.c_str(), "--channel", "MUSIC", "--preset", in.c_str(), "-o",
+                              out.c_str()};
+        std::FILE* printed = std::tmpfile();
+        std::FILE* said = std::tmpfile();
+        InProcessBox none;
+        int status = -1;
+        {
+            cli::Context cx(printed, said, none);
+            status = cli::RunCommandLine(cx, int(std::size(argv)), argv);
+        }
+        std::fclose(printed);
+        std::fclose(said);
+        QCOMPARE(status, 0);
+        LoadDefaults();
+        QVERIFY(ReadDapFile(out));
+        const DspParamsImage cli = DspParams;
+        DspParams = shown;
+        for (int k = 0; k < 7; ++k) {
+            const PeqBand& a = window.Bands[std::size_t(k)];
+            const PeqBand& b = cli.Band[std::size_t(7 + k)];
+            QCOMPARE(a.Flags, b.Flags);
+            QCOMPARE(a.Fc, b.Fc);
+            QCOMPARE(a.Q, b.Q);
+            QCOMPARE(a.Gain, b.Gain);
+        }
+        // And the window's table shows those values.
+        auto* table = In<QTableWidget>(panel, "FitBands");
+        for (int k = 0; k < 7; ++k)
+            QCOMPARE(table->item(k, 2)->text(), QString::number(double(cli.Band[std::size_t(7 + k)].Q), 'f', 1));
     }
 
     void bypassedAndUntickedBandsAreLeftAlone()

@@ -4,10 +4,12 @@
 
 #include "support/GuiHarness.h"
 
+#include "editor/EditorControls.h"
 #include "params/Commands.h"
 
 #include <qcustomplot.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QFile>
 #include <QImage>
@@ -17,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace ktv;
@@ -176,10 +179,82 @@ private slots:
                  text.constData());
         QVERIFY(text.contains("Filter  3: OFF PK       Fc  1000 Hz  Gain  2.0 dB  Q  1.0\n"));
 
+        // File > Export filters offers each dialect the program writes, REW's
+        // first; the one chosen is written.
+        QString offered, preselected;
+        h.Form().Files().Choose = [&](const FileQuestion& q) {
+            offered = q.Filters;
+            preselected = *q.Selected;
+            *q.Selected = "AutoEq filters (*.txt)";
+            return dir.filePath("autoeq");
+        };
+        h.Find<QAction>("ExportFilters1")->trigger();
+        QCOMPARE(offered, QString("REW filters (*.txt);;Equalizer APO filters (*.txt);;AutoEq filters (*.txt)"));
+        QCOMPARE(preselected, QString("REW filters (*.txt)"));
+        const QByteArray autoEq = Read(dir.filePath("autoeq.txt"));
+        QVERIFY2(autoEq.startsWith("Preamp: -3.6 dB\nFilter  1: ON  LSC      Fc  101 Hz  Gain  4.5 dB  Q  0.7\n"),
+                 autoEq.constData());
+
         for (int i = 7; i < 14; ++i)
             SetDefaultBand(Band(i), i - 7);
         QVERIFY(h.Form().ImportFilters(path));
         QVERIFY(SameBands(before, BandsNow()));
+    }
+
+    // The box scales a notch's or band pass's numerator by the band's gain
+    // (as it does a low or high pass's): the gain is the band's level at
+    // every frequency. The box, the chart and the export all take it so.
+    void aNotchOrBandPassGainIsTheBandsLevelEverywhere()
+    {
+        struct Pick {
+            int row, item;
+            const char* gain;
+        };
+        for (const Pick& p : {Pick{3, 6, "5"}, Pick{4, 5, "-3"}}) { // a notch at 500 Hz, a band pass at 1 kHz
+            const int k = p.row - 1;
+            TypeSelector* type = h.Find<TypeSelector>(qPrintable(QString("FTypeSel%1").arg(p.row)));
+            type->showPopup();
+            type->view()->setCurrentIndex(type->view()->model()->index(p.item, 0));
+            QTest::keyClick(type->view(), Qt::Key_Return);
+            QCoreApplication::processEvents();
+            QCOMPARE(int(Band(k).Flags), 0xC0 | p.item);
+            auto* gain = h.Find<QLineEdit>(qPrintable(QString("FGainEdit%1").arg(p.row)));
+            QVERIFY(gain->isEnabled());
+            gain->setText(p.gain);
+            gain->setModified(true);
+            QTest::keyClick(gain, Qt::Key_Return);
+        }
+        // The box gets the gains as typed, in the band records.
+        QCOMPARE(Band(2).Gain, 5.0f);
+        QCOMPARE(Band(3).Gain, -3.0f);
+        const auto requests = h.TakeRequests();
+        QCOMPARE(requests.size(), std::size_t(4));
+        QCOMPARE(requests[1], (Bytes{0x20, 2, 1, 0xC6, 0x88, 0x13, 0, 0, 7, 0, 0x32, 0x00}));
+        QCOMPARE(requests[3], (Bytes{0x20, 3, 1, 0xC5, 0x10, 0x27, 0, 0, 7, 0, 0xE2, 0xFF}));
+
+        // The chart: the notch lifts every frequency but its own by 5 dB; the
+        // band pass peaks at -3 dB at its Fc.
+        const int n = E().GridCount();
+        const auto& notch = E().BandCurve(3);
+        const auto& bandPass = E().BandCurve(4);
+        QVERIFY(std::abs(notch[0] - 50) < 1 && std::abs(notch[std::size_t(n - 1)] - 50) < 1);
+        QVERIFY(*std::min_element(notch.begin(), notch.begin() + n) < -100);
+        QVERIFY(std::abs(*std::max_element(bandPass.begin(), bandPass.begin() + n) + 30) < 0.5);
+        double sum = 0;
+        for (int r = 1; r <= 7; ++r)
+            sum += E().BandCurve(r)[0];
+        QVERIFY(std::abs(E().SumCurve()[0] - sum) < 1e-6);
+
+        // The export: the levels as one Preamp line (the filter lines of
+        // these types have no gain).
+        const QString path = dir.filePath("mic.txt");
+        QVERIFY(h.Form().ExportFilters(path));
+        const QByteArray text = Read(path);
+        QVERIFY2(text.startsWith("# KTV Tune: MIC channel, 7 bands\n"
+                                 "Preamp: 2.0 dB\n"),
+                 text.constData());
+        QVERIFY(text.contains("Filter  3: ON  NO       Fc  500 Hz  Q  0.7\n"));
+        QVERIFY(text.contains("Filter  4: ON  BP       Fc  1000 Hz  Q  0.7\n"));
     }
 
     void aMeasurementAndItsPredictionFollowTheChannel()

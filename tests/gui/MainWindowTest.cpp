@@ -11,6 +11,7 @@
 #include <qcustomplot.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -20,6 +21,8 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
@@ -342,7 +345,46 @@ private slots:
         QVERIFY(help->isVisible());
         const QString text = help->Text()->toPlainText();
         QVERIFY2(text.contains("KTV Tune user guide") && text.contains("ktvtune.ini"), qPrintable(text.left(200)));
+        // It explains measuring, the fit and the box's kept states under the
+        // names the window gives them.
+        const QStringList missing = MissingFromGuide(h.Form(), text);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
         help->close();
+    }
+
+    void theTopStripStaysInViewInASmallWindow()
+    {
+        TFormMain& f = h.Form();
+        f.resize(480, 320); // no smaller than the window allows
+        QApplication::processEvents();
+        QVERIFY(f.width() < 1000 && f.height() < 400);
+        for (int tab : {0, 5, 7}) {
+            h.SelectTab(tab);
+            QApplication::processEvents();
+            // The page scrolls: to its far end each way.
+            QScrollArea* page = f.PageScroller(tab);
+            QVERIFY(page->isVisible());
+            QVERIFY2(page->verticalScrollBar()->maximum() > 0, qPrintable(QString::number(tab)));
+            page->verticalScrollBar()->setValue(page->verticalScrollBar()->maximum());
+            page->horizontalScrollBar()->setValue(page->horizontalScrollBar()->maximum());
+            QApplication::processEvents();
+            for (const char* name : {"ConnectBitBtn", "CheckBoxAuto", "ButtonCompareA", "ButtonCompareB", "PanelMicVol",
+                                     "PanelMusicVol", "PanelEffectVol"}) {
+                auto* w = h.Find<QWidget>(name);
+                const QRect inWindow(w->mapTo(&f, QPoint(0, 0)), w->size());
+                QVERIFY2(w->isVisible() && w->visibleRegion().boundingRect() == w->rect() && f.rect().contains(inWindow),
+                         qPrintable(QString("tab %1: %2 at %3,%4 %5x%6 in %7x%8, shown %9x%10")
+                                        .arg(tab).arg(name).arg(inWindow.x()).arg(inWindow.y()).arg(inWindow.width())
+                                        .arg(inWindow.height()).arg(f.width()).arg(f.height())
+                                        .arg(w->visibleRegion().boundingRect().width())
+                                        .arg(w->visibleRegion().boundingRect().height())));
+            }
+            QVERIFY(!f.PageControl1()->tabBar()->visibleRegion().isEmpty());
+        }
+        // And it works from there: Connect links the box.
+        h.Find<QPushButton>("ConnectBitBtn")->click();
+        QVERIFY(Hid().Linked);
+        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x2A, 1}}));
     }
 
         void closingAfterALinkSendsLinkOff()

@@ -6,11 +6,13 @@
 #include "support/GuiHarness.h"
 
 #include "app/MeasureDialogs.h"
+#include "interop/Measurement.h"
 #include "measure/SimulatedRoom.h"
 
 #include <QAction>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -90,7 +92,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(h.Editor().HasMeasurement(), 20000);
         QVERIFY(d->LastMessage().startsWith("Measured"));
 
-        // The shape of the room, as stored for the channel (normalised).
+        // The shape of the room, as measured for the channel.
         std::vector<double> hz, db;
         QVERIFY(h.Editor().ShownMeasurement(hz, db));
         measure::SimulatedRoom room(Room(-10));
@@ -173,8 +175,44 @@ private slots:
         QVERIFY(!d->findChild<QPushButton*>("SweepSave")->isEnabled());
     }
 
-    void theLiveAnalyserRefreshesTheChartTenTimesASecond()
+    void theSweepDialogNamesItsChannelAndCloses()
     {
+        UseRoom(-10);
+        h.SelectTab(1);
+        SweepDialog* d = OpenSweep();
+        QCOMPARE(d->windowTitle(), QString("Sweep measurement: MUSIC"));
+        h.SelectTab(3);
+        QCOMPARE(d->windowTitle(), QString("Sweep measurement: MAIN"));
+        h.SelectTab(7); // SYSTEM: the editor, and so the measurement, stay on MAIN
+        QCOMPARE(d->windowTitle(), QString("Sweep measurement: MAIN"));
+
+        // Escape from one of its fields closes it, and so does Close.
+        QPointer<SweepDialog> shown(d);
+        QTest::keyClick(d->findChild<QDoubleSpinBox*>("SweepLevel"), Qt::Key_Escape);
+        QTRY_VERIFY(!shown || !shown->isVisible());
+        shown = OpenSweep();
+        QVERIFY(shown->isVisible());
+        QCOMPARE(shown->windowTitle(), QString("Sweep measurement: MAIN"));
+        auto* close = shown->findChild<QPushButton*>("SweepClose");
+        QVERIFY(close && close->text() == "Close");
+        QTest::mouseClick(close, Qt::LeftButton);
+        QTRY_VERIFY(!shown || !shown->isVisible());
+        QVERIFY(h.TakeRequests().empty());
+    }
+
+    // The analyser's frames are a trace of their own: a loaded or measured
+    // response stays the channel's measurement (what Fit works on), and a
+    // channel without one still has none when the analyser stops.
+    void theLiveAnalyserRefreshesItsOwnTraceTenTimesASecond()
+    {
+        Measurement loaded;
+        loaded.Hz = {20, 200, 2000, 20000};
+        loaded.Db = {3, 0, 0, -6};
+        h.Editor().SetMeasurement(loaded);
+        std::vector<double> hz, db;
+        QVERIFY(h.Editor().ShownMeasurement(hz, db));
+        h.SelectTab(1); // MUSIC: no measurement
+
         UseRoom(-6);
         h.Find<QAction>("LiveAnalyser1")->trigger();
         auto* d = h.Form().findChild<AnalyserDialog*>("AnalyserDialog");
@@ -182,10 +220,23 @@ private slots:
         QVERIFY(d->Running());
         QTest::qWait(1000);
         QVERIFY2(d->Refreshes() >= 10, qPrintable(QString::number(d->Refreshes())));
-        QVERIFY(h.Editor().HasMeasurement());
+        QVERIFY(h.Editor().HasAnalyserTrace());
+        QVERIFY(h.Editor().Series(SeriesAnalyser)->visible());
+        QVERIFY(!h.Editor().HasMeasurement());
         Shot(h.Form(), "shot-analyser.png");
         QTest::mouseClick(d->findChild<QPushButton*>("AnalyserStart"), Qt::LeftButton);
         QVERIFY(!d->Running());
+        QVERIFY(!h.Editor().HasMeasurement());
+        h.SelectTab(0);
+        std::vector<double> hzAfter, dbAfter;
+        QVERIFY(h.Editor().ShownMeasurement(hzAfter, dbAfter));
+        QCOMPARE(hzAfter, hz);
+        QCOMPARE(dbAfter, db);
+        // Closed, the dialog takes its trace along.
+        d->close();
+        QTRY_VERIFY(!h.Form().findChild<AnalyserDialog*>("AnalyserDialog"));
+        QVERIFY(!h.Editor().HasAnalyserTrace());
+        QVERIFY(!h.Editor().Series(SeriesAnalyser)->visible());
         QVERIFY(h.TakeRequests().empty());
     }
 };

@@ -369,9 +369,20 @@ private slots:
         QCOMPARE(h.Find<QLineEdit>("FGainEdit3")->text(), QString("0.0"));
     }
 
-    void storingASlotWritesAllThenTheSlot()
+    void storingASlotAsksThenWritesAllThenTheSlot()
     {
         Combo("ComboBoxSave")->setEditText("8");
+        // Asked first: what the slot holds is replaced. "No", or closing the
+        // question, sends nothing.
+        h.ui.rec.answers = {1, -1};
+        Button("BitBtnSave")->click();
+        Button("BitBtnSave")->click();
+        const std::vector<std::string> question{"Replace slot 8 with the window's settings?", "Yes", "No"};
+        QCOMPARE(h.ui.rec.questions, (std::vector<std::vector<std::string>>{question, question}));
+        QVERIFY(h.TakeRequests().empty());
+        QVERIFY(Messages().empty());
+
+        h.ui.rec.answers = {0};
         Button("BitBtnSave")->click();
         auto requests = h.TakeRequests();
         QCOMPARE(requests.size(), std::size_t(10));
@@ -383,6 +394,7 @@ private slots:
         // A failing write-all sends no FactoryMode.
         Messages().clear();
         h.session->FailFrom(2);
+        h.ui.rec.answers = {0};
         Button("BitBtnSave")->click();
         QCOMPARE(h.TakeRequests().size(), std::size_t(2));
         QCOMPARE(Messages(), std::vector<std::string>{"Set factory mode fault!"});
@@ -395,6 +407,7 @@ private slots:
         DspParams.Dyn[0].Threshold = -150;
         DspParams.MicVol = 40;
         Combo("ComboBoxSave")->setEditText("3");
+        h.ui.rec.answers = {0};
         Button("BitBtnSave")->click();
         DspParams.Band[0].Gain = 0.0f;
         DspParams.Dyn[0].Threshold = 0;

@@ -4,6 +4,7 @@
 
 #include "support/GuiHarness.h"
 
+#include "app/Help.h"
 #include "editor/EditorControls.h"
 #include "editor/FitPanel.h"
 #include "editor/ReasonTexts.h"
@@ -28,6 +29,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 
 #include <cmath>
 
@@ -278,6 +280,18 @@ private slots:
             QVERIFY2(shown.contains(QString::fromUtf8(says[i])), qPrintable(shown));
             QVERIFY2(EnglishWords(shown, {dir.filePath("mic.cal"), "dBFS"}).isEmpty(), qPrintable(shown));
         }
+    }
+
+    void guideIsChineseAndNamesWhatTheWindowShows()
+    {
+        h.Form().findChild<QAction*>("Help2")->trigger();
+        THelpBox* help = h.Form().HelpBox();
+        QVERIFY(help->isVisible());
+        const QString text = help->Text()->toPlainText();
+        QVERIFY2(text.contains(QString::fromUtf8("KTV Tune 使用指南")), qPrintable(text.left(200)));
+        const QStringList missing = MissingFromGuide(h.Form(), text);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
+        help->close();
     }
 
     void fitPanelIsChinese()

@@ -23,8 +23,10 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace ktv;
 using namespace ktv::test;
@@ -370,7 +372,15 @@ private slots:
             h.Find<QPushButton>("UpdateDsp2Pc")->click();
         } else if (how == "question") {
             h.ui.rec.answers = {AnswerReadFirst};
-            h.Find<QSlider>("TrackBarMicVol")->setValue(3); // dropped for the read
+            h.Find<QSlider>("TrackBarMicVol")->setValue(3); // sent after the read, on top of it
+            Settle();
+            QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 3);
+            QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(3));
+            // The edit is the one step after the read: its undo gives the box's volume back.
+            QCOMPARE(Action("Undo1")->text(), QString("Undo Mic volume"));
+            h.ClearTraffic();
+            Undo();
+            QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x1F, 45, 30, 20}}));
         }
         Settle();
         QCOMPARE(h.Find<QSlider>("TrackBarMicVol")->value(), 45);
@@ -446,6 +456,73 @@ private slots:
         const std::vector<Bytes> recall = h.TakeRequests();
         QCOMPARE(recall[9], (Bytes{0x28, 2, 2}));
         QVERIFY(h.Form().statusBar()->currentMessage().startsWith("The box's state was not saved: "));
+    }
+
+    // The list of kept states names the preset a load came from, shows its
+    // times whole, and holds one entry for a run of A/B switches.
+    void restoreListNamesThePresetAndFoldsTheSwitches()
+    {
+        h.box->Box.Current.System[1] = 45; // the box's own MIC volume
+        QVERIFY(WriteDapFile(Path("club night_2.dap").toStdString()));
+        h.Form().ConnectBitBtnClick();
+        h.ClearTraffic();
+
+        h.Form().Files().Choose = [this](const FileQuestion&) { return Path("club night_2.dap"); };
+        h.Form().Open1Click();
+        Settle();
+        QCOMPARE(h.TakeRequests(), KeptThen(WriteAllPayloads()));
+
+        // B (the first switch copies, sends and keeps nothing), B's volume
+        // moved, then A, B, A: each switch keeps the box's state first.
+        h.Find<QPushButton>("ButtonCompareB")->click();
+        QVERIFY(h.TakeRequests().empty());
+        h.Find<QSlider>("TrackBarMicVol")->setValue(30);
+        Settle();
+        QCOMPARE(h.TakeRequests(), (std::vector<Bytes>{{0x1F, 30, 0, 0}}));
+        for (int slot : {0, 1, 0}) {
+            h.Find<QPushButton>(slot == 0 ? "ButtonCompareA" : "ButtonCompareB")->click();
+            const std::uint8_t mic = slot == 0 ? 0 : 30; // a load leaves the volumes be
+            QCOMPARE(h.TakeRequests(), KeptThen({{0x1F, mic, 0, 0}}));
+        }
+
+        // The last switch's entry (the box held B) and the load's (the box's own).
+        const std::vector<JournalEntry> kept = BoxJournal(Hid().OpenedId).List();
+        QCOMPARE(kept.size(), std::size_t(2));
+        QCOMPARE(kept[0].After, std::string("Compare A"));
+        QCOMPARE(kept[1].After, std::string("Load preset club night_2.dap"));
+        for (auto [n, mic] : {std::pair{0, 30}, std::pair{1, 45}}) {
+            DapBytes bytes{};
+            QCOMPARE(LoadDapFile(kept[std::size_t(n)].Path, bytes), DapReadError::None);
+            QCOMPARE(int(bytes[Dap::MicVol]), mic);
+        }
+
+        // The dialog as the user sees it; cancelled, it sends nothing.
+        QStringList after, times, cut;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            QApplication::processEvents();
+            auto* table = dialog->findChild<QTableWidget*>("TableBoxStates");
+            const int margin = 2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1);
+            for (int r = 0; table && r < table->rowCount(); ++r) {
+                times << table->item(r, 0)->text();
+                after << table->item(r, 1)->text();
+                const int needs = table->fontMetrics().horizontalAdvance(table->item(r, 0)->text()) + margin;
+                if (table->visualItemRect(table->item(r, 0)).width() < needs)
+                    cut << QString("%1 needs %2 px, has %3")
+                               .arg(table->item(r, 0)->text())
+                               .arg(needs)
+                               .arg(table->visualItemRect(table->item(r, 0)).width());
+            }
+            dialog->reject();
+        });
+        Action("RestoreBoxState1")->trigger();
+        QCOMPARE(after, QStringList({"Compare A", "Load preset club night_2.dap"}));
+        QCOMPARE(times, QStringList({QString::fromStdString(kept[0].Time), QString::fromStdString(kept[1].Time)}));
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
+        QVERIFY(h.TakeRequests().empty());
     }
 
     void compareTableForAChangedBandAndDelay()

@@ -17,12 +17,14 @@
 #include "params/Commands.h"
 #include "presets/DapFile.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
+#include <QGroupBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -172,13 +174,17 @@ private slots:
     void firstEditAfterAnUnreadLink_data()
     {
         QTest::addColumn<int>("answer");
-        QTest::newRow("read from box") << AnswerReadFirst;
-        QTest::newRow("send my change") << AnswerSendChange;
-        QTest::newRow("closed: read") << -1;
+        QTest::addColumn<bool>("readFails");
+        QTest::newRow("read from box") << AnswerReadFirst << false;
+        QTest::newRow("read from box, the read fails") << AnswerReadFirst << true;
+        QTest::newRow("send my change") << AnswerSendChange << false;
+        QTest::newRow("cancel") << AnswerCancel << false;
+        QTest::newRow("closed: as cancel") << -1 << false;
     }
     void firstEditAfterAnUnreadLink()
     {
         QFETCH(int, answer);
+        QFETCH(bool, readFails);
         // The box holds volumes the window has never seen.
         h.box->Box.Current.System[1] = 40;
         h.box->Box.Current.System[2] = 50;
@@ -194,11 +200,14 @@ private slots:
             sentWhileAsking = h.TakeRequests();
         };
         h.ui.rec.answers = {answer};
+        if (readFails)
+            h.session->FailFrom(1); // the question's read
+        const std::uint8_t windowFbx = DspParams.Fbx;
         Find<QSlider>("TrackBarMicVol")->setValue(30);
         h.ui.rec.whileAsking = nullptr;
 
         const std::vector<std::vector<std::string>> asked{
-            {UnreadQuestion, AnswerReadFirstText, AnswerSendChangeText}};
+            {UnreadQuestion, AnswerReadFirstText, AnswerSendChangeText, AnswerCancelText}};
         QCOMPARE(h.ui.rec.questions, asked);
         QVERIFY(sentWhileAsking.empty());
         if (answer == AnswerSendChange) {
@@ -219,18 +228,109 @@ private slots:
             QCOMPARE(int(h.TakeRequests().front()[0]), 0x81);
             return;
         }
-        // The edit is dropped: the window reads the box and shows it. The
-        // controls it moves send the box's own values back.
-        QCOMPARE(h.TakeRequests(), Concat(ReadAllRequests, {{0x21, boxFbx}, {0x1F, 40, 50, 60}, {0x1F, 40, 50, 60},
-                                                            {0x1F, 40, 50, 60}}));
+        if (answer != AnswerReadFirst) {
+            // Taken back, and said so by the controls: they show what they
+            // showed before, and the box got nothing.
+            QVERIFY(h.TakeRequests().empty());
+            QVERIFY(Messages().empty());
+            QCOMPARE(Find<QSlider>("TrackBarMicVol")->value(), 0);
+            QCOMPARE(int(DspParams.MicVol), 0);
+            QCOMPARE(int(DspParams.Fbx), int(windowFbx));
+            QCOMPARE(Find<QSlider>("TrackBarFS")->value(), int(windowFbx));
+            QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(40));
+            QCoreApplication::processEvents();
+            // The next edit asks again.
+            h.ui.rec.answers = {AnswerSendChange};
+            Find<QSlider>("TrackBarMicVol")->setValue(20);
+            QCOMPARE(h.ui.rec.questions.size(), std::size_t(2));
+            QCOMPARE(h.TakeRequests(), (Requests{{0x1F, 20, 0, 0}}));
+            return;
+        }
+        if (readFails) {
+            // Not read: the edit stays in the window, marked as not on the box.
+            QCOMPARE(h.TakeRequests(), (Requests{{0x81}}));
+            QCOMPARE(Messages(), std::vector<std::string>{"Read dsp fault!"});
+            QCOMPARE(Find<QSlider>("TrackBarMicVol")->value(), 30);
+            QVERIFY(h.ui.rec.exchangeWarning);
+            QVERIFY(ExchangePanel()->toolTip().contains("Mic volume"));
+            return;
+        }
+        // The window reads the box and shows it (the controls it moves send
+        // the box's own values back), then puts the edit on top and sends it:
+        // the volume, and the fbx moved while the question was open.
+        Requests expected =
+            Concat(ReadAllRequests, {{0x21, boxFbx}, {0x1F, 40, 50, 60}, {0x1F, 40, 50, 60}, {0x1F, 40, 50, 60},
+                                     {0x1F, 30, 50, 60}});
+        if (boxFbx + 1 != windowFbx)
+            expected.push_back({0x21, std::uint8_t(boxFbx + 1)});
+        QCOMPARE(h.TakeRequests(), expected);
         QCOMPARE(Messages(), std::vector<std::string>{"Read dsp ok!"});
-        QCOMPARE(Find<QSlider>("TrackBarMicVol")->value(), 40);
-        QCOMPARE(Find<QSlider>("TrackBarFS")->value(), int(boxFbx));
-        QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(40));
+        QCOMPARE(Find<QSlider>("TrackBarMicVol")->value(), 30);
+        QCOMPARE(h.box->Box.Current.System[1], std::uint8_t(30));
+        QCOMPARE(h.box->Box.Current.System[2], std::uint8_t(50));
+        QCoreApplication::processEvents();
         // Read now: edits go out without a question.
         Find<QSlider>("TrackBarMicVol")->setValue(41);
         QCOMPARE(h.TakeRequests(), (Requests{{0x1F, 41, 50, 60}}));
         QCOMPARE(h.ui.rec.questions.size(), std::size_t(1));
+    }
+
+    // A Reset sends a request per band; the question comes once. Read first,
+    // the bands land reset on top of what was read, also those the window
+    // already had at their defaults; cancelled, nothing goes out.
+    void aResetThatAsksIsAskedOnceAndLandsWhole_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("read from box") << AnswerReadFirst;
+        QTest::newRow("cancel") << AnswerCancel;
+    }
+    void aResetThatAsksIsAskedOnceAndLandsWhole()
+    {
+        QFETCH(int, answer);
+        VirtualBox::Settings& box = h.box->Box.Current;
+        box.Bands[7] = 30;                                     // MIC band 1: +3.0 dB
+        box.Bands[BandRecordSize * 4 + 7] = std::uint8_t(-20); // MIC band 5: -2.0 dB
+        box.Bands[BandRecordSize * 4 + 8] = 0xFF;
+        box.Bands[BandRecordSize * 9 + 7] = 40;                // MUSIC band 3: not reset
+        DspParams.Band[1].Gain = 6.0f; // the window's one change from the defaults
+        h.Editor().RefreshBands();
+        h.Form().Changes().StartBoxHistory();
+        h.Form().ConnectBitBtnClick();
+        h.ClearTraffic();
+
+        h.ui.rec.answers = {answer};
+        Click("BitBtnReset");
+        QCOMPARE(h.ui.rec.questions.size(), std::size_t(1));
+        auto bands = [](const Requests& all) {
+            Requests only;
+            for (const Bytes& r : all)
+                if (r[0] == 0x20)
+                    only.push_back(r);
+            return only;
+        };
+        if (answer == AnswerCancel) {
+            QVERIFY(h.TakeRequests().empty());
+            QCOMPARE(DspParams.Band[1].Gain, 6.0f);
+            QCOMPARE(Find<QLineEdit>("FGainEdit2")->text(), QString("6.0"));
+            return;
+        }
+        for (int k = 0; k < 7; ++k) {
+            QCOMPARE(DspParams.Band[std::size_t(k)].Gain, 0.0f);
+            QCOMPARE(DspParams.Band[std::size_t(k)].Flags, std::uint8_t(0xC2));
+        }
+        QCOMPARE(DspParams.Band[9].Gain, 4.0f);
+        // After the read: the bands the box held otherwise, each once.
+        const Requests requests = h.TakeRequests();
+        QCOMPARE(Requests(requests.begin(), requests.begin() + 9), ReadAllRequests);
+        QCOMPARE(bands(Requests(requests.begin() + 9, requests.end())), (Requests{PeqBandsPayload(0), PeqBandsPayload(4)}));
+        QCOMPARE(box.Bands[7], std::uint8_t(0));
+        QCOMPARE(box.Bands[BandRecordSize * 4 + 7], std::uint8_t(0));
+        QCOMPARE(box.Bands[BandRecordSize * 9 + 7], std::uint8_t(40));
+        QCoreApplication::processEvents();
+        QCOMPARE(h.Form().findChild<QAction*>("Undo1")->text(), QString("Undo Reset MIC EQ"));
+        h.Form().Changes().Undo1Click();
+        QCOMPARE(bands(h.TakeRequests()), (Requests{PeqBandsPayload(0), PeqBandsPayload(4)}));
+        QCOMPARE(box.Bands[7], std::uint8_t(30));
     }
 
     void aSliderPressedIntoTheQuestionStepsOnce()
@@ -329,13 +429,20 @@ private slots:
         QVERIFY(ExchangePanel()->toolTip().contains("Write to dsp"));
         QVERIFY(!ExchangePanel()->styleSheet().isEmpty());
 
-        // A successful edit leaves the mark: other edits may still be missing.
+        // A successful edit of something else leaves the mark: the volume is
+        // still missing. The volume going through clears it.
         h.box->Box.Faults = {};
-        Find<QSlider>("TrackBarEffectVol")->setValue(6);
+        Find<QSlider>("TrackBarFS")->setValue(Find<QSlider>("TrackBarFS")->value() == 1 ? 2 : 1);
         QCOMPARE(h.Form().StatusText(1), QString("Read:Ok!"));
         QVERIFY(!ExchangePanel()->toolTip().isEmpty());
+        Find<QSlider>("TrackBarEffectVol")->setValue(6);
+        QVERIFY(ExchangePanel()->toolTip().isEmpty());
+        QVERIFY(!h.ui.rec.exchangeWarning);
 
-        // A failing whole transfer leaves it too; a successful one clears it.
+        // A failing whole transfer leaves it; a successful one clears it.
+        h.session->FailFrom(1);
+        Find<QSlider>("TrackBarEffectVol")->setValue(7);
+        QVERIFY(!ExchangePanel()->toolTip().isEmpty());
         h.session->FailFrom(1);
         Click(qPrintable(clearedBy));
         QVERIFY(!ExchangePanel()->toolTip().isEmpty());
@@ -344,6 +451,58 @@ private slots:
         QVERIFY(ExchangePanel()->toolTip().isEmpty());
         QVERIFY(ExchangePanel()->styleSheet().isEmpty());
         QVERIFY(!h.ui.rec.exchangeWarning);
+    }
+
+    // A box that went away misses the edits made meanwhile. Once it is back
+    // and linked, the window still names every field it lacks, and marks
+    // the band rows, until the field goes through or a write or read makes
+    // window and box equal.
+    void editsLostWhileTheBoxWasGoneStayMarked()
+    {
+        h.Form().ConnectBitBtnClick();
+        Click("UpdateDsp2Pc");
+        h.ClearTraffic();
+        h.Form().DeviceChange(DeviceEventKind::Removal, InProcessBox::DefaultInstanceId);
+        QVERIFY(!Hid().Linked);
+        auto* gain = Find<QLineEdit>("FGainEdit1");
+        gain->setText("2");
+        gain->setModified(true);
+        LeaveFocus(gain);
+        Find<QSlider>("TrackBarEffectVol")->setValue(7);
+        QCOMPARE(h.Form().StatusText(1), QString("Write:fault!"));
+
+        h.Form().ConnectBitBtnClick();
+        QVERIFY(Hid().Linked);
+        QCOMPARE(h.TakeRequests(), (Requests{{0x2A, 1}}));
+        QCOMPARE(DspParams.Band[0].Gain, 2.0f);
+        QCOMPARE(h.box->Box.Current.Bands[7], std::uint8_t(0)); // band 0's gain on the box
+        auto rowMarked = [&](int r) { return Find<QGroupBox>(qPrintable(QString("GroupBox%1").arg(r)))->property("ktvUnsent").toBool(); };
+        QVERIFY(h.ui.rec.exchangeWarning);
+        QVERIFY2(ExchangePanel()->toolTip().endsWith("Not on the box: MIC band 1, Mic volume, Music volume, Effect volume"),
+                 qPrintable(ExchangePanel()->toolTip()));
+        QVERIFY(rowMarked(1));
+        QVERIFY(!Find<QGroupBox>("GroupBox1")->toolTip().isEmpty());
+        QVERIFY(!rowMarked(2));
+        h.SelectTab(1); // MUSIC: its first band reached the box
+        QVERIFY(!rowMarked(1));
+        h.SelectTab(0);
+        QVERIFY(rowMarked(1));
+
+        // The band going through clears its mark; the volumes are still missing.
+        h.ui.rec.answers = {AnswerSendChange};
+        gain->setText("3");
+        gain->setModified(true);
+        LeaveFocus(gain);
+        QCOMPARE(h.TakeRequests(), (Requests{PeqBandsPayload(0)}));
+        QVERIFY(!rowMarked(1));
+        QVERIFY(h.ui.rec.exchangeWarning);
+        QVERIFY(ExchangePanel()->toolTip().endsWith("Not on the box: Mic volume, Music volume, Effect volume"));
+
+        // A write of everything makes them equal.
+        Click("UpdatePc2Dsp");
+        QVERIFY(!h.ui.rec.exchangeWarning);
+        QVERIFY(ExchangePanel()->toolTip().isEmpty());
+        QCOMPARE(h.box->Box.Current.System[3], std::uint8_t(7));
     }
 
 #ifndef _WIN32
@@ -448,6 +607,7 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("tab");
+        // Over the tabs: it stays in view, so no page scrolls under it.
         QTest::newRow("volume bar") << "TrackBarMicVol" << 0;
         QTest::newRow("settings bar") << "TrackBarMicTH" << 0;
         QTest::newRow("type list") << "FTypeSel1" << 0;
@@ -471,7 +631,7 @@ private slots:
         else
             qobject_cast<QComboBox*>(control)->setCurrentIndex(2);
         h.ClearTraffic();
-        QScrollBar* scroll = Find<QScrollArea>("ScrollBoxMain")->verticalScrollBar();
+        QScrollBar* scroll = h.Form().PageScroller(tab)->verticalScrollBar();
         QVERIFY(scroll->maximum() > 0);
         scroll->setValue(0);
         auto value = [&] {
@@ -494,7 +654,8 @@ private slots:
         wheel();
         QCOMPARE(value(), was);
         QVERIFY(h.TakeRequests().empty());
-        QVERIFY(scroll->value() > 0); // the window scrolled instead
+        if (h.Form().PageScroller(tab)->isAncestorOf(control))
+            QVERIFY(scroll->value() > 0); // the page scrolled instead
         QVERIFY(!control->hasFocus());
 
         // Given the focus, the control takes the wheel.

@@ -16,6 +16,9 @@ global_options=$(sed -n '/^Options:/,/^$/p' <<<"$usage" | grep -oE -- '(^|[ ,])-
 box_options=$("$box" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
 [ -n "$commands" ] || fail "no commands found in the usage"
 
+# The completion asks the program itself for some words (the export formats).
+PATH="$(dirname "$(realpath "$cli")"):$PATH"
+
 # Completion candidates for a command line typed so far (the last word is
 # the one being completed).
 source "$completion"
@@ -96,7 +99,8 @@ cases=(
     "--q|--quiet "
     "im|import "
     "import room.txt -|--channel --help --output --preset -h -o "
-    "export club.dap -|--channel --help --output -h -o "
+    "export club.dap -|--channel --format --help --output -h -o "
+    "export club.dap --format |apo autoeq rew "
     "export club.dap --channel S|SRS SUB "
     "fit room.txt --m|--max-boost --max-cut --max-level-drop "
 )

@@ -90,6 +90,10 @@
         <source>Parametric</source>
         <translation>参量</translation>
     </message>
+    <message>
+        <source>This band did not reach the box: the box may hold other values. &quot;Write to dsp&quot; sends everything.</source>
+        <translation>此频段未送达设备：设备中的值可能不同。“写入设备”会发送全部设置。</translation>
+    </message>
 </context>
 <context>
     <name>ktv::Core</name>
@@ -730,6 +734,10 @@ Close any other program that uses the box, then plug the box in again.</source>
         <source>Frequency Response: %1</source>
         <translation>频率响应：%1</translation>
     </message>
+    <message>
+        <source>Live analyser</source>
+        <translation>实时分析仪</translation>
+    </message>
 </context>
 <context>
     <name>ktv::SettingsPages</name>
@@ -968,6 +976,14 @@ Close any other program that uses the box, then plug the box in again.</source>
         <source>Take %1 of %2: %3 s left</source>
         <translation>第 %1 次（共 %2 次）：剩余 %3 秒</translation>
     </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Sweep measurement: %1</source>
+        <translation>扫频测量：%1</translation>
+    </message>
 </context>
 <context>
     <name>ktv::TAboutBox</name>
@@ -1149,6 +1165,14 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>The channel&apos;s bands changed since the fit: fit again.</source>
         <translation>拟合后该通道的频段已改变：请重新拟合。</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Fit to measurement: %1</source>
+        <translation>按测量拟合：%1</translation>
     </message>
 </context>
 <context>
@@ -1504,10 +1528,6 @@ Close any other program that uses the box, then plug the box in again.</source>
         <translation>导出滤波器</translation>
     </message>
     <message>
-        <source>Filter files (%1)</source>
-        <translation>滤波器文件 (%1)</translation>
-    </message>
-    <message>
         <source>Cannot write %1.</source>
         <translation>无法写入 %1。</translation>
     </message>
@@ -1562,6 +1582,22 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>Live analyser</source>
         <translation>实时分析仪</translation>
+    </message>
+    <message>
+        <source>%1 filters (%2)</source>
+        <translation>%1 滤波器文件 (%2)</translation>
+    </message>
+    <message>
+        <source>Not on the box: %1</source>
+        <translation>设备中缺少：%1</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Replace slot %1 with the window&apos;s settings?</source>
+        <translation>用窗口中的设置替换槽位 %1 吗？</translation>
     </message>
 </context>
 <context>

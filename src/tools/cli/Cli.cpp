@@ -52,6 +52,8 @@ int RunCommandLine(Context& cx, int argc, const char* const* argv)
         command->allow_extras();
         command->add_option("free", given.Free);
         Declare(*command, c->OptionList(), given);
+        // The global options also after the command's name: the same values.
+        Declare(*command, GlobalOptions(), given);
         commands.emplace_back(command, c);
     }
     app.add_subcommand("help")->allow_extras();
@@ -88,11 +90,18 @@ int RunCommandLine(Context& cx, int argc, const char* const* argv)
                           option + (option == "--device" || option == "-d" ? " needs a box" : " needs a value"));
     }
     cx.Ui.Quiet = given.Flag("--quiet");
+    cx.Ui.Verbose = given.Flag("--verbose");
     cx.WantedBox = given.Value("--device");
     if (!app.remaining().empty())
         return UsageError(cx, MainUsage(), Unexpected(app.remaining().front(), "command"));
-    if (app.count("--device") && cx.WantedBox.empty())
+    const CLI::App* parsed = nullptr;
+    if (const Command* c = chosen())
+        parsed = app.get_subcommand(c->Name);
+    const auto count = [&](const char* option) { return app.count(option) + (parsed ? parsed->count(option) : 0); };
+    if (count("--device") && cx.WantedBox.empty())
         return UsageError(cx, MainUsage(), "--device needs a box");
+    if (cx.Ui.Quiet && cx.Ui.Verbose)
+        return UsageError(cx, MainUsage(), "--quiet and --verbose exclude each other");
     if (app.got_subcommand("help")) {
         std::fputs(MainUsage().c_str(), cx.Out);
         return ExitOk;

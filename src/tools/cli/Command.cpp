@@ -1,5 +1,7 @@
 #include "Command.h"
 
+#include "interop/FilterDialects.h"
+
 #include <CLI/CLI.hpp>
 
 namespace ktv::cli {
@@ -18,8 +20,10 @@ constexpr const char* ExitStatus =
 
 constexpr Option Globals[] = {
     {"-q", "--quiet", nullptr, Synopsis | Optional | Table, "do not print the status texts of each exchange"},
+    {"-v", "--verbose", nullptr, Synopsis | Optional | Table,
+     "also print the status texts of the exchanges that went well\n(\"Write:ok!\", \"Read:Ok!\")"},
     {"-d", "--device", "BOX", Synopsis | Optional | Table,
-     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them"},
+     "the box to talk to: its identifier, its path or its\nnumber, as 'list' shows them, or the name a\nvirtual box was started with"},
     {"-h", "--help", nullptr, Table, "show this help ('ktvtune-cli COMMAND --help' for one command)"},
 };
 
@@ -89,6 +93,22 @@ std::string Joined(std::string_view first, const std::string& words)
     return line;
 }
 
+// A help text with the registry's lists put in, so that a dialect registered
+// later is named by every command that reads or writes it.
+std::string Expanded(std::string_view text)
+{
+    static const std::pair<std::string_view, std::string> lists[] = {
+        {"{filter-readers}", FilterDialectNames()},
+        {"{filter-writers}", FilterExportNames()},
+        {"{filter-formats}", FilterExportIds()},
+    };
+    std::string out(text);
+    for (const auto& [name, list] : lists)
+        for (std::size_t at; (at = out.find(name)) != std::string::npos;)
+            out.replace(at, name.size(), list);
+    return out;
+}
+
 } // namespace
 
 std::span<const Option> GlobalOptions() { return Globals; }
@@ -100,11 +120,11 @@ std::string Usage(const Command& command)
     for (const std::string& form : Forms(command.OptionList(), Synopsis, false))
         usage += Joined((usage.empty() ? "Usage: " : "       ") + call, form) + "\n";
     usage += "\n";
-    usage += command.Description;
+    usage += Expanded(command.Description);
     std::string table;
     for (const Option& o : command.Options)
         if (o.Shown & Table)
-            table += Row(Word(o, true), o.Help);
+            table += Row(Word(o, true), Expanded(o.Help));
     if (!table.empty())
         usage += "\n" + table;
     return usage;
@@ -118,7 +138,7 @@ std::string MainUsage()
     for (const Command* c : Commands()) {
         const std::vector<std::string> forms = Forms(c->OptionList(), Brief, false);
         for (std::size_t n = 0; n < forms.size(); ++n)
-            usage += Row(Joined(c->Name, forms[n]) + (c->MoreOptions ? " [options]" : ""), c->Summaries.begin()[n]);
+            usage += Row(Joined(c->Name, forms[n]) + (c->MoreOptions ? " [options]" : ""), Expanded(c->Summaries.begin()[n]));
     }
     usage += "\nOptions:\n";
     for (const Option& o : Globals)

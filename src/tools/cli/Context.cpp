@@ -23,7 +23,8 @@ void ConsoleUi::SetStatus(StatusPanel panel, std::string_view text)
 {
     if (panel == StatusPanel::Exchange)
         LastExchangeStatus = text;
-    if (!Quiet)
+    const bool wentWell = panel == StatusPanel::Exchange && (text == "Write:ok!" || text == "Read:Ok!");
+    if (!Quiet && (Verbose || !wentWell))
         std::fprintf(err_, "%.*s\n", int(text.size()), text.data());
 }
 
@@ -77,6 +78,21 @@ int WithBox(Context& cx, const std::function<int()>& work)
     CloseBoxLink();
     return status;
 }
+
+std::optional<std::string> ChosenIdentifier(Context& cx)
+{
+    Hid().SetPlatform(&cx.Platform);
+    const std::vector<HidInterface> boxes = Hid().ListBoxes();
+    if (cx.WantedBox.empty()) {
+        if (boxes.empty())
+            return std::nullopt;
+        return boxes.front().InstanceId;
+    }
+    const HidInterface* box = SelectBox(boxes, cx.WantedBox);
+    return box ? box->InstanceId : cx.WantedBox;
+}
+
+bool OutputWritable(Context& cx, const std::string& path) { return Saved(cx, path, CheckWritable(path)); }
 
 bool Saved(Context& cx, const std::string& path, FileWriteError error)
 {

@@ -27,6 +27,10 @@ class ConsoleUi final : public UserInterface {
 public:
     explicit ConsoleUi(std::FILE* err) : err_(err) {}
     bool Quiet = false;
+    // The exchanges that went well ("Write:ok!", "Read:Ok!") are said only
+    // when asked: the window's texts, but on a console a read that prints
+    // "Write:ok!" seems to have written something.
+    bool Verbose = false;
     bool ShownMessage = false;
     std::string LastExchangeStatus;
     void ShowMessage(std::string_view text) override;
@@ -65,6 +69,14 @@ int UsageError(Context& cx, const std::string& usage, const std::string& what);
 // window's Connect does; runs `work` and closes the link again whatever it
 // gave.
 int WithBox(Context& cx, const std::function<int()>& work);
+
+// The identifier of the box --device names, or of the first box, without
+// opening it; a --device that is no box present is taken as an identifier.
+// Nothing when no box is present and none was named.
+std::optional<std::string> ChosenIdentifier(Context& cx);
+
+// Says why `path` could not be written, before the work whose result goes there.
+bool OutputWritable(Context& cx, const std::string& path);
 
 // Says why a file was not saved.
 bool Saved(Context& cx, const std::string& path, FileWriteError error);

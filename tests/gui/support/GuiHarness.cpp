@@ -5,9 +5,12 @@
 #include "params/Commands.h"
 #include "params/Gloable.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFocusEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
@@ -106,6 +109,26 @@ void LeaveFocus(QWidget* widget)
 {
     QFocusEvent event(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(widget, &event);
+}
+
+QStringList MissingFromGuide(TFormMain& form, const QString& guide)
+{
+    QStringList wanted;
+    for (QAction* top : form.menuBar()->actions())
+        if (QMenu* menu = top->menu())
+            for (QAction* item : menu->actions())
+                if (QStringList{"MeasureSweep1", "LiveAnalyser1", "FitToMeasurement1", "RestoreBoxState1"}.contains(
+                        item->objectName()))
+                    wanted << menu->title() + QString::fromUtf8(" › ") + item->text();
+    if (wanted.size() != 4)
+        return {"the menu items themselves"};
+    for (const char* field : {"Calibration file", "Positions to average"})
+        wanted << QCoreApplication::translate("ktv::SweepDialog", field);
+    QStringList missing;
+    for (const QString& w : wanted)
+        if (!guide.contains(w))
+            missing << w;
+    return missing;
 }
 
 } // namespace ktv::test

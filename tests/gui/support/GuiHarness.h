@@ -116,5 +116,10 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton b
 bool ShowsConnectGlyph(const QPushButton* button, int index);
 // Focus leaves the widget as when the user tabs away.
 void LeaveFocus(QWidget* widget);
+// What the user guide (its text, `guide`) must name as the window names it:
+// the menu items for measuring, fitting and restoring the box's kept states
+// ("Measure › Sweep…") and the Sweep dialog's fields that need explaining.
+// Returns those missing.
+QStringList MissingFromGuide(TFormMain& form, const QString& guide);
 
 } // namespace ktv::test

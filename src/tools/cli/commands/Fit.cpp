@@ -118,7 +118,7 @@ and largest, around the mean level, over the range). No box is needed.
             const PeqBand& b = fit.Bands[k];
             char line[128];
             std::snprintf(line, sizeof line, "%4zu  %-10s %8s %5s %10s%s\n", k + 1, tools::FilterTypeName(b.Flags),
-                          Decimal(b.Fc, b.Fc < 100 ? 1 : 0).c_str(), Decimal(b.Q, 2).c_str(), Decimal(b.Gain, 1).c_str(),
+                          Decimal(b.Fc, b.Fc < 100 ? 1 : 0).c_str(), Decimal(b.Q, 1).c_str(), Decimal(b.Gain, 1).c_str(),
                           fit.Fitted[k] ? "" : (b.Flags & FlagBandOn) ? "  (left alone)" : "  (bypassed, left alone)");
             text += line;
         }

@@ -6,24 +6,6 @@
 #include "presets/BoxJournal.h"
 
 namespace ktv::cli {
-namespace {
-
-// The identifier of the box --device names, or of the first box; a
-// --device that is no box present is taken as an identifier.
-std::optional<std::string> ChosenIdentifier(Context& cx)
-{
-    Hid().SetPlatform(&cx.Platform);
-    const std::vector<HidInterface> boxes = Hid().ListBoxes();
-    if (cx.WantedBox.empty()) {
-        if (boxes.empty())
-            return std::nullopt;
-        return boxes.front().InstanceId;
-    }
-    const HidInterface* box = SelectBox(boxes, cx.WantedBox);
-    return box ? box->InstanceId : cx.WantedBox;
-}
-
-} // namespace
 
 extern const Command HistoryCommand{
     .Name = "history",

@@ -10,14 +10,14 @@ namespace ktv::cli {
 
 extern const Command ImportCommand{
     .Name = "import",
-    .Summaries = {"put a REW/Equalizer APO/AutoEq filter file onto a channel"},
+    .Summaries = {"put a {filter-readers} filter file onto a channel"},
     .Options = {
         Free("FILE"),
         ChannelOption,
         {nullptr, "--preset", "IN.dap", Synopsis | Brief | Optional},
         {"-o", "--output", "OUT.dap", Synopsis | Brief | Optional},
     },
-    .Description = R"(Puts the filters of a REW, Equalizer APO or AutoEq filter file onto the
+    .Description = R"(Puts the filters of a {filter-readers} filter file onto the
 channel's bands (NAME: MIC, MUSIC, EFFECT, MAIN, CENTER, SUB, SRS) and
 prints on stderr what became of every filter line. The image starts from
 IN.dap, or from the defaults. With -o the result is written to OUT.dap and

@@ -16,6 +16,9 @@ and writes it as a preset file.
 )",
     .Run = [](Context& cx, const Arguments& a) {
         const std::string& out = a.Value("--output");
+        // Nine exchanges read for nothing when the file cannot be written.
+        if (!OutputWritable(cx, out))
+            return ExitUsage;
         LoadDefaults();
         return WithBox(cx, [&] {
             if (!ReadAllFromDevice()) {

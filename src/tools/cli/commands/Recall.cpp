@@ -21,6 +21,9 @@ extern const Command RecallCommand{
         if (!slot)
             return Refuse(cx, a, slotText.empty() ? "recall needs one slot number"
                                                   : "the slot must be 1..8, not '" + slotText + "'");
+        // The box's settings would change and the result be lost.
+        if (!out.empty() && !OutputWritable(cx, out))
+            return ExitUsage;
         LoadDefaults();
         return WithBox(cx, [&] {
             ReadAndJournal(cx, "recall " + slotText);

@@ -26,16 +26,26 @@ whole change.
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
         if (ec != std::errc() || end != text.data() + text.size() || n < 1)
             return Refuse(cx, a, "the number must be 1 or more, not '" + text + "'");
-        return WithBox(cx, [&] {
-            // The list as 'history' showed it, before this restore adds to it.
-            const std::vector<JournalEntry> entries = BoxJournal(Hid().OpenedId).List();
+        // The number and its state are checked against the history before
+        // the box is opened: a wrong number sends nothing.
+        const auto id = ChosenIdentifier(cx);
+        DspParamsImage saved;
+        if (id) {
+            const std::vector<JournalEntry> entries = BoxJournal(*id).List();
             if (n > entries.size()) {
                 cx.Say("ktvtune-cli: the box has %zu saved states, no %zu\n", entries.size(), n);
                 return ExitUsage;
             }
-            DspParamsImage saved;
             if (!LoadFileAsStored(cx, entries[n - 1].Path, saved))
                 return ExitUsage;
+        }
+        return WithBox(cx, [&] {
+            // The box opened is the one whose history was checked (a --device
+            // that is no box present fails to open above).
+            if (!id || Hid().OpenedId != *id) {
+                cx.Say("ktvtune-cli: the box changed while its history was read\n");
+                return ExitFailed;
+            }
             ReadAndJournal(cx, "restore");
             DspParams = saved;
             const bool ok = WriteAllToDevice();
