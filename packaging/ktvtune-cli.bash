@@ -52,7 +52,7 @@ _ktvtune_cli()
         --target)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
-        --tilt | --range | --max-boost | --max-cut | --max-level-drop | --level | --length | --average | --gate)
+        --tilt | --range | --max-boost | --max-cut | --max-level-drop | --level | --length | --average | --gate | --takes)
             return ;;
         --calibration)
             COMPREPLY=($(compgen -f -- "$cur"))
@@ -90,7 +90,7 @@ _ktvtune_cli()
         fit) options+=" --channel --target --tilt --range --max-boost --max-cut --max-level-drop --preset -o --output" ;;
         volume) options+=" --mic --music --effect" ;;
         venue) options+=" --host --port --bind --site --user --role --room --mic --music --effect --rooms" ;;
-        measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate" ;;
+        measure) options+=" -o --output --out --in --level --length --range --calibration --average --gate --takes" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

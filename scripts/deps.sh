@@ -14,7 +14,7 @@ KTV_PACKAGES=(
   libnlopt-dev
   libcli11-dev nlohmann-json3-dev
   libfftw3-dev portaudio19-dev
-  pulseaudio pulseaudio-utils libasound2-plugins
+  pulseaudio pulseaudio-utils libasound2-plugins libasound2-dev ladspa-sdk swh-plugins
   fonts-dejavu-core
   clang libclang-rt-14-dev
   appstream

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ktv {
@@ -99,7 +100,14 @@ SweepDialog::SweepDialog(QWidget* parent, FileDialogs& files, std::function<void
     meter_ = new QProgressBar(this);
     meter_->setObjectName("SweepMeter");
     meter_->setRange(-60, 0);
+    meter_->setValue(-60); // nothing heard yet (a new bar would show -1)
     meter_->setFormat(tr("%v dBFS"));
+    // The take under way: which, and the time it has left.
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName("SweepProgress");
+    progress_->setRange(0, 1000);
+    progress_->setValue(0);
+    progress_->setFormat(QString());
     form->addRow(tr("Output"), out_);
     form->addRow(tr("Input"), in_);
     form->addRow(tr("Level"), level_);
@@ -109,6 +117,7 @@ SweepDialog::SweepDialog(QWidget* parent, FileDialogs& files, std::function<void
     form->addRow(tr("Positions to average"), positions_);
     form->addRow(tr("Calibration file"), calRow);
     form->addRow(tr("Input level"), meter_);
+    form->addRow(tr("Progress"), progress_);
     status_ = new QLabel(this);
     status_->setObjectName("SweepStatus");
     status_->setWordWrap(true);
@@ -209,13 +218,28 @@ void SweepDialog::StartMeasuring()
     StopMeter();
     measure_->setEnabled(false);
     status_->setText(tr("Measuring…"));
+    progressSeen_.clear();
     done_ = false;
     QPointer<SweepDialog> self(this);
     // The sound card blocks for the sweep's length: not on the window thread.
     worker_ = std::thread([this, self, s] {
         measure::Response r;
         std::string why;
-        const bool ok = measure::MeasureSweep(*audio_, s, r, &why);
+        measure::MeasureEvents events;
+        events.Progress = [this](const measure::MeasureProgress& p) {
+            QMetaObject::invokeMethod(this, [this, p] { ShowProgress(p); }, Qt::QueuedConnection);
+        };
+        // A spoilt take is measured again; the dialog says why.
+        events.Retake = [this](const std::string& reason) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, text = ReasonText(reason)] {
+                    message_ = text;
+                    status_->setText(text);
+                },
+                Qt::QueuedConnection);
+        };
+        const bool ok = measure::MeasureSweep(*audio_, s, r, &why, events);
         QMetaObject::invokeMethod(
             this,
             [this, ok, r = std::move(r), why] {
@@ -227,9 +251,29 @@ void SweepDialog::StartMeasuring()
     });
 }
 
+void SweepDialog::ShowProgress(const measure::MeasureProgress& p)
+{
+    const double take = measure::kLeadSeconds + length_->value() + measure::kTailSeconds;
+    progress_->setValue(int(std::lround(1000 * std::clamp(1 - p.SecondsLeft / take, 0.0, 1.0))));
+    const QString left = QString::number(p.SecondsLeft, 'f', 1);
+    const QString text = p.Positions > 1 ? tr("Position %1 of %2, take %3 of %4: %5 s left")
+                                               .arg(p.Position + 1)
+                                               .arg(p.Positions)
+                                               .arg(p.Take)
+                                               .arg(p.Takes)
+                                               .arg(left)
+                                         : tr("Take %1 of %2: %3 s left").arg(p.Take).arg(p.Takes).arg(left);
+    progress_->setFormat(text);
+    progressSeen_ << text;
+    if (p.LevelDbfs > -200)
+        meter_->setValue(std::max(-60, int(std::lround(p.LevelDbfs))));
+}
+
 void SweepDialog::Finished(bool ok, const QString& why)
 {
     measure_->setEnabled(true);
+    progress_->setValue(ok ? 1000 : 0);
+    progress_->setFormat(QString());
     save_->setEnabled(ok || save_->isEnabled());
     if (!ok) {
         message_ = why;

@@ -8,6 +8,7 @@
 #include "measure/Measure.h"
 
 #include <QDialog>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -47,12 +48,15 @@ public:
     void StartMeasuring();
     bool Busy() const { return worker_.joinable() && !done_; }
     const QString& LastMessage() const { return message_; }
+    // Every text the take's progress bar showed during the last measurement.
+    const QStringList& ProgressSeen() const { return progressSeen_; }
     const measure::Response& Result() const { return result_; }
 
 private:
     void StartMeter();
     void StopMeter();
     void Finished(bool ok, const QString& why);
+    void ShowProgress(const measure::MeasureProgress& p);
     void SaveResult();
 
     FileDialogs& files_;
@@ -62,7 +66,8 @@ private:
     QDoubleSpinBox *level_, *length_, *lo_, *hi_, *gate_;
     QSpinBox* positions_;
     QLineEdit* calibration_;
-    QProgressBar* meter_;
+    QProgressBar *meter_, *progress_;
+    QStringList progressSeen_;
     QLabel* status_;
     QPushButton *measure_, *save_;
     QTimer* meterTimer_;

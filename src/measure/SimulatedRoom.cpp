@@ -1,5 +1,8 @@
 #include "measure/SimulatedRoom.h"
 
+#include "measure/Dropout.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <complex>
@@ -74,11 +77,46 @@ std::vector<AudioEndpoint> SimulatedRoom::Endpoints()
 }
 
 bool SimulatedRoom::PlayRecord(const std::string&, const std::string&, double rate, const std::vector<float>& out,
-                               std::size_t frames, std::vector<float>& in, std::string*)
+                               std::size_t frames, std::vector<float>& in, std::optional<Dropout>& dropout,
+                               const TakeProgress& progress, std::string*)
 {
     ++calls_;
     ++model_.Seed; // another position, other noise
-    in = Pass(out, frames, rate);
+    dropout.reset();
+    // The card's blocks, 10 ms each, as its callbacks would see them.
+    StreamWatch watch(rate);
+    const auto block = static_cast<std::size_t>(rate / 100);
+    if (calls_ <= model_.DroppedTakes) {
+        const auto at = std::min(out.size(), static_cast<std::size_t>(model_.DropAtSeconds * rate));
+        const auto gap = static_cast<std::size_t>(model_.DropMs / 1000 * rate);
+        std::vector<float> late(out.begin(), out.begin() + at);
+        late.insert(late.end(), gap, 0.0f);
+        late.insert(late.end(), out.begin() + at, out.end());
+        in = Pass(late, frames, rate);
+        for (std::size_t i = 0; i < frames; i += block)
+            watch.Block(block, model_.DropReported && i <= at && at < i + block ? unsigned(kOutputUnderflow) : 0u);
+    } else {
+        in = Pass(out, frames, rate);
+        for (std::size_t i = 0; i < frames; i += block)
+            watch.Block(block, 0);
+    }
+    dropout = watch.First();
+    // Progress every 100 ms of sound, in real time when asked.
+    const auto step = static_cast<std::size_t>(rate / 10);
+    auto next = std::chrono::steady_clock::now();
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t to = std::min(frames, done + step);
+        float peak = 0;
+        for (std::size_t i = done; i < to; ++i)
+            peak = std::max(peak, std::abs(in[i]));
+        done = to;
+        if (model_.RealTime) {
+            next += std::chrono::milliseconds(100);
+            std::this_thread::sleep_until(next);
+        }
+        if (progress)
+            progress(done, peak);
+    }
     return true;
 }
 

@@ -22,6 +22,15 @@ struct RoomModel {
     double GainDb = 0;
     double SnrDb = 200;   // noise RMS this far below the recorded signal's RMS
     std::uint32_t Seed = 7;
+    // The first DroppedTakes takes drop out, as a card that missed its
+    // deadline: DropAtSeconds into the sweep the output goes silent for
+    // DropMs and plays the rest late. With DropReported the card says so
+    // (an output underflow); without, only the recording shows it.
+    int DroppedTakes = 0;
+    double DropAtSeconds = 1.0, DropMs = 30;
+    bool DropReported = true;
+    // Takes last as long as on a real card (for the window's progress).
+    bool RealTime = false;
 };
 
 class SimulatedRoom final : public AudioDevice {
@@ -36,7 +45,8 @@ public:
 
     std::vector<AudioEndpoint> Endpoints() override;
     bool PlayRecord(const std::string& outName, const std::string& inName, double rate, const std::vector<float>& out,
-                    std::size_t frames, std::vector<float>& in, std::string* why) override;
+                    std::size_t frames, std::vector<float>& in, std::optional<Dropout>& dropout,
+                    const TakeProgress& progress, std::string* why) override;
     bool StartStream(const std::string& outName, const std::string& inName, double rate, Fill fill, Take take,
                      std::string* why) override;
     void StopStream() override;

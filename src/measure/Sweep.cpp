@@ -40,16 +40,25 @@ bool CheckSweepPlan(const SweepPlan& s, std::string* why)
     return true;
 }
 
+double SweepStartHz(const SweepPlan& s) { return s.LoHz / 2; }
+
+double SweepEndHz(const SweepPlan& s) { return std::max(s.HiHz, std::min(s.HiHz * std::cbrt(2.0), 0.95 * s.Rate / 2)); }
+
 std::vector<float> MakeSweep(const SweepPlan& s)
 {
     const auto n = static_cast<std::size_t>(std::llround(s.Seconds * s.Rate));
-    const double w1 = 2 * kPi * s.LoHz, w2 = 2 * kPi * s.HiHz;
-    const double k = s.Seconds / std::log(w2 / w1);
+    const double f1 = SweepStartHz(s), f2 = SweepEndHz(s);
+    const double w1 = 2 * kPi * f1;
+    const double k = s.Seconds / std::log(f2 / f1);
     const double amp = std::pow(10.0, s.LevelDbfs / 20);
-    // Fades keep the ends from clicking: a few cycles of the lowest
-    // frequency at the start, a short one at the top.
-    const auto fadeIn = static_cast<std::size_t>(std::min(0.05 * n, 3 * s.Rate / s.LoHz));
-    const auto fadeOut = static_cast<std::size_t>(std::min(0.01 * n, 0.005 * s.Rate));
+    // The fades keep the ends from clicking and lie wholly in the margins,
+    // clear of the reported range's end points and their 24th of an octave:
+    // in over the octave below LoHz, out over what lies above HiHz (at
+    // least a millisecond where the range reaches the top).
+    const double edge = std::pow(2.0, 1.0 / 24);
+    const auto fadeIn = static_cast<std::size_t>(k * std::log(s.LoHz / edge / f1) * s.Rate);
+    const auto fadeOut = std::max<std::size_t>(
+        static_cast<std::size_t>(k * std::log(f2 / std::min(f2, s.HiHz * edge)) * s.Rate), std::size_t(s.Rate / 1000));
     std::vector<float> out(n);
     for (std::size_t i = 0; i < n; ++i) {
         const double t = i / s.Rate;
@@ -61,6 +70,31 @@ std::vector<float> MakeSweep(const SweepPlan& s)
         out[i] = static_cast<float>(amp * v);
     }
     return out;
+}
+
+std::complex<double> BandLimit(double f, const SweepPlan& s)
+{
+    // At the top a raised cosine in log frequency, from a 24th of an octave
+    // above HiHz (the last point's own band) to the sweep's end: its ringing
+    // is shorter than a millisecond. At the bottom a zero-phase roll-off
+    // would ring for a tenth of a second on both sides of the impulse, and
+    // the gate would cut off what comes before it, so there the roll-off is
+    // a causal one, an eighth-order Butterworth high-pass 3/4 of an octave
+    // below LoHz (-0.001 dB at LoHz), whose ringing all follows the impulse
+    // and stays inside the gate.
+    const double end = SweepEndHz(s), top = std::min(end, s.HiHz * std::pow(2.0, 1.0 / 24));
+    if (f <= 0 || f >= end)
+        return 0;
+    double w = 1;
+    if (f > top)
+        w = 0.5 + 0.5 * std::cos(kPi * std::log(f / top) / std::log(end / top));
+    std::complex<double> hp = w;
+    const std::complex<double> jr(0, f / (s.LoHz * std::pow(2.0, -0.75))); // s / wc
+    for (int i = 1; i <= 4; ++i) {
+        const double damping = 2 * std::sin((2 * i - 1) * kPi / 16); // 1/Q of each pair of poles
+        hp *= jr * jr / (jr * jr + damping * jr + 1.0);
+    }
+    return hp;
 }
 
 std::vector<double> Deconvolve(const std::vector<float>& recording, const SweepPlan& s)
@@ -79,20 +113,9 @@ std::vector<double> Deconvolve(const std::vector<float>& recording, const SweepP
     for (auto& c : sb)
         peak = std::max(peak, std::norm(c));
     const double floor = peak * 1e-8;
-    // Outside the range the response fades out smoothly (an octave below,
-    // a tenth above) rather than stopping dead, which would ring for long
-    // before and after the impulse.
-    const double top = std::min(s.HiHz * 1.1, s.Rate / 2);
     for (std::size_t k = 0; k < ra.size(); ++k) {
-        const double f = k * s.Rate / n;
-        double w = 1;
-        if (f <= s.LoHz / 2 || f >= top)
-            w = 0;
-        else if (f < s.LoHz)
-            w = 0.5 - 0.5 * std::cos(kPi * std::log2(f / (s.LoHz / 2)));
-        else if (f > s.HiHz)
-            w = 0.5 + 0.5 * std::cos(kPi * (f - s.HiHz) / (top - s.HiHz));
-        ra[k] = w == 0 ? 0 : w * ra[k] * std::conj(sb[k]) / (std::norm(sb[k]) + floor);
+        const std::complex<double> w = BandLimit(k * s.Rate / n, s);
+        ra[k] = w == 0.0 ? 0 : w * ra[k] * std::conj(sb[k]) / (std::norm(sb[k]) + floor);
     }
     return fft.Inverse(ra);
 }
@@ -125,7 +148,7 @@ std::vector<double> Gate(const std::vector<double>& ir, double rate, double gate
 
 double PreGateMs(const SweepPlan& s)
 {
-    const double secondHarmonic = s.Seconds * std::log(2.0) / std::log(s.HiHz / s.LoHz);
+    const double secondHarmonic = s.Seconds * std::log(2.0) / std::log(SweepEndHz(s) / SweepStartHz(s));
     return std::min(50.0, 500 * secondHarmonic);
 }
 

@@ -3,6 +3,7 @@
 // the recording into an impulse response, the gate and the magnitude on a
 // logarithmic frequency grid. Standard library and FFTW only.
 
+#include <complex>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -19,13 +20,25 @@ struct SweepPlan {
 // The range and length a sweep may take; false with the reason otherwise.
 [[nodiscard]] bool CheckSweepPlan(const SweepPlan& plan, std::string* why = nullptr);
 
-// The sweep's samples (exponential frequency rise, short fades at both ends).
+// The range the sweep itself runs over: an octave below the range it
+// reports, and above it up to 95 % of half the sample rate (at most a third
+// of an octave). The fades and the deconvolution's band limits lie in these
+// margins, so the reported band's ends are measured as flat as its middle.
+[[nodiscard]] double SweepStartHz(const SweepPlan& plan);
+[[nodiscard]] double SweepEndHz(const SweepPlan& plan);
+
+// The sweep's samples: an exponential rise from SweepStartHz to SweepEndHz in
+// plan.Seconds, faded in below LoHz and out above HiHz.
 [[nodiscard]] std::vector<float> MakeSweep(const SweepPlan& plan);
 
+// The roll-off Deconvolve gives the response in the margins, at `hz`:
+// 1 inside the reported range, 0 outside the swept one.
+[[nodiscard]] std::complex<double> BandLimit(double hz, const SweepPlan& plan);
+
 // Deconvolves `recording` by the sweep `plan` describes: the regularised
-// spectral inverse of the sweep inside its range, nothing outside it. The
-// response is as long as the FFT (recording length rounded up); distortion
-// products land at its end, before time zero.
+// spectral inverse of the sweep, rolled off in the margins outside the
+// reported range. The response is as long as the FFT (recording length
+// rounded up); distortion products land at its end, before time zero.
 [[nodiscard]] std::vector<double> Deconvolve(const std::vector<float>& recording, const SweepPlan& plan);
 
 // Keeps `gateMs` of the impulse response, `preMs` of it before the peak

@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <numbers>
 #include <string>
@@ -84,6 +86,234 @@ TEST(MeasureTest, LengthsRangesAndPositionsAllRecoverTheRoom)
     }
 }
 
+// Through a wire the whole reported band is flat to its ends, and through a
+// known filter it follows the filter: the sweep starts an octave below the
+// band and ends past it, its fades and roll-offs lie outside the band.
+TEST(MeasureTest, TheReportedBandFollowsTheRoomToItsEnds)
+{
+    struct Case {
+        const char* name;
+        std::vector<Resonance> filter;
+        double seconds, lo, hi, limitDb;
+    };
+    const std::vector<Case> cases = {
+        {"wire, 3 s", {}, 3, 20, 20000, 0.1},
+        {"wire, 1 s", {}, 1, 20, 20000, 0.1},
+        {"wire, 10 s, 30 Hz - 18 kHz", {}, 10, 30, 18000, 0.1},
+        {"filter, 3 s", {{25, 6, 1.5}, {1000, -6, 1}, {18000, 4, 1.5}}, 3, 20, 20000, 0.25},
+        {"filter, 1 s", {{25, 6, 1.5}, {1000, -6, 1}, {18000, 4, 1.5}}, 1, 20, 20000, 0.25},
+    };
+    for (const auto& c : cases) {
+        RoomModel m;
+        m.Resonances = c.filter;
+        m.DelayMs = 3;
+        SimulatedRoom room(m);
+        MeasureSettings s;
+        s.Sweep.Seconds = c.seconds;
+        s.Sweep.LoHz = c.lo;
+        s.Sweep.HiHz = c.hi;
+        Response r;
+        std::string why;
+        ASSERT_TRUE(MeasureSweep(room, s, r, &why)) << c.name << ": " << why;
+        ASSERT_EQ(r.Hz.front(), c.lo);
+        ASSERT_EQ(r.Hz.back(), c.hi);
+        for (std::size_t i = 0; i < r.Hz.size(); ++i)
+            ASSERT_NEAR(r.Db[i], room.TrueDb(r.Hz[i], s.Sweep.Rate), c.limitDb) << c.name << " at " << r.Hz[i];
+    }
+
+    // The sweep holds its full level all the while it is inside the band.
+    SweepPlan s;
+    const auto x = MakeSweep(s);
+    const double k = s.Seconds / std::log(SweepEndHz(s) / SweepStartHz(s));
+    const auto at = [&](double hz) { return static_cast<std::size_t>(k * std::log(hz / SweepStartHz(s)) * s.Rate); };
+    const std::size_t window = 2400; // two cycles at the bottom of the band
+    for (std::size_t i = at(s.LoHz); i + window <= at(s.HiHz); i += window) {
+        float peak = 0;
+        for (std::size_t j = i; j < i + window; ++j)
+            peak = std::max(peak, std::abs(x[j]));
+        ASSERT_NEAR(20 * std::log10(peak), s.LevelDbfs, 0.05) << "at " << i / s.Rate << " s";
+    }
+}
+
+// The card's own flags: the first dropout is kept with the frame its block
+// started at; the counts must add up.
+TEST(MeasureTest, TheCardsFlagsAndCountsTellADropout)
+{
+    struct Case {
+        unsigned flags;
+        const char* what;
+    };
+    for (const Case c : {Case{kInputOverflow, "the input overflowed"}, Case{kInputUnderflow, "the input ran dry"},
+                         Case{kOutputUnderflow, "the output ran dry"},
+                         Case{kOutputOverflow, "the output overflowed"}}) {
+        StreamWatch watch(48000);
+        for (int b = 0; b < 100; ++b)
+            watch.Block(1024, b == 60 ? c.flags : (b == 80 ? unsigned(kInputOverflow) : 0u));
+        EXPECT_EQ(watch.Frames(), 102400u);
+        const auto d = watch.First();
+        ASSERT_TRUE(d) << c.what;
+        EXPECT_EQ(d->What, c.what);
+        EXPECT_EQ(watch.FirstFrame(), 60u * 1024);
+        EXPECT_EQ(DropoutText(*d), "Dropout at 1.3 s (" + std::string(c.what) + ")"); // 61440 frames
+    }
+    StreamWatch clean(48000);
+    for (int b = 0; b < 100; ++b)
+        clean.Block(512, 0);
+    EXPECT_FALSE(clean.First());
+    EXPECT_EQ(clean.FirstFrame(), static_cast<std::size_t>(-1));
+
+    EXPECT_FALSE(CheckCounts(144000, 144000, 192000, 192000, 48000));
+    const auto shortRecording = CheckCounts(144000, 144000, 96000, 192000, 48000);
+    ASSERT_TRUE(shortRecording);
+    EXPECT_EQ(DropoutText(*shortRecording), "Dropout at 2.0 s (the recording stopped short)");
+    const auto lateOutput = CheckCounts(120000, 144000, 192000, 192000, 48000);
+    ASSERT_TRUE(lateOutput);
+    EXPECT_EQ(DropoutText(*lateOutput), "Dropout at 2.5 s (the output fell behind the input)");
+}
+
+// A break no flag reported is found in the recording itself; clean takes in
+// noisy rooms are not taken for one.
+TEST(MeasureTest, ABreakTheCardDidNotReportIsFoundInTheRecording)
+{
+    MeasureSettings s;
+    const auto sweep = MakeSweep(s.Sweep);
+    const auto frames = sweep.size() + static_cast<std::size_t>(kTailSeconds * s.Sweep.Rate);
+    struct Case {
+        const char* name;
+        std::function<std::vector<float>(const SimulatedRoom&)> record;
+        const char* found; // the start of what is found; null: clean
+    };
+    const auto withGap = [&](double atSeconds, double ms) {
+        return [=](const SimulatedRoom& room) {
+            std::vector<float> late(sweep.begin(), sweep.begin() + std::size_t(atSeconds * s.Sweep.Rate));
+            late.insert(late.end(), std::size_t(ms / 1000 * s.Sweep.Rate), 0.0f);
+            late.insert(late.end(), sweep.begin() + std::size_t(atSeconds * s.Sweep.Rate), sweep.end());
+            return room.Pass(late, frames, s.Sweep.Rate);
+        };
+    };
+    const std::vector<Case> cases = {
+        {"a 30 ms gap", withGap(1.0, 30), "Dropout at 1.0 s (the recording went silent)"},
+        {"an 8 ms gap", withGap(2.2, 8), "Dropout at 2.2 s (the recording went silent)"},
+        {"the start missed",
+         [&](const SimulatedRoom& room) {
+             auto rec = room.Pass(sweep, frames + 24000, s.Sweep.Rate);
+             rec.erase(rec.begin(), rec.begin() + 24000);
+             return rec;
+         },
+         "Dropout at 0.0 s (the recording started after the sweep)"},
+        {"the end cut off",
+         [&](const SimulatedRoom& room) {
+             std::vector<float> late(std::size_t(1.6 * s.Sweep.Rate), 0.0f);
+             late.insert(late.end(), sweep.begin(), sweep.end());
+             return room.Pass(late, frames, s.Sweep.Rate);
+         },
+         "Dropout at 4.5 s (the recording ends before the sweep does)"},
+        // Input frames lost: what follows comes early, by more than the gate
+        // (a shorter jump passes for a response that is late above some
+        // frequency; the card's flags tell those). Which side of the jump
+        // the response takes for the true one decides how it is named.
+        {"600 ms of input lost",
+         [&](const SimulatedRoom& room) {
+             auto rec = room.Pass(sweep, frames + 28800, s.Sweep.Rate);
+             rec.erase(rec.begin() + 96000, rec.begin() + 96000 + 28800);
+             return rec;
+         },
+         "Dropout at "},
+        {"clean, 10 dB SNR", [&](const SimulatedRoom& room) { return room.Pass(sweep, frames, s.Sweep.Rate); },
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SimulatedRoom room(TypicalRoom(c.found ? 30 : 10));
+        const auto rec = c.record(room);
+        Response r;
+        std::string why;
+        std::optional<Dropout> dropout;
+        ASSERT_TRUE(AnalyseRecording(rec, s, r, &why, &dropout)) << c.name << ": " << why;
+        if (c.found) {
+            ASSERT_TRUE(dropout) << c.name;
+            EXPECT_EQ(DropoutText(*dropout).substr(0, std::strlen(c.found)), c.found) << c.name;
+            EXPECT_FALSE(AnalyseRecording(rec, s, r, &why)) << c.name;
+            EXPECT_EQ(why, DropoutText(*dropout) + ".") << c.name;
+        } else {
+            EXPECT_FALSE(dropout) << c.name << ": " << DropoutText(*dropout);
+        }
+    }
+    // Rooms, noise and lengths that are no break.
+    for (double snr : {6.0, 20.0, 60.0})
+        for (double seconds : {1.0, 3.0}) {
+            SimulatedRoom room(TypicalRoom(snr));
+            MeasureSettings m;
+            m.Sweep.Seconds = seconds;
+            m.Takes = 1;
+            Response r;
+            std::string why;
+            EXPECT_TRUE(MeasureSweep(room, m, r, &why)) << snr << " dB, " << seconds << " s: " << why;
+        }
+}
+
+// A take that dropped out is measured again, saying why, up to the limit;
+// with no clean take the measurement fails with the reason and gives nothing.
+TEST(MeasureTest, ATakeThatDroppedOutIsMeasuredAgainAndNeverReported)
+{
+    struct Case {
+        int dropped, takes;
+        bool reported;
+        int calls;
+        std::vector<std::string> retakes;
+        const char* failure; // null: measured
+    };
+    const std::vector<Case> cases = {
+        {1, 3, true, 2, {"Dropout at 1.0 s (the output ran dry), measuring again (take 2 of 3)."}, nullptr},
+        {2, 3, false, 3,
+         {"Dropout at 1.0 s (the recording went silent), measuring again (take 2 of 3).",
+          "Dropout at 1.0 s (the recording went silent), measuring again (take 3 of 3)."},
+         nullptr},
+        {3, 3, true, 3,
+         {"Dropout at 1.0 s (the output ran dry), measuring again (take 2 of 3).",
+          "Dropout at 1.0 s (the output ran dry), measuring again (take 3 of 3)."},
+         "No clean take in 3 tries: Dropout at 1.0 s (the output ran dry)."},
+        {1, 1, false, 1, {}, "No clean take in 1 try: Dropout at 1.0 s (the recording went silent)."},
+        {0, 3, true, 1, {}, nullptr},
+    };
+    for (const auto& c : cases) {
+        RoomModel m = TypicalRoom(40);
+        m.DroppedTakes = c.dropped;
+        m.DropReported = c.reported;
+        SimulatedRoom room(m);
+        MeasureSettings s;
+        s.Takes = c.takes;
+        std::vector<std::string> retakes;
+        std::vector<MeasureProgress> seen;
+        MeasureEvents events;
+        events.Retake = [&](const std::string& why) { retakes.push_back(why); };
+        events.Progress = [&](const MeasureProgress& p) { seen.push_back(p); };
+        Response r{{1}, {2}};
+        std::string why;
+        const bool ok = MeasureSweep(room, s, r, &why, events);
+        EXPECT_EQ(room.PlayRecordCalls(), c.calls) << c.dropped << " of " << c.takes;
+        EXPECT_EQ(retakes, c.retakes) << c.dropped << " of " << c.takes;
+        if (c.failure) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(why.substr(0, std::string(c.failure).size()), c.failure);
+            EXPECT_EQ(r.Hz, std::vector<double>{1}); // nothing given
+        } else {
+            ASSERT_TRUE(ok) << why;
+            EXPECT_LT(WorstError(r, room, s.Sweep.Rate, 0, 20, 20000), 0.2);
+        }
+        // Progress names each take and counts its time down, with the level heard.
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back().Take, c.calls);
+        EXPECT_EQ(seen.back().Takes, c.takes);
+        EXPECT_EQ(seen.back().SecondsLeft, 0);
+        EXPECT_DOUBLE_EQ(seen.front().SecondsLeft, kLeadSeconds + s.Sweep.Seconds + kTailSeconds);
+        double loudest = -200;
+        for (const auto& p : seen)
+            loudest = std::max(loudest, p.LevelDbfs);
+        EXPECT_GT(loudest, -40);
+        EXPECT_LT(loudest, -20);
+    }
+}
+
 TEST(MeasureTest, ClippedAndSilentRecordingsAreRefusedSayingWhich)
 {
     MeasureSettings s;
@@ -131,11 +361,15 @@ TEST(MeasureTest, TheSweepStaysAtItsLevelAndRisesExponentially)
     for (float v : x)
         peak = std::max(peak, std::abs(v));
     EXPECT_NEAR(20 * std::log10(peak), -20, 0.01);
-    // Zero crossings per 10 ms near the half-way point: the geometric mean of the range.
+    // Zero crossings per 10 ms near the half-way point: the geometric mean of
+    // the swept range, which starts an octave below the reported one and ends
+    // past it.
+    EXPECT_EQ(SweepStartHz(s), 10);
+    EXPECT_NEAR(SweepEndHz(s), 22800, 1e-9);
     int crossings = 0;
     for (std::size_t i = 72000; i < 72000 + 480; ++i)
         crossings += (x[i] < 0) != (x[i + 1] < 0);
-    EXPECT_NEAR(crossings / 2.0 / 0.01, std::sqrt(20.0 * 20000), 60);
+    EXPECT_NEAR(crossings / 2.0 / 0.01, std::sqrt(10.0 * 22800), 60);
 }
 
 TEST(MeasureTest, TheGateKeepsOnlyWhatFollowsThePeakWithinItsLength)

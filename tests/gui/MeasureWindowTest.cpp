@@ -13,6 +13,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
@@ -44,6 +45,18 @@ void Shot(QWidget& w, const char* name)
 void UseRoom(double gainDb)
 {
     MeasureAudioFactory() = [gainDb] { return std::make_unique<measure::SimulatedRoom>(Room(gainDb)); };
+}
+
+// A card that plays in real time and drops out in its first `dropped` takes.
+void UseDroppingRoom(int dropped)
+{
+    MeasureAudioFactory() = [dropped] {
+        measure::RoomModel m = Room(-10);
+        m.DroppedTakes = dropped;
+        m.DropAtSeconds = 0.5;
+        m.RealTime = true;
+        return std::make_unique<measure::SimulatedRoom>(m);
+    };
 }
 } // namespace
 
@@ -109,6 +122,57 @@ private slots:
             d->close();
             QTRY_VERIFY(!h.Form().findChild<SweepDialog*>("SweepDialog"));
         }
+    }
+
+    // A take that drops out is measured again and the dialog says why; the
+    // progress bar names the take and counts its time down, the meter shows
+    // the level heard; with no clean take nothing reaches the chart.
+    void aTakeThatDropsOutIsMeasuredAgainWithProgressShown()
+    {
+        UseDroppingRoom(1);
+        SweepDialog* d = OpenSweep();
+        auto* meter = d->findChild<QProgressBar*>("SweepMeter");
+        auto* progress = d->findChild<QProgressBar*>("SweepProgress");
+        QTest::mouseClick(d->findChild<QPushButton*>("SweepMeasure"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(progress->text().startsWith("Take 1 of 3: "), 5000);
+        // The level of the sweep as the room returns it (-20 dBFS, -10 dB).
+        QTRY_VERIFY_WITH_TIMEOUT(meter->value() > -40, 5000);
+        QVERIFY2(meter->value() < -20, qPrintable(QString::number(meter->value()) + " " + progress->text()));
+        QTRY_COMPARE_WITH_TIMEOUT(d->findChild<QLabel*>("SweepStatus")->text(),
+                                  QString("Dropout at 0.5 s (the output ran dry), measuring again (take 2 of 3)."),
+                                  10000);
+        QVERIFY(!h.Editor().HasMeasurement());
+        QTRY_VERIFY_WITH_TIMEOUT(progress->text().startsWith("Take 2 of 3: "), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.Editor().HasMeasurement(), 20000);
+        QVERIFY(d->LastMessage().startsWith("Measured"));
+        // The time left ran down in each take, from the whole take (the
+        // lead-in, 1 s of sweep and the tail) to nothing.
+        const QStringList seen = d->ProgressSeen();
+        const QString whole =
+            QString::number(measure::kLeadSeconds + 1 + measure::kTailSeconds, 'f', 1) + " s left";
+        QCOMPARE(seen.front(), "Take 1 of 3: " + whole);
+        QVERIFY(seen.contains("Take 1 of 3: 0.0 s left"));
+        QVERIFY(seen.contains("Take 2 of 3: " + whole));
+        QVERIFY(seen.contains("Take 2 of 3: 0.0 s left"));
+        QStringList distinct = seen; // both takes counted down in tenths of a second
+        distinct.removeDuplicates();
+        QVERIFY2(distinct.size() > 40, qPrintable(distinct.join(", ")));
+        QVERIFY(!seen.join(" ").contains("Take 3"));
+        QVERIFY(h.TakeRequests().empty());
+        d->close();
+        QTRY_VERIFY(!h.Form().findChild<SweepDialog*>("SweepDialog"));
+
+        h.Editor().ClearMeasurement();
+        UseDroppingRoom(3);
+        d = OpenSweep();
+        QTest::mouseClick(d->findChild<QPushButton*>("SweepMeasure"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!d->Busy(), 30000);
+        QCOMPARE(d->LastMessage(), QString("No clean take in 3 tries: Dropout at 0.5 s (the output ran dry). The sound "
+                                           "card dropped sound: close programs that keep the computer busy and "
+                                           "measure again."));
+        QVERIFY(d->ProgressSeen().join(" ").contains("Take 3 of 3"));
+        QVERIFY(!h.Editor().HasMeasurement());
+        QVERIFY(!d->findChild<QPushButton*>("SweepSave")->isEnabled());
     }
 
     void theSweepDialogNamesItsChannelAndCloses()

@@ -639,6 +639,70 @@ Close any other program that uses the box, then plug the box in again.</source>
         <source>The audio devices could not be opened: %1</source>
         <translation>无法打开音频设备：%1</translation>
     </message>
+    <message>
+        <source>The number of takes must be between 1 and 10.</source>
+        <translation>测量次数必须在 1 到 10 之间。</translation>
+    </message>
+    <message>
+        <source>No clean take in %1 tries: Dropout at %2 s (%3). The sound card dropped sound: close programs that keep the computer busy and measure again.</source>
+        <translation>%1 次测量都不完整：在 %2 秒处断音（%3）。声卡丢失了声音：请关闭占用电脑的程序后重新测量。</translation>
+    </message>
+    <message>
+        <source>No clean take in %1 try: Dropout at %2 s (%3). The sound card dropped sound: close programs that keep the computer busy and measure again.</source>
+        <translation>%1 次测量不完整：在 %2 秒处断音（%3）。声卡丢失了声音：请关闭占用电脑的程序后重新测量。</translation>
+    </message>
+    <message>
+        <source>Dropout at %1 s (%2), measuring again (take %3 of %4).</source>
+        <translation>在 %1 秒处断音（%2），重新测量（第 %3 次，共 %4 次）。</translation>
+    </message>
+    <message>
+        <source>Dropout at %1 s (%2).</source>
+        <translation>在 %1 秒处断音（%2）。</translation>
+    </message>
+    <message>
+        <source>the input overflowed</source>
+        <translation>输入溢出</translation>
+    </message>
+    <message>
+        <source>the input ran dry</source>
+        <translation>输入中断</translation>
+    </message>
+    <message>
+        <source>the output ran dry</source>
+        <translation>输出中断</translation>
+    </message>
+    <message>
+        <source>the output overflowed</source>
+        <translation>输出溢出</translation>
+    </message>
+    <message>
+        <source>the recording stopped short</source>
+        <translation>录音提前结束</translation>
+    </message>
+    <message>
+        <source>the output fell behind the input</source>
+        <translation>输出落后于输入</translation>
+    </message>
+    <message>
+        <source>the recording ends before the sweep does</source>
+        <translation>录音在扫频结束前就结束了</translation>
+    </message>
+    <message>
+        <source>the recording went silent</source>
+        <translation>录音出现静音</translation>
+    </message>
+    <message>
+        <source>the recording does not follow the sweep</source>
+        <translation>录音与扫频不符</translation>
+    </message>
+    <message>
+        <source>the recording started after the sweep</source>
+        <translation>录音在扫频开始后才开始</translation>
+    </message>
+    <message>
+        <source>The audio input delivers no sound; check the input device.</source>
+        <translation>音频输入没有声音；请检查输入设备。</translation>
+    </message>
 </context>
 <context>
     <name>ktv::ResponseChart</name>
@@ -899,6 +963,18 @@ Close any other program that uses the box, then plug the box in again.</source>
     <message>
         <source>System default</source>
         <translation>系统默认</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>进度</translation>
+    </message>
+    <message>
+        <source>Position %1 of %2, take %3 of %4: %5 s left</source>
+        <translation>位置 %1/%2，第 %3 次（共 %4 次）：剩余 %5 秒</translation>
+    </message>
+    <message>
+        <source>Take %1 of %2: %3 s left</source>
+        <translation>第 %1 次（共 %2 次）：剩余 %3 秒</translation>
     </message>
     <message>
         <source>Close</source>

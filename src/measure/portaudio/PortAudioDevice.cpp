@@ -1,9 +1,13 @@
 #include "measure/portaudio/PortAudioDevice.h"
 
+#include "measure/Dropout.h"
+#include "measure/portaudio/SoundLibraryMessages.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include <portaudio.h>
@@ -57,6 +61,11 @@ PaDeviceIndex Find(const std::string& name, bool input, std::string* why)
     return found;
 }
 
+// A sweep needs no low latency: large buffers ride out the moments a busy
+// computer leaves the audio thread waiting. The live analyser's meter is no
+// worse for them either.
+constexpr double kLatencySeconds = 0.25;
+
 PaStreamParameters Mono(PaDeviceIndex d, bool input)
 {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(d);
@@ -64,7 +73,8 @@ PaStreamParameters Mono(PaDeviceIndex d, bool input)
     p.device = d;
     p.channelCount = 1;
     p.sampleFormat = paFloat32;
-    p.suggestedLatency = input ? info->defaultLowInputLatency : info->defaultLowOutputLatency;
+    p.suggestedLatency =
+        std::max(kLatencySeconds, input ? info->defaultHighInputLatency : info->defaultHighOutputLatency);
     return p;
 }
 } // namespace
@@ -77,7 +87,13 @@ struct PortAudioDevice::State {
     Take take;
 };
 
-PortAudioDevice::PortAudioDevice() : state_(std::make_unique<State>()) { state_->init = Pa_Initialize(); }
+PortAudioDevice::PortAudioDevice() : state_(std::make_unique<State>())
+{
+    // The sound libraries talk on the error stream as they probe (ALSA's
+    // plugins, a JACK server that is not running); the user sees only ours.
+    RouteSoundLibraryMessages();
+    state_->init = Pa_Initialize();
+}
 
 PortAudioDevice::~PortAudioDevice()
 {
@@ -111,34 +127,48 @@ std::vector<AudioEndpoint> PortAudioDevice::Endpoints()
 }
 
 namespace {
+// One take, shared with the callbacks. They copy samples and note each
+// block's count and flags: nothing that allocates, locks or waits.
 struct Job {
+    Job(const std::vector<float>& o, std::vector<float>& i, std::size_t n, double rate)
+        : out(&o), in(&i), frames(n), played(rate), recorded(rate)
+    {
+    }
     const std::vector<float>* out;
     std::vector<float>* in;
     std::size_t frames;
-    std::atomic<std::size_t> played{0}, recorded{0};
+    StreamWatch played, recorded;
+    std::atomic<float> peak{0};
 };
 
-int PlayCallback(const void*, void* output, unsigned long n, const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
-                 void* user)
+int PlayCallback(const void*, void* output, unsigned long n, const PaStreamCallbackTimeInfo*,
+                 PaStreamCallbackFlags flags, void* user)
 {
     auto* job = static_cast<Job*>(user);
     auto* o = static_cast<float*>(output);
-    std::size_t at = job->played.load(std::memory_order_relaxed);
+    std::size_t at = job->played.Frames();
     for (unsigned long i = 0; i < n; ++i, ++at)
         o[i] = at < job->out->size() ? (*job->out)[at] : 0.0f;
-    job->played.store(at, std::memory_order_release);
+    job->played.Block(n, flags);
     return paContinue;
 }
 
-int RecordCallback(const void* input, void*, unsigned long n, const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
-                   void* user)
+int RecordCallback(const void* input, void*, unsigned long n, const PaStreamCallbackTimeInfo*,
+                   PaStreamCallbackFlags flags, void* user)
 {
     auto* job = static_cast<Job*>(user);
     const auto* x = static_cast<const float*>(input);
-    std::size_t at = job->recorded.load(std::memory_order_relaxed);
-    for (unsigned long i = 0; i < n && at < job->frames; ++i, ++at)
-        (*job->in)[at] = x ? x[i] : 0.0f;
-    job->recorded.store(at, std::memory_order_release);
+    std::size_t at = job->recorded.Frames();
+    float peak = 0;
+    const auto take = static_cast<unsigned long>(std::min<std::size_t>(n, job->frames - std::min(at, job->frames)));
+    for (unsigned long i = 0; i < take; ++i, ++at) {
+        const float v = x ? x[i] : 0.0f;
+        (*job->in)[at] = v;
+        peak = std::max(peak, std::abs(v));
+    }
+    if (peak > job->peak.load(std::memory_order_relaxed))
+        job->peak.store(peak, std::memory_order_relaxed);
+    job->recorded.Block(take, flags);
     return at < job->frames ? paContinue : paComplete;
 }
 
@@ -169,43 +199,72 @@ void Close(PaStream*& s)
 
 bool PortAudioDevice::PlayRecord(const std::string& outName, const std::string& inName, double rate,
                                  const std::vector<float>& out, std::size_t frames, std::vector<float>& in,
-                                 std::string* why)
+                                 std::optional<Dropout>& dropout, const TakeProgress& progress, std::string* why)
 {
+    dropout.reset();
     if (!Ready(why))
         return false;
     const PaDeviceIndex o = Find(outName, false, why), i = Find(inName, true, why);
     if (o == paNoDevice || i == paNoDevice)
         return false;
     in.assign(frames, 0.0f);
-    Job job{&out, &in, frames};
+    Job job(out, in, frames, rate);
     const PaStreamParameters op = Mono(o, false), ip = Mono(i, true);
     PaStream *os = nullptr, *is = nullptr;
     PaError e = Pa_OpenStream(&is, &ip, nullptr, rate, paFramesPerBufferUnspecified, paClipOff, RecordCallback, &job);
     if (e == paNoError)
         e = Pa_OpenStream(&os, nullptr, &op, rate, paFramesPerBufferUnspecified, paClipOff, PlayCallback, &job);
-    // The recording starts first so that it holds the whole sweep.
+    // The recording runs before the sweep starts so that it holds all of
+    // it: some hosts take a while to deliver the first input block.
     if (e == paNoError)
         e = Pa_StartStream(is);
-    if (e == paNoError)
-        e = Pa_StartStream(os);
     bool ok = e == paNoError;
+    if (ok) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (job.recorded.Frames() == 0 && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (job.recorded.Frames() == 0)
+            ok = Fail(why, "The audio input delivers no sound; check the input device.");
+    }
+    if (ok) {
+        e = Pa_StartStream(os);
+        ok = e == paNoError;
+    }
     if (ok) {
         const auto limit = std::chrono::steady_clock::now() +
                            std::chrono::milliseconds(static_cast<long long>(frames / rate * 1000) + 5000);
-        while (job.recorded.load(std::memory_order_acquire) < frames) {
+        auto report = std::chrono::steady_clock::now();
+        while (job.recorded.Frames() < frames) {
             if (std::chrono::steady_clock::now() > limit) {
                 ok = Fail(why, "The audio input stopped delivering sound; check the input device.");
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (progress && std::chrono::steady_clock::now() >= report) {
+                report += std::chrono::milliseconds(100);
+                progress(job.recorded.Frames(), job.peak.exchange(0));
+            }
         }
-    } else {
+    } else if (e != paNoError) {
         Fail(why, std::string("The audio devices could not be opened at ") + std::to_string(int(rate)) +
                       " Hz: " + Pa_GetErrorText(e));
     }
+    // The counts are taken before the output stops: it plays on into the tail.
+    const std::size_t played = job.played.Frames(), recorded = job.recorded.Frames();
     Close(os);
     Close(is);
-    return ok;
+    if (!ok)
+        return false;
+    if (progress)
+        progress(recorded, job.peak.exchange(0));
+    // The input's breaks spoil the take wherever they fall; the output's only
+    // while it still had sweep to play (after that it plays silence).
+    dropout = job.recorded.First();
+    if (!dropout && job.played.FirstFrame() < out.size())
+        dropout = job.played.First();
+    if (!dropout)
+        dropout = CheckCounts(played, out.size(), recorded, frames, rate);
+    return true;
 }
 
 bool PortAudioDevice::StartStream(const std::string& outName, const std::string& inName, double rate, Fill fill,
@@ -220,9 +279,8 @@ bool PortAudioDevice::StartStream(const std::string& outName, const std::string&
     state_->fill = std::move(fill);
     state_->take = std::move(take);
     const PaStreamParameters op = Mono(o, false), ip = Mono(i, true);
-    PaError e =
-        Pa_OpenStream(&state_->inStream, &ip, nullptr, rate, paFramesPerBufferUnspecified, paClipOff, TakeCallback,
-                      &state_->take);
+    PaError e = Pa_OpenStream(&state_->inStream, &ip, nullptr, rate, paFramesPerBufferUnspecified, paClipOff,
+                              TakeCallback, &state_->take);
     if (e == paNoError)
         e = Pa_OpenStream(&state_->outStream, nullptr, &op, rate, paFramesPerBufferUnspecified, paClipOff,
                           FillCallback, &state_->fill);

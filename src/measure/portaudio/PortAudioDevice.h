@@ -18,7 +18,8 @@ public:
 
     std::vector<AudioEndpoint> Endpoints() override;
     bool PlayRecord(const std::string& outName, const std::string& inName, double rate, const std::vector<float>& out,
-                    std::size_t frames, std::vector<float>& in, std::string* why) override;
+                    std::size_t frames, std::vector<float>& in, std::optional<Dropout>& dropout,
+                    const TakeProgress& progress, std::string* why) override;
     bool StartStream(const std::string& outName, const std::string& inName, double rate, Fill fill, Take take,
                      std::string* why) override;
     void StopStream() override;

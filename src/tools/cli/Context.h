@@ -48,6 +48,7 @@ struct Context {
     std::FILE* Err;
     std::FILE* In = stdin;  // answers to the prompts of a measurement
     bool Terminal = false;  // In is a terminal: prompts wait for Enter
+    bool ErrTerminal = false; // Err is a terminal: progress is shown on it
     HidPlatform& Platform;
     // Where virtual boxes are looked for, so that list can say why none was
     // trusted; empty where the platform has no such folder.

@@ -18,5 +18,6 @@ int main(int argc, char** argv)
     ktv::cli::Context cx(stdout, stderr, platform);
     cx.VirtualBoxDir = platform.VirtualBoxDir();
     cx.Terminal = isatty(0);
+    cx.ErrTerminal = isatty(2);
     return ktv::cli::RunCommandLine(cx, argc, argv);
 }

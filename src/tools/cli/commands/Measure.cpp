@@ -25,6 +25,7 @@ extern const Command MeasureCommand{
         {nullptr, "--calibration", "FILE", Synopsis | Optional},
         {nullptr, "--average", "N", Synopsis | Optional | Break},
         {nullptr, "--gate", "MS", Synopsis | Optional},
+        {nullptr, "--takes", "N", Synopsis | Optional},
     },
     .MostWords = 0,
     .Description = R"(Plays a sine sweep on the output (default: the system's), records the
@@ -35,6 +36,10 @@ range (default 20-20000 Hz), --calibration the microphone's calibration
 file, --average N measures N positions and averages them (on a terminal
 it waits for Enter between them), --gate the window after the impulse
 (default 500 ms). Device names are those 'ktvtune-cli devices' lists.
+A take in which the sound card dropped sound is measured again, up to
+--takes times (default 3), saying where it dropped out; with no clean
+take it fails with that reason and writes nothing. On a terminal the
+take, the time left and the input level are shown as it measures.
 )",
 #ifdef KTV_CLI_NO_SOUND
     .Run = NoSoundCard,
@@ -53,13 +58,16 @@ it waits for Enter between them), --gate the window after the impulse
             into = *v;
             return true;
         };
-        double positions = 1;
+        double positions = 1, takes = 3;
         if (!number("--level", s.Sweep.LevelDbfs) || !number("--length", s.Sweep.Seconds) ||
-            !number("--gate", s.GateMs) || !number("--average", positions))
-            return Refuse(cx, a, "--level, --length, --gate and --average take numbers");
+            !number("--gate", s.GateMs) || !number("--average", positions) || !number("--takes", takes))
+            return Refuse(cx, a, "--level, --length, --gate, --average and --takes take numbers");
         if (positions != std::floor(positions) || positions < 1 || positions > 64)
             return Refuse(cx, a, "--average takes a whole number of positions, 1..64");
+        if (takes != std::floor(takes) || takes < 1 || takes > 10)
+            return Refuse(cx, a, "--takes takes a whole number of takes, 1..10");
         s.Positions = int(positions);
+        s.Takes = int(takes);
         if (!(s.GateMs >= 10 && s.GateMs <= 5000))
             return Refuse(cx, a, "--gate must be 10..5000 ms");
         if (a.Given("--range")) {
@@ -85,7 +93,17 @@ it waits for Enter between them), --gate the window after the impulse
         }
         measure::PortAudioDevice audio;
         measure::Response r;
-        const bool ok = measure::MeasureSweep(audio, s, r, &why, [&](int p) {
+        // Progress is one line rewritten in place on a terminal; in a pipe
+        // only the lines that matter (a retake, a position to move to).
+        bool shown = false;
+        const auto clear = [&] {
+            if (shown)
+                cx.Say("\r%-72s\r", "");
+            shown = false;
+        };
+        measure::MeasureEvents events;
+        events.BeforePosition = [&](int p) {
+            clear();
             cx.Say("Move the microphone to position %d%s\n", p + 1, cx.Terminal ? " and press Enter." : ".");
             if (cx.Terminal) {
                 int c;
@@ -93,7 +111,25 @@ it waits for Enter between them), --gate the window after the impulse
                 }
             }
             return true;
-        });
+        };
+        events.Retake = [&](const std::string& reason) {
+            clear();
+            cx.Say("%s\n", reason.c_str());
+        };
+        if (cx.ErrTerminal)
+            events.Progress = [&](const measure::MeasureProgress& p) {
+                std::string line;
+                if (p.Positions > 1)
+                    line = "Position " + std::to_string(p.Position + 1) + " of " + std::to_string(p.Positions) + ", ";
+                line += std::string(p.Positions > 1 ? "take " : "Take ") + std::to_string(p.Take) + " of " +
+                        std::to_string(p.Takes) + ": " + Decimal(p.SecondsLeft, 1) + " s left, input " +
+                        (p.LevelDbfs > -100 ? Decimal(p.LevelDbfs, 0) + " dBFS" : std::string("silent"));
+                cx.Say("\r%-72s", line.c_str());
+                std::fflush(cx.Err);
+                shown = true;
+            };
+        const bool ok = measure::MeasureSweep(audio, s, r, &why, events);
+        clear();
         if (!ok) {
             cx.Say("ktvtune-cli: %s\n", why.c_str());
             return ExitFailed;
