@@ -45,10 +45,12 @@ Agent::Agent(AgentOptions options, HidPlatform& platform)
 {
     since_ = Now();
     LoadLimits();
+    LoadInterrupted();
     mqtt_.SetWill(StateTopic(options_.Access.Site, options_.Room), StateJson(false).dump(), true);
     mqtt_.OnConnected = [this] {
         mqtt_.Subscribe(RequestFilter(options_.Access.Site, options_.Room));
         PublishState();
+        AnnounceInterrupted();
     };
     mqtt_.OnMessage = [this](const std::string& topic, const std::string& payload, bool) { Receive(topic, payload); };
 }
@@ -65,6 +67,8 @@ Json Agent::StateJson(bool online) const
         j["tuner"] = {{"user", holder_}, {"since", holdSince_}};
     if (!preset_.empty())
         j["preset"] = preset_;
+    if (!interrupted_.is_null())
+        j["interrupted"] = InterruptedText();
     return j;
 }
 
@@ -300,6 +304,106 @@ void Agent::RecordChange(const Request& r, const std::string& what)
     savedFile_.clear();
 }
 
+namespace {
+
+std::string UnderwayFile(const std::string& dataDir) { return dataDir + "/underway.json"; }
+std::string InterruptedFile(const std::string& dataDir) { return dataDir + "/interrupted.json"; }
+
+// Replaced whole or not at all: an agent killed while writing it leaves the
+// mark from before.
+void WriteMark(const std::string& path, const Json& mark)
+{
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    const std::string temp = path + ".new";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << mark.dump() << "\n";
+        if (!out.flush())
+            return;
+    }
+    fs::rename(temp, path, ec);
+}
+
+} // namespace
+
+void Agent::BeginWhole(const Request& r, const std::string& step)
+{
+    underway_ = {{"what", step}, {"user", r.User}, {"role", r.Role}, {"client", r.Body.value("client", std::string())},
+                 {"time", Now()}, {"box", boxId_}, {"stage", "reading"}};
+    WriteMark(UnderwayFile(options_.DataDir), underway_);
+}
+
+void Agent::WholeWriting(bool read)
+{
+    underway_["stage"] = "writing";
+    underway_["file"] = savedFile_;
+    WriteMark(UnderwayFile(options_.DataDir), underway_);
+    if (!read)
+        return;
+    // The box's state was read again: a change left unfinished earlier is
+    // now part of that state, journalled before this one.
+    std::error_code ec;
+    fs::remove(InterruptedFile(options_.DataDir), ec);
+    std::lock_guard lock(stateMutex_);
+    interrupted_ = nullptr;
+}
+
+void Agent::EndWhole()
+{
+    std::error_code ec;
+    fs::remove(UnderwayFile(options_.DataDir), ec);
+    underway_ = nullptr;
+}
+
+void Agent::LoadInterrupted()
+{
+    // A mark still there at start-up is a change the last agent did not finish.
+    std::error_code ec;
+    if (fs::exists(UnderwayFile(options_.DataDir), ec))
+        fs::rename(UnderwayFile(options_.DataDir), InterruptedFile(options_.DataDir), ec);
+    std::ifstream in(InterruptedFile(options_.DataDir));
+    const Json mark = Json::parse(in, nullptr, false);
+    if (mark.is_object())
+        interrupted_ = mark;
+}
+
+std::string Agent::InterruptedText() const
+{
+    const Json& m = interrupted_;
+    const std::string head =
+        m.value("what", std::string()) + " by " + m.value("user", std::string()) + " at " + m.value("time", std::string()) +
+        " interrupted";
+    if (m.value("stage", std::string()) != "writing")
+        return head + " before it changed the box";
+    const std::string file = m.value("file", std::string());
+    std::size_t n = 0;
+    if (!file.empty()) {
+        const std::vector<JournalEntry> entries =
+            BoxJournal(m.value("box", std::string()), options_.DataDir + "/journal").List();
+        for (std::size_t i = 0; i < entries.size() && n == 0; ++i)
+            if (fs::path(entries[i].Path).filename().string() == file)
+                n = i + 1;
+    }
+    return head + ": the box may hold part of it; " +
+           (n ? "the state before is journal entry " + std::to_string(n) : std::string("its state before was not saved"));
+}
+
+void Agent::AnnounceInterrupted()
+{
+    Json change;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (interrupted_.is_null() || announced_)
+            return;
+        announced_ = true;
+        change = {{"user", interrupted_.value("user", std::string())}, {"role", interrupted_.value("role", std::string())},
+                  {"client", interrupted_.value("client", std::string())}, {"when", Now()},
+                  {"what", InterruptedText()}, {"interrupted", true}};
+    }
+    mqtt_.Publish(AuditTopic(options_.Access.Site, options_.Room), change.dump());
+}
+
 Json Agent::Whole(const Request& r)
 {
     const std::string op = r.Body.value("op", std::string());
@@ -358,6 +462,7 @@ Json Agent::Whole(const Request& r)
         status = 1;
     } else {
         ui.SetStatus(StatusPanel::Connection, "Connect:ok!");
+        BeginWhole(r, step);
         LoadDefaults();
         const bool read = ReadAllFromDevice();
         std::string why;
@@ -371,6 +476,7 @@ Json Agent::Whole(const Request& r)
                 ui.Say("the box's state was not saved: it could not be read");
             else if (!SaveState(step, r, &why))
                 ui.Say("the box's state was not saved: " + why);
+            WholeWriting(read);
             bool ok = false;
             if (op == "write") {
                 (void)ApplyDap(preset.data(), preset.size());
@@ -399,6 +505,7 @@ Json Agent::Whole(const Request& r)
                 }
             }
         }
+        EndWhole();
         (void)SendLink(0);
         hid.Linked = false;
     }
@@ -522,7 +629,11 @@ Json Agent::History()
                            {"user", w.is_object() ? w.value("user", "") : ""},
                            {"client", w.is_object() ? w.value("client", "") : ""}});
     }
-    return {{"entries", entries}, {"box", boxId_}, {"status", 0}};
+    Json answer = {{"entries", entries}, {"box", boxId_}, {"status", 0}};
+    std::lock_guard lock(stateMutex_);
+    if (!interrupted_.is_null())
+        answer["interrupted"] = InterruptedText();
+    return answer;
 }
 
 int Agent::Run(const std::atomic<bool>& stop)

@@ -76,6 +76,18 @@ private:
     void RecordChange(const Request& request, const std::string& what);
     std::string savedFile_; // the journal file of the change under way
 
+    // A whole change under way is marked on disk beside the journal, so that
+    // an agent killed in the middle of one says so when it starts again.
+    void BeginWhole(const Request& request, const std::string& step);
+    void WholeWriting(bool read); // the state before is journalled (or could not be); the box is written next
+    void EndWhole();
+    void LoadInterrupted();
+    void AnnounceInterrupted();
+    std::string InterruptedText() const; // with stateMutex_ held
+    Json underway_;    // the mark of the change under way
+    Json interrupted_; // the mark an earlier agent left unfinished
+    bool announced_ = false;
+
     AgentOptions options_;
     HidPlatform& platform_;
     venue::MqttClient mqtt_;
