@@ -157,7 +157,7 @@ Json Agent::Handle(const Request& r)
         return TakeOver(r);
     if (op == "release")
         return Release(r);
-    if (op == "write" || op == "recall" || op == "restore")
+    if (op == "write" || op == "recall" || op == "restore" || op == "import")
         return Whole(r);
     return {{"refused", "the agent does not know '" + op + "'"}};
 }
@@ -421,6 +421,7 @@ Json Agent::Whole(const Request& r)
     DapBytes preset{};
     DspParamsImage saved{};
     std::uint8_t slot = 0;
+    std::optional<BandGroup> group; // an import's channel
     std::string step = op;
     if (op == "write") {
         const auto bytes = HexBytes(r.Body.value("dap", std::string()));
@@ -430,6 +431,24 @@ Json Agent::Whole(const Request& r)
         LoadDefaults();
         if (!ApplyDap(preset.data(), preset.size()))
             return {{"refused", "the preset is not valid"}};
+    } else if (op == "import") {
+        // The client has put the filter file onto the channel's bands; only that
+        // channel's band run goes to the box, the rest of the image is the box's.
+        const std::string channel = r.Body.value("channel", std::string());
+        for (int c = 0; c < EqChannelCount; ++c)
+            if (channel == EqChannelName(EqChannel(c)))
+                group = GroupOf(EqChannel(c));
+        if (!group)
+            return {{"refused", "the request names no channel"}};
+        const auto bytes = HexBytes(r.Body.value("dap", std::string()));
+        if (!bytes || bytes->size() != preset.size())
+            return {{"refused", "the request carries no bands"}};
+        std::copy(bytes->begin(), bytes->end(), preset.begin());
+        LoadDefaults();
+        if (!ApplyDapWhole(preset.data(), preset.size()))
+            return {{"refused", "the bands are not valid"}};
+        saved = DspParams;
+        step = "import " + channel;
     } else if (op == "recall") {
         const int n = r.Body.value("slot", 0);
         if (n < 1 || n > SlotCount)
@@ -486,6 +505,11 @@ Json Agent::Whole(const Request& r)
                 DspParams = saved;
                 ok = WriteAllToDevice();
                 ui.ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+            } else if (op == "import") {
+                // As over USB: the channel's bands, a request per run of them, no message box.
+                for (int k = group->FirstBand; k < group->FirstBand + group->BandCount; ++k)
+                    DspParams.Band[std::size_t(k)] = saved.Band[std::size_t(k)];
+                ok = SendBandRun(std::uint8_t(group->FirstBand), std::uint8_t(group->BandCount));
             } else {
                 ok = RecallSlot(slot) == SlotOutcome::Ok;
                 ui.ShowMessage(ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");

@@ -40,6 +40,9 @@ std::optional<venue::VenueAccess> LoadAccess(Context& cx)
     return access;
 }
 
+int WholeOnRoom(Context& cx, const Command& c, const Arguments& a, venue::RoomClient& client, const std::string& room,
+                const Json& body);
+
 // The command on one room, through a remote platform in place of the local one.
 int RunOnRoom(Context& cx, const Command& command, const Arguments& a, venue::RoomClient& client,
               const std::string& room)
@@ -52,6 +55,11 @@ int RunOnRoom(Context& cx, const Command& command, const Arguments& a, venue::Ro
     remote.Terminal = cx.Terminal;
     remote.VenueFile = cx.VenueFile;
     remote.Ui.Quiet = cx.Ui.Quiet;
+    remote.ImportOnRoom = [&](EqChannel channel, const DapBytes& image) {
+        const Json body = {{"op", "import"}, {"channel", EqChannelName(channel)},
+                           {"dap", venue::Hex(image.data(), image.size())}};
+        return WholeOnRoom(remote, command, a, client, room, body);
+    };
     UserInterface* before = SetUserInterface(&remote.Ui);
     const int status = command.Run(remote, a);
     SetUserInterface(before);
