@@ -15,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <thread>
 
@@ -27,6 +28,34 @@ namespace {
 
 constexpr std::size_t RememberedAnswers = 4096;
 constexpr std::size_t MostQueuedPerUser = 256;
+
+// The box's platform, telling the agent of each report before it is written.
+class SendingWatch final : public HidPlatform {
+public:
+    SendingWatch(HidPlatform& inner, std::function<void(const Report&)> sending)
+        : inner_(inner), sending_(std::move(sending))
+    {
+    }
+    std::vector<HidInterface> ListInterfaces() override { return inner_.ListInterfaces(); }
+    PlatformHandle Open(const std::string& path) override { return inner_.Open(path); }
+    bool Write(PlatformHandle handle, const Report& report) override
+    {
+        sending_(report);
+        return inner_.Write(handle, report);
+    }
+    bool Read(PlatformHandle handle, Report& report, std::size_t& bytesRead, int timeoutMs) override
+    {
+        return inner_.Read(handle, report, bytesRead, timeoutMs);
+    }
+    void Close(PlatformHandle handle) override { inner_.Close(handle); }
+    std::uint32_t LastError() override { return inner_.LastError(); }
+    LinkWatch WatchLink(PlatformHandle handle) override { return inner_.WatchLink(handle); }
+    bool HungUp(PlatformHandle handle) override { return inner_.HungUp(handle); }
+
+private:
+    HidPlatform& inner_;
+    std::function<void(const Report&)> sending_;
+};
 
 } // namespace
 
@@ -43,6 +72,7 @@ std::string Now()
 Agent::Agent(AgentOptions options, HidPlatform& platform)
     : options_(std::move(options)), platform_(platform), mqtt_(options_.Access, "agent-" + options_.Room)
 {
+    watched_ = std::make_unique<SendingWatch>(platform_, [this](const Report& report) { Sending(report); });
     since_ = Now();
     LoadLimits();
     LoadInterrupted();
@@ -349,6 +379,15 @@ void Agent::WholeWriting(bool read)
     interrupted_ = nullptr;
 }
 
+void Agent::Sending(const Report& report)
+{
+    if (!underway_.is_object() || underway_.value("stage", std::string()) != "writing" || OnlyReads(report))
+        return;
+    const char* name = CommandName(report[FramePayloadAt]);
+    underway_["sent"].push_back(name ? std::string(name) : Hex(&report[FramePayloadAt], 1));
+    WriteMark(UnderwayFile(options_.DataDir), underway_);
+}
+
 void Agent::EndWhole()
 {
     std::error_code ec;
@@ -374,7 +413,8 @@ std::string Agent::InterruptedText() const
     const std::string head =
         m.value("what", std::string()) + " by " + m.value("user", std::string()) + " at " + m.value("time", std::string()) +
         " interrupted";
-    if (m.value("stage", std::string()) != "writing")
+    const Json sent = m.value("sent", Json::array());
+    if (m.value("stage", std::string()) != "writing" || !sent.is_array() || sent.empty())
         return head + " before it changed the box";
     const std::string file = m.value("file", std::string());
     std::size_t n = 0;
@@ -385,8 +425,12 @@ std::string Agent::InterruptedText() const
             if (fs::path(entries[i].Path).filename().string() == file)
                 n = i + 1;
     }
+    std::string names;
+    for (const Json& name : sent)
+        names += (names.empty() ? "" : ", ") + (name.is_string() ? name.get<std::string>() : std::string("?"));
     return head + ": the box may hold part of it; " +
-           (n ? "the state before is journal entry " + std::to_string(n) : std::string("its state before was not saved"));
+           (n ? "the state before is journal entry " + std::to_string(n) : std::string("its state before was not saved")) +
+           "; sent to the box before the agent stopped: " + names;
 }
 
 void Agent::AnnounceInterrupted()
@@ -662,7 +706,7 @@ Json Agent::History()
 
 int Agent::Run(const std::atomic<bool>& stop)
 {
-    Hid().SetPlatform(&platform_);
+    Hid().SetPlatform(watched_.get());
     OpenBox();
     if (!Hid().Opened)
         std::fprintf(stderr, "ktvtune-agent: room %s: no box yet; waiting for one\n", options_.Room.c_str());

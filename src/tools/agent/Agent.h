@@ -17,6 +17,7 @@
 #include <deque>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -84,6 +85,10 @@ private:
     void LoadInterrupted();
     void AnnounceInterrupted();
     std::string InterruptedText() const; // with stateMutex_ held
+    // Notes each request of the change under way before it goes to the box,
+    // so that a report of it names what the box may have got.
+    void Sending(const Report& report);
+    std::unique_ptr<HidPlatform> watched_; // platform_, through Sending
     Json underway_;    // the mark of the change under way
     Json interrupted_; // the mark an earlier agent left unfinished
     bool announced_ = false;
