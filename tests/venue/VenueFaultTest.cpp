@@ -4,6 +4,10 @@
 #include "../e2e/CliTestSupport.h"
 #include "VenueHarness.h"
 
+#include "protocol/CommandTable.h"
+
+#include <sstream>
+
 namespace ktv::venuetest {
 namespace {
 
@@ -91,27 +95,86 @@ TEST_F(VenueFault, AnAgentKilledDuringAWholeWriteLeavesTheStateFromBeforeInItsJo
     const pid_t write = Spawn({KTV_CLI_EXE, "--venue", Tech(), "--room", "R1", "write", WritePreset(File("a.dap"), 2)},
                               File("w.out"), File("w.err"));
     started.push_back(write);
-    // Once the agent has started on the box (its Link on), it dies.
-    for (int i = 0; i < 400 && Count(Payloads("r1"), 0x2A) < 3; ++i)
+    // Once the preset has begun to reach the box (its first System command), the agent dies.
+    for (int i = 0; i < 2000 && Count(Payloads("r1"), 0x01) < 1; ++i)
         std::this_thread::sleep_for(1ms);
     kill(agent, SIGKILL);
+    ASSERT_EQ(Count(Payloads("r1"), 0x01), 1);
     const int status = WaitFor(write, 30s);
     EXPECT_NE(status, -1) << "the write hung";
+    // Less than the whole preset reached the box: its Link off never came.
+    const std::vector<Bytes> sent = Payloads("r1");
+    ASSERT_NE(sent.back(), (Bytes{0x2A, 0}));
+    // The write's requests that reached the box, by name.
+    std::vector<std::string> reached;
+    for (const Bytes& p : sent)
+        if (p.at(0) != 0x2A && p.at(0) < 0x80)
+            reached.push_back(CommandName(p.at(0)));
 
-    // A new agent: the journal holds the state from before, and restore puts it back.
+    // A new agent says the write was cut short, by whom and when, and where the state before is.
     StartAgent("R1", "r1");
+    const std::string said = "write by technician at ";
+    const std::string rest = " interrupted: the box may hold part of it; the state before is journal entry 1"
+                             "; sent to the box before the agent stopped: ";
+    const Outcome list = Cli({"--venue", Tech(), "venue", "list"});
+    ASSERT_EQ(list.Status, 0) << list.Err;
+    EXPECT_NE(list.Out.find("\t" + said), std::string::npos) << list.Out;
+    ASSERT_NE(list.Out.find(rest), std::string::npos) << list.Out;
+    // It names what the box got, and at most the one request it was sending as the agent died.
+    std::vector<std::string> named;
+    std::istringstream names(list.Out.substr(list.Out.find(rest) + rest.size()));
+    for (std::string name; std::getline(names, name, ',');)
+        named.push_back(name.substr(name.find_first_not_of(' '), name.find_last_not_of(" \n") + 1 - name.find_first_not_of(' ')));
+    ASSERT_GE(named.size(), reached.size()) << list.Out;
+    EXPECT_LE(named.size(), reached.size() + 1) << list.Out;
+    EXPECT_TRUE(std::equal(reached.begin(), reached.end(), named.begin())) << list.Out;
     const Outcome history = On(Tech(), "R1", {"history"});
     ASSERT_EQ(history.Status, 0) << history.Err;
-    if (history.Out.empty()) {
-        // Killed before the journal was written: nothing reached the box but links and reads.
-        EXPECT_EQ(Count(Payloads("r1"), 0x01), 0);
-        return;
-    }
     EXPECT_TRUE(history.Out.starts_with("1\t")) << history.Out;
+    EXPECT_NE(history.Err.find("room R1: " + said), std::string::npos) << history.Err;
+    EXPECT_NE(history.Err.find(rest), std::string::npos) << history.Err;
+    // The journal holds the state from before, and restore puts it back.
     const Outcome restore = On(Tech(), "R1", {"restore", "1"});
     EXPECT_EQ(restore.Status, 0) << restore.Err;
     ASSERT_EQ(On(Tech(), "R1", {"read", "-o", File("after.dap")}).Status, 0);
     EXPECT_EQ(ReadBytes(File("after.dap")), ReadBytes(File("before.dap")));
+    // That whole change clears the report.
+    EXPECT_EQ(Cli({"--venue", Tech(), "venue", "list"}).Out.find(" interrupted"), std::string::npos);
+    EXPECT_EQ(On(Tech(), "R1", {"history"}).Err.find(" interrupted"), std::string::npos);
+}
+
+TEST_F(VenueFault, AnInterruptedWholeChangeIsPublishedOnTheAuditTopicWhenTheAgentReturns)
+{
+    StartBox("r1");
+    const pid_t agent = StartAgent("R1", "r1");
+    const pid_t write = Spawn({KTV_CLI_EXE, "--venue", Tech(), "--room", "R1", "write", WritePreset(File("a.dap"), 3)},
+                              File("w.out"), File("w.err"));
+    started.push_back(write);
+    for (int i = 0; i < 2000 && Count(Payloads("r1"), 0x01) < 1; ++i)
+        std::this_thread::sleep_for(1ms);
+    kill(agent, SIGKILL);
+    EXPECT_NE(WaitFor(write, 30s), -1);
+
+    std::vector<std::string> sub = {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-V", "mqttv5",
+                                    "-t", "ktv/main/R1/audit", "-C", "1", "-W", "15"};
+    const auto login = Login(Tech());
+    sub.insert(sub.end(), login.begin(), login.end());
+    const pid_t listener = Spawn(sub, File("audit.out"), File("audit.err"));
+    started.push_back(listener);
+    std::this_thread::sleep_for(300ms);
+    StartAgent("R1", "r1");
+    EXPECT_EQ(WaitFor(listener, 20s), 0) << ReadText(File("audit.err"));
+    const nlohmann::json change = nlohmann::json::parse(ReadText(File("audit.out")));
+    EXPECT_EQ(change["user"], "technician");
+    EXPECT_EQ(change["role"], "technician");
+    EXPECT_TRUE(std::string(change["client"]).starts_with("cli-"));
+    EXPECT_EQ(change["interrupted"], true);
+    const std::string what = change["what"];
+    EXPECT_TRUE(what.starts_with("write by technician at ")) << what;
+    EXPECT_NE(what.find(" interrupted: the box may hold part of it; the state before is journal entry 1"
+                        "; sent to the box before the agent stopped: System"),
+              std::string::npos)
+        << what;
 }
 
 TEST_F(VenueFault, AClientThatNeverReadsHoldsNobodyUp)

@@ -175,6 +175,54 @@ TEST_F(VenueRules, WholeChangesAreJournalledWithTheirUserAndRestorable)
     EXPECT_NE(r.Err.find("the box has 4 saved states, no 9"), std::string::npos) << r.Err;
 }
 
+TEST_F(VenueRules, AnImportIsOneWholeChangeJournalledAtTheAgentWithItsUser)
+{
+    const std::string filters = File("room.txt");
+    WriteText(filters, "Preamp: -3.0 dB\n"
+                       "Filter 1: ON PK Fc 250 Hz Gain -4.0 dB Q 2.00\n"
+                       "Filter 2: ON PK Fc 3000 Hz Gain 3.5 dB Q 1.00\n");
+    ASSERT_EQ(On(Tech(), "R1", {"read", "-o", File("before.dap")}).Status, 0);
+
+    // Staff may not import: refused with why, and nothing reaches the box.
+    std::size_t before = Requests().size();
+    Outcome r = On(staff, "R1", {"import", filters, "--channel", "MUSIC"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("refused the request: staff may change only the master volumes and recall slots, not import"),
+              std::string::npos) << r.Err;
+    EXPECT_EQ(Requests().size(), before);
+
+    before = Requests().size();
+    r = On(Tech(), "R1", {"import", filters, "--channel", "MUSIC"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Err.find("Connect:ok!"), std::string::npos) << r.Err;
+    const std::vector<Bytes> remote = PayloadsSince(before);
+    // The state before is kept by the agent, not in the laptop's own journal.
+    EXPECT_FALSE(fs::exists(root + "/data/ktvtune/journal"));
+    const Outcome h = On(Tech(), "R1", {"history"});
+    ASSERT_EQ(h.Status, 0) << h.Err;
+    EXPECT_TRUE(h.Out.starts_with("1\t")) << h.Out;
+    EXPECT_NE(h.Out.find("\timport MUSIC: "), std::string::npos) << h.Out;
+    EXPECT_TRUE(h.Out.ends_with("\ttechnician\n")) << h.Out;
+    EXPECT_EQ(std::count(h.Out.begin(), h.Out.end(), '\n'), 1) << h.Out;
+
+    // The room's box got what a box given the same import over USB gets: Link
+    // on, the read of its state, the channel's bands, Link off.
+    StartBox("usb");
+    const Outcome usb = Cli({"--device", BoxPath("usb"), "import", filters, "--channel", "MUSIC"});
+    ASSERT_EQ(usb.Status, 0) << usb.Err;
+    std::vector<Bytes> local;
+    for (const Bytes& frame : LoggedRequests(ReadText(BoxLog("usb"))))
+        local.push_back(PayloadOf(frame));
+    EXPECT_TRUE(Has(local, 0x20));
+    EXPECT_EQ(remote, local);
+
+    // Restoring that journal entry puts the room's bands back.
+    r = On(Tech(), "R1", {"restore", "1"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    ASSERT_EQ(On(Tech(), "R1", {"read", "-o", File("after.dap")}).Status, 0);
+    EXPECT_EQ(ReadBytes(File("after.dap")), ReadBytes(File("before.dap")));
+}
+
 TEST_F(VenueRules, EveryChangeIsPublishedWithWhoWhenFromWhereAndWhat)
 {
     const auto login = Login(staff);

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <thread>
 
@@ -27,6 +28,34 @@ namespace {
 
 constexpr std::size_t RememberedAnswers = 4096;
 constexpr std::size_t MostQueuedPerUser = 256;
+
+// The box's platform, telling the agent of each report before it is written.
+class SendingWatch final : public HidPlatform {
+public:
+    SendingWatch(HidPlatform& inner, std::function<void(const Report&)> sending)
+        : inner_(inner), sending_(std::move(sending))
+    {
+    }
+    std::vector<HidInterface> ListInterfaces() override { return inner_.ListInterfaces(); }
+    PlatformHandle Open(const std::string& path) override { return inner_.Open(path); }
+    bool Write(PlatformHandle handle, const Report& report) override
+    {
+        sending_(report);
+        return inner_.Write(handle, report);
+    }
+    bool Read(PlatformHandle handle, Report& report, std::size_t& bytesRead, int timeoutMs) override
+    {
+        return inner_.Read(handle, report, bytesRead, timeoutMs);
+    }
+    void Close(PlatformHandle handle) override { inner_.Close(handle); }
+    std::uint32_t LastError() override { return inner_.LastError(); }
+    LinkWatch WatchLink(PlatformHandle handle) override { return inner_.WatchLink(handle); }
+    bool HungUp(PlatformHandle handle) override { return inner_.HungUp(handle); }
+
+private:
+    HidPlatform& inner_;
+    std::function<void(const Report&)> sending_;
+};
 
 } // namespace
 
@@ -43,12 +72,15 @@ std::string Now()
 Agent::Agent(AgentOptions options, HidPlatform& platform)
     : options_(std::move(options)), platform_(platform), mqtt_(options_.Access, "agent-" + options_.Room)
 {
+    watched_ = std::make_unique<SendingWatch>(platform_, [this](const Report& report) { Sending(report); });
     since_ = Now();
     LoadLimits();
+    LoadInterrupted();
     mqtt_.SetWill(StateTopic(options_.Access.Site, options_.Room), StateJson(false).dump(), true);
     mqtt_.OnConnected = [this] {
         mqtt_.Subscribe(RequestFilter(options_.Access.Site, options_.Room));
         PublishState();
+        AnnounceInterrupted();
     };
     mqtt_.OnMessage = [this](const std::string& topic, const std::string& payload, bool) { Receive(topic, payload); };
 }
@@ -65,6 +97,8 @@ Json Agent::StateJson(bool online) const
         j["tuner"] = {{"user", holder_}, {"since", holdSince_}};
     if (!preset_.empty())
         j["preset"] = preset_;
+    if (!interrupted_.is_null())
+        j["interrupted"] = InterruptedText();
     return j;
 }
 
@@ -153,7 +187,7 @@ Json Agent::Handle(const Request& r)
         return TakeOver(r);
     if (op == "release")
         return Release(r);
-    if (op == "write" || op == "recall" || op == "restore")
+    if (op == "write" || op == "recall" || op == "restore" || op == "import")
         return Whole(r);
     return {{"refused", "the agent does not know '" + op + "'"}};
 }
@@ -300,6 +334,120 @@ void Agent::RecordChange(const Request& r, const std::string& what)
     savedFile_.clear();
 }
 
+namespace {
+
+std::string UnderwayFile(const std::string& dataDir) { return dataDir + "/underway.json"; }
+std::string InterruptedFile(const std::string& dataDir) { return dataDir + "/interrupted.json"; }
+
+// Replaced whole or not at all: an agent killed while writing it leaves the
+// mark from before.
+void WriteMark(const std::string& path, const Json& mark)
+{
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    const std::string temp = path + ".new";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << mark.dump() << "\n";
+        if (!out.flush())
+            return;
+    }
+    fs::rename(temp, path, ec);
+}
+
+} // namespace
+
+void Agent::BeginWhole(const Request& r, const std::string& step)
+{
+    underway_ = {{"what", step}, {"user", r.User}, {"role", r.Role}, {"client", r.Body.value("client", std::string())},
+                 {"time", Now()}, {"box", boxId_}, {"stage", "reading"}};
+    WriteMark(UnderwayFile(options_.DataDir), underway_);
+}
+
+void Agent::WholeWriting(bool read)
+{
+    underway_["stage"] = "writing";
+    underway_["file"] = savedFile_;
+    WriteMark(UnderwayFile(options_.DataDir), underway_);
+    if (!read)
+        return;
+    // The box's state was read again: a change left unfinished earlier is
+    // now part of that state, journalled before this one.
+    std::error_code ec;
+    fs::remove(InterruptedFile(options_.DataDir), ec);
+    std::lock_guard lock(stateMutex_);
+    interrupted_ = nullptr;
+}
+
+void Agent::Sending(const Report& report)
+{
+    if (!underway_.is_object() || underway_.value("stage", std::string()) != "writing" || OnlyReads(report))
+        return;
+    const char* name = CommandName(report[FramePayloadAt]);
+    underway_["sent"].push_back(name ? std::string(name) : Hex(&report[FramePayloadAt], 1));
+    WriteMark(UnderwayFile(options_.DataDir), underway_);
+}
+
+void Agent::EndWhole()
+{
+    std::error_code ec;
+    fs::remove(UnderwayFile(options_.DataDir), ec);
+    underway_ = nullptr;
+}
+
+void Agent::LoadInterrupted()
+{
+    // A mark still there at start-up is a change the last agent did not finish.
+    std::error_code ec;
+    if (fs::exists(UnderwayFile(options_.DataDir), ec))
+        fs::rename(UnderwayFile(options_.DataDir), InterruptedFile(options_.DataDir), ec);
+    std::ifstream in(InterruptedFile(options_.DataDir));
+    const Json mark = Json::parse(in, nullptr, false);
+    if (mark.is_object())
+        interrupted_ = mark;
+}
+
+std::string Agent::InterruptedText() const
+{
+    const Json& m = interrupted_;
+    const std::string head =
+        m.value("what", std::string()) + " by " + m.value("user", std::string()) + " at " + m.value("time", std::string()) +
+        " interrupted";
+    const Json sent = m.value("sent", Json::array());
+    if (m.value("stage", std::string()) != "writing" || !sent.is_array() || sent.empty())
+        return head + " before it changed the box";
+    const std::string file = m.value("file", std::string());
+    std::size_t n = 0;
+    if (!file.empty()) {
+        const std::vector<JournalEntry> entries =
+            BoxJournal(m.value("box", std::string()), options_.DataDir + "/journal").List();
+        for (std::size_t i = 0; i < entries.size() && n == 0; ++i)
+            if (fs::path(entries[i].Path).filename().string() == file)
+                n = i + 1;
+    }
+    std::string names;
+    for (const Json& name : sent)
+        names += (names.empty() ? "" : ", ") + (name.is_string() ? name.get<std::string>() : std::string("?"));
+    return head + ": the box may hold part of it; " +
+           (n ? "the state before is journal entry " + std::to_string(n) : std::string("its state before was not saved")) +
+           "; sent to the box before the agent stopped: " + names;
+}
+
+void Agent::AnnounceInterrupted()
+{
+    Json change;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (interrupted_.is_null() || announced_)
+            return;
+        announced_ = true;
+        change = {{"user", interrupted_.value("user", std::string())}, {"role", interrupted_.value("role", std::string())},
+                  {"client", interrupted_.value("client", std::string())}, {"when", Now()},
+                  {"what", InterruptedText()}, {"interrupted", true}};
+    }
+    mqtt_.Publish(AuditTopic(options_.Access.Site, options_.Room), change.dump());
+}
+
 Json Agent::Whole(const Request& r)
 {
     const std::string op = r.Body.value("op", std::string());
@@ -317,6 +465,7 @@ Json Agent::Whole(const Request& r)
     DapBytes preset{};
     DspParamsImage saved{};
     std::uint8_t slot = 0;
+    std::optional<BandGroup> group; // an import's channel
     std::string step = op;
     if (op == "write") {
         const auto bytes = HexBytes(r.Body.value("dap", std::string()));
@@ -326,6 +475,24 @@ Json Agent::Whole(const Request& r)
         LoadDefaults();
         if (!ApplyDap(preset.data(), preset.size()))
             return {{"refused", "the preset is not valid"}};
+    } else if (op == "import") {
+        // The client has put the filter file onto the channel's bands; only that
+        // channel's band run goes to the box, the rest of the image is the box's.
+        const std::string channel = r.Body.value("channel", std::string());
+        for (int c = 0; c < EqChannelCount; ++c)
+            if (channel == EqChannelName(EqChannel(c)))
+                group = GroupOf(EqChannel(c));
+        if (!group)
+            return {{"refused", "the request names no channel"}};
+        const auto bytes = HexBytes(r.Body.value("dap", std::string()));
+        if (!bytes || bytes->size() != preset.size())
+            return {{"refused", "the request carries no bands"}};
+        std::copy(bytes->begin(), bytes->end(), preset.begin());
+        LoadDefaults();
+        if (!ApplyDapWhole(preset.data(), preset.size()))
+            return {{"refused", "the bands are not valid"}};
+        saved = DspParams;
+        step = "import " + channel;
     } else if (op == "recall") {
         const int n = r.Body.value("slot", 0);
         if (n < 1 || n > SlotCount)
@@ -358,6 +525,7 @@ Json Agent::Whole(const Request& r)
         status = 1;
     } else {
         ui.SetStatus(StatusPanel::Connection, "Connect:ok!");
+        BeginWhole(r, step);
         LoadDefaults();
         const bool read = ReadAllFromDevice();
         std::string why;
@@ -371,6 +539,7 @@ Json Agent::Whole(const Request& r)
                 ui.Say("the box's state was not saved: it could not be read");
             else if (!SaveState(step, r, &why))
                 ui.Say("the box's state was not saved: " + why);
+            WholeWriting(read);
             bool ok = false;
             if (op == "write") {
                 (void)ApplyDap(preset.data(), preset.size());
@@ -380,6 +549,11 @@ Json Agent::Whole(const Request& r)
                 DspParams = saved;
                 ok = WriteAllToDevice();
                 ui.ShowMessage(ok ? "Write dsp ok!" : "Write dsp fault!");
+            } else if (op == "import") {
+                // As over USB: the channel's bands, a request per run of them, no message box.
+                for (int k = group->FirstBand; k < group->FirstBand + group->BandCount; ++k)
+                    DspParams.Band[std::size_t(k)] = saved.Band[std::size_t(k)];
+                ok = SendBandRun(std::uint8_t(group->FirstBand), std::uint8_t(group->BandCount));
             } else {
                 ok = RecallSlot(slot) == SlotOutcome::Ok;
                 ui.ShowMessage(ok ? "Reset factory mode Ok!" : "Reset factory mode fault!");
@@ -399,6 +573,7 @@ Json Agent::Whole(const Request& r)
                 }
             }
         }
+        EndWhole();
         (void)SendLink(0);
         hid.Linked = false;
     }
@@ -522,12 +697,16 @@ Json Agent::History()
                            {"user", w.is_object() ? w.value("user", "") : ""},
                            {"client", w.is_object() ? w.value("client", "") : ""}});
     }
-    return {{"entries", entries}, {"box", boxId_}, {"status", 0}};
+    Json answer = {{"entries", entries}, {"box", boxId_}, {"status", 0}};
+    std::lock_guard lock(stateMutex_);
+    if (!interrupted_.is_null())
+        answer["interrupted"] = InterruptedText();
+    return answer;
 }
 
 int Agent::Run(const std::atomic<bool>& stop)
 {
-    Hid().SetPlatform(&platform_);
+    Hid().SetPlatform(watched_.get());
     OpenBox();
     if (!Hid().Opened)
         std::fprintf(stderr, "ktvtune-agent: room %s: no box yet; waiting for one\n", options_.Room.c_str());

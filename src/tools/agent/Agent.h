@@ -17,6 +17,7 @@
 #include <deque>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -75,6 +76,22 @@ private:
     bool SaveState(const std::string& after, const Request& request, std::string* why);
     void RecordChange(const Request& request, const std::string& what);
     std::string savedFile_; // the journal file of the change under way
+
+    // A whole change under way is marked on disk beside the journal, so that
+    // an agent killed in the middle of one says so when it starts again.
+    void BeginWhole(const Request& request, const std::string& step);
+    void WholeWriting(bool read); // the state before is journalled (or could not be); the box is written next
+    void EndWhole();
+    void LoadInterrupted();
+    void AnnounceInterrupted();
+    std::string InterruptedText() const; // with stateMutex_ held
+    // Notes each request of the change under way before it goes to the box,
+    // so that a report of it names what the box may have got.
+    void Sending(const Report& report);
+    std::unique_ptr<HidPlatform> watched_; // platform_, through Sending
+    Json underway_;    // the mark of the change under way
+    Json interrupted_; // the mark an earlier agent left unfinished
+    bool announced_ = false;
 
     AgentOptions options_;
     HidPlatform& platform_;

@@ -55,6 +55,10 @@ struct Context {
     std::string VirtualBoxDir;
     std::string WantedBox; // --device; empty: the first box
     std::string VenueFile; // --venue: boxes are the venue's rooms, through their agents
+    // Set on a venue's room: sends an imported channel (its bands in `image`)
+    // to the room's agent as one whole change, which the agent journals with
+    // the user's name before it writes the box; the exit status.
+    std::function<int(EqChannel channel, const DapBytes& image)> ImportOnRoom;
     ConsoleUi Ui;
 
     // gnu_printf: on Windows the C++ library prints through MinGW's own

@@ -40,6 +40,9 @@ std::optional<venue::VenueAccess> LoadAccess(Context& cx)
     return access;
 }
 
+int WholeOnRoom(Context& cx, const Command& c, const Arguments& a, venue::RoomClient& client, const std::string& room,
+                const Json& body);
+
 // The command on one room, through a remote platform in place of the local one.
 int RunOnRoom(Context& cx, const Command& command, const Arguments& a, venue::RoomClient& client,
               const std::string& room)
@@ -52,6 +55,11 @@ int RunOnRoom(Context& cx, const Command& command, const Arguments& a, venue::Ro
     remote.Terminal = cx.Terminal;
     remote.VenueFile = cx.VenueFile;
     remote.Ui.Quiet = cx.Ui.Quiet;
+    remote.ImportOnRoom = [&](EqChannel channel, const DapBytes& image) {
+        const Json body = {{"op", "import"}, {"channel", EqChannelName(channel)},
+                           {"dap", venue::Hex(image.data(), image.size())}};
+        return WholeOnRoom(remote, command, a, client, room, body);
+    };
     UserInterface* before = SetUserInterface(&remote.Ui);
     const int status = command.Run(remote, a);
     SetUserInterface(before);
@@ -186,6 +194,8 @@ int ShowAnswer(Context& cx, const Command& c, const Arguments& a, const std::str
         const Json& entries = answer["entries"];
         if (entries.empty())
             cx.Say("no saved states of %s\n", answer.value("box", std::string()).c_str());
+        if (answer.contains("interrupted"))
+            cx.Say("ktvtune-cli: room %s: %s\n", room.c_str(), answer.value("interrupted", std::string()).c_str());
         std::size_t n = 0;
         for (const Json& e : entries)
             cx.Print("%zu\t%s\t%s\t%s\n", ++n, e.value("time", std::string()).c_str(),
@@ -350,9 +360,11 @@ int VenueList(Context& cx, const Arguments& a)
             change = c.value("user", std::string()) + " " + c.value("when", std::string()) + " " +
                      c.value("what", std::string());
         }
-        cx.Print("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", room.c_str(), state.c_str(), Or(since).c_str(),
+        // A whole change its agent did not finish follows, until a later one clears it.
+        const std::string interrupted = s.value("interrupted", std::string());
+        cx.Print("%s\t%s\t%s\t%s\t%s\t%s\t%s%s\n", room.c_str(), state.c_str(), Or(since).c_str(),
                  Or(s.value("box", std::string())).c_str(), tuner.c_str(), change.c_str(),
-                 Or(s.value("preset", std::string())).c_str());
+                 Or(s.value("preset", std::string())).c_str(), interrupted.empty() ? "" : ("\t" + interrupted).c_str());
     }
     return rooms.empty() ? ExitFailed : ExitOk;
 }

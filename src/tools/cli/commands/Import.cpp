@@ -45,6 +45,8 @@ no box is needed; without it the channel's bands are sent to the box.
         const BandGroup group = GroupOf(channel);
         if (!out.empty())
             return SaveChannel(cx, out, preset.empty() ? nullptr : &presetBytes, group) ? ExitOk : ExitUsage;
+        if (cx.ImportOnRoom)
+            return cx.ImportOnRoom(channel, EncodeDap());
         const DspParamsImage imported = DspParams;
         return WithBox(cx, [&] {
             ReadAndJournal(cx, "import");

@@ -196,7 +196,8 @@ ACTION is one of:
   venue remove-user DIR NAME
   venue broker DIR        runs the venue's broker (mosquitto) in the foreground
   venue list              with --venue FILE: every room, online or not, its
-                          box, its tuner and its last change
+                          box, its tuner, its last change, its preset and,
+                          if any, a whole change its agent did not finish
   venue limits [--mic N] [--music N] [--effect N]
                           with --venue FILE --room ROOM: the highest master
                           volumes staff may set in that room (a technician)
