@@ -130,6 +130,27 @@ HANDLE CreateTemporary(const std::wstring& dir, std::wstring& name)
     return INVALID_HANDLE_VALUE;
 }
 
+// Why an existing `target` (of those attributes) cannot be written over;
+// None when it can.
+FileWriteError ExistingTargetRefused(const std::wstring& target, DWORD attributes)
+{
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return FileWriteError::IsDirectory;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return FileWriteError::ReadOnly;
+    // Opening for writing tells what the user may do with the file; it
+    // truncates nothing.
+    Handle existing(CreateFileW(target.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!existing.valid())
+        return GetLastError() == ERROR_ACCESS_DENIED ? FileWriteError::ReadOnly : FileWriteError::CannotWrite;
+    bool isDirectory = false;
+    if (!IsDiskFile(existing.get(), isDirectory))
+        return isDirectory ? FileWriteError::IsDirectory : FileWriteError::NotRegularFile;
+    return FileWriteError::None;
+}
+
 } // namespace
 
 FileReadError ReadRegularFile(const std::string& path,
@@ -177,20 +198,8 @@ FileWriteError ReplaceFile(const std::string& path, const std::uint8_t* bytes, s
             return FileWriteError::CannotWrite;
     }
     if (exists) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return FileWriteError::IsDirectory;
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-            return FileWriteError::ReadOnly;
-        // Opening for writing tells what the user may do with the file; it
-        // truncates nothing.
-        Handle existing(CreateFileW(target.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!existing.valid())
-            return GetLastError() == ERROR_ACCESS_DENIED ? FileWriteError::ReadOnly : FileWriteError::CannotWrite;
-        bool isDirectory = false;
-        if (!IsDiskFile(existing.get(), isDirectory))
-            return isDirectory ? FileWriteError::IsDirectory : FileWriteError::NotRegularFile;
+        if (const FileWriteError refused = ExistingTargetRefused(target, attributes); refused != FileWriteError::None)
+            return refused;
     }
 
     std::wstring tempName;
@@ -231,19 +240,7 @@ FileWriteError CheckWritable(const std::string& path)
         return FileWriteError::NotRegularFile;
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return FileWriteError::IsDirectory;
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-            return FileWriteError::ReadOnly;
-        Handle existing(CreateFileW(target.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!existing.valid())
-            return GetLastError() == ERROR_ACCESS_DENIED ? FileWriteError::ReadOnly : FileWriteError::CannotWrite;
-        bool isDirectory = false;
-        if (!IsDiskFile(existing.get(), isDirectory))
-            return isDirectory ? FileWriteError::IsDirectory : FileWriteError::NotRegularFile;
-        return FileWriteError::None;
+        return ExistingTargetRefused(target, attributes);
     }
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
